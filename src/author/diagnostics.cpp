@@ -1,0 +1,24 @@
+#include "author/diagnostics.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace author {
+
+void emit(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+}
+
+void fatal(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fflush(stderr);
+    throw FatalError{};
+}
+
+}  // namespace author

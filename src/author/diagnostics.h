@@ -1,0 +1,18 @@
+// The authoring engine's messages and fatal errors.
+//
+// Messages go to standard error with their prefix ("ERR:  ", "WARN: ", "INFO: ", "STAT: ")
+// written by the caller as part of the text. A fatal error prints its message and then unwinds
+// to the engine's entry, which closes what the run opened and returns 1: the engine runs inside
+// the application, so it never ends the process.
+#pragma once
+
+namespace author {
+
+struct FatalError {};
+
+// Writes the formatted text to the engine's message stream.
+void emit(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes the formatted text, then unwinds to the entry with FatalError.
+[[noreturn]] void fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace author

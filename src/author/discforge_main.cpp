@@ -1,0 +1,2 @@
+// Command-line entry of the DVD authoring engine.
+int main() { return 1; }

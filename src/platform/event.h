@@ -1,0 +1,35 @@
+// Manual-reset event: the stand-in for the job's stop and cancel handles.
+#pragma once
+
+#include <condition_variable>
+#include <mutex>
+
+namespace platform {
+
+enum class WaitResult { Signalled, TimedOut };
+
+class ManualResetEvent {
+public:
+    explicit ManualResetEvent(bool initiallySet = false) : set_(initiallySet) {}
+    ManualResetEvent(const ManualResetEvent&) = delete;
+    ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+
+    void Set();
+    void Reset();
+    // Waits at most timeoutMs milliseconds; 0 polls without waiting.
+    WaitResult Wait(unsigned timeoutMs) const;
+    bool IsSet() const { return Wait(0) == WaitResult::Signalled; }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    bool set_;
+};
+
+// The callee's cancel test: poll without waiting; anything but a time-out means stop.
+// A null event never cancels.
+inline bool IsCancelled(const ManualResetEvent* cancel) {
+    return cancel != nullptr && cancel->Wait(0) != WaitResult::TimedOut;
+}
+
+}  // namespace platform

@@ -1,0 +1,2 @@
+// Command-line entry of the program-stream multiplexer.
+int main() { return 1; }

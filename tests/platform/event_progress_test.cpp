@@ -1,0 +1,42 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "platform/event.h"
+#include "platform/progress.h"
+
+using namespace platform;
+
+TEST(ManualResetEvent, StaysSignalledUntilReset) {
+    ManualResetEvent event;
+    EXPECT_EQ(event.Wait(0), WaitResult::TimedOut);
+    event.Set();
+    EXPECT_EQ(event.Wait(0), WaitResult::Signalled);
+    EXPECT_EQ(event.Wait(0), WaitResult::Signalled);
+    event.Reset();
+    EXPECT_EQ(event.Wait(0), WaitResult::TimedOut);
+}
+
+TEST(ManualResetEvent, WakesAWaitingThread) {
+    ManualResetEvent event;
+    std::thread setter([&] { event.Set(); });
+    EXPECT_EQ(event.Wait(10000), WaitResult::Signalled);
+    setter.join();
+}
+
+TEST(ManualResetEvent, NullEventNeverCancels) {
+    EXPECT_FALSE(IsCancelled(nullptr));
+    ManualResetEvent event(true);
+    EXPECT_TRUE(IsCancelled(&event));
+}
+
+TEST(Progress, SetPosCarriesPercentAndZeroLParam) {
+    RecordingProgressTarget target;
+    SendProgress(&target, 42);
+    SendProgress(nullptr, 7);
+    auto messages = target.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].message, 0x402u);
+    EXPECT_EQ(messages[0].wParam, 42u);
+    EXPECT_EQ(messages[0].lParam, 0);
+}
