@@ -101,10 +101,14 @@ std::string DocumentsFromUserDirsFile(const std::string& home) {
 }
 
 std::string DocumentsFolder() {
-    if (const char* env = std::getenv(kDocumentsKey); env && env[0] == '/') return env;
-    const std::string home = platform::UserHomeDirectory();
-    std::string documents = DocumentsFromUserDirsFile(home);
-    if (documents.empty() && !home.empty()) documents = home + "/Documents";
+    std::string documents;
+    if (const char* env = std::getenv(kDocumentsKey); env && env[0] == '/') {
+        documents = env;
+    } else {
+        const std::string home = platform::UserHomeDirectory();
+        documents = DocumentsFromUserDirsFile(home);
+        if (documents.empty() && !home.empty()) documents = home + "/Documents";
+    }
     while (documents.size() > 1 && documents.back() == '/') documents.pop_back();
     return documents;
 }
