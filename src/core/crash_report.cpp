@@ -53,6 +53,9 @@ constexpr size_t kAltStackBytes = 256 * 1024;
 // it is the stack running out, not a stray pointer.
 constexpr uintptr_t kStackOverflowSlack = 64 * 1024;
 
+// Time the report of an unguarded fault may take before the process is ended regardless.
+constexpr unsigned kUnguardedReportSeconds = 5;
+
 // One active guard on this thread; guards chain outwards through previous.
 struct GuardFrame {
     sigjmp_buf jump;
@@ -176,7 +179,10 @@ void OnFaultSignal(int signal, siginfo_t* info, void* context) {
         guard->record = record;
         ::siglongjmp(guard->jump, 1);
     }
-    // No guard: report as well as we can (the process is lost anyway), then die of it.
+    // No guard: report as well as we can (the process is lost anyway), then die of it. The
+    // report allocates and takes the time zone lock; should the fault have struck while one of
+    // those was held, the alarm still ends the process instead of leaving it hung.
+    ::alarm(kUnguardedReportSeconds);
     LogExceptionInfo(record);
     DieOfSignal(signal);
 }

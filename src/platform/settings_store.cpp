@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
