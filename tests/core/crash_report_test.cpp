@@ -123,7 +123,7 @@ TEST_F(CrashReportTest, GuardedFaultsWriteTheFiveLinesAndTheCallerGoesOn) {
     const uintptr_t address = std::stoull(m[2].substr(m[2].find("0x") + 2), nullptr, 16);
     const uintptr_t function = reinterpret_cast<uintptr_t>(&WriteThroughNull);
     EXPECT_GE(address, function);
-    EXPECT_LT(address, function + 64);
+    EXPECT_LT(address, function + 512);  // within the small function, however it is built
 }
 
 TEST_F(CrashReportTest, StackOverflowOnAWorkerThreadIsCaughtThere) {
