@@ -1,0 +1,149 @@
+#include "core/encoder_dvd_video.h"
+
+#include <algorithm>
+
+#include "core/log.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
+
+namespace core {
+
+namespace {
+
+struct QuantiserLimits {
+    int qmin = 1;
+    int lmin = kLambdaPerQuantiser;
+};
+
+// Small pictures at low rates get a coarser floor so that rate control keeps headroom.
+// The comparisons are strict on purpose: 352 x 240 is the smallest frame that counts.
+bool NeedsCoarserFloor(int width, int height, int64_t rate) {
+    return (width > 700 && height > 479 && rate < 2'900'000) ||
+           ((width > 700 || height > 479) && rate < 1'700'000) ||
+           (width > 351 && height > 239 && rate < 900'000);
+}
+
+struct RateBounds {
+    int64_t average;
+    int64_t minimum;
+    int64_t maximum;
+};
+
+// FFmpeg refuses to open with the average outside [minimum, maximum], and DVD players refuse
+// video above their ceiling; keep the user's average and move the bounds around it.
+RateBounds VariableRateBounds(int64_t average, int64_t minimum, int64_t maximum) {
+    RateBounds bounds{average, minimum, maximum};
+    if (bounds.maximum > kDvdMaxVideoBitRate) bounds.maximum = kDvdMaxVideoBitRate;
+    if (bounds.maximum < bounds.average) bounds.maximum = bounds.average;
+    if (bounds.minimum > bounds.average) bounds.minimum = bounds.average;
+    if (bounds.minimum != minimum || bounds.maximum != maximum)
+        LogPrintf("Video rate bounds %lld..%lld bit/s adjusted to %lld..%lld around %lld bit/s\n",
+                  static_cast<long long>(minimum), static_cast<long long>(maximum),
+                  static_cast<long long>(bounds.minimum), static_cast<long long>(bounds.maximum),
+                  static_cast<long long>(average));
+    return bounds;
+}
+
+bool SetPrivate(AVCodecContext* ctx, const char* name, double value, std::string* error) {
+    if (av_opt_set_double(ctx->priv_data, name, value, 0) >= 0) return true;
+    if (error) *error = std::string("The video encoder has no option \"") + name + "\"";
+    return false;
+}
+
+bool SetPrivate(AVCodecContext* ctx, const char* name, int64_t value, std::string* error) {
+    if (av_opt_set_int(ctx->priv_data, name, value, 0) >= 0) return true;
+    if (error) *error = std::string("The video encoder has no option \"") + name + "\"";
+    return false;
+}
+
+}  // namespace
+
+AVRational SampleAspectFor4x3(int width, int height) {
+    AVRational aspect{0, 1};
+    if (width > 0 && height > 0)
+        av_reduce(&aspect.num, &aspect.den, 4LL * height, 3LL * width, 255);
+    return aspect;
+}
+
+bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road,
+                             std::string* error) {
+    const int width = settings.OutputWidth;
+    const int height = settings.OutputHeight;
+    const int64_t requested = static_cast<int64_t>(settings.Bitrate) * 1000;
+    int64_t rate = requested;
+    if (rate > kDvdMaxVideoBitRate) {
+        LogPrintf("Video bit-rate %lld bit/s lowered to the DVD ceiling of %lld bit/s\n",
+                  static_cast<long long>(rate), static_cast<long long>(kDvdMaxVideoBitRate));
+        rate = kDvdMaxVideoBitRate;
+    }
+
+    ctx->width = width;
+    ctx->height = height;
+    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    ctx->sample_aspect_ratio = SampleAspectFor4x3(width, height);
+    ctx->bit_rate = rate;
+    ctx->gop_size = GopSizeForIndex(settings.GOPSizeIndex);
+    ctx->max_b_frames = BFramesForIndex(settings.BFramesIndex);
+    ctx->b_quant_factor = 2.0f;
+    ctx->mb_decision = FF_MB_DECISION_SIMPLE;
+    ctx->rc_buffer_size = kDvdVbvBufferBits;
+    ctx->rc_initial_buffer_occupancy = kDvdVbvInitialOccupancy;
+    ctx->qblur = 0.0f;
+    ctx->max_qdiff = 5;
+    ctx->i_quant_factor = 0.5f;
+    ctx->intra_dc_precision = 0;
+    if (road == VideoRoad::DirectWriter) ctx->flags |= AV_CODEC_FLAG_CLOSED_GOP;
+
+    QuantiserLimits limits;
+    if (road == VideoRoad::DirectWriter) limits.lmin = 1;
+    if (NeedsCoarserFloor(width, height, rate)) limits = {2, 2 * kLambdaPerQuantiser};
+    double aggressivity = 0.5;
+
+    if (settings.BitrateType == 1) {
+        const RateBounds bounds =
+            VariableRateBounds(rate, static_cast<int64_t>(settings.MinBitrate) * 1000,
+                               static_cast<int64_t>(settings.MaxBitrate) * 1000);
+        ctx->rc_max_rate = bounds.maximum;
+        ctx->rc_min_rate = bounds.minimum;
+        ctx->bit_rate_tolerance = 5 * kDvdVbvBufferBits;
+    } else {
+        ctx->rc_max_rate = ctx->rc_min_rate = rate;
+        ctx->bit_rate_tolerance = 4'000'000;
+        aggressivity = 0.3;
+    }
+
+    ctx->qmin = limits.qmin;
+    ctx->mb_lmin = limits.qmin * kLambdaPerQuantiser;
+    int lmax = -1;  // the encoder's own default
+
+    // A tiny average rate asks for a fixed quantiser; FFmpeg does that only through its
+    // fixed-quality flag, so rate control is bypassed rather than fed an impossible rate.
+    const int64_t quantiser = requested <= kFixedQuantiserMaxRate ? requested / 1000 : 0;
+    if (quantiser != 0) {
+        const int q = static_cast<int>(quantiser);
+        ctx->qmin = ctx->qmax = q;
+        ctx->mb_lmin = ctx->mb_lmax = q * kLambdaPerQuantiser;
+        limits.lmin = lmax = q * kLambdaPerQuantiser;
+        ctx->b_quant_factor = ctx->b_quant_offset = 1.0f;
+        ctx->i_quant_factor = ctx->i_quant_offset = 1.0f;
+        ctx->flags |= AV_CODEC_FLAG_QSCALE;
+        ctx->global_quality = q * kLambdaPerQuantiser;
+    }
+
+    return SetPrivate(ctx, "lmin", int64_t{limits.lmin}, error) &&
+           (lmax < 0 || SetPrivate(ctx, "lmax", int64_t{lmax}, error)) &&
+           SetPrivate(ctx, "rc_buf_aggressivity", aggressivity, error) &&
+           SetPrivate(ctx, "qsquish", 1.0, error) &&
+           SetPrivate(ctx, "rc_init_cplx", 500.0, error) &&
+           SetPrivate(ctx, "b_strategy", int64_t{0}, error) &&
+           SetPrivate(ctx, "sc_threshold", int64_t{1'000'000'000}, error);
+}
+
+void UseSliceThreads(AVCodecContext* ctx) {
+    ctx->thread_count = 0;  // one per core
+    ctx->thread_type = FF_THREAD_SLICE;
+}
+
+}  // namespace core
