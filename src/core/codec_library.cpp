@@ -19,7 +19,7 @@ thread_local std::string t_lastLibraryError;
 void KeepErrorsOnly(void* avClass, int level, const char* format, va_list args) {
     if (level > AV_LOG_ERROR) return;
     char line[1024];
-    int printPrefix = 1;
+    int printPrefix = 0;  // no "[codec @ address]": the caller names what failed
     av_log_format_line2(avClass, level, format, args, line, sizeof line, &printPrefix);
     std::string text(line);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();

@@ -6,6 +6,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -30,6 +31,7 @@ struct Options {
     int height = 480;
     int sampleRate = 48000;
     int channels = 2;
+    unsigned bitrate = 2400;  // kbit/s
     bool compareFfmpeg = false;
 };
 
@@ -39,7 +41,7 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: bench-encoders --out DIR [--standard ntsc|pal] [--seconds N]\n"
                  "       [--audio mp2|ac3] [--width W --height H] [--sample-rate HZ]\n"
-                 "       [--channels 1|2] [--compare-ffmpeg]\n");
+                 "       [--channels 1|2] [--bitrate KBPS] [--compare-ffmpeg]\n");
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -48,7 +50,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
         {"seconds", required_argument, nullptr, 'n'},  {"audio", required_argument, nullptr, 'a'},
         {"width", required_argument, nullptr, 'w'},    {"height", required_argument, nullptr, 'h'},
         {"sample-rate", required_argument, nullptr, 'r'},
-        {"channels", required_argument, nullptr, 'c'},
+        {"channels", required_argument, nullptr, 'c'}, {"bitrate", required_argument, nullptr, 'b'},
         {"compare-ffmpeg", no_argument, nullptr, 'f'}, {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
@@ -67,6 +69,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
             case 'h': options->height = std::atoi(optarg); break;
             case 'r': options->sampleRate = std::atoi(optarg); break;
             case 'c': options->channels = std::atoi(optarg); break;
+            case 'b': options->bitrate = static_cast<unsigned>(std::atoi(optarg)); break;
             case 'f': options->compareFfmpeg = true; break;
             default: return false;
         }
@@ -88,6 +91,7 @@ core::FixedEncoderHost MakeHost(const Options& options) {
     s.FrameRateNum = options.pal ? 25 : 30000;
     s.FrameRateDen = options.pal ? 1 : 1001;
     s.AudioKbps = options.ac3 ? 320 : 384;  // row 13 of each format's table
+    s.Bitrate = options.bitrate;
 
     core::PictureGeometry& g = host.picture;
     g.SourceWidth = options.width;
@@ -214,7 +218,8 @@ bool RunDirectRoad(const Options& options, core::FixedEncoderHost& host,
 }
 
 // The same pictures, top-down as ffmpeg's rawvideo wants them, through ffmpeg's own
-// mpeg2video encoder with the parameters the elementary road uses.
+// mpeg2video encoder with the parameters the elementary road uses at rates above the
+// fixed-quantiser range.
 bool RunFfmpeg(const Options& options, const core::FixedEncoderHost& host,
                const std::vector<std::vector<uint8_t>>& pictures, int64_t pictureCount) {
     const core::Settings& s = host.settings;
@@ -227,16 +232,21 @@ bool RunFfmpeg(const Options& options, const core::FixedEncoderHost& host,
             std::fwrite(bits.data() + static_cast<size_t>(y) * rowBytes, 1, options.width * 3, raw);
     if (std::fclose(raw) != 0) return Fail("cannot write", rawPath);
 
-    char command[2048];
+    const bool coarseFloor = s.Bitrate < 2900;  // the 720-wide frame's floor
+    char command[4096];
     std::snprintf(command, sizeof command,
                   "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %u/%u -stream_loop -1 "
                   "-i '%s' -frames:v %lld -vf scale=%d:%d -pix_fmt yuv420p -c:v mpeg2video "
-                  "-b:v %uk -maxrate %uk -minrate %uk -bufsize 1835008 -g %d -bf %d "
+                  "-b:v %uk -maxrate %uk -minrate %uk -bt 9175040 -bufsize 1835008 "
+                  "-rc_init_occupancy 1376256 -g %d -bf %d -b_qfactor 2 -i_qfactor 0.5 -qblur 0 "
+                  "-qdiff 5 -mbd simple -qmin %d -lmin %d -rc_buf_aggressivity 0.5 -qsquish 1 "
+                  "-rc_init_cplx 500 -b_strategy 0 -sc_threshold 1000000000 -aspect 4:3 "
                   "-f mpeg2video '%s/ffmpeg.m2v'",
                   options.width, options.height, s.FrameRateNum, s.FrameRateDen, rawPath.c_str(),
                   static_cast<long long>(pictureCount), s.OutputWidth, s.OutputHeight, s.Bitrate,
-                  s.MaxBitrate, s.MinBitrate, core::GopSizeForIndex(s.GOPSizeIndex),
-                  core::BFramesForIndex(s.BFramesIndex), options.outDir.c_str());
+                  std::max(s.MaxBitrate, s.Bitrate), std::min(s.MinBitrate, s.Bitrate),
+                  core::GopSizeForIndex(s.GOPSizeIndex), core::BFramesForIndex(s.BFramesIndex),
+                  coarseFloor ? 2 : 1, coarseFloor ? 236 : 118, options.outDir.c_str());
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command);
     const double seconds = Seconds(start);
