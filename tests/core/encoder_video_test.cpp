@@ -1,6 +1,7 @@
 // The MPEG-2 elementary stream as ffmpeg and ffprobe read it back.
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 #include "core/video_encoder.h"
@@ -214,6 +215,35 @@ TEST(VideoEncoder, LowAndFixedQuantiserRatesEncode) {
         ASSERT_EQ(EncodeFile(host, path, Repeated(card, 12)), "") << kbps << " kbit/s";
         EXPECT_EQ(DecodeErrors(path), "") << kbps << " kbit/s";
         EXPECT_EQ(CountFrames(path), 12) << kbps << " kbit/s";
+    }
+}
+
+// The quantiser of every macroblock, as the decoder's debug output prints it (two digits per
+// macroblock: the quantiser scale, twice the code on MPEG-2's linear scale).
+std::set<std::string> MacroblockQuantisers(const std::string& path) {
+    std::istringstream lines(
+        Run("ffmpeg -nostdin -v debug -debug qp -i '" + path + "' -f null - 2>&1").output);
+    std::set<std::string> seen;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t text = line.find("] ");
+        if (line.rfind("[mpeg2video", 0) != 0 || text == std::string::npos) continue;
+        const std::string row = line.substr(text + 2);
+        if (row.empty() || row.size() % 2 || row.find_first_not_of("0123456789 ") != std::string::npos)
+            continue;
+        for (size_t i = 0; i < row.size(); i += 2) seen.insert(row.substr(i, 2));
+    }
+    return seen;
+}
+
+TEST(VideoEncoder, TinyRatesCodeEveryMacroblockWithThatQuantiser) {
+    TempDir dir;
+    const TestPicture card = MakeTestCard(720, 480);
+    for (uint32_t q : {8u, 31u}) {
+        auto host = MakeHost();
+        host.settings.Bitrate = q;
+        const std::string path = dir.File("q.m2v");
+        ASSERT_EQ(EncodeFile(host, path, Repeated(card, 6)), "");
+        EXPECT_EQ(MacroblockQuantisers(path), std::set<std::string>{std::to_string(2 * q)});
     }
 }
 
