@@ -17,13 +17,23 @@ AVCodecID JobAudioCodec(const EncoderHost* host) {
 
 }  // namespace
 
-int64_t DvdAudioBitRate(AVCodecID codecId, int64_t wanted) {
-    const int64_t ceiling = codecId == AV_CODEC_ID_AC3 ? kDvdMaxAc3BitRate : kDvdMaxMp2BitRate;
-    if (wanted <= ceiling) return wanted;
-    LogPrintf("%s bit-rate %lld bit/s lowered to the DVD ceiling of %lld bit/s\n",
-              avcodec_get_name(codecId), static_cast<long long>(wanted),
-              static_cast<long long>(ceiling));
-    return ceiling;
+int64_t DvdAudioBitRate(AVCodecID codecId, int64_t wanted, int channels) {
+    static constexpr int64_t kMp2Mono[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192};
+    static constexpr int64_t kMp2Stereo[] = {64, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+    int64_t allowed = wanted;
+    if (codecId == AV_CODEC_ID_MP2) {
+        const auto& rates = channels == 1 ? kMp2Mono : kMp2Stereo;
+        allowed = rates[0] * 1000;
+        for (int64_t kbps : rates)
+            if (kbps * 1000 <= wanted) allowed = kbps * 1000;
+    } else if (codecId == AV_CODEC_ID_AC3 && wanted > kDvdMaxAc3BitRate) {
+        allowed = kDvdMaxAc3BitRate;
+    }
+    if (allowed != wanted)
+        LogPrintf("%s bit-rate %lld bit/s for %d channel(s) changed to %lld bit/s\n",
+                  avcodec_get_name(codecId), static_cast<long long>(wanted), channels,
+                  static_cast<long long>(allowed));
+    return allowed;
 }
 
 AudioEncoder::AudioEncoder(const EncoderHost* host, AVCodecID codecId) : Encoder(host, codecId) {}
@@ -46,8 +56,8 @@ int AudioEncoder::Open() {
     context_->time_base = {1, kDvdAudioSampleRate};
     context_->sample_fmt = codec_->sample_fmts ? codec_->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     av_channel_layout_default(&context_->ch_layout, source.Channels);
-    context_->bit_rate =
-        DvdAudioBitRate(codecId_, static_cast<int64_t>(host_->EncoderSettings().AudioKbps) * 1000);
+    context_->bit_rate = DvdAudioBitRate(
+        codecId_, static_cast<int64_t>(host_->EncoderSettings().AudioKbps) * 1000, source.Channels);
     if (!OpenContext(avcodec_get_name(codecId_))) return 1;
     std::string error;
     if (!framer_.Open(context_, source.Channels, source.SampleRate, &error)) return Fail(error), 1;

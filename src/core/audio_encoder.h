@@ -34,8 +34,10 @@ public:
     explicit JobAudioEncoder(const EncoderHost* host);
 };
 
-// The bit-rate an audio codec gets for a wanted one: DVD-Video allows at most 384 kbit/s of
-// MP2 and 448 kbit/s of AC-3.
-int64_t DvdAudioBitRate(AVCodecID codecId, int64_t wanted);
+// The bit-rate an audio codec gets for a wanted one: DVD-Video allows at most 448 kbit/s of
+// AC-3 and 384 kbit/s of MP2, and Layer II allows only some rates per channel mode (one
+// channel up to 192 kbit/s; two from 64 kbit/s, without 80). The nearest allowed rate at or
+// below the wanted one is taken, or the lowest allowed when none is.
+int64_t DvdAudioBitRate(AVCodecID codecId, int64_t wanted, int channels);
 
 }  // namespace core

@@ -14,7 +14,6 @@ namespace core {
 
 // What DVD-Video players accept; the settings may ask for more.
 constexpr int64_t kDvdMaxVideoBitRate = 9'800'000;  // bit/s
-constexpr int64_t kDvdMaxMp2BitRate = 384'000;
 constexpr int64_t kDvdMaxAc3BitRate = 448'000;
 constexpr int kDvdAudioSampleRate = 48'000;
 

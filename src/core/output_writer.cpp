@@ -149,7 +149,7 @@ int OutputWriter::AddAudioStream(AVCodecID codecId, int bitRate, int channels, i
     audioContext_ = avcodec_alloc_context3(codec);
     if (!audioStream_ || !audioContext_) return Fail("Out of memory for the audio stream"), 0;
     audioStream_->id = kAudioStreamId;
-    audioContext_->bit_rate = DvdAudioBitRate(codecId, bitRate);
+    audioContext_->bit_rate = DvdAudioBitRate(codecId, bitRate, channels);
     audioContext_->sample_rate = kDvdAudioSampleRate;
     audioContext_->time_base = {1, kDvdAudioSampleRate};
     audioContext_->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;

@@ -133,6 +133,12 @@ TEST(EncoderParameters, AudioFramesAndDvdCeilings) {
         {AV_CODEC_ID_AC3, 1, 192, 1536, 192'000},
         {AV_CODEC_ID_MP2, 2, 384, 2304, 384'000},  // 1152 samples per channel
         {AV_CODEC_ID_MP2, 1, 192, 1152, 192'000},
+        // Layer II rates by channel mode: one channel tops out at 192 kbit/s, two start at 64
+        // and skip 80.
+        {AV_CODEC_ID_MP2, 1, 384, 1152, 192'000},
+        {AV_CODEC_ID_MP2, 2, 32, 2304, 64'000},
+        {AV_CODEC_ID_MP2, 2, 80, 2304, 64'000},
+        {AV_CODEC_ID_MP2, 1, 80, 1152, 80'000},
     };
     for (const auto& c : kCases) {
         auto host = MakeHost();
