@@ -68,6 +68,9 @@ bool PassCpbProperties(const AVCodecContext* context, AVStream* stream) {
     return true;
 }
 
+// A clip without a sound track reports no channels and no rate; its VOB has pictures only.
+bool HasSound(const SourceAudio& audio) { return audio.Channels != 0 || audio.SampleRate != 0; }
+
 }  // namespace
 
 OutputWriter::OutputWriter(const EncoderHost* host) : host_(host) { InitCodecLibrary(); }
@@ -295,8 +298,9 @@ int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char
         writer.Open("dvd", vobPath) &&
         writer.AddVideoStream(AV_CODEC_ID_MPEG2VIDEO, picture.SourceWidth, picture.SourceHeight,
                               settings.OutputWidth, settings.OutputHeight, rateCode) &&
-        writer.AddAudioStream(audioCodec, static_cast<int>(settings.AudioKbps) * 1000,
-                              audio.Channels, audio.SampleRate) &&
+        (!HasSound(audio) ||
+         writer.AddAudioStream(audioCodec, static_cast<int>(settings.AudioKbps) * 1000,
+                               audio.Channels, audio.SampleRate)) &&
         ApplyDvdVideoParameters(writer.VideoCodecContext(), settings, VideoRoad::DirectWriter,
                                 &error);
     if (!configured) {

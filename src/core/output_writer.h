@@ -97,7 +97,8 @@ private:
 
 // The job's configuration of a writer for one clip: "dvd" into vobPath, MPEG-2 video at the
 // settings' size and rate with the DVD parameter set (closed GOPs), MP2 or AC-3 by the
-// settings, then the codecs, the file and the header. Stops at the first failing step. Returns
+// settings (no audio stream when the source has no sound: 0 channels at 0 Hz), then the
+// codecs, the file and the header. Stops at the first failing step. Returns
 // WriteHeader's result (0), or a negative value when a step failed (reason in writer.Error()).
 int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath);
 

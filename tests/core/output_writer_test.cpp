@@ -109,6 +109,21 @@ INSTANTIATE_TEST_SUITE_P(
                       VobCase{"Ntsc1280x720Letterboxed", 0, 1280, 720, 38, 36, 0, 44100, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(OutputWriter, ClipWithoutSoundMakesAPicturesOnlyVob) {
+    TempDir dir;
+    auto host = MakeHost();
+    host.audio = {0, 0};
+    const TestPicture card = MakeTestCard(720, 480);
+    const std::string path = dir.File("silent.vob");
+    core::OutputWriter writer(&host);
+    ASSERT_EQ(core::ConfigureVobWriter(writer, host, path.c_str()), 0) << writer.Error();
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(writer.WriteVideo(card.bottomUpBgr.data(), 1));
+    ASSERT_TRUE(writer.Close()) << writer.Error();
+    EXPECT_EQ(DecodeErrors(path), "");
+    EXPECT_EQ(FrameTimes(path, "v").size(), 5u);
+    EXPECT_EQ(Probe(path, "a", "codec_name"), "");
+}
+
 // The "dvd" format: 2048-byte packs at a mux rate of 10,080,000 bit/s (25,200 units of
 // 50 bytes/s in the pack header).
 TEST(OutputWriter, PacksAreDvdSectors) {
