@@ -50,8 +50,7 @@ int AudioEncoder::Open() {
                     " channels at " + std::to_string(source.SampleRate) + " Hz"),
                1;
     if (source.SampleRate != kDvdAudioSampleRate)
-        LogPrintf("Sound at %d Hz is resampled to %d Hz\n", source.SampleRate,
-                  kDvdAudioSampleRate);
+        LogPrintf("Sound at %d Hz is resampled to %d Hz\n", source.SampleRate, kDvdAudioSampleRate);
     context_->sample_rate = kDvdAudioSampleRate;
     context_->time_base = {1, kDvdAudioSampleRate};
     context_->sample_fmt = codec_->sample_fmts ? codec_->sample_fmts[0] : AV_SAMPLE_FMT_S16;

@@ -32,8 +32,8 @@ constexpr int64_t kFixedQuantiserMaxRate = 31'000;
 enum class VideoRoad { ElementaryStream, DirectWriter };
 
 // The sample aspect that makes a W x H frame display at 4:3 (8:9 at 720 x 480, 16:15 at
-// 720 x 576, ...). DVD-Video knows no other display aspect for these frames here, so the
-// AspectRatio setting is not consulted.
+// 720 x 576, ...). The encoders always signal 4:3; the AspectRatio setting is kept but not
+// applied.
 AVRational SampleAspectFor4x3(int width, int height);
 
 // Writes the DVD parameter set into ctx, which must have been allocated for the mpeg2video

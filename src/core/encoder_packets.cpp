@@ -14,10 +14,12 @@ struct PacketDeleter {
 
 }  // namespace
 
-bool EncodeAndDeliver(AVCodecContext* context, const AVFrame* frame,
-                      const PacketHandler& handler, std::string* error) {
+bool EncodeAndDeliver(AVCodecContext* context, const AVFrame* frame, const PacketHandler& handler,
+                      std::string* error) {
     if (const int err = avcodec_send_frame(context, frame); err < 0) {
-        if (error) *error = CodecFailure(frame ? "The encoder refused a frame" : "The encoder cannot be drained", err);
+        if (error)
+            *error = CodecFailure(
+                frame ? "The encoder refused a frame" : "The encoder cannot be drained", err);
         return false;
     }
     std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());

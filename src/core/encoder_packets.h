@@ -15,7 +15,7 @@ using PacketHandler = std::function<bool(AVPacket* packet, std::string* error)>;
 
 // Sends frame to the encoder (null drains it: everything held back for reordering or look-ahead
 // comes out) and hands every packet it returns to handler. False with a reason on failure.
-bool EncodeAndDeliver(AVCodecContext* context, const AVFrame* frame,
-                      const PacketHandler& handler, std::string* error);
+bool EncodeAndDeliver(AVCodecContext* context, const AVFrame* frame, const PacketHandler& handler,
+                      std::string* error);
 
 }  // namespace core

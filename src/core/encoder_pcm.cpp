@@ -39,8 +39,7 @@ void PcmFramer::Release() {
 bool PcmFramer::Open(AVCodecContext* encoder, int sourceChannels, int sourceRate,
                      std::string* error) {
     Release();
-    if (!encoder || encoder->frame_size <= 0)
-        return Refuse(error, "The audio encoder is not open");
+    if (!encoder || encoder->frame_size <= 0) return Refuse(error, "The audio encoder is not open");
     if (sourceChannels < 1 || sourceChannels > 2 || sourceRate <= 0)
         return Refuse(error, "Unsupported source sound: " + std::to_string(sourceChannels) +
                                  " channels at " + std::to_string(sourceRate) + " Hz");
@@ -131,7 +130,7 @@ bool PcmFramer::Push(const int16_t* samples, int count, const PacketHandler& han
 
 bool PcmFramer::Finish(const PacketHandler& handler, std::string* error) {
     if (!encoder_) return Refuse(error, "The audio encoder is not open");
-    splitSample_.clear();  // half a sample cannot be played
+    splitSample_.clear();                           // half a sample cannot be played
     if (!Convert(nullptr, 0, error)) return false;  // what the resampler holds back
     while (av_audio_fifo_size(fifo_) > 0) {
         const int valid = std::min(av_audio_fifo_size(fifo_), encoder_->frame_size);

@@ -30,8 +30,7 @@ public:
     bool Open(AVCodecContext* encoder, int sourceChannels, int sourceRate, std::string* error);
 
     // count interleaved values; a sample split across two calls is joined.
-    bool Push(const int16_t* samples, int count, const PacketHandler& handler,
-              std::string* error);
+    bool Push(const int16_t* samples, int count, const PacketHandler& handler, std::string* error);
 
     // Sends what is left padded with silence to a whole frame, then drains the encoder.
     bool Finish(const PacketHandler& handler, std::string* error);

@@ -43,8 +43,8 @@ bool PictureConverter::Open(const PictureGeometry& geometry, int outputWidth, in
         return Refuse(error, "Picture sizes must be positive and the output size even (source " +
                                  std::to_string(g.SourceWidth) + "x" +
                                  std::to_string(g.SourceHeight) + ", output " +
-                                 std::to_string(outputWidth) + "x" +
-                                 std::to_string(outputHeight) + ")");
+                                 std::to_string(outputWidth) + "x" + std::to_string(outputHeight) +
+                                 ")");
     const int croppedWidth = g.SourceWidth - g.CropLeft - g.CropRight;
     const int croppedHeight = g.SourceHeight - g.CropTop - g.CropBottom;
     const int innerWidth = outputWidth - g.PadLeft - g.PadRight;
@@ -67,9 +67,8 @@ bool PictureConverter::Open(const PictureGeometry& geometry, int outputWidth, in
         return Refuse(error, CodecFailure("Cannot allocate the output picture", err));
     if (!FillPadColour(error)) return false;
 
-    scaler_ = sws_getContext(croppedWidth, croppedHeight, AV_PIX_FMT_BGR24, innerWidth,
-                             innerHeight, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr,
-                             nullptr);
+    scaler_ = sws_getContext(croppedWidth, croppedHeight, AV_PIX_FMT_BGR24, innerWidth, innerHeight,
+                             AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!scaler_) return Refuse(error, CodecFailure("Cannot create the picture scaler"));
     return true;
 }

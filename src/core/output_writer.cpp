@@ -43,13 +43,26 @@ const MuxerProfile* FindMuxerProfile(const char* name) {
 
 bool FrameRateForCode(int rateCode, AVRational* rate) {
     switch (rateCode) {
-        case 23: *rate = {24000, 1001}; return true;
-        case 25: *rate = {25, 1}; return true;
-        case 29: *rate = {30000, 1001}; return true;
-        case 50: *rate = {50, 1}; return true;
-        case 59: *rate = {60000, 1001}; return true;
-        case 60: *rate = {60, 1}; return true;
-        default: return false;
+        case 23:
+            *rate = {24000, 1001};
+            return true;
+        case 25:
+            *rate = {25, 1};
+            return true;
+        case 29:
+            *rate = {30000, 1001};
+            return true;
+        case 50:
+            *rate = {50, 1};
+            return true;
+        case 59:
+            *rate = {60000, 1001};
+            return true;
+        case 60:
+            *rate = {60, 1};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -242,7 +255,8 @@ PacketHandler OutputWriter::MuxerWriter(AVStream* stream, const AVCodecContext* 
 
 bool OutputWriter::WriteVideo(const uint8_t* bgrBits, int repeat, int rowBytes) {
     if (Failed()) return false;
-    if (!headerWritten_ || closed_ || !videoStream_) return Fail("The VOB is not ready for pictures");
+    if (!headerWritten_ || closed_ || !videoStream_)
+        return Fail("The VOB is not ready for pictures");
     std::string error;
     AVFrame* picture = converter_.Convert(bgrBits, rowBytes, &error);
     if (!picture) return Fail(error);
@@ -267,9 +281,8 @@ bool OutputWriter::Close() {
     closed_ = true;
     if (headerWritten_ && !Failed()) {
         std::string error;
-        if (videoStream_ &&
-            !EncodeAndDeliver(videoContext_, nullptr, MuxerWriter(videoStream_, videoContext_),
-                              &error))
+        if (videoStream_ && !EncodeAndDeliver(videoContext_, nullptr,
+                                              MuxerWriter(videoStream_, videoContext_), &error))
             Fail(error);
         else if (audioStream_ && !framer_.Finish(MuxerWriter(audioStream_, audioContext_), &error))
             Fail(error);
@@ -281,7 +294,8 @@ bool OutputWriter::Close() {
         avio_flush(format_->pb);
         const int pending = format_->pb->error;
         const int err = avio_closep(&format_->pb);
-        if (pending < 0 || err < 0) Fail(CodecFailure("Cannot write the VOB", pending < 0 ? pending : err));
+        if (pending < 0 || err < 0)
+            Fail(CodecFailure("Cannot write the VOB", pending < 0 ? pending : err));
     }
     Release();
     return !Failed();

@@ -39,8 +39,8 @@ public:
     bool Open(const char* formatName, const char* fileName);
     // rateCode: 23 24000/1001, 25, 29 30000/1001, 50, 59 60000/1001, 60; any other code leaves
     // the rate unset and the codec then refuses to open. 1 on success, 0 on failure.
-    int AddVideoStream(AVCodecID codecId, int srcWidth, int srcHeight, int outWidth,
-                       int outHeight, int rateCode);
+    int AddVideoStream(AVCodecID codecId, int srcWidth, int srcHeight, int outWidth, int outHeight,
+                       int rateCode);
     // The stream is always 48 kHz (other source rates are resampled) at most at the DVD
     // ceiling of the codec. 1 on success, 0 on failure.
     int AddAudioStream(AVCodecID codecId, int bitRate, int channels, int sampleRate);

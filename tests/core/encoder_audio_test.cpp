@@ -38,17 +38,17 @@ TEST_P(AudioStreams, StreamIs48kHzAndKeepsItsTail) {
     // Blocks of an odd number of values: stereo samples split across calls.
     const int block = 1001;
     for (size_t at = 0; at < tone.size(); at += block)
-        ASSERT_EQ(encoder.EncodeSamples(tone.data() + at,
-                                        static_cast<int>(std::min<size_t>(block, tone.size() - at))),
+        ASSERT_EQ(encoder.EncodeSamples(tone.data() + at, static_cast<int>(std::min<size_t>(
+                                                              block, tone.size() - at))),
                   0)
             << encoder.Error();
     ASSERT_EQ(encoder.Finish(), 0) << encoder.Error();
     std::fclose(file);
 
     EXPECT_EQ(DecodeErrors(path), "");
-    EXPECT_EQ(Probe(path, "a", "codec_name,sample_rate,channels"),
-              std::string(c.audioFormat == 0 ? "mp2" : "ac3") + "\n48000\n" +
-                  std::to_string(c.channels));
+    EXPECT_EQ(
+        Probe(path, "a", "codec_name,sample_rate,channels"),
+        std::string(c.audioFormat == 0 ? "mp2" : "ac3") + "\n48000\n" + std::to_string(c.channels));
 
     const std::string pcm = Decode(path, "-f s16le", "a");
     const int64_t decoded = static_cast<int64_t>(pcm.size()) / 2 / c.channels;
@@ -69,13 +69,12 @@ TEST_P(AudioStreams, StreamIs48kHzAndKeepsItsTail) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Encoder, AudioStreams,
-    ::testing::Values(AudioCase{"Mp2Stereo44100", 0, 44100, 2, 1152},
-                      AudioCase{"Mp2Mono48000", 0, 48000, 1, 1152},
-                      AudioCase{"Ac3Stereo44100", 1, 44100, 2, 1536},
-                      AudioCase{"Ac3Mono32000", 1, 32000, 1, 1536}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Encoder, AudioStreams,
+                         ::testing::Values(AudioCase{"Mp2Stereo44100", 0, 44100, 2, 1152},
+                                           AudioCase{"Mp2Mono48000", 0, 48000, 1, 1152},
+                                           AudioCase{"Ac3Stereo44100", 1, 44100, 2, 1536},
+                                           AudioCase{"Ac3Mono32000", 1, 32000, 1, 1536}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AudioEncoder, FailuresAreReported) {
     const std::vector<int16_t> tone = MakeTone(48000, 2, 48000);
@@ -86,8 +85,8 @@ TEST(AudioEncoder, FailuresAreReported) {
         core::JobAudioEncoder encoder(&host);
         encoder.SetOutputFile(&full);
         ASSERT_EQ(encoder.Open(), 0) << encoder.Error();
-        const int failed = encoder.EncodeSamples(tone.data(), static_cast<int>(tone.size())) |
-                           encoder.Finish();
+        const int failed =
+            encoder.EncodeSamples(tone.data(), static_cast<int>(tone.size())) | encoder.Finish();
         EXPECT_EQ(failed, 1);
         EXPECT_NE(encoder.Error().find("No space"), std::string::npos) << encoder.Error();
         std::fclose(full);

@@ -59,11 +59,17 @@ TEST_P(RateControl, OpenedContextCarriesTheDvdRates) {
     const AVCodecContext* ctx = encoder.CodecContext();
     ASSERT_TRUE(avcodec_is_open(const_cast<AVCodecContext*>(ctx)));
     EXPECT_EQ(ctx->qmin, c.qmin);
-    if (c.qmax >= 0) EXPECT_EQ(ctx->qmax, c.qmax);
+    if (c.qmax >= 0) {
+        EXPECT_EQ(ctx->qmax, c.qmax);
+    }
     EXPECT_EQ(PrivateInt(ctx, "lmin"), c.lmin);
-    if (c.lmax >= 0) EXPECT_EQ(PrivateInt(ctx, "lmax"), c.lmax);
+    if (c.lmax >= 0) {
+        EXPECT_EQ(PrivateInt(ctx, "lmax"), c.lmax);
+    }
     EXPECT_EQ((ctx->flags & AV_CODEC_FLAG_QSCALE) != 0, c.fixedQuantiser);
-    if (c.fixedQuantiser) EXPECT_EQ(ctx->global_quality, c.qmin * FF_QP2LAMBDA);
+    if (c.fixedQuantiser) {
+        EXPECT_EQ(ctx->global_quality, c.qmin * FF_QP2LAMBDA);
+    }
     EXPECT_EQ(ctx->rc_min_rate, c.minRate);
     EXPECT_EQ(ctx->rc_max_rate, c.maxRate);
     EXPECT_EQ(ctx->bit_rate, c.bitRate);
@@ -110,9 +116,8 @@ TEST(EncoderParameters, FixedParametersOfBothRoads) {
 TEST(EncoderParameters, SampleAspectSignalsFourByThreeAtEveryFrameSize) {
     const struct {
         int width, height, num, den;
-    } kAspects[] = {{720, 480, 8, 9},   {720, 576, 16, 15}, {704, 480, 10, 11},
-                    {352, 240, 10, 11}, {704, 576, 12, 11}, {352, 288, 12, 11},
-                    {352, 480, 20, 11}, {352, 576, 24, 11}};
+    } kAspects[] = {{720, 480, 8, 9},   {720, 576, 16, 15}, {704, 480, 10, 11}, {352, 240, 10, 11},
+                    {704, 576, 12, 11}, {352, 288, 12, 11}, {352, 480, 20, 11}, {352, 576, 24, 11}};
     for (const auto& a : kAspects) {
         const AVRational sar = core::SampleAspectFor4x3(a.width, a.height);
         EXPECT_EQ(sar.num, a.num) << a.width << "x" << a.height;

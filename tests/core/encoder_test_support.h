@@ -21,7 +21,8 @@ namespace encoder_test {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "lumivane-enc-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "lumivane-enc-XXXXXX").string();
         if (mkdtemp(pattern.data())) path_ = pattern;
     }
     ~TempDir() {
@@ -47,7 +48,8 @@ inline CommandResult Run(const std::string& command) {
     if (!pipe) return result;
     char buffer[65536];
     size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, got);
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        result.output.append(buffer, got);
     result.status = pclose(pipe);
     return result;
 }

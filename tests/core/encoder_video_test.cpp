@@ -56,9 +56,8 @@ TEST_P(FrameSizes, StreamIsDvdMpeg2AtFourByThree) {
 
     EXPECT_EQ(DecodeErrors(path), "");
     EXPECT_EQ(Probe(path, "v", "codec_name,profile,level"), "mpeg2video\nMain\n8");
-    EXPECT_EQ(Probe(path, "v", "width,height"),
-              std::to_string(host.settings.OutputWidth) + "\n" +
-                  std::to_string(host.settings.OutputHeight));
+    EXPECT_EQ(Probe(path, "v", "width,height"), std::to_string(host.settings.OutputWidth) + "\n" +
+                                                    std::to_string(host.settings.OutputHeight));
     EXPECT_EQ(Probe(path, "v", "sample_aspect_ratio,display_aspect_ratio"),
               std::string(c.sampleAspect) + "\n4:3");
     EXPECT_EQ(Probe(path, "v", "r_frame_rate"), c.standard == 0 ? "30000/1001" : "25/1");
@@ -74,7 +73,9 @@ INSTANTIATE_TEST_SUITE_P(Encoder, FrameSizes,
 // The picture types in display order, one letter each.
 std::string PictureTypes(const std::string& path) {
     std::string types = Run("ffprobe -v error -select_streams v:0 -show_entries frame=pict_type "
-                            "-of default=noprint_wrappers=1:nokey=1 '" + path + "'").output;
+                            "-of default=noprint_wrappers=1:nokey=1 '" +
+                            path + "'")
+                            .output;
     types.erase(std::remove(types.begin(), types.end(), '\n'), types.end());
     return types;
 }
@@ -96,9 +97,7 @@ std::vector<size_t> GopLengths(const std::string& types) {
 }
 
 TEST(VideoEncoder, GopLengthAndBPicturesFollowTheSettings) {
-    const struct {
-        uint32_t gopIndex, bIndex;
-    } kCases[] = {{7, 2}, {5, 0}, {11, 3}, {17, 2}};
+    const struct { uint32_t gopIndex, bIndex; } kCases[] = {{7, 2}, {5, 0}, {11, 3}, {17, 2}};
     const int kPictures = 48;
     TempDir dir;
     const TestPicture card = MakeTestCard(352, 240);
@@ -116,7 +115,9 @@ TEST(VideoEncoder, GopLengthAndBPicturesFollowTheSettings) {
         // than needed: a new I-picture at least every GOP length.
         EXPECT_GE(lengths.size(), (kPictures + gop - 1) / gop) << types;
         for (size_t length : lengths) EXPECT_LE(length, gop) << types;
-        if (c.bIndex == 0) EXPECT_EQ(lengths.size(), (kPictures + gop - 1) / gop) << types;
+        if (c.bIndex == 0) {
+            EXPECT_EQ(lengths.size(), (kPictures + gop - 1) / gop) << types;
+        }
         size_t longestB = 0, run = 0;
         for (char t : types) longestB = std::max(longestB, run = t == 'B' ? run + 1 : 0);
         EXPECT_EQ(longestB, c.bIndex) << types;
@@ -132,8 +133,9 @@ TEST(VideoEncoder, BottomUpCardComesOutUpright) {
     ASSERT_EQ(EncodeFile(host, path, Repeated(card, 3)), "");
     const std::string rgb = Decode(path, "-frames:v 1 -f rawvideo -pix_fmt rgb24");
     ASSERT_EQ(rgb.size(), card.uprightRgb.size());
-    EXPECT_GE(Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
-              30.0);
+    EXPECT_GE(
+        Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
+        30.0);
 }
 
 // A narrower source letterboxed into the frame: the bands carry exactly the pad colour and the
@@ -167,10 +169,12 @@ TEST(VideoEncoder, LetterboxBandsHoldThePadColour) {
             ASSERT_EQ(v[row * 360 + x], 170) << row << "," << x;
         }
 
-    const std::string rgb = Decode(path, "-frames:v 1 -vf crop=720:384:0:48 -f rawvideo -pix_fmt rgb24");
+    const std::string rgb =
+        Decode(path, "-frames:v 1 -vf crop=720:384:0:48 -f rawvideo -pix_fmt rgb24");
     ASSERT_EQ(rgb.size(), card.uprightRgb.size());
-    EXPECT_GE(Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
-              30.0);
+    EXPECT_GE(
+        Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
+        30.0);
 }
 
 // 854 pixels make 2,562 bytes, stored as 2,564: reading rows 2,562 bytes apart would slant a
@@ -228,7 +232,8 @@ std::set<std::string> MacroblockQuantisers(const std::string& path) {
         const size_t text = line.find("] ");
         if (line.rfind("[mpeg2video", 0) != 0 || text == std::string::npos) continue;
         const std::string row = line.substr(text + 2);
-        if (row.empty() || row.size() % 2 || row.find_first_not_of("0123456789 ") != std::string::npos)
+        if (row.empty() || row.size() % 2 ||
+            row.find_first_not_of("0123456789 ") != std::string::npos)
             continue;
         for (size_t i = 0; i < row.size(); i += 2) seen.insert(row.substr(i, 2));
     }

@@ -1,9 +1,10 @@
 // Direct VOBs as ffmpeg and ffprobe read them back.
+#include "core/output_writer.h"
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
-#include "core/output_writer.h"
 #include "encoder_test_support.h"
 
 namespace {
@@ -16,7 +17,8 @@ struct Clip {
 };
 
 // Writes a clip the way the job's sink does: each picture, then the sound up to its end.
-std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path, const Clip& clip) {
+std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path,
+                     const Clip& clip) {
     const core::Settings& s = host.settings;
     const TestPicture card = MakeTestCard(host.picture.SourceWidth, host.picture.SourceHeight);
     const int rate = host.audio.SampleRate, channels = host.audio.Channels;
@@ -32,9 +34,8 @@ std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path
         pictures += repeat;
         const int64_t due =
             std::min(totalSamples, pictures * rate * int64_t{s.FrameRateDen} / s.FrameRateNum);
-        if (due > written &&
-            !writer.WriteAudio(tone.data() + written * channels,
-                               static_cast<int>((due - written) * channels)))
+        if (due > written && !writer.WriteAudio(tone.data() + written * channels,
+                                                static_cast<int>((due - written) * channels)))
             return writer.Error();
         written = std::max(written, due);
     }
@@ -74,21 +75,21 @@ TEST_P(DirectVob, DecodesCleanWithEveryPictureInTime) {
     host.picture.SourceHeight = c.sourceHeight;
     host.picture.PadTop = c.padTop;
     host.picture.PadBottom = c.padBottom;
-    host.picture.NeedsScaling = c.sourceWidth != host.settings.OutputWidth ||
-                                c.sourceHeight != host.settings.OutputHeight;
+    host.picture.NeedsScaling =
+        c.sourceWidth != host.settings.OutputWidth || c.sourceHeight != host.settings.OutputHeight;
     host.audio = {c.channels, c.sampleRate};
     const std::string path = dir.File("clip.vob");
     // The first picture three times, then singles and a pair: 3 + 10 + 2 = 15 pictures.
-    Clip clip{{3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2}, 15.0 * host.settings.FrameRateDen /
-                                                        host.settings.FrameRateNum};
+    Clip clip{{3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2},
+              15.0 * host.settings.FrameRateDen / host.settings.FrameRateNum};
     ASSERT_EQ(WriteVob(host, path, clip), "");
 
     EXPECT_EQ(DecodeErrors(path), "");
     EXPECT_EQ(Probe(path, "v", "codec_name,width,height,display_aspect_ratio"),
               "mpeg2video\n720\n" + std::to_string(host.settings.OutputHeight) + "\n4:3");
-    EXPECT_EQ(Probe(path, "a", "codec_name,sample_rate,channels"),
-              std::string(c.audioFormat == 0 ? "mp2" : "ac3") + "\n48000\n" +
-                  std::to_string(c.channels));
+    EXPECT_EQ(
+        Probe(path, "a", "codec_name,sample_rate,channels"),
+        std::string(c.audioFormat == 0 ? "mp2" : "ac3") + "\n48000\n" + std::to_string(c.channels));
 
     const std::vector<double> video = FrameTimes(path, "v");
     const std::vector<double> audio = FrameTimes(path, "a");

@@ -45,33 +45,56 @@ void Usage() {
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
-    static const option kLong[] = {
-        {"out", required_argument, nullptr, 'o'},      {"standard", required_argument, nullptr, 's'},
-        {"seconds", required_argument, nullptr, 'n'},  {"audio", required_argument, nullptr, 'a'},
-        {"width", required_argument, nullptr, 'w'},    {"height", required_argument, nullptr, 'h'},
-        {"sample-rate", required_argument, nullptr, 'r'},
-        {"channels", required_argument, nullptr, 'c'}, {"bitrate", required_argument, nullptr, 'b'},
-        {"compare-ffmpeg", no_argument, nullptr, 'f'}, {nullptr, 0, nullptr, 0}};
+    static const option kLong[] = {{"out", required_argument, nullptr, 'o'},
+                                   {"standard", required_argument, nullptr, 's'},
+                                   {"seconds", required_argument, nullptr, 'n'},
+                                   {"audio", required_argument, nullptr, 'a'},
+                                   {"width", required_argument, nullptr, 'w'},
+                                   {"height", required_argument, nullptr, 'h'},
+                                   {"sample-rate", required_argument, nullptr, 'r'},
+                                   {"channels", required_argument, nullptr, 'c'},
+                                   {"bitrate", required_argument, nullptr, 'b'},
+                                   {"compare-ffmpeg", no_argument, nullptr, 'f'},
+                                   {nullptr, 0, nullptr, 0}};
     int c;
     while ((c = getopt_long(argc, argv, "", kLong, nullptr)) != -1) {
         switch (c) {
-            case 'o': options->outDir = optarg; break;
+            case 'o':
+                options->outDir = optarg;
+                break;
             case 's':
-                if (std::strcmp(optarg, "ntsc") != 0 && std::strcmp(optarg, "pal") != 0) return false;
+                if (std::strcmp(optarg, "ntsc") != 0 && std::strcmp(optarg, "pal") != 0)
+                    return false;
                 options->pal = std::strcmp(optarg, "pal") == 0;
                 break;
-            case 'n': options->seconds = std::atof(optarg); break;
+            case 'n':
+                options->seconds = std::atof(optarg);
+                break;
             case 'a':
-                if (std::strcmp(optarg, "mp2") != 0 && std::strcmp(optarg, "ac3") != 0) return false;
+                if (std::strcmp(optarg, "mp2") != 0 && std::strcmp(optarg, "ac3") != 0)
+                    return false;
                 options->ac3 = std::strcmp(optarg, "ac3") == 0;
                 break;
-            case 'w': options->width = std::atoi(optarg); break;
-            case 'h': options->height = std::atoi(optarg); break;
-            case 'r': options->sampleRate = std::atoi(optarg); break;
-            case 'c': options->channels = std::atoi(optarg); break;
-            case 'b': options->bitrate = static_cast<unsigned>(std::atoi(optarg)); break;
-            case 'f': options->compareFfmpeg = true; break;
-            default: return false;
+            case 'w':
+                options->width = std::atoi(optarg);
+                break;
+            case 'h':
+                options->height = std::atoi(optarg);
+                break;
+            case 'r':
+                options->sampleRate = std::atoi(optarg);
+                break;
+            case 'c':
+                options->channels = std::atoi(optarg);
+                break;
+            case 'b':
+                options->bitrate = static_cast<unsigned>(std::atoi(optarg));
+                break;
+            case 'f':
+                options->compareFfmpeg = true;
+                break;
+            default:
+                return false;
         }
     }
     return optind == argc && !options->outDir.empty() && options->seconds > 0 &&
@@ -158,7 +181,8 @@ bool RunElementaryRoad(const Options& options, core::FixedEncoderHost& host,
                        const std::vector<std::vector<uint8_t>>& pictures, int64_t pictureCount,
                        const std::vector<int16_t>& tone) {
     const std::string videoPath = options.outDir + "/Chapter00.m2v";
-    const std::string audioPath = options.outDir + (options.ac3 ? "/Chapter00.ac3" : "/Chapter00.mp2");
+    const std::string audioPath =
+        options.outDir + (options.ac3 ? "/Chapter00.ac3" : "/Chapter00.mp2");
     std::FILE* videoFile = std::fopen(videoPath.c_str(), "wb");
     std::FILE* audioFile = std::fopen(audioPath.c_str(), "wb");
     if (!videoFile || !audioFile) return Fail("cannot create", videoFile ? audioPath : videoPath);
@@ -183,8 +207,8 @@ bool RunElementaryRoad(const Options& options, core::FixedEncoderHost& host,
         if (audio.EncodeSamples(tone.data() + at, count) != 0) return Fail("audio", audio.Error());
     }
     if (audio.Finish() != 0) return Fail("audio", audio.Error());
-    std::printf("%-24s %6.1f s of sound in %7.3f s\n", "elementary-stream audio",
-                options.seconds, Seconds(start));
+    std::printf("%-24s %6.1f s of sound in %7.3f s\n", "elementary-stream audio", options.seconds,
+                Seconds(start));
     const bool closed = std::fclose(videoFile) == 0 && std::fclose(audioFile) == 0;
     return closed || Fail("cannot close", "output files");
 }
@@ -203,9 +227,9 @@ bool RunDirectRoad(const Options& options, core::FixedEncoderHost& host,
         if (!writer.WriteVideo(pictures[i % kDistinctPictures].data(), 1))
             return Fail("direct", writer.Error());
         // Sound up to the end of this picture, as the job's sink hands it over.
-        const int64_t due = std::min(
-            totalSamples, (i + 1) * options.sampleRate * static_cast<int64_t>(s.FrameRateDen) /
-                              s.FrameRateNum);
+        const int64_t due =
+            std::min(totalSamples, (i + 1) * options.sampleRate *
+                                       static_cast<int64_t>(s.FrameRateDen) / s.FrameRateNum);
         if (due > samplesWritten &&
             !writer.WriteAudio(tone.data() + samplesWritten * options.channels,
                                static_cast<int>((due - samplesWritten) * options.channels)))
@@ -268,8 +292,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(options.outDir, ec);
     core::FixedEncoderHost host = MakeHost(options);
     const core::Settings& s = host.settings;
-    const int64_t pictureCount =
-        std::llround(options.seconds * s.FrameRateNum / s.FrameRateDen);
+    const int64_t pictureCount = std::llround(options.seconds * s.FrameRateNum / s.FrameRateDen);
     const auto pictures = MakePictures(options.width, options.height);
     const auto tone = MakeTone(options, std::llround(options.seconds * options.sampleRate));
 
