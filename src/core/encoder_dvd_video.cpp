@@ -1,7 +1,5 @@
 #include "core/encoder_dvd_video.h"
 
-#include <algorithm>
-
 #include "core/log.h"
 
 extern "C" {

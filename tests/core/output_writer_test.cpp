@@ -157,13 +157,16 @@ TEST(OutputWriter, FailuresAreReported) {
         EXPECT_NE(writer.Error().find("No space"), std::string::npos) << writer.Error();
     }
     {
-        // A rate code outside the table leaves the rate unset: the codecs refuse to open.
+        // A rate code outside the table leaves the rate unset: the codecs refuse to open, the
+        // library's reason reaches our error text, and nothing reaches the standard error.
         const auto host = MakeHost();
         core::OutputWriter writer(&host);
         ASSERT_TRUE(writer.Open("dvd", dir.File("rate.vob").c_str()));
         ASSERT_EQ(writer.AddVideoStream(AV_CODEC_ID_MPEG2VIDEO, 720, 480, 720, 480, 30), 1);
+        ::testing::internal::CaptureStderr();
         EXPECT_FALSE(writer.OpenCodecs());
-        EXPECT_FALSE(writer.Error().empty());
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_NE(writer.Error().find("timebase"), std::string::npos) << writer.Error();
         EXPECT_LT(writer.WriteHeader(), 0);  // and nothing later pretends to work
         EXPECT_FALSE(writer.WriteVideo(card.bottomUpBgr.data(), 1));
     }
