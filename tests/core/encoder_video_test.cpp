@@ -138,6 +138,59 @@ TEST(VideoEncoder, BottomUpCardComesOutUpright) {
         30.0);
 }
 
+// Each picture reaches the stream as it was given, in order, although the encoder still holds
+// earlier ones for B-picture reordering while later ones are converted.
+TEST(VideoEncoder, HeldPicturesAreNotOverwrittenByLaterOnes) {
+    TempDir dir;
+    auto host = MakeHost(0, 0);
+    host.settings.Bitrate = 4000;
+    std::vector<TestPicture> pictures;
+    for (int i = 0; i < 12; ++i)
+        pictures.push_back(MakePicture(352, 240, [i](int x, int) {
+            return x >= 20 + 24 * i && x < 36 + 24 * i ? Rgb{235, 235, 235} : Rgb{20, 20, 20};
+        }));
+    std::vector<std::pair<const TestPicture*, int>> sequence;
+    for (const TestPicture& picture : pictures) sequence.push_back({&picture, 1});
+    const std::string path = dir.File("order.m2v");
+    ASSERT_EQ(EncodeFile(host, path, sequence), "");
+    const std::string gray = Decode(path, "-f rawvideo -pix_fmt gray");
+    ASSERT_EQ(gray.size(), 352u * 240 * 12);
+    for (int i = 0; i < 12; ++i) {
+        const auto* row = reinterpret_cast<const uint8_t*>(gray.data()) + (i * 240 + 120) * 352;
+        int first = -1;
+        for (int x = 0; x < 352 && first < 0; ++x)
+            if (row[x] > 128) first = x;
+        EXPECT_NEAR(first, 20 + 24 * i, 2) << "picture " << i;
+    }
+}
+
+// Crop bands are cut from the upright picture: the top band is the first rows seen, although
+// it is stored last.
+TEST(VideoEncoder, CropBandsCutTheUprightPicture) {
+    TempDir dir;
+    auto host = MakeHost(0, 3);
+    host.settings.Bitrate = 8000;
+    core::PictureGeometry& g = host.picture;
+    g.SourceWidth = 760;
+    g.SourceHeight = 540;
+    g.CropTop = 60;
+    g.CropLeft = 40;
+    // Red above and left of the part kept, which is the test card.
+    const TestPicture card = MakeTestCard(720, 480);
+    const TestPicture source = MakePicture(760, 540, [&](int x, int y) {
+        if (x < 40 || y < 60) return Rgb{255, 0, 0};
+        const uint8_t* p = card.uprightRgb.data() + ((y - 60) * 720 + (x - 40)) * 3;
+        return Rgb{p[0], p[1], p[2]};
+    });
+    const std::string path = dir.File("crop.m2v");
+    ASSERT_EQ(EncodeFile(host, path, Repeated(source, 3)), "");
+    const std::string rgb = Decode(path, "-frames:v 1 -f rawvideo -pix_fmt rgb24");
+    ASSERT_EQ(rgb.size(), card.uprightRgb.size());
+    EXPECT_GE(
+        Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
+        30.0);
+}
+
 // A narrower source letterboxed into the frame: the bands carry exactly the pad colour and the
 // picture between them is the source, upright.
 TEST(VideoEncoder, LetterboxBandsHoldThePadColour) {
