@@ -107,6 +107,10 @@ bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, Vide
         ctx->rc_min_rate = bounds.minimum;
         ctx->bit_rate_tolerance = 5 * kDvdVbvBufferBits;
     } else {
+        if (rate == 0) {
+            if (error) *error = "A constant video bit-rate of 0 kbit/s cannot be encoded";
+            return false;
+        }
         ctx->rc_max_rate = ctx->rc_min_rate = rate;
         ctx->bit_rate_tolerance = 4'000'000;
         aggressivity = 0.3;

@@ -59,6 +59,32 @@ inline std::string DecodeErrors(const std::string& path) {
     return Run("ffmpeg -nostdin -v error -xerror -i '" + path + "' -f null - 2>&1").output;
 }
 
+// Decodes every picture of the first video stream: what the decoder complained about (empty
+// when the stream decodes clean) and how many pictures came out. One process for both.
+struct VideoCheck {
+    std::string errors;
+    int pictures = 0;
+};
+
+inline VideoCheck CheckVideo(const std::string& path) {
+    const std::string out =
+        Run("ffmpeg -nostdin -v error -xerror -i '" + path + "' -map 0:v:0 -f framecrc - 2>&1")
+            .output;
+    VideoCheck check;
+    size_t start = 0;
+    while (start < out.size()) {
+        size_t end = out.find('\n', start);
+        if (end == std::string::npos) end = out.size();
+        const std::string line = out.substr(start, end - start);
+        if (line.rfind("0,", 0) == 0)
+            ++check.pictures;
+        else if (!line.empty() && line[0] != '#')
+            check.errors += line + "\n";
+        start = end + 1;
+    }
+    return check;
+}
+
 // One ffprobe value of the first stream of a kind ("v" or "a"), e.g. Probe(f, "v", "width").
 inline std::string Probe(const std::string& path, const char* stream, const std::string& entry,
                          const std::string& extra = "") {
