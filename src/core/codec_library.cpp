@@ -40,6 +40,8 @@ std::string TakeCodecLibraryMessage() {
     return message;
 }
 
+void ForgetCodecLibraryMessage() { t_lastLibraryError.clear(); }
+
 std::string CodecFailure(const std::string& what, int errorCode) {
     char code[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(errorCode, code, sizeof code);

@@ -13,6 +13,11 @@ int InitCodecLibrary();
 // when there was none. The log is silenced, so this is the only way their reason reaches us.
 std::string TakeCodecLibraryMessage();
 
+// Drops what the libraries logged so far on this thread: called before a call whose failure
+// we describe, so that earlier chatter (rate-control warnings logged as errors) is not taken
+// for its reason.
+void ForgetCodecLibraryMessage();
+
 // "what: <error code text>" plus the library's own last message, for our log and callers.
 std::string CodecFailure(const std::string& what, int errorCode);
 // "what" plus the library's own last message when there is one.

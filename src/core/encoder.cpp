@@ -38,6 +38,7 @@ bool Encoder::AllocateContext() {
 }
 
 bool Encoder::OpenContext(const char* what) {
+    ForgetCodecLibraryMessage();
     if (const int err = avcodec_open2(context_, codec_, nullptr); err < 0)
         return Fail(CodecFailure(std::string("Cannot open the ") + what + " encoder", err));
     return true;

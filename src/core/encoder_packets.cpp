@@ -16,6 +16,7 @@ struct PacketDeleter {
 
 bool EncodeAndDeliver(AVCodecContext* context, const AVFrame* frame, const PacketHandler& handler,
                       std::string* error) {
+    ForgetCodecLibraryMessage();
     if (const int err = avcodec_send_frame(context, frame); err < 0) {
         if (error)
             *error = CodecFailure(

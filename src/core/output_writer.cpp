@@ -116,6 +116,7 @@ bool OutputWriter::Open(const char* formatName, const char* fileName) {
         return Fail(std::string("Unknown program-stream format \"") +
                     (formatName ? formatName : "") + "\"");
     if (!fileName || !*fileName) return Fail("No VOB file name");
+    ForgetCodecLibraryMessage();
     if (const int err = avformat_alloc_output_context2(&format_, nullptr, formatName, fileName);
         err < 0)
         return Fail(CodecFailure(std::string("No \"") + formatName + "\" muxer", err));
@@ -197,6 +198,7 @@ bool OutputWriter::OpenVideoCodec() {
     std::string error;
     if (!converter_.Open(geometry, videoContext_->width, videoContext_->height, &error))
         return Fail(error);
+    ForgetCodecLibraryMessage();
     if (const int err = avcodec_open2(videoContext_, nullptr, nullptr); err < 0)
         return Fail(CodecFailure("Cannot open the video encoder", err));
     if (const int err = avcodec_parameters_from_context(videoStream_->codecpar, videoContext_);
@@ -209,6 +211,7 @@ bool OutputWriter::OpenVideoCodec() {
 }
 
 bool OutputWriter::OpenAudioCodec() {
+    ForgetCodecLibraryMessage();
     if (const int err = avcodec_open2(audioContext_, nullptr, nullptr); err < 0)
         return Fail(CodecFailure("Cannot open the audio encoder", err));
     if (const int err = avcodec_parameters_from_context(audioStream_->codecpar, audioContext_);
@@ -223,6 +226,7 @@ bool OutputWriter::OpenFile() {
     if (Failed()) return false;
     if (!format_) return Fail("The VOB writer is not open");
     if (format_->oformat->flags & AVFMT_NOFILE) return true;
+    ForgetCodecLibraryMessage();
     if (const int err = avio_open(&format_->pb, format_->url, AVIO_FLAG_WRITE); err < 0)
         return Fail(CodecFailure(std::string("Cannot create ") + format_->url, err));
     fileOpen_ = true;
@@ -233,6 +237,7 @@ int OutputWriter::WriteHeader() {
     if (Failed()) return AVERROR(EINVAL);
     if (!format_ || (!fileOpen_ && !(format_->oformat->flags & AVFMT_NOFILE)))
         return Fail("The VOB file is not open"), AVERROR(EINVAL);
+    ForgetCodecLibraryMessage();
     const int err = avformat_write_header(format_, nullptr);
     if (err < 0) return Fail(CodecFailure("Cannot write the VOB header", err)), err;
     headerWritten_ = true;
@@ -245,6 +250,7 @@ PacketHandler OutputWriter::MuxerWriter(AVStream* stream, const AVCodecContext* 
         // first ones negative, which the muxer shifts for every stream alike.
         av_packet_rescale_ts(packet, context->time_base, stream->time_base);
         packet->stream_index = stream->index;
+        ForgetCodecLibraryMessage();
         if (const int err = av_interleaved_write_frame(format_, packet); err < 0) {
             *reason = CodecFailure("Cannot write to the VOB", err);
             return false;
@@ -279,16 +285,7 @@ bool OutputWriter::WriteAudio(const int16_t* samples, int count) {
 bool OutputWriter::Close() {
     if (closed_) return !Failed();
     closed_ = true;
-    if (headerWritten_ && !Failed()) {
-        std::string error;
-        if (videoStream_ && !EncodeAndDeliver(videoContext_, nullptr,
-                                              MuxerWriter(videoStream_, videoContext_), &error))
-            Fail(error);
-        else if (audioStream_ && !framer_.Finish(MuxerWriter(audioStream_, audioContext_), &error))
-            Fail(error);
-        else if (const int err = av_write_trailer(format_); err < 0)
-            Fail(CodecFailure("Cannot finish the VOB", err));
-    }
+    if (headerWritten_ && !Failed()) DrainAndFinish();
     if (format_ && fileOpen_) {
         fileOpen_ = false;
         avio_flush(format_->pb);
@@ -299,6 +296,19 @@ bool OutputWriter::Close() {
     }
     Release();
     return !Failed();
+}
+
+bool OutputWriter::DrainAndFinish() {
+    std::string error;
+    if (videoStream_ &&
+        !EncodeAndDeliver(videoContext_, nullptr, MuxerWriter(videoStream_, videoContext_), &error))
+        return Fail(error);
+    if (audioStream_ && !framer_.Finish(MuxerWriter(audioStream_, audioContext_), &error))
+        return Fail(error);
+    ForgetCodecLibraryMessage();
+    if (const int err = av_write_trailer(format_); err < 0)
+        return Fail(CodecFailure("Cannot finish the VOB", err));
+    return true;
 }
 
 int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath) {

@@ -72,6 +72,8 @@ private:
 
     bool OpenVideoCodec();
     bool OpenAudioCodec();
+    // The pictures and sound the encoders still hold, then the trailer.
+    bool DrainAndFinish();
     PacketHandler MuxerWriter(AVStream* stream, const AVCodecContext* context);
     bool Fail(const std::string& reason);
     void Release();
