@@ -10,11 +10,6 @@ namespace core {
 
 namespace {
 
-struct QuantiserLimits {
-    int qmin = 1;
-    int lmin = kLambdaPerQuantiser;
-};
-
 // Small pictures at low rates get a coarser floor so that rate control keeps headroom.
 // The comparisons are strict on purpose: 352 x 240 is the smallest frame that counts.
 bool NeedsCoarserFloor(int width, int height, int64_t rate) {
@@ -65,23 +60,20 @@ AVRational SampleAspectFor4x3(int width, int height) {
     return aspect;
 }
 
-bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road,
-                             std::string* error) {
-    const int width = settings.OutputWidth;
-    const int height = settings.OutputHeight;
-    const int64_t requested = static_cast<int64_t>(settings.Bitrate) * 1000;
-    int64_t rate = requested;
-    if (rate > kDvdMaxVideoBitRate) {
-        LogPrintf("Video bit-rate %lld bit/s lowered to the DVD ceiling of %lld bit/s\n",
-                  static_cast<long long>(rate), static_cast<long long>(kDvdMaxVideoBitRate));
-        rate = kDvdMaxVideoBitRate;
-    }
+namespace {
 
-    ctx->width = width;
-    ctx->height = height;
+// The rate-control values that FFmpeg keeps as the encoder's private options.
+struct PrivateRateOptions {
+    int64_t lmin = kLambdaPerQuantiser;
+    int64_t lmax = -1;  // -1: the encoder's own
+    double aggressivity = 0.5;
+};
+
+void ApplyPictureParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road) {
+    ctx->width = settings.OutputWidth;
+    ctx->height = settings.OutputHeight;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
-    ctx->sample_aspect_ratio = SampleAspectFor4x3(width, height);
-    ctx->bit_rate = rate;
+    ctx->sample_aspect_ratio = SampleAspectFor4x3(settings.OutputWidth, settings.OutputHeight);
     ctx->gop_size = GopSizeForIndex(settings.GOPSizeIndex);
     ctx->max_b_frames = BFramesForIndex(settings.BFramesIndex);
     ctx->b_quant_factor = 2.0f;
@@ -93,12 +85,10 @@ bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, Vide
     ctx->i_quant_factor = 0.5f;
     ctx->intra_dc_precision = 0;
     if (road == VideoRoad::DirectWriter) ctx->flags |= AV_CODEC_FLAG_CLOSED_GOP;
+}
 
-    QuantiserLimits limits;
-    if (road == VideoRoad::DirectWriter) limits.lmin = 1;
-    if (NeedsCoarserFloor(width, height, rate)) limits = {2, 2 * kLambdaPerQuantiser};
-    double aggressivity = 0.5;
-
+bool ApplyRateBounds(AVCodecContext* ctx, const Settings& settings, int64_t rate,
+                     PrivateRateOptions* options, std::string* error) {
     if (settings.BitrateType == 1) {
         const RateBounds bounds =
             VariableRateBounds(rate, static_cast<int64_t>(settings.MinBitrate) * 1000,
@@ -106,41 +96,67 @@ bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, Vide
         ctx->rc_max_rate = bounds.maximum;
         ctx->rc_min_rate = bounds.minimum;
         ctx->bit_rate_tolerance = 5 * kDvdVbvBufferBits;
-    } else {
-        if (rate == 0) {
-            if (error) *error = "A constant video bit-rate of 0 kbit/s cannot be encoded";
-            return false;
-        }
-        ctx->rc_max_rate = ctx->rc_min_rate = rate;
-        ctx->bit_rate_tolerance = 4'000'000;
-        aggressivity = 0.3;
+        return true;
     }
-
-    ctx->qmin = limits.qmin;
-    ctx->mb_lmin = limits.qmin * kLambdaPerQuantiser;
-    int lmax = -1;  // the encoder's own default
-
-    // A tiny average rate asks for a fixed quantiser; FFmpeg does that only through its
-    // fixed-quality flag, so rate control is bypassed rather than fed an impossible rate.
-    const int64_t quantiser = requested <= kFixedQuantiserMaxRate ? requested / 1000 : 0;
-    if (quantiser != 0) {
-        const int q = static_cast<int>(quantiser);
-        ctx->qmin = ctx->qmax = q;
-        ctx->mb_lmin = ctx->mb_lmax = q * kLambdaPerQuantiser;
-        limits.lmin = lmax = q * kLambdaPerQuantiser;
-        ctx->b_quant_factor = ctx->b_quant_offset = 1.0f;
-        ctx->i_quant_factor = ctx->i_quant_offset = 1.0f;
-        ctx->flags |= AV_CODEC_FLAG_QSCALE;
-        ctx->global_quality = q * kLambdaPerQuantiser;
+    if (rate == 0) {
+        if (error) *error = "A constant video bit-rate of 0 kbit/s cannot be encoded";
+        return false;
     }
+    ctx->rc_max_rate = ctx->rc_min_rate = rate;
+    ctx->bit_rate_tolerance = 4'000'000;
+    options->aggressivity = 0.3;
+    return true;
+}
 
-    return SetPrivate(ctx, "lmin", int64_t{limits.lmin}, error) &&
-           (lmax < 0 || SetPrivate(ctx, "lmax", int64_t{lmax}, error)) &&
-           SetPrivate(ctx, "rc_buf_aggressivity", aggressivity, error) &&
+// A tiny average rate asks for a fixed quantiser; FFmpeg does that only through its
+// fixed-quality flag, so rate control is bypassed rather than fed an impossible rate.
+void ApplyFixedQuantiser(AVCodecContext* ctx, int q, PrivateRateOptions* options) {
+    ctx->qmin = ctx->qmax = q;
+    ctx->mb_lmin = ctx->mb_lmax = q * kLambdaPerQuantiser;
+    options->lmin = options->lmax = q * kLambdaPerQuantiser;
+    ctx->b_quant_factor = ctx->b_quant_offset = 1.0f;
+    ctx->i_quant_factor = ctx->i_quant_offset = 1.0f;
+    ctx->flags |= AV_CODEC_FLAG_QSCALE;
+    ctx->global_quality = q * kLambdaPerQuantiser;
+}
+
+bool SetPrivateOptions(AVCodecContext* ctx, const PrivateRateOptions& options, std::string* error) {
+    return SetPrivate(ctx, "lmin", options.lmin, error) &&
+           (options.lmax < 0 || SetPrivate(ctx, "lmax", options.lmax, error)) &&
+           SetPrivate(ctx, "rc_buf_aggressivity", options.aggressivity, error) &&
            SetPrivate(ctx, "qsquish", 1.0, error) &&
            SetPrivate(ctx, "rc_init_cplx", 500.0, error) &&
            SetPrivate(ctx, "b_strategy", int64_t{0}, error) &&
            SetPrivate(ctx, "sc_threshold", int64_t{1'000'000'000}, error);
+}
+
+}  // namespace
+
+bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road,
+                             std::string* error) {
+    const int64_t requested = static_cast<int64_t>(settings.Bitrate) * 1000;
+    int64_t rate = requested;
+    if (rate > kDvdMaxVideoBitRate) {
+        LogPrintf("Video bit-rate %lld bit/s lowered to the DVD ceiling of %lld bit/s\n",
+                  static_cast<long long>(rate), static_cast<long long>(kDvdMaxVideoBitRate));
+        rate = kDvdMaxVideoBitRate;
+    }
+    ApplyPictureParameters(ctx, settings, road);
+    ctx->bit_rate = rate;
+
+    PrivateRateOptions options;
+    int qmin = 1;
+    if (road == VideoRoad::DirectWriter) options.lmin = 1;
+    if (NeedsCoarserFloor(settings.OutputWidth, settings.OutputHeight, rate)) {
+        qmin = 2;
+        options.lmin = 2 * kLambdaPerQuantiser;
+    }
+    ctx->qmin = qmin;
+    ctx->mb_lmin = qmin * kLambdaPerQuantiser;
+    if (!ApplyRateBounds(ctx, settings, rate, &options, error)) return false;
+    if (requested <= kFixedQuantiserMaxRate && requested / 1000 != 0)
+        ApplyFixedQuantiser(ctx, static_cast<int>(requested / 1000), &options);
+    return SetPrivateOptions(ctx, options, error);
 }
 
 void UseSliceThreads(AVCodecContext* ctx) {
