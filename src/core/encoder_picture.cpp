@@ -37,6 +37,7 @@ bool PictureConverter::Open(const PictureGeometry& geometry, int outputWidth, in
                             std::string* error) {
     Release();
     geometry_ = geometry;
+    picturesSent_ = 0;
     const PictureGeometry& g = geometry_;
     if (g.SourceWidth <= 0 || g.SourceHeight <= 0 || outputWidth <= 0 || outputHeight <= 0 ||
         outputWidth % 2 != 0 || outputHeight % 2 != 0)
@@ -117,6 +118,18 @@ AVFrame* PictureConverter::Convert(const uint8_t* bgrBits, int rowBytes, std::st
     if (sws_scale(scaler_, source, sourceStride, 0, croppedHeight, inner, frame_->linesize) <= 0)
         return Refuse(error, CodecFailure("Cannot convert the picture")), nullptr;
     return frame_;
+}
+
+bool PictureConverter::EncodeRepeated(AVCodecContext* encoder, const uint8_t* bgrBits, int repeat,
+                                      int rowBytes, const PacketHandler& handler,
+                                      std::string* error) {
+    AVFrame* picture = Convert(bgrBits, rowBytes, error);
+    if (!picture) return false;
+    for (int i = 0; i < repeat; ++i) {
+        picture->pts = picturesSent_++;
+        if (!EncodeAndDeliver(encoder, picture, handler, error)) return false;
+    }
+    return true;
 }
 
 }  // namespace core

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/encoder_host.h"
+#include "core/encoder_packets.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -39,6 +40,12 @@ public:
     // references to earlier ones, which are never written over. Null with a reason on failure.
     AVFrame* Convert(const uint8_t* bgrBits, int rowBytes, std::string* error);
 
+    // Converts one picture and sends it to encoder `repeat` times: each repeat is its own
+    // picture in time, stamped with the next picture number (from 0 at Open), while the
+    // conversion is done once.
+    bool EncodeRepeated(AVCodecContext* encoder, const uint8_t* bgrBits, int repeat, int rowBytes,
+                        const PacketHandler& handler, std::string* error);
+
 private:
     void Release();
     bool FillPadColour(std::string* error);
@@ -46,6 +53,7 @@ private:
     PictureGeometry geometry_;
     SwsContext* scaler_ = nullptr;
     AVFrame* frame_ = nullptr;
+    int64_t picturesSent_ = 0;
 };
 
 }  // namespace core

@@ -264,14 +264,9 @@ bool OutputWriter::WriteVideo(const uint8_t* bgrBits, int repeat, int rowBytes) 
     if (!headerWritten_ || closed_ || !videoStream_)
         return Fail("The VOB is not ready for pictures");
     std::string error;
-    AVFrame* picture = converter_.Convert(bgrBits, rowBytes, &error);
-    if (!picture) return Fail(error);
-    const PacketHandler write = MuxerWriter(videoStream_, videoContext_);
-    for (int i = 0; i < repeat; ++i) {
-        picture->pts = pictureCount_++;
-        if (!EncodeAndDeliver(videoContext_, picture, write, &error)) return Fail(error);
-    }
-    return true;
+    return converter_.EncodeRepeated(videoContext_, bgrBits, repeat, rowBytes,
+                                     MuxerWriter(videoStream_, videoContext_), &error) ||
+           Fail(error);
 }
 
 bool OutputWriter::WriteAudio(const int16_t* samples, int count) {

@@ -90,7 +90,6 @@ private:
     int sourceHeight_ = 0;
     int sourceChannels_ = 0;
     int sourceRate_ = 0;
-    int64_t pictureCount_ = 0;
     bool fileOpen_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;

@@ -8,7 +8,6 @@ VideoEncoder::VideoEncoder(const EncoderHost* host) : Encoder(host, AV_CODEC_ID_
 
 int VideoEncoder::Open(const EncoderHost* host) {
     host_ = host;
-    pictureCount_ = 0;
     if (!host_) return Fail("The video encoder has no job"), 0;
     const Settings& settings = host_->EncoderSettings();
     std::string error;
@@ -32,13 +31,8 @@ int VideoEncoder::EncodeFrame(const uint8_t* bgrBits, int repeat, int rowBytes) 
     if (!context_ || !avcodec_is_open(context_) || finished_)
         return Fail("The video encoder is not open"), 1;
     std::string error;
-    AVFrame* picture = converter_.Convert(bgrBits, rowBytes, &error);
-    if (!picture) return Fail(error), 1;
-    // Each repeat is its own picture in time: converted once, encoded with the next stamp.
-    for (int i = 0; i < repeat; ++i) {
-        picture->pts = pictureCount_++;
-        if (!EncodeToFile(picture)) return 1;
-    }
+    if (!converter_.EncodeRepeated(context_, bgrBits, repeat, rowBytes, FileWriter(), &error))
+        return Fail(error), 1;
     return 0;
 }
 

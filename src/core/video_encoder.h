@@ -24,12 +24,8 @@ public:
     // Writes the pictures held back for B-picture reordering. 0 on success, 1 on failure.
     int Finish() override;
 
-    // Pictures given to the encoder so far, repeats included.
-    int64_t PictureCount() const { return pictureCount_; }
-
 private:
     PictureConverter converter_;
-    int64_t pictureCount_ = 0;
 };
 
 }  // namespace core
