@@ -12,7 +12,7 @@ extern const char* const resolution_words[];
 extern const char* const tv_standard_words[];
 extern const char* const aspect_words[];
 extern const char* const widescreen_words[];
-extern const char* const frame_rate_words[];  // codes 1..8, no null end (see frame_rate_word)
+extern const char* const frame_rate_words[];
 extern const char* const audio_format_words[];
 extern const char* const quantisation_words[];
 extern const char* const surround_words[];
