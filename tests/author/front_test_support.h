@@ -15,10 +15,13 @@ namespace front_test {
 // A mutable argument vector, as the engine's entry receives it (it cuts strings in place).
 class Args {
 public:
-    Args(std::initializer_list<std::string> args) : strings_(args) {
+    Args(std::initializer_list<std::string> args) : Args(std::vector<std::string>(args)) {}
+    explicit Args(std::vector<std::string> args) : strings_(std::move(args)) {
         for (std::string& s : strings_) pointers_.push_back(s.data());
         pointers_.push_back(nullptr);
     }
+    Args(const Args&) = delete;
+    Args& operator=(const Args&) = delete;
     int argc() const { return static_cast<int>(strings_.size()); }
     char** argv() { return pointers_.data(); }
 
