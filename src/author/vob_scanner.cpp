@@ -333,9 +333,12 @@ PacketCheck read_first_packet(const uint8_t* sector, FirstPacket* packet) {
     if (!(p[0] == 0 && p[1] == 0 && p[2] == 1)) return PacketCheck::kNone;
     packet->id = p[3];
     packet->end = pack::kPacketLength + 2 + static_cast<int>(get_u16(sector + pack::kPacketLength));
+    if (packet->end > kSectorSize) return PacketCheck::kOverrun;
+    // Only the timed streams carry the extended PES header the scanner reads.
+    if (!is_timed_stream(packet->id)) return PacketCheck::kNone;
     packet->payload = pack::kPayload + sector[pack::kPesHeaderLength];
     packet->has_pts = (sector[pack::kPesFlags] & kPtsFlag) != 0;
-    if (packet->end > kSectorSize || packet->payload > packet->end) return PacketCheck::kOverrun;
+    if (packet->payload > packet->end) return PacketCheck::kOverrun;
     return PacketCheck::kValid;
 }
 
