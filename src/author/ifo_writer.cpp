@@ -213,7 +213,7 @@ size_t write_first_play_commands(ByteBuffer& header, Workset& workset, const Pgc
         size_t position = kFirstPlayCommands;
         if (first_play->pre_commands &&
             !compile_command_list(header, kFirstPlayCommands, position, workset, -1,
-                                  first_play->pre_commands, kPgcManagerMenus, 0))
+                                  first_play->pre_commands, kPgcManagerMenus))
             fatal("ERR:  in FPC\n");
         const size_t count = (position - kFirstPlayCommands) / kInstructionBytes;
         if (count > kMaxFirstPlayInstructions)

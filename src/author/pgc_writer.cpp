@@ -8,16 +8,12 @@
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
 #include "author/ifo_tables.h"
+#include "author/vm/vm_compile.h"
 
 namespace author {
 
-// TEMPORARY until the command compiler lands.
-uint8_t* vm_compile(uint8_t* base, uint8_t* position, Workset* workset, int pgc_index,
-                    const VmStatement* statements, int mode, int compile_mode);
-
 namespace {
 
-constexpr size_t kInstructionBytes = 8;
 using Instruction = std::array<uint8_t, kInstructionBytes>;
 
 // Table header (PGC information table and language-unit table).
@@ -50,9 +46,7 @@ constexpr size_t kCellPositionBytes = 4;
 constexpr uint32_t kPaletteUnsetWritten = 0x108080;  // black in 0x00YYCrCb
 constexpr int kMaxEntryPgcInstructions = 128;
 // Line numbers of jumps inside a command group are one byte wide.
-constexpr int kMaxCommandLine = 255;
-// Room the compiler may use for one command list; it does not bound its output itself.
-constexpr size_t kCompileRoom = 0x10000;
+constexpr int kMaxCommandLine = kMaxGotoLine;
 
 constexpr int kCellIdVobShift = 256;
 
@@ -90,9 +84,9 @@ private:
 };
 
 bool compile_commands(InstructionWriter& writer, ByteBuffer& out, size_t base, Workset& workset,
-                      int pgc_index, const VmCommands& commands, int mode, int compile_mode) {
+                      int pgc_index, const VmCommands& commands, int mode) {
     size_t position = writer.position();
-    if (!compile_command_list(out, base, position, workset, pgc_index, commands, mode, compile_mode))
+    if (!compile_command_list(out, base, position, workset, pgc_index, commands, mode))
         return false;
     writer.set_position(position);
     return true;
@@ -123,7 +117,7 @@ size_t write_command_table(ByteBuffer& out, size_t at, Workset& workset, int ind
 
     const size_t pre_start = writer.position();
     if (pgc.pre_commands) {
-        if (!compile_commands(writer, out, pre_start, workset, index, pgc.pre_commands, mode, 0))
+        if (!compile_commands(writer, out, pre_start, workset, index, pgc.pre_commands, mode))
             fatal("ERR:  in %s pgc %d, <pre>\n", type_name(mode), index);
     } else if (!pgc.buttons.empty()) {
         writer.emit(kHighlightButton1);
@@ -140,7 +134,7 @@ size_t write_command_table(ByteBuffer& out, size_t at, Workset& workset, int ind
         writer.set_position(dispatch + pgc.buttons.size() * kInstructionBytes);
     }
     if (pgc.post_commands) {
-        if (!compile_commands(writer, out, post_start, workset, index, pgc.post_commands, mode, 2))
+        if (!compile_commands(writer, out, post_start, workset, index, pgc.post_commands, mode))
             fatal("ERR:  in %s pgc %d, <post>\n", type_name(mode), index);
         if (!pgc.buttons.empty()) {
             jumps_to_end.push_back(writer.position());
@@ -156,7 +150,7 @@ size_t write_command_table(ByteBuffer& out, size_t at, Workset& workset, int ind
         InstructionWriter(out, dispatch + b * kInstructionBytes)
             .emit(0x00, 0xa1, 0x00, 0x0e, 0x00, static_cast<uint8_t>(b + 1), 0x00,
                   static_cast<uint8_t>(line));
-        if (!compile_commands(writer, out, post_start, workset, index, button.command, mode, 2))
+        if (!compile_commands(writer, out, post_start, workset, index, button.command, mode))
             fatal("ERR:  in %s pgc %d, button %s\n", type_name(mode), index, button.name.c_str());
         if (b + 1 < pgc.buttons.size()) {
             jumps_to_end.push_back(writer.position());
@@ -172,7 +166,7 @@ size_t write_command_table(ByteBuffer& out, size_t at, Workset& workset, int ind
         for (const Cell& cell : source->cells) {
             if (!cell.command) continue;
             const size_t before = writer.position();
-            if (!compile_commands(writer, out, before, workset, index, cell.command, mode, 1) ||
+            if (!compile_commands(writer, out, before, workset, index, cell.command, mode) ||
                 writer.position() - before != kInstructionBytes)
                 fatal("ERR:  Cell command can only compile to one VM instruction.\n");
         }
@@ -287,19 +281,12 @@ void write_stream_controls(ByteBuffer& out, size_t at, const VobGroup& group) {
 }  // namespace
 
 bool compile_command_list(ByteBuffer& out, size_t base, size_t& position, Workset& workset,
-                          int pgc_index, const VmCommands& commands, int mode, int compile_mode) {
-    // The compiler writes through raw pointers, so it gets a scratch area with the group's
-    // earlier instructions in front; only what it produced is copied back.
-    const size_t lead = position - base;
-    std::vector<uint8_t> scratch(lead + kCompileRoom, 0);
-    out.reserve_to(position);
-    std::memcpy(scratch.data(), out.data() + base, lead);
-    uint8_t* end = vm_compile(scratch.data(), scratch.data() + lead, &workset, pgc_index,
-                              commands.get(), mode, compile_mode);
-    if (end == nullptr) return false;
-    const size_t produced = static_cast<size_t>(end - (scratch.data() + lead));
-    out.set_bytes(position, scratch.data() + lead, produced);
-    position += produced;
+                          int pgc_index, const VmCommands& commands, int mode) {
+    const int first_line = static_cast<int>((position - base) / kInstructionBytes) + 1;
+    const auto code = vm_compile_code(first_line, workset, pgc_index, commands.get(), mode);
+    if (!code) return false;
+    out.set_bytes(position, code->data(), code->size());
+    position += code->size();
     return true;
 }
 

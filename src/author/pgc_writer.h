@@ -19,9 +19,9 @@ enum PgcTableMode { kPgcTitles = 0, kPgcTitlesetMenus = 1, kPgcManagerMenus = 2 
 
 // Compiles a command list into `out` at `position` (advanced past the instructions); jump line
 // numbers count from `base`, the start of the command group. False when the compiler refused a
-// statement (it has printed why). compile_mode: 0 pre, 1 cell, 2 post or button.
+// statement (it has printed why).
 bool compile_command_list(ByteBuffer& out, size_t base, size_t& position, Workset& workset,
-                          int pgc_index, const VmCommands& commands, int mode, int compile_mode);
+                          int pgc_index, const VmCommands& commands, int mode);
 
 // Builds the whole table for the mode, padded to whole sectors. Sets the Workset's menu
 // language while it writes each language unit.
