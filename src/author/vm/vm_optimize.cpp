@@ -142,6 +142,11 @@ bool is_link_with_button_field(const Instruction& instruction) {
     return link == 5 || link == 6 || link == 7 || (link == 1 && (b[7] & 0x1f) != 0);
 }
 
+bool fits_button_field(const Instruction& highlight) {
+    const auto& b = highlight.bytes;
+    return b[4] != 0 && (b[4] & 0x03) == 0 && b[5] == 0;
+}
+
 bool is_stream_set(const Instruction& instruction) {
     return (instruction.bytes[0] == 0x41 || instruction.bytes[0] == 0x51) && instruction.bytes[1] == 0;
 }
@@ -186,8 +191,10 @@ bool optimize_pass(Code& code, int first_line) {
             delete_instruction(code, index + 1, first_line);
             return true;
         }
-        // A button highlight just before a link rides in the link's button field.
-        if (current.bytes[0] == 0x56 && current.bytes[1] == 0 && is_link_with_button_field(next)) {
+        // A button highlight just before a link rides in the link's button field, when the
+        // field can carry the value exactly (a whole button number times 1024, not 0).
+        if (current.bytes[0] == 0x56 && current.bytes[1] == 0 && fits_button_field(current) &&
+            is_link_with_button_field(next)) {
             if (next.bytes[6] == 0) next.bytes[6] = current.bytes[4];
             delete_instruction(code, index, first_line);
             return true;
