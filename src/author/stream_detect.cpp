@@ -336,12 +336,12 @@ void procremap(uint8_t* payload, int length, ColourRemapState& remap, int32_t& e
     };
     for (int i = 0; i < length; ++i) {
         const uint8_t byte = payload[i];
-        if (remap.state == kInUnit) {
-            if (remap.counter == remap.unit_size)
-                remap.state = kSizeHigh;  // this byte starts the next unit
-            else if (remap.counter == remap.next_sequence)
-                remap.state = kDelayHigh;
-        }
+        // The unit's size is authoritative: a command cut short by the unit's end must not
+        // swallow the next unit's header.
+        if (remap.state > kFirstSequenceLow && remap.counter == remap.unit_size)
+            remap.state = kSizeHigh;  // this byte starts the next unit
+        else if (remap.state == kInUnit && remap.counter == remap.next_sequence)
+            remap.state = kDelayHigh;
         switch (remap.state) {
             case kSizeHigh:
                 remap.counter = 0;
