@@ -588,7 +588,8 @@ void VobScanner::open_vobu(Vob& vob, const uint8_t* sector) {
 void absorb_program_end(uint8_t* sector) {
     int pos = pack::kFirstPacket;
     int padding = -1;
-    while (pos + 6 <= kSectorSize && sector[pos] == 0 && sector[pos + 1] == 0 &&
+    // The end code takes the sector's last four bytes; a packet also needs its length field.
+    while (pos + 4 <= kSectorSize && sector[pos] == 0 && sector[pos + 1] == 0 &&
            sector[pos + 2] == 1) {
         const uint8_t id = sector[pos + 3];
         if (id == kProgramEndCode && padding >= 0) {
@@ -596,7 +597,7 @@ void absorb_program_end(uint8_t* sector) {
             std::memset(sector + pos, 0, 4);
             return;
         }
-        if (id < kPrivateStream1 || id > 0xEF) return;
+        if (id < kPrivateStream1 || id > 0xEF || pos + 6 > kSectorSize) return;
         padding = id == kPaddingStream ? pos : -1;
         pos += 6 + static_cast<int>(get_u16(sector + pos + 4));
     }
