@@ -38,16 +38,6 @@ int InputStream::close() {
     return 0;
 }
 
-std::string pipe_command_line(const std::string& command) {
-    std::string line = "sh -c \"";
-    for (char c : command) {
-        if (c == '"' || c == '\'') line += '\\';
-        line += c;
-    }
-    line += '"';
-    return line;
-}
-
 InputStream open_input(const char* name) {
     const size_t length = std::strlen(name);
     std::FILE* file = nullptr;
@@ -56,9 +46,10 @@ InputStream open_input(const char* name) {
     if (length > 0 && name[length - 1] == '|') {
         shown.pop_back();
         kind = kInputPipe;
-        // What the command has buffered must not appear twice in its output.
+        // popen hands the text to the shell as it stands, so the command runs exactly as
+        // written; escaping its quotes a second time would change what it does.
         std::fflush(nullptr);
-        file = popen(pipe_command_line(shown).c_str(), "r");
+        file = popen(shown.c_str(), "r");
     } else if (std::strcmp(name, "-") == 0) {
         kind = kInputStdin;
         file = stdin;

@@ -40,8 +40,4 @@ private:
 // system's reason. Opening a plain file restarts the scan's progress position and counter.
 InputStream open_input(const char* name);
 
-// The shell command line that runs a "cmd|" input (without its bar): sh -c "cmd", with quotes
-// inside the command escaped.
-std::string pipe_command_line(const std::string& command);
-
 }  // namespace author
