@@ -64,49 +64,31 @@ void add_group_entry(PgcGroup* group, int entry) {
     group->entry_count += 1;
 }
 
-// The rules of a chain's first and last cells, applied again when sources change.
-void mark_first_chapter(Pgc* pgc, int index, bool warn) {
+// A chain starts with a chapter.
+void mark_first_chapter(Pgc* pgc, int index) {
     for (PgcSource* source : pgc->sources) {
         if (source->cells.empty()) continue;
         Cell& first = source->cells.front();
         if (first.kind != kCellChapter) {
-            if (warn) emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", index);
+            emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", index);
             first.kind = kCellChapter;
         }
         return;
     }
 }
 
+// A chain without post commands ends on an infinite still of its last cell.
 void end_on_still(Pgc* pgc) {
     if (pgc->post_commands || pgc->sources.empty()) return;
     std::vector<Cell>& cells = pgc->sources.back()->cells;
     if (!cells.empty()) cells.back().pause = 255;
 }
 
-// A source whose stream gave no VOB unit (a cancel at its start, an input without NAV packs,
-// an audio-only stream) has nothing to point at: it is left out, and the remaining Vobs are
-// numbered again before their cells are.
-void drop_empty_sources(VobGroup* vob_group) {
-    for (Pgc* pgc : vob_group->pgcs) {
-        auto& sources = pgc->sources;
-        const size_t before = sources.size();
-        std::erase_if(sources, [](PgcSource* source) {
-            if (source->vob != nullptr && !source->vob->vobus.empty()) return false;
-            emit("WARN: No VOB units found in %s; leaving it out\n", source->file_name.c_str());
-            return true;
-        });
-        if (sources.size() != before) {
-            end_on_still(pgc);
-            mark_first_chapter(pgc, 0, false);
-        }
-    }
-    std::erase_if(vob_group->vobs, [](Vob* vob) { return vob->vobus.empty(); });
-    for (size_t i = 0; i < vob_group->vobs.size(); ++i) vob_group->vobs[i]->vob_id = static_cast<int>(i + 1);
-}
-
 void scan_and_mark(const std::string& base, VobGroup* vob_group, int kind) {
     scan_vob_units(base, *vob_group, kind);
-    drop_empty_sources(vob_group);
+    // The scan leaves out inputs that gave no VOB unit; a chain that lost its last source must
+    // still end on its picture.
+    for (Pgc* pgc : vob_group->pgcs) end_on_still(pgc);
     assign_programs_and_cells(*vob_group);
     finalize_attributes(vob_group, kind);
 }
@@ -214,7 +196,7 @@ void validate_pgc_group(PgcGroup* group) {
         group->entry_mask |= pgc->entry_mask;
         for (const PgcSource* source : pgc->sources)
             if (source->cells.empty()) emit("WARN: Source has no cells (%s) in PGC %d\n", source->file_name.c_str(), index);
-        mark_first_chapter(pgc, index, true);
+        mark_first_chapter(pgc, index);
     }
     group->entry_count += std::popcount(static_cast<unsigned>(group->entry_mask & 0xff));
     if (failed) fatal("ERR:  Errors in the entries of the %s group\n", pgc_type_names[group->type]);
