@@ -111,12 +111,10 @@ void count_pgc_cells(VobGroup& group) {
                 if (pgc.cell_count > kMaxCellsPerPgc)
                     fatal("ERR:  PGC %d has too many cells (%d, 256 allowed)\n", pgc_number,
                           pgc.cell_count);
+                // Every program adds a cell, so the cell limit also keeps programs within 255.
                 if (cell.end_cell == cell.first_cell || cell.kind == kCellPlain) continue;
                 ++pgc.program_count;
                 if (cell.kind == kCellChapter) ++pgc.chapter_count;
-                if (pgc.program_count > kMaxProgramsPerPgc)
-                    fatal("ERR:  PGC %d has too many programs (%d, 256 allowed)\n", pgc_number,
-                          pgc.program_count);
             }
         }
     }

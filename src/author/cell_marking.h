@@ -6,14 +6,13 @@
 
 namespace author {
 
-// DVD limits on one Vob's cells and one Pgc's cells and programs (one byte each on disc).
+// DVD limits on one Vob's cells and one Pgc's cells (one byte each on disc).
 constexpr int kMaxCellsPerVob = 255;
 constexpr int kMaxCellsPerPgc = 255;
-constexpr int kMaxProgramsPerPgc = 255;
 
 // Runs after the scan of the group and before its information files are written: sets every
 // VOB unit's cell fields, every Vob's cell count, every Cell's [first_cell, end_cell) and the
-// Pgcs' cell, program and chapter counts. Too many cells or programs is a fatal error.
+// Pgcs' cell, program and chapter counts. Too many cells is a fatal error.
 void assign_programs_and_cells(VobGroup& group);
 
 // 1 when the Pgc must mark an audio discontinuity between the two cells (ids are
