@@ -60,6 +60,8 @@ INSTANTIATE_TEST_SUITE_P(SystemRegisters, CompilesTo, testing::Values(
     CompileCase{kVmTitles, false, "button = g3 + 1;",
                 "61 00 00 0D 00 03 00 00 | 73 00 00 0D 00 01 00 00 | 46 00 00 00 00 0D 00 00"},
     CompileCase{kVmTitles, false, "button = 2048; jump cell 3;", "20 07 00 00 00 00 08 03"},
+    // The link's button field holds whole buttons only; another value keeps its own command.
+    CompileCase{kVmTitles, false, "button = 5; jump cell 3;", "56 00 00 00 00 05 00 00 | 20 07 00 00 00 00 00 03"},
     CompileCase{kVmTitles, false, "s5 = 1;", "ERR:  Cannot set SPRM 5\n"}));
 
 INSTANTIATE_TEST_SUITE_P(Conditions, CompilesTo, testing::Values(
