@@ -151,3 +151,32 @@ TEST(JobDiscEdges, CancelBeforeAnyUnitIsAnErrorNotAnEmptyDisc) {
 
 }  // namespace
 }  // namespace author
+
+namespace author {
+namespace {
+
+// Over a gigabyte of input: the title is cut into pieces of exactly 524,272 sectors. Runs under
+// the "slow" label (tests/author/CMakeLists.txt), where LUMIVANE_SLOW_TESTS is set.
+TEST(JobDiscSlow, InputOverOneGigabyteContinuesInASecondPiece) {
+    if (std::getenv("LUMIVANE_SLOW_TESTS") == nullptr) GTEST_SKIP() << "set LUMIVANE_SLOW_TESTS=1";
+    TempDir work;
+    const std::string source = testing::make_clip(work.path(), "source.vob", 10, "-target pal-dvd -g 12");
+    const std::string big = work / "big.vob";
+    const std::string loop = "ffmpeg -nostdin -v error -y -stream_loop 620 -i '" + source + "' -c copy -f dvd '" + big + "'";
+    ASSERT_EQ(std::system(loop.c_str()), 0);
+    ASSERT_GT(fs::file_size(big), 1100000000u);
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    testing::author_job_disc(dvd, {big});
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(fs::file_size(dvd + "/VIDEO_TS/VTS_01_1.VOB"), 1073709056u);
+    ASSERT_TRUE(fs::exists(dvd + "/VIDEO_TS/VTS_01_2.VOB"));
+    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_3.VOB"));
+    fs::remove(big);
+    testing::check_job_disc(dvd, {1, 0, true});
+    testing::check_job_disc_from_backups(dvd, {1, 0, true});
+    testing::check_files(dvd);
+}
+
+}  // namespace
+}  // namespace author
