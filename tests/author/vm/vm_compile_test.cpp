@@ -1,6 +1,8 @@
 // The compiler's instruction bytes and its checks against the disc model.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "vm_test_support.h"
 
 namespace {
@@ -17,6 +19,10 @@ struct CompileCase {
     const char* source;
     const char* expected;  // instruction bytes, or the message of a failed compile
 };
+
+void PrintTo(const CompileCase& c, std::ostream* out) {
+    *out << "mode " << c.mode << (c.jumppad ? " jumppad: " : ": ") << c.source;
+}
 
 class CompilesTo : public testing::TestWithParam<CompileCase> {};
 

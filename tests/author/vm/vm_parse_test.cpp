@@ -1,6 +1,7 @@
 // The command language's scanner and grammar, checked through the trees they build.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "author/diagnostics.h"
@@ -29,6 +30,8 @@ struct TreeCase {
     const char* text;
     const char* tree;
 };
+
+void PrintTo(const TreeCase& c, std::ostream* out) { *out << c.text; }
 
 class ParsesTo : public testing::TestWithParam<TreeCase> {};
 
@@ -99,6 +102,8 @@ struct FailureCase {
     const char* text;
     const char* message;  // printed before the parse fails; empty when only the parse fails
 };
+
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << testing::PrintToString(std::string(c.text)); }
 
 class FailsToParse : public testing::TestWithParam<FailureCase> {};
 
