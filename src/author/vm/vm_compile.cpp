@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "author/diagnostics.h"
@@ -27,10 +28,14 @@ struct CompileFailure {};
 void fail(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    char message[512];
-    std::vsnprintf(message, sizeof message, format, args);
+    va_list measure;
+    va_copy(measure, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string message(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+    std::vsnprintf(message.data(), message.size() + 1, format, args);
     va_end(args);
-    emit("%s", message);
+    emit("%s", message.c_str());
     throw CompileFailure{};
 }
 

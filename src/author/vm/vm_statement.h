@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <memory>
 
-#include "author/model.h"
-
 namespace author {
 
 // Node kinds; the values are part of the tree's meaning (the compiler tests ranges of them).
