@@ -251,6 +251,27 @@ void author_job_disc(const std::string& dvd, const std::vector<std::string>& cli
     ASSERT_EQ(run_discforge({"-T", "-o", dvd}, progress, cancel), 0);
 }
 
+void check_reader_accepts(const std::string& dvd, int titlesets) {
+    ReaderLog log;
+    const dvd_logger_cb logger{&ReaderLog::log};
+    Owned<dvd_reader_t> dvd_reader(DVDOpen2(&log, &logger, dvd.c_str()));
+    ASSERT_TRUE(dvd_reader) << dvd;
+    Owned<ifo_handle_t> vmg(ifoOpen(dvd_reader.get(), 0));
+    ASSERT_TRUE(vmg && vmg->vmgi_mat);
+    EXPECT_EQ(vmg->vmgi_mat->vmg_nr_of_title_sets, titlesets);
+    if (vmg->vmgi_mat->vmgm_vobs != 0) {
+        EXPECT_TRUE(vmg->pgci_ut && vmg->menu_c_adt && vmg->menu_vobu_admap);
+    }
+    for (int n = 1; n <= titlesets; ++n) {
+        Owned<ifo_handle_t> vts(ifoOpen(dvd_reader.get(), n));
+        ASSERT_TRUE(vts && vts->vtsi_mat) << "titleset " << n;
+        if (vts->vtsi_mat->vtsm_vobs != 0) {
+            EXPECT_TRUE(vts->pgci_ut && vts->menu_c_adt && vts->menu_vobu_admap);
+        }
+    }
+    log.expect_no_check_failures();
+}
+
 void check_job_disc(const std::string& dvd, const ExpectedDisc& expected) {
     SCOPED_TRACE("information files");
     check_disc_folder(dvd, expected);
@@ -273,7 +294,7 @@ void check_job_disc_from_backups(const std::string& dvd, const ExpectedDisc& exp
     check_disc_folder(copy.path(), expected);
 }
 
-void check_files(const std::string& dvd) {
+void check_files(const std::string& dvd, bool manager_menu) {
     ASSERT_TRUE(fs::is_directory(dvd + "/AUDIO_TS"));
     EXPECT_TRUE(fs::is_empty(dvd + "/AUDIO_TS"));
     for (const fs::directory_entry& entry : fs::directory_iterator(dvd + "/VIDEO_TS")) {
@@ -284,7 +305,7 @@ void check_files(const std::string& dvd) {
             EXPECT_EQ(read_file(entry.path()), read_file(backup)) << entry.path();
         }
     }
-    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VIDEO_TS.VOB"));
+    EXPECT_EQ(fs::exists(dvd + "/VIDEO_TS/VIDEO_TS.VOB"), manager_menu);
 }
 
 std::string run_lsdvd(const std::string& dvd) {

@@ -40,8 +40,13 @@ struct ExpectedDisc {
 void check_job_disc(const std::string& dvd, const ExpectedDisc& expected);
 // The same checks once more with every IFO replaced by its BUP (in a copy of the folder).
 void check_job_disc_from_backups(const std::string& dvd, const ExpectedDisc& expected);
-// IFO == BUP and every file a whole number of sectors.
-void check_files(const std::string& dvd);
+// Opens the manager and every titleset with libdvdread, which must find each menu table the
+// files announce and log no consistency complaint.
+void check_reader_accepts(const std::string& dvd, int titlesets);
+
+// IFO == BUP, every file a whole number of sectors, an empty AUDIO_TS, and VIDEO_TS.VOB only
+// for a disc with a table-of-contents menu.
+void check_files(const std::string& dvd, bool manager_menu = false);
 
 // lsdvd -x -Oy output for the folder.
 std::string run_lsdvd(const std::string& dvd);

@@ -125,6 +125,34 @@ TEST_F(PgcWriter, EntryOnSecondMenuGetsAnEntryPgcLinkingToIt) {
     EXPECT_EQ(table.u32(4), entry + 0xf4 + 8 - 1);
 }
 
+TEST_F(PgcWriter, ButtonCodeLeavesForTheEndInsteadOfRunningIntoTheNextButton) {
+    GuiTitleset disc(1, 2);
+    PgcGroup* menus = disc.menus->languages[0].group;
+    Pgc* menu = pgc_create();
+    pgc_add_button(menu, "first", "g1 = 5;");
+    pgc_add_button(menu, "second", "g2 = 7;");
+    menus->pgcs.push_back(menu);
+    ByteBuffer out;
+    write_pgc(out, 0, disc.workset, 0, kPgcTitlesetMenus);
+    const size_t commands = kCommandTable;
+    EXPECT_EQ(out.u16(commands), 1u);      // highlight button 1
+    EXPECT_EQ(out.u16(commands + 2), 8u);  // the whole post section
+    EXPECT_EQ(instruction(out, 0xf4), 0x5600000004000000ull);
+    const size_t post = 0xfc;
+    const uint64_t lines[] = {
+        0x6100000e000f0000ull,  // 1: g14 = button
+        0x7100000f00000000ull,  // 2: g15 = 0
+        0x00a1000e00010006ull,  // 3: button 1 -> line 6
+        0x00a1000e00020008ull,  // 4: button 2 -> line 8
+        0x3001000000000000ull,  // 5: exit
+        0x7100000100050000ull,  // 6: g1 = 5
+        0x0001000000000009ull,  // 7: past the other buttons' code
+        0x7100000200070000ull,  // 8: g2 = 7, the last block ends the section
+    };
+    for (size_t i = 0; i < std::size(lines); ++i)
+        EXPECT_EQ(instruction(out, post + 8 * i), lines[i]) << "line " << i + 1;
+}
+
 TEST_F(PgcWriter, EntryPgcWithoutHolderJumpsToFirstPlay) {
     ByteBuffer out;
     EXPECT_EQ(gen_entry_pgc(out, 0, -1, nullptr), 0xf4u + 8);
