@@ -401,6 +401,7 @@ private:
         if (domain >= 2) {
             if (!is_entry_target(target)) return jumppad(position, domain, target, chapter);
             if (target == kTargetMenu) target = kTargetEntryBase + 3;  // root
+            check_titleset_entry(target);
             return put_bytes(position, 0x30, 0x06, 0, 0x01, uint8_t(domain - 1), uint8_t(target + 8), 0, 0);
         }
         if (is_title_target(target) &&
@@ -412,8 +413,19 @@ private:
         return local_menu_link(position, target);
     }
 
+    // The manager's only menu entry is the title menu; a titleset's are all the others. Any
+    // other pairing would name a menu the player does not have.
+    static void check_manager_entry(int32_t target) {
+        if (target > kTargetEntryBase + 2)
+            fail("ERR:  The VMGM has no menu entry %s, only title\n", entry_names[target - kTargetEntryBase]);
+    }
+    static void check_titleset_entry(int32_t target) {
+        if (target == kTargetEntryBase + 2) fail("ERR:  A titleset has no menu entry title\n");
+    }
+
     size_t manager_jump(size_t position, int32_t target) {
         if (target == kTargetNone || target == kTargetMenu) target = kTargetEntryBase + 2;  // title
+        check_manager_entry(target);
         if (target < kTargetMenu) return put_bytes(position, 0x30, 0x06, 0, uint8_t(target), 0, 0xC0, 0, 0);
         if (target == kTargetFirstPlay) return put_bytes(position, 0x30, 0x06, 0, 0, 0, 0, 0, 0);
         return put_bytes(position, 0x30, 0x06, 0, 0, 0, uint8_t(target - 56), 0, 0);
@@ -495,6 +507,7 @@ private:
         }
         if (domain == kDomainManager) {
             if (target == kTargetMenu) target = kTargetEntryBase + 2;  // title
+            check_manager_entry(target);
             if (target < kTargetMenu) return put_bytes(position, 0x30, 0x08, 0, uint8_t(target), resume, 0xC0, 0, 0);
             if (target == kTargetFirstPlay) return put_bytes(position, 0x30, 0x08, 0, 0, resume, 0, 0, 0);
             return put_bytes(position, 0x30, 0x08, 0, 0, resume, uint8_t(target - 56), 0, 0);
