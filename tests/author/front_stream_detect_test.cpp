@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <random>
 #include <vector>
 
 #include "author/attributes.h"
@@ -275,6 +276,60 @@ TEST(ColourRemap, FailuresAreErrors) {
     const std::string messages = testing::internal::GetCapturedStderr();
     EXPECT_NE(messages.find("ERR: color map full, unable to allocate new colors.\n"), std::string::npos);
     EXPECT_NE(messages.find("ERR: procremap encountered unknown subtitle command: 7\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Random sectors and subpicture payloads: detection may warn or refuse, but never reads or
+// writes outside what it was given (run under the sanitizers to see it).
+TEST(DetectionRobustness, RandomInput) {
+    std::mt19937 random(12345);
+    auto byte = [&] { return static_cast<uint8_t>(random()); };
+    VobGroup group;
+    VideoParserState state;
+    Vobu vobu;
+    Vob vob;
+    vob.vobus.emplace_back();
+    Palette palette = default_palette;
+    ColourRemapState remap;
+    remap.reset(&palette);
+    testing::internal::CaptureStderr();
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<uint8_t> sector(kSectorSize);
+        for (uint8_t& b : sector) b = byte();
+        // Mostly plausible lengths, sometimes start codes, sometimes nonsense.
+        if (round % 3 != 0) {
+            const int length = static_cast<int>(random() % 2030);
+            sector[18] = static_cast<uint8_t>(length >> 8);
+            sector[19] = static_cast<uint8_t>(length);
+            sector[22] = static_cast<uint8_t>(random() % 16);
+            for (int i = 23; i + 4 < kSectorSize; i += 1 + static_cast<int>(random() % 64)) {
+                sector[i] = 0, sector[i + 1] = 0, sector[i + 2] = 1;
+            }
+        }
+        scan_video_pes(group, sector.data(), vobu, round - 1, round, state);
+        if (round % 50 == 0) finish_vobu(group, vob, round, state);
+
+        const int first_frame = static_cast<int>(random() % 40) - 1;
+        detect_ac3_attributes(sector.data() + 100, first_frame, static_cast<int>(random() % 40),
+                              vob.streams[0]);
+        detect_lpcm_attributes(byte(), vob.streams[16]);
+
+        const int length = static_cast<int>(random() % 200);
+        std::vector<uint8_t> payload(sector.begin(), sector.begin() + length);
+        try {
+            int32_t end_pts = static_cast<int32_t>(random() % 1000000);
+            procremap(payload.data(), length, remap, end_pts);
+        } catch (const FatalError&) {
+            remap.reset(&palette);
+        }
+    }
+    testing::internal::GetCapturedStderr();
+    EXPECT_LE(vobu.ref_count, 3);
+    EXPECT_GE(group.video.frame_rate, 0);
+    EXPECT_LE(group.video.frame_rate, 8);
 }
 
 }  // namespace
