@@ -423,6 +423,9 @@ void read_palette_file(const char* file_name, Pgc* pgc) {
         if (std::fscanf(file.get(), "%x", &value) != 1)
             fatal("ERR:  Palette file '%s' holds %d colours instead of %d\n", file_name, i,
                   kPaletteEntries);
+        // A wider value would collide with the marker of an unset palette entry.
+        if (value > 0xffffff)
+            fatal("ERR:  Palette file '%s' has a colour wider than 6 digits: %x\n", file_name, value);
         pgc_set_palette_entry(pgc, i, rgb ? rgb_to_ycrcb(value) : value);
     }
 }

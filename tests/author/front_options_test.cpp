@@ -317,6 +317,11 @@ TEST(Options, PaletteFiles) {
     p = parse(Args({"x", "-p", short_file, "-o", "o"}));
     EXPECT_TRUE(p.fatal);
     EXPECT_NE(p.messages.find("holds 1 colours instead of 16"), std::string::npos) << p.messages;
+
+    const std::string wide = dir.file("wide.yuv", "1000000 " + values);
+    p = parse(Args({"x", "-p", wide, "-o", "o"}));
+    EXPECT_TRUE(p.fatal);
+    EXPECT_NE(p.messages.find("has a colour wider than 6 digits: 1000000"), std::string::npos) << p.messages;
 }
 
 TEST(Options, PaletteFromDescriptor) {
