@@ -17,6 +17,10 @@ namespace {
 constexpr int kMaxSettleRounds = 64;
 // The peephole passes shrink or simplify the code each time; this bound is a safety net.
 constexpr int kMaxOptimizePassesPerInstruction = 8;
+// Nested ifs and mixed and/or are laid out by recompiling the inner code until it settles, so
+// the work doubles with each level of nesting. Real commands stay far below this budget of
+// instruction writes; a text nested deep enough to exceed it gets an error, not a hang.
+constexpr size_t kMaxInstructionWrites = size_t(1) << 24;
 
 constexpr uint32_t kMaxConstant = 0xffff;
 constexpr int32_t kMaxStreamNumber = 0x7f;
@@ -131,6 +135,7 @@ private:
     int line(size_t position) const { return first_line_ + static_cast<int>(position); }
 
     void put(size_t position, const Instruction& instruction) {
+        if (++writes_ > kMaxInstructionWrites) fail("ERR:  Commands are nested too deeply to compile\n");
         if (code_.size() <= position) code_.resize(position + 1);
         code_[position] = instruction;
     }
@@ -533,6 +538,7 @@ private:
     const int mode_;
     const int first_line_;
     Code code_;
+    size_t writes_ = 0;
 };
 
 }  // namespace

@@ -28,13 +28,17 @@ std::unique_ptr<VmStatement> vm_statement_append(std::unique_ptr<VmStatement> he
 
 std::unique_ptr<VmStatement> vm_statement_join(std::unique_ptr<VmStatement> left, int32_t op,
                                                std::unique_ptr<VmStatement> right) {
+    VmStatement* right_end = vm_statement_last(right.get());
     if (left->op == op) {
-        vm_statement_last(left->operands.get())->next = std::move(right);
+        VmStatement* tail = left->last_operand ? left->last_operand : vm_statement_last(left->operands.get());
+        tail->next = std::move(right);
+        left->last_operand = right_end;
         return left;
     }
     auto joined = vm_statement_create(op);
     left->next = std::move(right);
     joined->operands = std::move(left);
+    joined->last_operand = right_end;
     return joined;
 }
 

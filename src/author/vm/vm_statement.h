@@ -84,6 +84,9 @@ struct VmStatement {
     int32_t num4 = 0;
     std::unique_ptr<VmStatement> operands;
     std::unique_ptr<VmStatement> next;
+    // The end of the operand list, kept by vm_statement_join so that a long chain of one
+    // operator grows in constant time per operand; null when unknown.
+    VmStatement* last_operand = nullptr;
 
     VmStatement() = default;
     VmStatement(const VmStatement&) = delete;

@@ -187,6 +187,22 @@ TEST(VmCompile, RunningOutOfScratchRegistersIsFatal) {
     EXPECT_EQ(compiled.messages, "ERR:  Expression is too complicated, ran out of registers\n");
 }
 
+TEST(VmCompile, DeepNestingIsAnErrorNotAHang) {
+    DiscModel disc;
+    std::string nested_ifs;
+    for (int i = 0; i < 60; ++i) nested_ifs += "if (g1 == 1) ";
+    std::string mixed = "g1 == 0";
+    for (int i = 0; i < 60; ++i) mixed = "(" + mixed + (i % 2 ? ") || g1 == 1" : ") && g1 == 2");
+    for (const std::string& source : {nested_ifs + "g2 = 1;", "if (" + mixed + ") exit;"}) {
+        vmtest::Compiled compiled = compile(source, kVmTitles, disc.titleset);
+        EXPECT_FALSE(compiled.code);
+        EXPECT_EQ(compiled.messages, "ERR:  Commands are nested too deeply to compile\n");
+    }
+    // Ordinary nesting compiles.
+    EXPECT_TRUE(compile("if (g1 == 1) if (g2 == 2) if ((g3 == 3 || g4 == 4) && g5 == 5) exit;", kVmTitles,
+                        disc.titleset).code);
+}
+
 TEST(VmCompile, GotoLinesCountFromTheGroupStart) {
     DiscModel disc;
     // Placed as the fifth instruction of its group, the goto names line 7.

@@ -172,6 +172,18 @@ TEST(VmParse, NullTextIsAnEmptyCommandList) {
     EXPECT_FALSE(commands->next);
 }
 
+TEST(VmParse, LongChainOfOneOperatorIsOneNode) {
+    std::string text = "g1 = 0";
+    for (int i = 0; i < 100000; ++i) text += " + 1";
+    author::VmParseOutcome outcome = author::vm_parse_text((text + ";").c_str());
+    ASSERT_EQ(outcome.status, VmParseStatus::kParsed);
+    const author::VmStatement* sum = outcome.statements->operands.get();
+    ASSERT_EQ(sum->op, author::VMOP_ADD);
+    int operands = 0;
+    for (const author::VmStatement* o = sum->operands.get(); o; o = o->next.get()) ++operands;
+    EXPECT_EQ(operands, 100001);
+}
+
 TEST(VmParse, LongStatementListReleasesWithoutRecursion) {
     std::string text;
     for (int i = 0; i < 3000; ++i) text += "exit;";
