@@ -12,8 +12,6 @@ namespace author {
 
 namespace {
 
-constexpr const char* kShortOptionsForReset = "-";
-
 int run(int argc, char** argv) {
     RunRequest request;
     if (parse_command_line(argc, argv, &request) != kParseBuild) return 1;
@@ -28,7 +26,7 @@ int run(int argc, char** argv) {
 
 int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
                    const platform::ManualResetEvent* cancel) {
-    core::getopt_reset_full(argc, argv, kShortOptionsForReset);
+    core::getopt_reset_full(argc, argv, kShortOptions);
     engine_reset(progress, cancel);
     emit("discforge");
     if (argc < 1) {

@@ -16,7 +16,6 @@ namespace author {
 
 namespace {
 
-constexpr const char* kShortOptions = "-f:o:v:a:s:hc:Cp:Pmtb:Ti:e:x:";
 constexpr int kBareArgument = 1;
 constexpr int kFirstPlayOption = 'F';
 constexpr int kJumppadOption = 'j';

@@ -17,6 +17,9 @@ struct RunRequest {
     std::string output_directory;  // without a trailing '/'
 };
 
+// The short options, in getopt's terms: a leading '-' hands bare arguments over in order.
+constexpr const char* kShortOptions = "-f:o:v:a:s:hc:Cp:Pmtb:Ti:e:x:";
+
 enum ParseResult { kParseBuild = 0, kParseFailed = 1 };
 
 // Parses argv[1..argc-1] (argv[0] is the program name) into the engine context's model. Option
