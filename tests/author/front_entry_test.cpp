@@ -60,6 +60,30 @@ TEST(Entry, AFatalErrorFailsTheRunAndTheNextRunStartsClean) {
     EXPECT_EQ(author::engine().chapter_mark_state, author::kChapterNextFileWhole);
 }
 
+// Makes a short PAL DVD program stream with ffmpeg.
+std::string make_vob(const TempDir& dir, const char* name) {
+    const std::string vob = dir.path() + "/" + name;
+    const std::string make = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=720x576:rate=25 "
+                             "-f lavfi -i sine=sample_rate=48000 -t 2 -target pal-dvd -g 12 '" + vob + "'";
+    EXPECT_EQ(std::system(make.c_str()), 0);
+    return vob;
+}
+
+TEST(Entry, TheRunAfterAFatalErrorWorks) {
+    TempDir dir;
+    const std::string vob = make_vob(dir, "a.vob");
+    const std::string out = dir.path() + "/DVD";
+    Outcome r = run({"psmux", "-o", out, "-f", vob, "-i", "post=jump nowhere;"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.messages.find("ERR:  Parser failed on code 'jump nowhere;'.\n"), std::string::npos)
+        << r.messages;
+    r = run({"psmux", "-o", out, "-f", vob});
+    EXPECT_EQ(r.result, 0) << r.messages;
+    r = run({"psmux", "-T", "-o", out});
+    EXPECT_EQ(r.result, 0) << r.messages;
+    EXPECT_TRUE(std::filesystem::exists(out + "/VIDEO_TS/VIDEO_TS.IFO"));
+}
+
 TEST(Entry, AMissingInputFailsTheRun) {
     TempDir dir;
     Outcome r = run({"discforge", "-o", dir.path(), "-f", dir.path() + "/none.vob"});
@@ -72,10 +96,7 @@ TEST(Entry, AMissingInputFailsTheRun) {
 // The job's road: a titleset from two VOBs, then the table of contents, through the command.
 TEST(Entry, JobRunsThroughTheCommand) {
     TempDir dir;
-    const std::string vob = dir.path() + "/a.vob";
-    const std::string make = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=720x576:rate=25 "
-                             "-f lavfi -i sine=sample_rate=48000 -t 2 -target pal-dvd -g 12 '" + vob + "'";
-    ASSERT_EQ(std::system(make.c_str()), 0);
+    const std::string vob = make_vob(dir, "a.vob");
     const std::string bin = LUMIVANE_BIN_DIR "/discforge";
     const std::string out = dir.path() + "/DVD";
     const std::string quiet = " 2>/dev/null";
