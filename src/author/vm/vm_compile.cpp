@@ -21,6 +21,8 @@ constexpr int kMaxOptimizePassesPerInstruction = 8;
 // the work doubles with each level of nesting. Real commands stay far below this budget of
 // instruction writes; a text nested deep enough to exceed it gets an error, not a hang.
 constexpr size_t kMaxInstructionWrites = size_t(1) << 24;
+// The optimiser only shrinks code by little; code this long could never fit a command table.
+constexpr size_t kMaxUnoptimizedInstructions = 16 * kVmMaxCompiledInstructions;
 
 constexpr uint32_t kMaxConstant = 0xffff;
 constexpr int32_t kMaxStreamNumber = 0x7f;
@@ -124,6 +126,8 @@ public:
 
     Code finish(const VmStatement* commands) {
         code_.resize(statements(0, commands));
+        if (code_.size() > kMaxUnoptimizedInstructions)
+            fail("ERR:  Commands are too long to compile (%zu instructions)\n", code_.size());
         const size_t passes = code_.size() * kMaxOptimizePassesPerInstruction + 8;
         size_t pass = 0;
         while (optimize_pass(code_, first_line_))

@@ -121,11 +121,25 @@ bool can_take_condition(const Instruction& jump, const Instruction& next) {
     return cls <= 7;
 }
 
-int gotos_to(const Code& code, int line) {
-    return static_cast<int>(std::count_if(code.begin(), code.end(), [line](const Instruction& i) {
-        return i.is_goto() && i.line == line;
-    }));
-}
+// How many gotos of the code land on each of its lines; a pass reads it until it changes
+// the code, so it is built once per pass.
+class GotoTargets {
+public:
+    GotoTargets(const Code& code, int first_line) : first_line_(first_line), counts_(code.size(), 0) {
+        for (const Instruction& instruction : code) {
+            const int index = instruction.line - first_line;
+            if (instruction.is_goto() && index >= 0 && index < static_cast<int>(counts_.size())) ++counts_[index];
+        }
+    }
+    bool any_to(int line) const {
+        const int index = line - first_line_;
+        return index >= 0 && index < static_cast<int>(counts_.size()) && counts_[index] != 0;
+    }
+
+private:
+    int first_line_;
+    std::vector<int> counts_;
+};
 
 // Removes the instruction at `index`; gotos past it move up by one line.
 void delete_instruction(Code& code, size_t index, int first_line) {
@@ -154,6 +168,7 @@ bool is_stream_set(const Instruction& instruction) {
 }  // namespace
 
 bool optimize_pass(Code& code, int first_line) {
+    const GotoTargets targets(code, first_line);
     for (size_t index = 0; index < code.size(); ++index) {
         Instruction& current = code[index];
         const int line = first_line + static_cast<int>(index);
@@ -161,7 +176,7 @@ bool optimize_pass(Code& code, int first_line) {
 
         // if (c) goto L+2; X  becomes  if (!c) X
         if (has_next && current.is_goto() && current.is_conditional() && current.line == line + 2 &&
-            can_take_condition(current, code[index + 1]) && gotos_to(code, line + 1) == 0) {
+            can_take_condition(current, code[index + 1]) && !targets.any_to(line + 1)) {
             const Condition condition = negated(extract_condition(current));
             current = code[index + 1];
             code[index + 1] = Instruction{};
@@ -169,7 +184,7 @@ bool optimize_pass(Code& code, int first_line) {
             return true;
         }
         // A no-op only stays where it is the landing place of a jump to the end.
-        if (current.is_noop() && (has_next || gotos_to(code, line) == 0)) {
+        if (current.is_noop() && (has_next || !targets.any_to(line))) {
             delete_instruction(code, index, first_line);
             return true;
         }
@@ -177,12 +192,12 @@ bool optimize_pass(Code& code, int first_line) {
         if (index > 0) {
             const Instruction& previous = code[index - 1];
             if (previous.instruction_class() <= 3 && !previous.is_conditional() &&
-                (previous.bytes[1] & 0x0f) != 0 && gotos_to(code, line) == 0) {
+                (previous.bytes[1] & 0x0f) != 0 && !targets.any_to(line)) {
                 delete_instruction(code, index, first_line);
                 return true;
             }
         }
-        if (!has_next || gotos_to(code, line + 1) != 0) continue;
+        if (!has_next || targets.any_to(line + 1)) continue;
         Instruction& next = code[index + 1];
         // Two stream selections of the same form become one.
         if (is_stream_set(current) && next.bytes[0] == current.bytes[0] && next.bytes[1] == 0) {

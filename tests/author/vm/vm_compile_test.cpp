@@ -221,6 +221,13 @@ TEST(VmCompile, OutputIsBoundedForTheCallersRoom) {
     vmtest::Compiled compiled = compile(source, kVmTitles, disc.titleset);
     EXPECT_FALSE(compiled.code);
     EXPECT_EQ(compiled.messages, "ERR:  Commands compile to 256 instructions, more than 255\n");
+
+    // Far too long to ever fit is refused before the optimiser spends time on it.
+    std::string chain = "g1 = 1";
+    for (int i = 0; i < 5000; ++i) chain += " + g2";
+    vmtest::Compiled long_chain = compile(chain + ";", kVmTitles, disc.titleset);
+    EXPECT_FALSE(long_chain.code);
+    EXPECT_EQ(long_chain.messages, "ERR:  Commands are too long to compile (5001 instructions)\n");
 }
 
 TEST(VmCompile, PointerEntryWritesAtItsPositionAndCountsLinesFromTheBase) {
