@@ -80,14 +80,14 @@ inline void set_pal_video(VobGroup* group) {
 }
 
 // The GUI's titleset: one title Pgc whose chapters are `clips` Vobs of `vobus` units each, and
-// an English menu group without Pgcs.
+// an English menu group without Pgcs. Times stay within the engine's 32-bit 90 kHz clock.
 struct GuiTitleset {
     MenuGroup* menus = nullptr;
     PgcGroup* titles = nullptr;
     Pgc* title = nullptr;
     Workset workset;
 
-    GuiTitleset(int clips, int vobus) {
+    GuiTitleset(int clips, int vobus, int32_t vobu_ticks = kSecond / 2) {
         menus = menu_group_create();
         menu_group_add(menus, "en", pgc_group_create(kGroupVtsm));
         titles = pgc_group_create(kGroupVts);
@@ -96,7 +96,7 @@ struct GuiTitleset {
         VobGroup* streams = titles->vob_group;
         set_pal_video(streams);
         for (int c = 0; c < clips; ++c) {
-            Vob* vob = make_vob(streams, vobus, kSecond / 2, 10, next_sector(*streams));
+            Vob* vob = make_vob(streams, vobus, vobu_ticks, 10, next_sector(*streams));
             add_source(title, vob, 1, 2);
         }
         streams->pgcs.push_back(title);

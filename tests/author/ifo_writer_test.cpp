@@ -41,7 +41,7 @@ TEST_F(IfoWriter, TitlesetWithoutMenusHasOnlyTitleTablesAndAnIdenticalBackup) {
 }
 
 TEST_F(IfoWriter, SectorFieldsKeepAllFourBytesPast255Sectors) {
-    GuiTitleset disc(1, 140000);  // a VOB-unit map of 274 sectors
+    GuiTitleset disc(1, 140000, testing::kSecond / 10);  // a VOB-unit map of 274 sectors
     const ByteBuffer file = write_vts_ifo(disc.workset);
     const uint32_t sectors = static_cast<uint32_t>(file.size() / kSectorSize);
     ASSERT_GT(sectors, 256u);
