@@ -330,7 +330,12 @@ bool CommandLine::finish(int argc) {
         emit("ERR:  bad version of getopt; please precede all sources with '-f'\n");
         return false;
     }
-    if (!directory.empty() && directory.back() == '/') directory.pop_back();
+    // An empty name would put the disc at the root of the file system.
+    if (directory.empty()) {
+        emit("ERR:  The output directory name is empty\n");
+        return false;
+    }
+    if (directory.size() > 1 && directory.back() == '/') directory.pop_back();
     request_->output_directory = directory;
     return true;
 }

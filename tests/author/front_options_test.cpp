@@ -338,7 +338,7 @@ TEST(Options, PaletteFromDescriptor) {
 
 TEST(Options, OutputDirectory) {
     const std::pair<const char*, const char*> cases[] = {
-        {"out/", "out"}, {"out//", "out/"}, {"out\\", "out\\"}, {"/", ""}};
+        {"out/", "out"}, {"out//", "out/"}, {"out\\", "out\\"}, {"/", "/"}};
     for (const auto& [given, expected] : cases) {
         Parsed p = parse({"x", "-o", given});
         ASSERT_EQ(p.result, kParseBuild) << p.messages;
@@ -346,6 +346,9 @@ TEST(Options, OutputDirectory) {
     }
     // A later -o replaces an earlier one.
     EXPECT_EQ(parse({"x", "-o", "a", "-o", "b"}).request.output_directory, "b");
+    Parsed empty = parse({"x", "-o", ""});
+    EXPECT_EQ(empty.result, kParseFailed);
+    EXPECT_NE(empty.messages.find("ERR:  The output directory name is empty\n"), std::string::npos);
 }
 
 TEST(Options, OutputDirectoryFromSettings) {
@@ -356,6 +359,11 @@ TEST(Options, OutputDirectoryFromSettings) {
         Parsed p = parse({"x", "-f", "a.vob"});
         ASSERT_EQ(p.result, kParseBuild) << p.messages;
         EXPECT_EQ(p.request.output_directory, "/tmp/dvd");
+    }
+    {
+        home.file(".discforgerc", "WORKDIR=\n");
+        ScopedEnv env("HOME", home.path().c_str());
+        EXPECT_EQ(parse({"x", "-f", "a.vob"}).result, kParseFailed);
     }
     TempDir empty_home;
     ScopedEnv env("HOME", empty_home.path().c_str());
