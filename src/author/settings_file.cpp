@@ -18,8 +18,11 @@ std::optional<std::string> read_setting_file(const char* file_name, const char* 
         // A line without "=" holds no setting.
         const std::string::size_type equals = line.find('=');
         if (equals == std::string::npos) continue;
-        if (line.compare(0, equals, key) == 0 && equals == std::char_traits<char>::length(key))
-            return line.substr(equals + 1);
+        if (line.compare(0, equals, key) != 0 || equals != std::char_traits<char>::length(key))
+            continue;
+        // A file saved with CR LF line ends must not leave a CR in a directory name.
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return line.substr(equals + 1);
     }
     return std::nullopt;
 }

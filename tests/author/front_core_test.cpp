@@ -109,7 +109,7 @@ TEST(CoreRoutines, DirectoryListing) {
 TEST(SettingsFile, KeysAndValues) {
     TempDir dir;
     const std::string file = dir.file(
-        "rc", "noequals\nworkdir=/lower\nWORKDIR =/blank\nWORKDIR=/tmp/dvd\nWORKDIR=/second\nEMPTY=\nA=b=c");
+        "rc", "noequals\nworkdir=/lower\nWORKDIR =/blank\nWORKDIR=/tmp/dvd\nWORKDIR=/second\nEMPTY=\nA=b=c\nDOS=x\r\n");
     struct Case {
         const char* key;
         std::optional<std::string> value;
@@ -117,6 +117,7 @@ TEST(SettingsFile, KeysAndValues) {
     const Case cases[] = {
         {"WORKDIR", "/tmp/dvd"}, {"workdir", "/lower"}, {"EMPTY", ""},
         {"A", "b=c"},            {"MISSING", std::nullopt}, {"noequals", std::nullopt},
+        {"DOS", "x"},
     };
     for (const Case& c : cases) EXPECT_EQ(read_setting_file(file.c_str(), c.key), c.value) << c.key;
     EXPECT_EQ(read_setting_file((dir.path() + "/none").c_str(), "WORKDIR"), std::nullopt);
