@@ -438,9 +438,10 @@ void print_usage(std::FILE* stream) {
     std::fputs(
         "syntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n"
         "\n"
-        "\t-x XMLFILE where XMLFILE is a configuration file describing the\n"
-        "\t    structure of the DVD to create.  If you use a configuration file,\n"
-        "\t    then you do not need to specify any other options, except -o.\n"
+        "\t-x XMLFILE where XMLFILE would be a configuration file describing the\n"
+        "\t    structure of the DVD to create, needing no option but -o.  This\n"
+        "\t    build reads no configuration files; describe the DVD with the\n"
+        "\t    options below.\n"
         "\n"
         "\t--video=VOPTS or -v VOPTS where VOPTS is a plus (+) separated list of\n"
         "\t    video options.  Valid options are:\n"
