@@ -108,6 +108,33 @@ TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
     testing::check_files(dvd);
 }
 
+// What the information files cannot describe stops the run before they are written.
+TEST(JobDiscEdges, LimitsAreErrorsBeforeTheInformationFilesAreWritten) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 1, "-target pal-dvd -g 12");
+    const std::string long_clip = work / "long.vob";
+    const std::string loop = "ffmpeg -nostdin -v error -y -stream_loop 99 -i '" + clip + "' -c copy -f dvd '" + long_clip + "'";
+    ASSERT_EQ(std::system(loop.c_str()), 0);
+
+    struct Case { const char* what; std::vector<std::string> arguments; const char* message; };
+    std::vector<Case> cases;
+    // One input named 100 times is scanned once and gives 100 chapters.
+    cases.push_back({"chapters", {}, "ERR:  Title 1 has too many chapters (100, 99 allowed)"});
+    for (int i = 0; i < 100; ++i) cases.back().arguments.insert(cases.back().arguments.end(), {"-f", clip});
+    // 255 plain cells of 100 s each play longer than a 32-bit 90 kHz count can hold.
+    cases.push_back({"length", {"-c", "0"}, "plays longer than the 90 kHz clock can count"});
+    for (int i = 0; i < 255; ++i) cases.back().arguments.insert(cases.back().arguments.end(), {"-f", long_clip});
+
+    for (Case& c : cases) {
+        const std::string dvd = work / (std::string("DVD-") + c.what);
+        c.arguments.insert(c.arguments.begin(), {"-o", dvd});
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(testing::run_discforge(c.arguments), 1) << c.what;
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr(c.message)) << c.what;
+        EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_0.IFO")) << c.what;
+    }
+}
+
 // Sets the cancel event once the scan has reported progress a few times.
 class CancellingProgress : public platform::ProgressTarget {
 public:

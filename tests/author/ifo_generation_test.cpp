@@ -130,6 +130,19 @@ TEST_F(Generation, TitlesetNumberIsTheFirstFreeOne) {
     }
 }
 
+TEST_F(Generation, FolderWithAllNinetyNineTitlesetsIsRefused) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "VIDEO_TS");
+    for (int n = 1; n <= 99; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "VIDEO_TS/VTS_%02d_0.IFO", n);
+        testing::write_file(dir / name, {0});
+    }
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(pick_vts_number(dir.path()), FatalError);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("already holds titlesets 1 to 99"));
+}
+
 // A titleset information file as the titleset writer leaves it.
 std::vector<uint8_t> titleset_file(int clips) {
     testing::GuiTitleset disc(clips, 2);
