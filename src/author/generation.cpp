@@ -35,6 +35,9 @@ constexpr size_t kVtsLastSector = 0x00c;
 constexpr size_t kVtsCategory = 0x022;
 constexpr size_t kVtsMenuVobStart = 0x0c0;
 constexpr size_t kVtsPttSrpt = 0x0c8;
+constexpr size_t kVtsMenuPgciUt = 0x0d0;
+constexpr uint32_t kRootMenuCategory = 0x80 | 3;  // entry PGC of the root menu
+constexpr uint32_t kMaxTableBytes = 1u << 24;
 constexpr size_t kVtsAttributes = 0x100;
 
 // Single-level directory creation; an existing directory is fine.
@@ -167,6 +170,26 @@ std::vector<int> chapter_counts_of(const ByteBuffer& ptt, const std::string& pat
         previous = next;
     }
     return counts;
+}
+
+// Whether the titleset's first menu language holds a root menu. A titleset can announce menus
+// (jumppad) without having one, and a first-play jump to a missing root menu stops players.
+bool has_root_menu(std::FILE* file, const std::string& path, const ByteBuffer& header) {
+    const uint32_t sector = header.u32(kVtsMenuPgciUt);
+    if (header.u32(kVtsMenuVobStart) == 0 || sector == 0) return false;
+    ByteBuffer units(8);
+    read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
+    const uint32_t size = units.u32(4) + 1;
+    if (units.u16(0) == 0 || size < 16 || size > kMaxTableBytes)
+        fatal("ERR:  %s has a damaged menu table\n", path.c_str());
+    units.resize(size);
+    read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
+    const uint32_t unit = units.u32(12);
+    const uint32_t pgcs = units.u16(unit);
+    if (unit + 8 + 8 * size_t(pgcs) > size) fatal("ERR:  %s has a damaged menu table\n", path.c_str());
+    for (uint32_t i = 0; i < pgcs; ++i)
+        if (units.u8(unit + 8 + 8 * i) == kRootMenuCategory) return true;
+    return false;
 }
 
 }  // namespace
@@ -330,7 +353,7 @@ void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table) {
     read_exactly(file, path, static_cast<long>(ptt_sector) * kSectorSize, ptt.data(), kSectorSize);
 
     TitlesetInfo info;
-    info.has_menus = header.u32(kVtsMenuVobStart) != 0;
+    info.has_menus = has_root_menu(file, path, header);
     info.size_sectors = header.u32(kVtsLastSector) + 1;
     std::memcpy(info.category.data(), header.data() + kVtsCategory, info.category.size());
     std::memcpy(info.attributes.data(), header.data() + kVtsAttributes, info.attributes.size());

@@ -102,3 +102,43 @@ TEST(MenuDisc, ButtonsReachTheTitlesTheyName) {
 
 }  // namespace
 }  // namespace author
+
+namespace author {
+namespace {
+
+TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
+    TempDir work;
+    const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-m", "-f", menu, "-b", "jump title 1;", "-t", "-f", a}), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_reader_accepts(dvd, 1);
+    Player player(dvd);
+    ASSERT_TRUE(player.nav());
+    ASSERT_TRUE(player.play_until([&](pci_t* pci) {
+        return dvdnav_is_domain_vtsm(player.nav()) && pci->hli.hl_gi.btn_ns == 1;
+    }));
+    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
+    EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+}
+
+TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
+    TempDir work;
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-o", dvd, "-f", a}), 0);
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_files(dvd);
+    testing::check_reader_accepts(dvd, 1);
+    Player player(dvd);
+    ASSERT_TRUE(player.nav());
+    EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+}
+
+}  // namespace
+}  // namespace author
