@@ -301,7 +301,7 @@ private:
         put(position++, make_conditional_goto(cmp, register_byte(r1), r2_constant,
                                               r2_constant ? constant(r2) : register_byte(r2),
                                               line(when_true)));
-        if (when_false != position) put(position++, make_goto(line(when_false)));
+        if (when_false > position) put(position++, make_goto(line(when_false)));
         return position;
     }
 

@@ -86,6 +86,13 @@ INSTANTIATE_TEST_SUITE_P(Conditions, CompilesTo, testing::Values(
                 "71 00 00 02 00 02 00 00 | 71 00 00 03 00 03 00 00"},
     // Two constants: one of them goes through a scratch register.
     CompileCase{kVmTitles, false, "if (1 == 2) g1 = 3;", "71 00 00 0D 00 02 00 00 | 71 A0 0D 01 00 03 00 01"},
+    // Each part of an and/or falls through to the next part without a goto of its own.
+    CompileCase{kVmTitles, false, "if (g1 + 1 == 2 && g2 == 3) exit;",
+                "61 00 00 0D 00 01 00 00 | 73 00 00 0D 00 01 00 00 | 00 B1 00 0D 00 02 00 06 | "
+                "00 B1 00 02 00 03 00 06 | 30 01 00 00 00 00 00 00 | 00 00 00 00 00 00 00 00"},
+    CompileCase{kVmTitles, false, "if (g1 == 1 || g2 + 1 == 3) g3 = 1;",
+                "00 A1 00 01 00 01 00 05 | 61 00 00 0D 00 02 00 00 | 73 00 00 0D 00 01 00 00 | "
+                "00 B1 00 0D 00 03 00 06 | 71 00 00 03 00 01 00 00 | 00 00 00 00 00 00 00 00"},
     // A condition only moves into an instruction that has none of its own.
     CompileCase{kVmTitles, false, "button = 1024; if (g1 == 1) jump cell 2;",
                 "56 00 00 00 04 00 00 00 | 20 A7 00 01 00 01 00 02"},
