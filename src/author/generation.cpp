@@ -27,7 +27,6 @@ constexpr int kEntryRoot = 0x08;
 constexpr int kMaxTitlesetNumber = 99;
 constexpr int kMaxTitles = 99;
 constexpr int kMaxChaptersPerTitle = 99;
-constexpr size_t kTooManyTitlesets = 169;
 
 // Titleset information file fields read back by the table of contents.
 constexpr char kVtsIdentifier[] = "DVDVIDEO-VTS";
@@ -186,7 +185,7 @@ bool has_root_menu(std::FILE* file, const std::string& path, const ByteBuffer& h
     read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
     const uint32_t unit = units.u32(12);
     const uint32_t pgcs = units.u16(unit);
-    if (unit + 8 + 8 * size_t(pgcs) > size) fatal("ERR:  %s has a damaged menu table\n", path.c_str());
+    if (size_t(unit) + 8 + 8 * size_t(pgcs) > size) fatal("ERR:  %s has a damaged menu table\n", path.c_str());
     for (uint32_t i = 0; i < pgcs; ++i)
         if (units.u8(unit + 8 + 8 * i) == kRootMenuCategory) return true;
     return false;
@@ -341,7 +340,6 @@ void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table) {
         std::FILE* file;
         ~Closer() { std::fclose(file); }
     } closer{file};
-    if (table.size() >= kTooManyTitlesets) fatal("ERR:  Too many VTSs\n");
 
     ByteBuffer header(kSectorSize);
     read_exactly(file, path, 0, header.data(), kSectorSize);

@@ -52,7 +52,7 @@ constexpr int kCellIdVobShift = 256;
 
 // Fixed instructions.
 constexpr Instruction kHighlightButton1 = {0x56, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
-constexpr Instruction kSaveButtonToG14 = {0x61, 0x00, 0x00, 0x0e, 0x00, 0x0f, 0x00, 0x00};
+constexpr Instruction kCopyG15ToG14 = {0x61, 0x00, 0x00, 0x0e, 0x00, 0x0f, 0x00, 0x00};
 constexpr Instruction kClearG15 = {0x71, 0x00, 0x00, 0x0f, 0x00, 0x00, 0x00, 0x00};
 constexpr Instruction kExit = {0x30, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
 constexpr Instruction kJumpFirstPlay = {0x30, 0x06, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
@@ -129,7 +129,7 @@ size_t write_command_table(ByteBuffer& out, size_t at, Workset& workset, int ind
     std::vector<size_t> jumps_to_end;
     const size_t dispatch = post_start + 2 * kInstructionBytes;
     if (!pgc.buttons.empty()) {
-        writer.emit(kSaveButtonToG14);
+        writer.emit(kCopyG15ToG14);
         writer.emit(kClearG15);
         writer.set_position(dispatch + pgc.buttons.size() * kInstructionBytes);
     }
@@ -314,7 +314,7 @@ size_t gen_entry_pgc(ByteBuffer& out, size_t at, int pgc_number, const Workset* 
         // A titleset menu's jumppad: remember the menu, then dispatch the requested title or
         // chapter.
         const PgcGroup& menus = *workset->menus->languages[workset->menu_language].group;
-        writer.emit(kSaveButtonToG14);
+        writer.emit(kCopyG15ToG14);
         writer.emit(kClearG15);
         for (int e = kFirstEntryBit; e <= kLastEntryBit; ++e)
             for (size_t j = 0; j < menus.pgcs.size(); ++j)
