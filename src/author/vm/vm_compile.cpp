@@ -572,8 +572,10 @@ std::optional<std::vector<uint8_t>> vm_compile_code(int first_line, const Workse
 
 uint8_t* vm_compile(uint8_t* base, uint8_t* position, const Workset* workset, int pgc_index,
                     const VmStatement* commands, int mode, int compile_mode) {
+    static const Workset no_model;  // jumps that need the model then fail with their message
     const int first_line = static_cast<int>((position - base) / kInstructionBytes) + 1;
-    std::optional<std::vector<uint8_t>> bytes = vm_compile_code(first_line, *workset, pgc_index, commands, mode);
+    std::optional<std::vector<uint8_t>> bytes =
+        vm_compile_code(first_line, workset ? *workset : no_model, pgc_index, commands, mode);
     if (!bytes) return nullptr;
     if (!bytes->empty()) std::memcpy(position, bytes->data(), bytes->size());
     return position + bytes->size();
