@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -68,7 +69,7 @@ inline Sector pes_packet(int64_t scr, uint8_t id, int64_t pts, const std::vector
         write_pts(s.data() + 23, pts);
     }
     std::memset(s.data() + start, 0xFF, static_cast<size_t>(length));
-    std::memcpy(s.data() + start, payload.data(), std::min<size_t>(payload.size(), length));
+    std::copy_n(payload.begin(), std::min<size_t>(payload.size(), length), s.begin() + start);
     // What follows a short packet is a padding packet, as a multiplexer writes it.
     const int end = start + length;
     if (end + 6 <= kSectorSize) {
@@ -119,7 +120,7 @@ inline Sector data_sector(const std::vector<uint8_t>& records, uint8_t version =
     s[35] = version;
     s[36] = type;
     s[37] = stream;
-    std::memcpy(s.data() + 46, records.data(), std::min<size_t>(records.size(), kSectorSize - 46));
+    std::copy_n(records.begin(), std::min<size_t>(records.size(), kSectorSize - 46), s.begin() + 46);
     return s;
 }
 

@@ -44,8 +44,15 @@ protected:
 
     void SetUp() override {
         ScanTest::SetUp();
+        start_run(nullptr, nullptr);
+    }
+
+    // A new engine run with an empty 25 fps group owned by one Pgc.
+    void start_run(platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel) {
+        engine_reset(progress, cancel);
+        pieces_so_far_.clear();
         group = vob_group_create();
-        group->video.frame_rate = 3;  // 25 fps
+        group->video.frame_rate = 3;
         owner = pgc_create();
         group->pgcs.push_back(owner);
     }
@@ -298,19 +305,16 @@ TEST_F(NavFixerTest, StatusLines) {
     EXPECT_EQ(log, "STAT: fixing VOBU at 0MB (16/16, 100%)\rSTAT: fixed 16 VOBUS" +
                        std::string(25, ' ') + "\n");
 
-    engine_reset(nullptr, nullptr);
-    VobGroup* empty = vob_group_create();
+    start_run(nullptr, nullptr);
     ::testing::internal::CaptureStderr();
-    fix_nav_packs(base(), *empty);
+    fix_nav_packs(base(), *group);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "\n");
 }
 
 TEST_F(NavFixerTest, FinishesEvenWhenCancelled) {
     platform::RecordingProgressTarget bar;
     platform::ManualResetEvent stop(true);
-    engine_reset(&bar, &stop);
-    group = vob_group_create();
-    group->video.frame_rate = 3;
+    start_run(&bar, &stop);
     Vob* vob = add_vob(12);
     fix();
     // The information files already describe every unit; every NAV pack must match them.
