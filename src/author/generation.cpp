@@ -163,7 +163,8 @@ std::vector<int> chapter_counts_of(const ByteBuffer& ptt, const std::string& pat
     uint32_t previous = first_list;
     for (uint32_t i = 0; i < titles; ++i) {
         const uint32_t next = i + 1 < titles ? ptt.u32(12 + 4 * i) : end + 1;
-        if (next <= previous || (next - previous) % 4 != 0 || next > end + 1)
+        if (next <= previous || (next - previous) % 4 != 0 || next > end + 1 ||
+            (next - previous) / 4 > kMaxChaptersPerTitle)
             fatal("ERR:  %s has a damaged part-of-title table\n", path.c_str());
         counts.push_back(static_cast<int>((next - previous) / 4));
         previous = next;

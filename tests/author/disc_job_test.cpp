@@ -37,6 +37,7 @@ struct Variant {
     bool pal;
     const char* audio_format;  // as lsdvd names it
     int channels;
+    const char* aspect;
 };
 
 void PrintTo(const Variant& variant, std::ostream* out) { *out << variant.name; }
@@ -65,6 +66,7 @@ TEST_P(JobDisc, TitlesetAndTableOfContentsReadBackCleanly) {
     EXPECT_THAT(listing, HasSubstr(variant.pal ? "'format' : 'PAL'" : "'format' : 'NTSC'"));
     EXPECT_THAT(listing, HasSubstr(std::string("'format' : '") + variant.audio_format + "'"));
     EXPECT_THAT(listing, HasSubstr("'frequency' : 48000"));
+    EXPECT_THAT(listing, HasSubstr(std::string("'aspect' : '") + variant.aspect + "'"));
     EXPECT_THAT(listing, HasSubstr("'channels' : " + std::to_string(variant.channels)));
     const std::vector<double> lengths = lsdvd_chapter_lengths(listing);
     ASSERT_EQ(lengths.size(), 3u) << listing;
@@ -73,10 +75,10 @@ TEST_P(JobDisc, TitlesetAndTableOfContentsReadBackCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, JobDisc,
-    ::testing::Values(Variant{"PalMp2", "-target pal-dvd -g 12 -c:a mp2 -b:a 224k", true, "mpeg1", 2},
-                      Variant{"PalAc3", "-target pal-dvd -g 12", true, "ac3", 1},
-                      Variant{"NtscAc3Surround", "-target ntsc-dvd -g 15 -ac 6", false, "ac3", 6},
-                      Variant{"Pal16By9", "-target pal-dvd -g 12 -aspect 16:9", true, "ac3", 1}),
+    ::testing::Values(Variant{"PalMp2", "-target pal-dvd -g 12 -c:a mp2 -b:a 224k", true, "mpeg1", 2, "4/3"},
+                      Variant{"PalAc3", "-target pal-dvd -g 12", true, "ac3", 1, "4/3"},
+                      Variant{"NtscAc3Surround", "-target ntsc-dvd -g 15 -ac 6", false, "ac3", 6, "4/3"},
+                      Variant{"Pal16By9", "-target pal-dvd -g 12 -aspect 16:9", true, "ac3", 1, "16/9"}),
     [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
 
 TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {

@@ -131,6 +131,7 @@ void check_disc_folder(const std::string& dvd, const ExpectedDisc& expected) {
     ASSERT_TRUE(vmg->vmgi_mat && vmg->tt_srpt && vmg->first_play_pgc);
     EXPECT_EQ(vmg->vmgi_mat->vmg_nr_of_title_sets, 1);
     EXPECT_EQ(vmg->vmgi_mat->vmgm_vobs, 0u);
+    EXPECT_EQ(vmg->vmgi_mat->vmg_last_sector, 2 * (vmg->vmgi_mat->vmgi_last_sector + 1) - 1);
     ASSERT_EQ(vmg->tt_srpt->nr_of_srpts, 1);
     EXPECT_EQ(vmg->tt_srpt->title[0].nr_of_ptts, expected.chapters);
     EXPECT_EQ(vmg->tt_srpt->title[0].title_set_nr, 1);

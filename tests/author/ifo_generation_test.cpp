@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "author/diagnostics.h"
 #include "author/ifo_fixtures.h"
 #include "author/ifo_writer.h"
@@ -183,6 +185,35 @@ TEST_F(Generation, DamagedTitlesetFilesAreRefusedNotTrusted) {
         EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("ERR:  ")) << c.what;
         EXPECT_TRUE(table.empty()) << c.what;
     }
+}
+
+TEST_F(Generation, ScrambledTitlesetFilesNeverCrashTheReadBack) {
+    const std::vector<uint8_t> good = titleset_file(3);
+    std::mt19937 random(6);
+    TempDir dir;
+    const std::string path = dir / "VTS_01_0.IFO";
+    ::testing::internal::CaptureStderr();
+    for (int round = 0; round < 300; ++round) {
+        std::vector<uint8_t> bytes = good;
+        // Scramble a few bytes of the header's table pointers or of the part-of-title table.
+        for (int k = 0; k < 4; ++k) {
+            const size_t at = random() % 2 ? 0xc0 + random() % 0x40 : kSectorSize + random() % 32;
+            bytes[at] = static_cast<uint8_t>(random());
+        }
+        testing::write_file(path, bytes);
+        std::vector<TitlesetInfo> table;
+        try {
+            read_vts_ifo(path, table);
+            ASSERT_EQ(table.size(), 1u);
+            for (int chapters : table[0].chapter_counts) {
+                EXPECT_GE(chapters, 1);
+                EXPECT_LE(chapters, 99);
+            }
+        } catch (const FatalError&) {
+            EXPECT_TRUE(table.empty());
+        }
+    }
+    ::testing::internal::GetCapturedStderr();
 }
 
 TEST_F(Generation, TableOfContentsNeedsConsecutiveTitlesets) {
