@@ -94,6 +94,7 @@ TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {
     const std::string listing = testing::run_lsdvd(dvd);
     EXPECT_THAT(listing, HasSubstr("'vts' : 2,"));
     testing::check_files(dvd);
+    testing::check_reader_accepts(dvd, 2);
 }
 
 TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {

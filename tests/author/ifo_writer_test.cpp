@@ -121,6 +121,18 @@ TEST_F(ManagerFile, FirstPlayFollowsMenus) {
     EXPECT_EQ(build_vmg_ifo(workset, nullptr).u64(0x4f4), 0x3006000000420000ull);
 }
 
+TEST_F(ManagerFile, FirstPlayCommandsAreCompiledIntoTheHeader) {
+    Pgc* first_play = pgc_create();
+    pgc_set_pre_commands(first_play, "g3 = 7; jump title 1;");
+    const ByteBuffer file = build_vmg_ifo(workset, first_play);
+    EXPECT_EQ(file.u16(0x4ec), 2u);
+    EXPECT_EQ(file.u16(0x4f2), 23u);
+    EXPECT_EQ(file.u32(0x080), 0x4ec + 23u);
+    EXPECT_EQ(file.u64(0x4f4), 0x7100000300070000ull);
+    EXPECT_EQ(file.u64(0x4fc), 0x3002000000010000ull);
+    EXPECT_EQ(file.size(), 3u * kSectorSize);
+}
+
 TEST_F(ManagerFile, FirstPlayPgcWithMoreThanCommandsIsRefused) {
     Pgc* first_play = pgc_create();
     first_play->entry_mask = kEntryTitle;
