@@ -95,13 +95,11 @@ void scan_and_mark(const std::string& base, VobGroup* vob_group, int kind) {
     finalize_attributes(vob_group, kind);
 }
 
-// Limits of what the information files can describe, checked before they are written.
+// Limits of what the information files can describe, checked before they are written (cell
+// marking has already held cells and programs to one byte).
 void check_group_limits(const PgcGroup& group, bool titles) {
     for (size_t i = 0; i < group.pgcs.size(); ++i) {
         const Pgc& pgc = *group.pgcs[i];
-        if (pgc.cell_count > kMaxCellsPerPgc)
-            fatal("ERR:  %s PGC %zu has too many cells (%d, %d allowed)\n", pgc_type_names[group.type], i + 1,
-                  pgc.cell_count, kMaxCellsPerPgc);
         if (pgc_total_sectors(pgc) > INT32_MAX)
             fatal("ERR:  %s PGC %zu plays longer than the 90 kHz clock can count (6.6 hours)\n",
                   pgc_type_names[group.type], i + 1);
