@@ -177,7 +177,6 @@ class DataRecordReader {
 public:
     explicit DataRecordReader(const uint8_t* sector) : sector_(sector) {}
 
-    bool at_end() const { return pos_ >= kSectorSize; }
     uint8_t byte() {
         need(1);
         return sector_[pos_++];

@@ -322,6 +322,13 @@ TEST_F(NavFixerTest, FinishesEvenWhenCancelled) {
     EXPECT_TRUE(bar.Positions().empty());
 }
 
+TEST_F(NavFixerTest, FullDiskIsAnErrorNamingThePiece) {
+    add_vob(2);
+    std::filesystem::create_symlink("/dev/full", base() + "_1.VOB");
+    expect_fatal([&] { fix_nav_packs(base(), *group); },
+                 "ERR:  Error writing " + base() + "_1.VOB: No space left on device");
+}
+
 TEST_F(NavFixerTest, MissingPieceIsAnError) {
     add_vob(2);
     expect_fatal([&] { fix_nav_packs(base(), *group); },

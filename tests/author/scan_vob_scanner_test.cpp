@@ -205,6 +205,56 @@ TEST_F(ScanTest, ScrErrorsStopTheRun) {
                  "90 kHz clock");
 }
 
+TEST_F(ScanTest, FullDiskIsAnErrorNamingThePiece) {
+    TempDir dir;
+    StreamBuilder a;
+    a.vobu(0);
+    a.write(dir / "a.vob");
+    std::filesystem::create_symlink("/dev/full", dir / "VTS_01_1.VOB");
+    TitleGroup titles({dir / "a.vob"});
+    expect_fatal([&] { scan_vob_units(dir / "VTS_01", *titles.group, kScanTitles); },
+                 "ERR:  Error writing data to " + (dir / "VTS_01_1.VOB") +
+                     ": No space left on device");
+}
+
+TEST_F(ScanTest, PartialLastSectorIsLeftOutWithAWarning) {
+    TempDir dir;
+    StreamBuilder a;
+    a.vobu(0);
+    a.write(dir / "a.vob");
+    std::ofstream(dir / "a.vob", std::ios::binary | std::ios::app) << std::string(100, 'x');
+    TitleGroup titles({dir / "a.vob"});
+    const std::string log = scan_titles(dir, *titles.group);
+    EXPECT_NE(log.find("ends with a partial sector of 100 bytes"), std::string::npos) << log;
+    EXPECT_EQ(std::filesystem::file_size(dir / "VTS_01_1.VOB"), 4u * kSectorSize);
+}
+
+TEST_F(ScanTest, CommandInputs) {
+    TempDir dir;
+    StreamBuilder a;
+    a.vobu(0);
+    a.write(dir / "a.vob");
+    // A command's size is unknown: no percentage, but the cancel tests go on.
+    platform::RecordingProgressTarget bar;
+    engine_reset(&bar, nullptr);
+    TitleGroup piped({"cat '" + (dir / "a.vob") + "'|"});
+    scan_titles(dir, *piped.group);
+    EXPECT_EQ(piped.group->vobs[0]->vobus.size(), 1u);
+    EXPECT_TRUE(bar.Positions().empty());
+
+    platform::ManualResetEvent stop(true);
+    engine_reset(&bar, &stop);
+    TitleGroup cancelled({"cat '" + (dir / "a.vob") + "'|", dir / "a.vob"});
+    expect_fatal([&] { scan_vob_units(dir / "VTS_01", *cancelled.group, kScanTitles); },
+                 "ERR:  no titles defined");
+
+    // A command that fails gave an incomplete stream.
+    engine_reset(nullptr, nullptr);
+    TitleGroup failing({"cat '" + (dir / "a.vob") + "'; exit 3|"});
+    expect_fatal([&] { scan_vob_units(dir / "VTS_01", *failing.group, kScanTitles); },
+                 "failed");
+}
+
 // --- inputs without VOB units --------------------------------------------------------------
 
 TEST_F(ScanTest, InputWithoutNavPacksIsLeftOutAndTheRestRenumbered) {
