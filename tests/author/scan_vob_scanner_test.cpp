@@ -453,9 +453,10 @@ TEST_F(ScanTest, VobuWithoutVideoStartsOnAFrameAfterThePreviousOne) {
 
 // A titleset menu stream (NAV pack, the data sector, one picture) whose Pgc has the buttons
 // "play" and "extras".
-std::string write_menu(const TempDir& dir, const Sector& data) {
+std::string write_menu(const TempDir& dir, const Sector& data, const std::vector<Sector>& more) {
     StreamBuilder s;
     s.add(nav_pack(0)).add(data).add(pes_packet(600, kVideoStream, 0, mpeg2_gop(1)));
+    for (const Sector& sector : more) s.add(sector);
     s.write(dir / "menu.vob");
     return dir / "menu.vob";
 }
@@ -463,7 +464,8 @@ std::string write_menu(const TempDir& dir, const Sector& data) {
 struct MenuFixture {
     TempDir dir;
     TitleGroup menus;
-    explicit MenuFixture(const Sector& data) : menus({write_menu(dir, data)}) {
+    explicit MenuFixture(const Sector& data, const std::vector<Sector>& more = {})
+        : menus({write_menu(dir, data, more)}) {
         pgc_add_button(menus.pgc, "play", nullptr);
         pgc_add_button(menus.pgc, "extras", nullptr);
     }
@@ -520,6 +522,32 @@ TEST_F(ScanTest, DataSectorSetsButtonsAndColoursAndIsNotWritten) {
 
     EXPECT_EQ(std::filesystem::file_size(f.dir / "VTS_01_0.VOB"), 2u * kSectorSize);
     EXPECT_EQ(vob.vobus[0].last_sector, 1);
+}
+
+TEST_F(ScanTest, SubpictureColoursAreRemappedToThePgcsPalette) {
+    // One subpicture unit of stream 1: size 14, its control sequence at 6 sets colours 0/1 and
+    // 1/0 (command 3).
+    const std::vector<uint8_t> unit = {0x00, 0x0E, 0x00, 0x06, 0xAA, 0xBB, 0x00, 0x00,
+                                       0x00, 0x06, 0x03, 0x01, 0x10, 0xFF};
+    std::vector<uint8_t> payload = {0x21};
+    payload.insert(payload.end(), unit.begin(), unit.end());
+    const Sector subpicture =
+        pes_packet(900, kPrivateStream1, 4000, payload, static_cast<int>(payload.size()));
+    MenuFixture f(data_sector({1, 2, 0x10, 0x80, 0x80, 0xEB, 0x80, 0x80, 0xFF}, 1, 1, 1),
+                  {subpicture});
+    f.menus.pgc->palette->at(0) = 0x00FF8080;
+    ::testing::internal::CaptureStderr();
+    f.scan();
+    ::testing::internal::GetCapturedStderr();
+
+    const Sector out = sector_of(read_file(f.dir / "VTS_01_0.VOB"), 2);
+    const int colours = 23 + 5 + 1 + 11;  // payload, sub-stream id, offset in the unit
+    EXPECT_EQ(out[colours], 0x12);
+    EXPECT_EQ(out[colours + 1], 0x21);
+    EXPECT_EQ(f.menus.pgc->palette->at(1), 0x00108080u);
+    const std::vector<StreamPtsRow>& rows = f.menus.group->vobs[0]->streams[33].rows;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].start_pts, 4000);
 }
 
 TEST_F(ScanTest, BadDataSectorsAreErrorsNotCrashes) {
