@@ -73,8 +73,8 @@ bool menus_or_jumppad(const Workset& workset) {
     return menus_present(workset) || engine().jumppad_enabled;
 }
 
-// A menu attribute block has room for one audio and one subpicture stream; more would run into
-// the next block and readers refuse such a header.
+// Menus may carry one audio and one subpicture stream: readers refuse a header that announces
+// more, and a long subpicture list would run on into the titles' attribute block.
 void check_menu_streams(const VobGroup& group) {
     if (group.audio_track_count > 1 || group.subpicture_track_count > 1)
         fatal("ERR:  Menus can have at most one audio track and one subpicture track (%d and %d given)\n",
