@@ -125,6 +125,7 @@ constexpr int32_t kAc3FrameTicks = 2880;   // 1536 samples at 48 kHz
 constexpr int32_t kLpcmFrameTicks = 150;   // one LPCM frame
 constexpr int32_t kScrPlacementLead = 588; // ticks from a NAV pack's SCR to its presentation
 constexpr int kAudioSlots = 32;            // slots 0-31 are audio, 32-63 subpictures
+constexpr int kSubpictureStreams = 32;
 
 // Slot bases of the stream kinds (see Vob::streams).
 constexpr int kAc3SlotBase = 0;
@@ -390,7 +391,7 @@ private:
     PieceOutput output_;
     int32_t group_sector_ = 0;
     bool cancelled_ = false;
-    ColourRemapState remap_[32];
+    ColourRemapState remap_[kSubpictureStreams];
     SourceState source_;
     std::string name_;  // of the source being read
 };
@@ -414,7 +415,7 @@ void VobScanner::scan_vob(int index) {
     read_source(vob, input.file());
     // A command that failed gave an incomplete stream; after a cancel it was cut off on purpose.
     if (input.close() != 0 && !cancelled_)
-        fatal("ERR:  Input command %s failed\n", input.name().c_str());
+        fatal("ERR:  Input %s failed\n", input.name().c_str());
     if (vob.vobus.empty()) return;
     finish_vobu(group_, vob, source_.last_video_sector, source_.video);
     infer_vobu_times(vob);
@@ -506,7 +507,7 @@ void VobScanner::take_data_sector(Vob& vob, const uint8_t* sector) {
     using namespace data_sector;
     if (sector[kVersion] != 1) fatal("ERR: dvd info packet is version %d\n", sector[kVersion]);
     if (sector[kType] != 1) fatal("ERR: unknown dvd info packet type: %d\n", sector[kType]);
-    ColourRemapState& remap = remap_[sector[kStream] & 0x1F];
+    ColourRemapState& remap = remap_[sector[kStream] % kSubpictureStreams];
     Pgc* owner = vob.owner;
     DataRecordReader records(sector);
     for (;;) {
@@ -757,7 +758,7 @@ void VobScanner::remap_subpicture(Vob& vob, uint8_t* sector, const FirstPacket& 
     // A unit that comes before any timed packet of its stream has no end time to move.
     int32_t untimed_end = 0;
     int32_t* end = rows.empty() ? &untimed_end : &rows.back().end_pts;
-    procremap(sector + data, packet.end - data, remap_[sub & 0x1F], *end);
+    procremap(sector + data, packet.end - data, remap_[sub % kSubpictureStreams], *end);
 }
 
 namespace {
