@@ -496,9 +496,13 @@ bool VobScanner::progress_says_stop() {
 // Colours 0..n-1 of the stream still need palette slots; the others stay as they are.
 void set_colour_map(ColourRemapState& remap, Pgc* owner, const uint8_t* colours, int n) {
     for (int k = 0; k < kPaletteEntries; ++k) {
-        const uint8_t* c = colours + 3 * k;
-        remap.map[k] = k < n ? (kPaletteUnset | uint32_t(c[0]) << 16 | uint32_t(c[1]) << 8 | c[2])
-                             : static_cast<uint32_t>(k);
+        if (k < n) {
+            const uint8_t* ycrcb = colours + 3 * k;
+            remap.map[k] = kPaletteUnset | uint32_t(ycrcb[0]) << 16 | uint32_t(ycrcb[1]) << 8 |
+                           ycrcb[2];
+        } else {
+            remap.map[k] = static_cast<uint32_t>(k);
+        }
     }
     remap.palette = owner != nullptr ? owner->palette.get() : nullptr;
 }
