@@ -1,5 +1,6 @@
 // The encode job's two engine runs over VOBs that ffmpeg made, read back by libdvdread, lsdvd.
 #include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -95,6 +96,20 @@ TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {
     EXPECT_THAT(listing, HasSubstr("'vts' : 2,"));
     testing::check_files(dvd);
     testing::check_reader_accepts(dvd, 2);
+}
+
+// The reader checks above mean something only if libdvdread's complaints reach them.
+TEST(JobDiscEdges, ReaderComplaintsFailTheChecks) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 1, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    testing::author_job_disc(dvd, {clip});
+    ::testing::internal::GetCapturedStderr();
+    std::vector<uint8_t> manager = testing::read_file(dvd + "/VIDEO_TS/VIDEO_TS.IFO");
+    manager[0x10] = 1;  // a field that must stay zero
+    testing::write_file(dvd + "/VIDEO_TS/VIDEO_TS.IFO", manager);
+    EXPECT_NONFATAL_FAILURE(testing::check_reader_accepts(dvd, 1), "Zero check failed");
 }
 
 TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
