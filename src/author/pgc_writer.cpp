@@ -50,6 +50,10 @@ constexpr int kMaxCommandLine = kMaxGotoLine;
 
 constexpr int kCellIdVobShift = 256;
 
+// Menu language units.
+constexpr int kEntryRoot = 3;  // entry bit of the root menu
+constexpr uint32_t kManagerTitleMenuExists = 0x80;
+
 // Fixed instructions.
 constexpr Instruction kHighlightButton1 = {0x56, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00};
 constexpr Instruction kCopyG15ToG14 = {0x61, 0x00, 0x00, 0x0e, 0x00, 0x0f, 0x00, 0x00};
@@ -278,6 +282,16 @@ void write_stream_controls(ByteBuffer& out, size_t at, const VobGroup& group) {
     }
 }
 
+// The existence byte of a titleset menu language unit flags its menus from the most significant
+// bit down: root, subpicture, audio, angle, part of title (players and readers decode it so),
+// which is the reverse of the order of the entry bits.
+uint32_t titleset_menu_existence(const PgcGroup& group) {
+    uint32_t existence = 0;
+    for (int e = kEntryRoot; e <= kLastEntryBit; ++e)
+        if (group.entry_mask & (1 << e)) existence |= 0x80u >> (e - kEntryRoot);
+    return existence;
+}
+
 }  // namespace
 
 bool compile_command_list(ByteBuffer& out, size_t base, size_t& position, Workset& workset,
@@ -405,9 +419,8 @@ ByteBuffer write_pgc_table(Workset& workset, int mode) {
             const size_t pointer = kTableHeaderBytes + kLanguageUnitPointerBytes * k;
             out.set_u8(pointer, static_cast<uint8_t>(languages[k].language[0]));
             out.set_u8(pointer + 1, static_cast<uint8_t>(languages[k].language[1]));
-            out.set_u8(pointer + 3, mode == kPgcTitlesetMenus
-                                        ? static_cast<uint32_t>(languages[k].group->entry_mask) & 0xff
-                                        : 0x80u);
+            out.set_u8(pointer + 3, mode == kPgcTitlesetMenus ? titleset_menu_existence(*languages[k].group)
+                                                              : kManagerTitleMenuExists);
             out.set_u32(pointer + 4, static_cast<uint32_t>(size));
             workset.menu_language = static_cast<int>(k);
             size += write_pgcit(out, size, workset, mode, *languages[k].group);

@@ -111,7 +111,7 @@ TEST_F(PgcWriter, EntryOnSecondMenuGetsAnEntryPgcLinkingToIt) {
     const ByteBuffer table = write_pgc_table(disc.workset, kPgcTitlesetMenus);
     EXPECT_EQ(table.u16(0), 1u);
     EXPECT_EQ(table.u16(8), 0x656eu);  // "en"
-    EXPECT_EQ(table.u8(11), 0x08u);    // existence byte: the group's entries
+    EXPECT_EQ(table.u8(11), 0x80u);    // existence byte: a root menu
     const size_t unit = table.u32(12);
     EXPECT_EQ(unit, 16u);
     EXPECT_EQ(table.u16(unit), 3u);
@@ -151,6 +151,18 @@ TEST_F(PgcWriter, ButtonCodeLeavesForTheEndInsteadOfRunningIntoTheNextButton) {
     };
     for (size_t i = 0; i < std::size(lines); ++i)
         EXPECT_EQ(instruction(out, post + 8 * i), lines[i]) << "line " << i + 1;
+}
+
+TEST_F(PgcWriter, MenuExistenceByteFlagsMenusInTheReadersOrder) {
+    GuiTitleset disc(1, 2);
+    PgcGroup* menus = disc.menus->languages[0].group;
+    struct Case { int entries; uint32_t existence; };
+    const Case cases[] = {{0x08, 0x80}, {0x10, 0x40}, {0x20, 0x20}, {0x40, 0x10}, {0x80, 0x08}, {0x88, 0x88}, {0, 0}};
+    for (const Case& c : cases) {
+        menus->entry_mask = c.entries;
+        EXPECT_EQ(write_pgc_table(disc.workset, kPgcTitlesetMenus).u8(11), c.existence) << c.entries;
+    }
+    EXPECT_EQ(write_pgc_table(disc.workset, kPgcManagerMenus).u8(11), 0x80u);
 }
 
 TEST_F(PgcWriter, EntryPgcWithoutHolderJumpsToFirstPlay) {
