@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -282,6 +283,25 @@ public:
     int piece() const { return piece_; }
     int32_t piece_sector() const { return piece_sector_; }
 
+    // Where the output stands, to go back there when an input turns out to be unusable.
+    struct Mark {
+        int piece;
+        int32_t piece_sector;
+    };
+    Mark mark() const { return Mark{piece_, piece_sector_}; }
+    // Only within the piece the mark was taken in.
+    bool can_rewind_to(const Mark& mark) const { return mark.piece == piece_; }
+    void rewind_to(const Mark& mark) {
+        flush();
+        const int32_t sector = std::max(mark.piece_sector, 0);
+        if (fd_ >= 0) {
+            const off_t at = off_t(sector) * kSectorSize;
+            if (::ftruncate(fd_, at) != 0 || ::lseek(fd_, at, SEEK_SET) != at)
+                fatal("ERR:  Error writing data to %s: %s\n", name_.c_str(), std::strerror(errno));
+            piece_sector_ = sector;
+        }
+    }
+
 private:
     void flush() {
         if (fill_ == 0) return;
@@ -341,6 +361,9 @@ PacketCheck read_first_packet(const uint8_t* sector, FirstPacket* packet) {
     if (packet->payload > packet->end) return PacketCheck::kOverrun;
     return PacketCheck::kValid;
 }
+
+// Units are timed by their first picture; one without a timestamped picture is placed by audio.
+bool timed_by_video(const Vobu& v) { return v.has_video && v.first_video_pts != -1; }
 
 // An MPEG audio stream's frame-header search state across packets.
 struct AudioFrameCarry {
@@ -410,6 +433,8 @@ void VobScanner::scan_vob(int index) {
     // After a cancel the remaining inputs are not even started; they are left out later.
     if (cancelled_) return;
     emit("\nSTAT: Processing %s...\n", vob.file_name.c_str());
+    const PieceOutput::Mark start = output_.mark();
+    const int32_t start_sector = group_sector_;
     InputStream input = open_input(vob.file_name.c_str());
     source_ = SourceState{};
     read_source(vob, input.file());
@@ -418,6 +443,20 @@ void VobScanner::scan_vob(int index) {
         fatal("ERR:  Input %s failed\n", input.name().c_str());
     if (vob.vobus.empty()) return;
     finish_vobu(group_, vob, source_.last_video_sector, source_.video);
+    // Units are timed from the first one's video; an input that starts without video (an
+    // audio-only clip) cannot be placed. It is taken back out of the pieces and left out.
+    if (!timed_by_video(vob.vobus.front())) {
+        if (!output_.can_rewind_to(start))
+            fatal("ERR:  Cannot infer pts for VOBU if there is no audio or video and it is the\n"
+                  "ERR:  first VOBU.\n");
+        emit("WARN: %s does not start with video; its VOB units cannot be timed\n",
+             vob.file_name.c_str());
+        output_.rewind_to(start);
+        group_sector_ = start_sector;
+        vob.vobus.clear();
+        for (StreamPtsTable& stream : vob.streams) stream.rows.clear();
+        return;
+    }
     infer_vobu_times(vob);
     print_summary(vob);
 }
@@ -767,8 +806,6 @@ void VobScanner::remap_subpicture(Vob& vob, uint8_t* sector, const FirstPacket& 
 
 namespace {
 
-bool timed_by_video(const Vobu& v) { return v.has_video && v.first_video_pts != -1; }
-
 // The earliest start of an audio packet at or after the VOB unit's first sector, or -1.
 int64_t first_audio_at_or_after(const Vob& vob, int32_t sector) {
     int64_t earliest = -1;
@@ -813,9 +850,7 @@ void VobScanner::infer_vobu_times(Vob& vob) {
                  "WARN: Using SCR instead.\n");
             t = read_scr(v.nav_pack.data()) + kScrPlacementLead;
         }
-        if (i == 0)
-            fatal("ERR:  Cannot infer pts for VOBU if there is no audio or video and it is the\n"
-                  "ERR:  first VOBU.\n");
+        assert(i > 0);  // the first unit is timed by its video (scan_vob)
         // Rounded up to a whole number of frames after the previous VOB unit's start.
         const int64_t p = vobus[i - 1].pts[0];
         const int64_t d = t - p - 1 + frame;

@@ -280,6 +280,33 @@ TEST_F(ScanTest, InputWithoutNavPacksIsLeftOutAndTheRestRenumbered) {
                  "ERR:  no titles defined");
 }
 
+TEST_F(ScanTest, InputStartingWithoutVideoIsTakenBackOut) {
+    TempDir dir;
+    StreamBuilder video;
+    video.vobu(0);
+    video.write(dir / "a.vob");
+    video.write(dir / "c.vob");
+    StreamBuilder audio_only;
+    for (int i = 0; i < 3; ++i) {
+        audio_only.add(nav_pack(audio_only.next_scr()));
+        audio_only.add(pes_packet(audio_only.next_scr(), kPrivateStream1, i * 2880,
+                                  private_audio(0x80, 1, 0)));
+    }
+    audio_only.write(dir / "b.vob");
+
+    TitleGroup titles({dir / "a.vob", dir / "b.vob", dir / "c.vob"});
+    const std::string log = scan_titles(dir, *titles.group);
+    EXPECT_NE(log.find("does not start with video"), std::string::npos) << log;
+    ASSERT_EQ(titles.group->vobs.size(), 2u);
+    const Vob& c = *titles.group->vobs[1];
+    EXPECT_EQ(c.vob_id, 2);
+    EXPECT_EQ(c.vobus[0].sector, 4);  // right after a.vob: nothing of b.vob stays behind
+    EXPECT_EQ(c.vobus[0].piece_sector, 4);
+    const std::vector<uint8_t> piece = read_file(dir / "VTS_01_1.VOB");
+    ASSERT_EQ(piece.size(), 8u * kSectorSize);
+    EXPECT_EQ(sector_of(piece, 4), c.vobus[0].nav_pack);
+}
+
 // --- progress and cancel -------------------------------------------------------------------
 
 // A progress bar whose user presses Stop after seeing `messages_before_stop` messages.
