@@ -623,6 +623,8 @@ void VobScanner::open_vobu(Vob& vob, const uint8_t* sector) {
     vob.vobus.push_back(std::move(vobu));
     if (vob.vobus.size() % kStatusEvery == 0) print_scan_status(group_sector_, group_);
     source_.video.start_vobu();
+    // A reference picture of the previous unit that found no room there does not end here.
+    source_.video.reference_pending = 0;
     source_.started = true;
 }
 
