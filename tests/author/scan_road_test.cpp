@@ -91,6 +91,9 @@ TEST_P(ScanRoadTest, EveryNavPackDescribesItsOwnUnit) {
             EXPECT_EQ(dsi.dsi_gi.nv_pck_lbn, uint32_t(v.sector));
             EXPECT_EQ(dsi.dsi_gi.vobu_vob_idn, vob->vob_id);
             EXPECT_EQ(dsi.dsi_gi.vobu_c_idn, 1);
+            // Every unit starts with an I picture, which ends inside the unit.
+            EXPECT_GT(dsi.dsi_gi.vobu_1stref_ea, 0u);
+            EXPECT_LE(dsi.dsi_gi.vobu_1stref_ea, uint32_t(v.last_sector - v.sector));
             // Units tile the Vob's time, and chain forward and back.
             if (i + 1 < vob->vobus.size()) {
                 const Vobu& next = vob->vobus[i + 1];
