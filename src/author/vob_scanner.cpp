@@ -532,8 +532,12 @@ bool VobScanner::progress_says_stop() {
     return false;
 }
 
-// Colours 0..n-1 of the stream still need palette slots; the others stay as they are.
-void set_colour_map(ColourRemapState& remap, Pgc* owner, const uint8_t* colours, int n) {
+// Type 1: colours 0..n-1 of the stream still need palette slots in the owner's palette; the
+// others stay as they are.
+void read_colour_record(DataRecordReader& records, int n, ColourRemapState& remap, Pgc* owner) {
+    using namespace data_sector;
+    if (n > kMaxColours) fatal("ERR: dvd info packet holds %d colours (%d allowed)\n", n, kMaxColours);
+    const uint8_t* colours = records.bytes(3 * n);
     for (int k = 0; k < kPaletteEntries; ++k) {
         if (k < n) {
             const uint8_t* ycrcb = colours + 3 * k;
@@ -546,64 +550,70 @@ void set_colour_map(ColourRemapState& remap, Pgc* owner, const uint8_t* colours,
     remap.palette = owner != nullptr ? owner->palette.get() : nullptr;
 }
 
+// Type 2: the button colour table of the NAV packs, its colour numbers moved to palette slots
+// (contrast bytes stay).
+void read_button_colour_record(DataRecordReader& records, int n, ColourRemapState& remap,
+                               Vob& vob) {
+    using namespace data_sector;
+    if (n > kMaxButtonColourEntries)
+        fatal("ERR: dvd info packet holds %d button colour entries (%d allowed)\n", n,
+              kMaxButtonColourEntries);
+    const uint8_t* entries = records.bytes(kButtonColourEntryBytes * n);
+    uint8_t* out = vob.button_colours.data();
+    std::memcpy(out, entries, size_t(kButtonColourEntryBytes) * n);
+    for (int e = 0; e < n; ++e) {
+        for (int at : {0, 1, 4, 5}) {
+            uint8_t& b = out[kButtonColourEntryBytes * e + at];
+            const int high = alloc_colormap_slot(remap, b >> 4);
+            const int low = alloc_colormap_slot(remap, b & 0x0F);
+            b = static_cast<uint8_t>(high << 4 | low);
+        }
+    }
+}
+
+// Type 3: geometry and neighbours of the owner's buttons, found by name.
+void read_button_record(DataRecordReader& records, int n, Pgc* owner) {
+    for (int k = 0; k < n; ++k) {
+        const std::string name = records.name();
+        records.skip(2);
+        const int auto_action = records.byte();
+        const int index = owner ? find_button_index(*owner, name.c_str(), 0) : 0;
+        if (index == 0)
+            fatal("ERR:  Cannot find button '%s' as referenced by the subtitle\n", name.c_str());
+        PgcButton& button = owner->buttons[index - 1];
+        button.auto_action = auto_action;
+        if (auto_action != 0) continue;
+        button.colour_group = records.byte();
+        button.x1 = records.u16();
+        button.y1 = records.u16();
+        button.x2 = records.u16();
+        button.y2 = records.u16();
+        button.up = records.name();
+        button.down = records.name();
+        button.left = records.name();
+        button.right = records.name();
+    }
+}
+
 void VobScanner::take_data_sector(Vob& vob, const uint8_t* sector) {
     using namespace data_sector;
     if (sector[kVersion] != 1) fatal("ERR: dvd info packet is version %d\n", sector[kVersion]);
     if (sector[kType] != 1) fatal("ERR: unknown dvd info packet type: %d\n", sector[kType]);
     ColourRemapState& remap = remap_[sector[kStream] % kSubpictureStreams];
-    Pgc* owner = vob.owner;
     DataRecordReader records(sector);
     for (;;) {
         const uint8_t type = records.byte();
         if (type == kRecordEnd) return;
         const int n = records.byte();
         switch (type) {
-        case kRecordColours: {
-            if (n > kMaxColours)
-                fatal("ERR: dvd info packet holds %d colours (%d allowed)\n", n, kMaxColours);
-            const uint8_t* colours = records.bytes(3 * n);
-            set_colour_map(remap, owner, colours, n);
+        case kRecordColours:
+            read_colour_record(records, n, remap, vob.owner);
             break;
-        }
-        case kRecordButtonColours: {
-            if (n > kMaxButtonColourEntries)
-                fatal("ERR: dvd info packet holds %d button colour entries (%d allowed)\n", n,
-                      kMaxButtonColourEntries);
-            const uint8_t* entries = records.bytes(kButtonColourEntryBytes * n);
-            uint8_t* out = vob.button_colours.data();
-            std::memcpy(out, entries, size_t(kButtonColourEntryBytes) * n);
-            for (int e = 0; e < n; ++e) {
-                for (int at : {0, 1, 4, 5}) {
-                    uint8_t& b = out[kButtonColourEntryBytes * e + at];
-                    const int high = alloc_colormap_slot(remap, b >> 4);
-                    const int low = alloc_colormap_slot(remap, b & 0x0F);
-                    b = static_cast<uint8_t>(high << 4 | low);
-                }
-            }
+        case kRecordButtonColours:
+            read_button_colour_record(records, n, remap, vob);
             break;
-        }
         case kRecordButtons:
-            for (int k = 0; k < n; ++k) {
-                const std::string name = records.name();
-                records.skip(2);
-                const int auto_action = records.byte();
-                const int index = owner ? find_button_index(*owner, name.c_str(), 0) : 0;
-                if (index == 0)
-                    fatal("ERR:  Cannot find button '%s' as referenced by the subtitle\n",
-                          name.c_str());
-                PgcButton& button = owner->buttons[index - 1];
-                button.auto_action = auto_action;
-                if (auto_action != 0) continue;
-                button.colour_group = records.byte();
-                button.x1 = records.u16();
-                button.y1 = records.u16();
-                button.x2 = records.u16();
-                button.y2 = records.u16();
-                button.up = records.name();
-                button.down = records.name();
-                button.left = records.name();
-                button.right = records.name();
-            }
+            read_button_record(records, n, vob.owner);
             break;
         default:
             fatal("ERR: dvd info packet command within subtitle: %d\n", type);
