@@ -138,8 +138,7 @@ constexpr int kDtsSlotBase = 24;
 constexpr uint8_t kSubAc3 = 0x80;
 constexpr uint8_t kSubDts = 0x88;
 constexpr uint8_t kSubLpcm = 0xA0;
-constexpr uint8_t kSubSubpictureFirst = 0x20;
-constexpr uint8_t kSubSubpictureLast = 0x3F;
+constexpr uint8_t kSubSubpictureFirst = 0x20;      // 0x20-0x3F: subpicture streams 0-31
 constexpr uint8_t kSubSubpictureRemapLast = 0x27;  // subpicture streams 0-7 get colour remapping
 
 // Bytes of a private stream 1 header before the audio payload: sub-stream id, frame count and
@@ -757,10 +756,10 @@ void VobScanner::take_audio_packet(Vob& vob, const uint8_t* sector, const FirstP
             if (length > kLpcmInfoByte)
                 detect_lpcm_attributes(payload[kLpcmInfoByte], vob.streams[slot]);
             break;
-        case 0x20:
-        case 0x28:
-        case 0x30:
-        case 0x38:
+        case kSubSubpictureFirst:
+        case kSubSubpictureFirst + 0x08:
+        case kSubSubpictureFirst + 0x10:
+        case kSubSubpictureFirst + 0x18:
             slot = sub;  // subpicture stream n has slot 32 + n
             break;
         default:
