@@ -154,10 +154,12 @@ bool ElementaryStream::AdvanceAccessUnit() {
     return true;
 }
 
+int ElementaryStream::SectorSizeOfMux() const { return mux_->SectorSize(); }
+
 bool ElementaryStream::NeedsRefill() const {
     if (ended_) return false;
     return ring_.Waiting() < refillCount_ ||
-           ScannedBytesAhead() < static_cast<size_t>(mux_->SectorSize());
+           ScannedBytesAhead() < static_cast<size_t>(SectorSizeOfMux());
 }
 
 size_t ElementaryStream::RefillAndWriteSector() {

@@ -171,6 +171,20 @@ protected:
     // Payload bytes that may be taken now: never past the end of the last scanned unit.
     size_t ScannedBytesAhead() const;
     bool TakeAccessUnit(AccessUnit& unit);
+    // Bytes from the payload cursor to the first waiting unit that matches, when it starts
+    // within one sector; 0 otherwise.
+    template <typename Predicate>
+    size_t BytesBeforeUnit(Predicate matches) const {
+        size_t bytes = bytesNotSent_;
+        for (size_t i = 0; bytes <= static_cast<size_t>(SectorSizeOfMux()); ++i) {
+            const AccessUnit* unit = ring_.Peek(i);
+            if (unit == nullptr) return 0;
+            if (matches(*unit)) return bytes;
+            bytes += unit->length;
+        }
+        return 0;
+    }
+    int SectorSizeOfMux() const;
 
     FileBitReader* reader_;
     Multiplexor* mux_;

@@ -219,11 +219,12 @@ size_t VideoStream::WriteUnitStart(const AccessUnit& unit, size_t limit) {
 size_t VideoStream::WriteSector() {
     const MuxParams& p = mux_->Params();
     const AccessUnit* next = PeekNextAccessUnit();
-    const uint32_t nextType = next ? next->type : kNoPicture;
-    size_t limit = 0;
-    if ((mux_->RunningOut() && nextType == kIPicture && next->pts + offset_ >= mux_->RunOutPts()) ||
-        (p.iPictureAlignment && nextType == kIPicture))
-        limit = bytesNotSent_;
+    // An I-picture (with alignment, or the first one past a run-out point) starts a sector of
+    // its own, however many small pictures lie before it.
+    size_t limit = BytesBeforeUnit([&](const AccessUnit& unit) {
+        return unit.type == kIPicture &&
+               (p.iPictureAlignment || (mux_->RunningOut() && unit.pts + offset_ >= mux_->RunOutPts()));
+    });
     const size_t threshold =
         static_cast<size_t>(std::max(0, mux_->PacketPayloadFor(*this, buffersThisPacket_, true, true)));
 
