@@ -397,7 +397,8 @@ MuxStatus Multiplexor::Prepare() {
     std::stable_sort(all_.begin(), all_.end(), [&](ElementaryStream* a, ElementaryStream* b) {
         return IndexOf(a) < IndexOf(b);
     });
-    if (job_.requireVideo && video_.empty()) return MuxStatus::NoVideo;
+    // A run cancelled before its first picture still leaves a (minimal) program stream.
+    if (job_.requireVideo && video_.empty() && !platform::IsCancelled(job_.cancel)) return MuxStatus::NoVideo;
     if (InputFailed()) return MuxStatus::InputUnreadable;
 
     HeaderBuffer scratchPack;
@@ -546,7 +547,7 @@ MuxStatus Multiplexor::Run() {
     for (ElementaryStream* s : all_) s->Finish();
     if (!closed || writer_->Failed()) return MuxStatus::OutputFailed;
     if (stalled || InputFailed()) return MuxStatus::InputUnreadable;
-    return cancelled ? MuxStatus::Cancelled : MuxStatus::Ok;
+    return cancelled || platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
 }
 
 void Multiplexor::CreateStillsStreams() { CreateStreams(); }

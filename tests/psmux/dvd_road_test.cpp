@@ -57,6 +57,9 @@ TEST_P(DvdRoad, WritesACleanLosslessDvdProgramStream) {
     EXPECT_TRUE(report.Ok()) << report.Summary();
     EXPECT_EQ(report.video, es) << "video payload differs from the input";
     EXPECT_EQ(report.navSectors, CountPictures(es, 1));
+    ASSERT_GE(report.scrs.size(), 2u);
+    EXPECT_EQ(report.scrs[0], 0);  // the first navigation placeholder
+    EXPECT_EQ(report.scrs[1], 43885);  // one sector at 1,260,000 bytes/s later
 
     const std::string audioCodec = c.audio == Audio::Mp2 ? "mp2" : "ac3";
     EXPECT_EQ(ProbeStreams(out), (std::vector<std::string>{"mpeg2video", audioCodec + "@48000"}));
