@@ -1,0 +1,166 @@
+// Formats and stream types off the DVD road, through the psmux command line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "media_fixtures.h"
+#include "psmux/multiplexer.h"
+#include "vob_checker.h"
+
+namespace psmux_test {
+namespace {
+
+const std::string kPsmux = std::string(LUMIVANE_BIN_DIR) + "/psmux";
+
+// Runs psmux; answers its exit status and puts its output (both streams) in `output`.
+int Psmux(const std::string& arguments, std::string* output = nullptr) {
+    int status = 0;
+    std::string text = Run(kPsmux + " " + arguments + " 2>&1", &status);
+    if (output) *output = text;
+    return status;
+}
+
+std::string Mpeg1Video() {
+    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 2 -c:v mpeg1video -g 15 -bf 2 "
+                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
+}
+
+std::string Mp2At44k() {
+    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 3 -ac 2 -c:a mp2 -b:a 224k -f mp2");
+}
+
+TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
+    struct Case {
+        int format;
+        std::string video, audio;
+        size_t sector;
+    };
+    const std::string dvdVideo = MpegVideo({false, 8, 2});
+    const Case cases[] = {
+        {0, dvdVideo, Mp2Audio(384, 2), 2048},  {1, Mpeg1Video(), Mp2At44k(), 2324},
+        {2, Mpeg1Video(), Mp2At44k(), 2324},    {3, dvdVideo, Ac3Audio(448, 2), 2048},
+        {4, dvdVideo, Mp2Audio(384, 2), 2324},  {5, dvdVideo, Mp2Audio(384, 2), 2324},
+        {9, dvdVideo, Mp2Audio(384, 2), 2048},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("format " + std::to_string(c.format));
+        const std::string out = NewPath(".mpg");
+        std::string output;
+        ASSERT_EQ(0, Psmux("-f " + std::to_string(c.format) + " -o " + Quote(out) + " " + Quote(c.video) + " " +
+                               Quote(c.audio), &output))
+            << output;
+        EXPECT_EQ(std::filesystem::file_size(out) % c.sector, 0u);
+        EXPECT_EQ(ProbeStreams(out).size(), 2u);
+        EXPECT_TRUE(DecodesCleanly(out));
+        const std::string codec = c.format == 1 || c.format == 2 ? "mpeg1video" : "mpeg2video";
+        EXPECT_EQ(Demux(out, "v", codec), ReadFile(c.video));
+    }
+}
+
+TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
+    const std::string video = MpegVideo({false, 8, 2});
+    struct Case {
+        std::string audio;
+        std::string expected;
+        std::string demuxFormat;  // how the audio is compared with its input
+        std::string inputAsRaw;   // the input decoded to the same raw form, if it is PCM
+    };
+    const Case cases[] = {
+        {DtsAudio(3), "dts@48000", "dts", ""},
+        {WavAudio(16, 2, 3), "pcm_dvd@48000", "s16le", "s16le"},
+        {WavAudio(24, 2, 3), "pcm_dvd@48000", "s24le", "s24le"},
+        {WavAudio(16, 1, 3), "pcm_dvd@48000", "s16le", "s16le"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.audio);
+        const std::string out = NewPath(".vob");
+        ASSERT_EQ(0, psmux::RunMultiplexer(out.c_str(), video.c_str(), c.audio.c_str(), nullptr, nullptr));
+        const VobReport report = CheckDvdVob(ReadFile(out));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_EQ(ProbeStreams(out), (std::vector<std::string>{"mpeg2video", c.expected}));
+        EXPECT_TRUE(DecodesCleanly(out));
+        std::vector<uint8_t> demuxed;
+        std::vector<uint8_t> input;
+        if (c.inputAsRaw.empty()) {
+            demuxed = Demux(out, "a", c.demuxFormat);
+            input = ReadFile(c.audio);
+        } else {
+            const std::string raw = NewPath(".raw");
+            psmux_test::Run("ffmpeg -nostdin -v error -y -i " + Quote(out) + " -map 0:a -f " + c.demuxFormat + " " + Quote(raw));
+            demuxed = ReadFile(raw);
+            const std::string wavRaw = NewPath(".raw");
+            psmux_test::Run("ffmpeg -nostdin -v error -y -i " + Quote(c.audio) + " -f " + c.inputAsRaw + " " + Quote(wavRaw));
+            input = ReadFile(wavRaw);
+        }
+        // Lossless up to the video's end (2 s of 3): a prefix of at least 1.9 s.
+        ASSERT_LE(demuxed.size(), input.size());
+        EXPECT_TRUE(std::equal(demuxed.begin(), demuxed.end(), input.begin()));
+        EXPECT_GT(static_cast<double>(demuxed.size()), static_cast<double>(input.size()) * 1.9 / 3);
+    }
+}
+
+TEST(OtherFormats, SegmentLimitNumbersTheFilesThroughThePattern) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string pattern = NewPath("_part%02d.mpg");
+    std::string output;
+    ASSERT_EQ(0, Psmux("-f 3 -S 1 -o " + Quote(pattern) + " " + Quote(video) + " " + Quote(Mp2Audio(384, 2)), &output))
+        << output;
+    const std::string stem = pattern.substr(0, pattern.size() - 8);
+    std::vector<uint8_t> joined;
+    int files = 0;
+    for (int i = 1; std::filesystem::exists(stem + (i < 10 ? "0" : "") + std::to_string(i) + ".mpg"); ++i) {
+        const std::string part = stem + (i < 10 ? "0" : "") + std::to_string(i) + ".mpg";
+        const std::vector<uint8_t> bytes = ReadFile(part);
+        ASSERT_GE(bytes.size(), 4u);
+        EXPECT_EQ(bytes[3], 0xBA) << part;
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        ++files;
+    }
+    EXPECT_GE(files, 2);
+    // A size limit cuts wherever the limit falls; the parts join into the whole stream.
+    const std::string whole = NewPath(".mpg");
+    WriteFile(whole, joined);
+    EXPECT_TRUE(DecodesCleanly(whole));
+    EXPECT_EQ(Demux(whole, "v", "mpeg2video"), ReadFile(video));
+}
+
+TEST(CommandLine, WritesTheSameBytesAsTheEntry) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Ac3Audio(448, 2);
+    const std::string viaEntry = NewPath(".vob");
+    const std::string viaCommand = NewPath(".vob");
+    ASSERT_EQ(0, psmux::RunMultiplexer(viaEntry.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr));
+    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(viaCommand) + " " + Quote(video) + " " + Quote(audio)));
+    EXPECT_EQ(ReadFile(viaEntry), ReadFile(viaCommand));
+}
+
+TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    const std::string out = Quote(NewPath(".mpg"));
+    const std::string cases[] = {
+        "",
+        "-o " + out,
+        "-x -o " + out + " " + video,
+        "-f 10 -o " + out + " " + video,
+        "-s 100 -o " + out + " " + video,
+        "-p 0 -o " + out + " " + video,
+        "-S -1 -o " + out + " " + video,
+        "-l 0 -o " + out + " " + video,
+        "-r 12x -o " + out + " " + video,
+        "-L 44100:2:16 -o " + out + " " + video,
+        "-L 48000:2 -o " + out + " " + video,
+        "-b 232,x -o " + out + " " + video,
+        "-o " + Quote(TempDir() + "/out%s.mpg") + " " + video,
+        "-o " + Quote(TempDir() + "/out%d%d.mpg") + " " + video,
+        "-o " + out + " " + Quote(TempDir() + "/missing.m2v"),
+        "-f 0 -b 1 -o " + out + " " + video,
+    };
+    for (const std::string& arguments : cases) {
+        std::string output;
+        EXPECT_EQ(1, Psmux(arguments, &output)) << arguments;
+        EXPECT_EQ(output.rfind("psmux: ", 0), 0u) << arguments << "\n" << output;
+    }
+}
+
+}  // namespace
+}  // namespace psmux_test
