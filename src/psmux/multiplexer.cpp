@@ -10,6 +10,7 @@
 #include "psmux/byte_order.h"
 #include "psmux/dts_stream.h"
 #include "psmux/lpcm_stream.h"
+#include "psmux/stills_stream.h"
 #include "psmux/video_stream.h"
 
 namespace psmux {
@@ -550,7 +551,46 @@ MuxStatus Multiplexor::Run() {
     return cancelled || platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
 }
 
-void Multiplexor::CreateStillsStreams() { CreateStreams(); }
+void Multiplexor::CreateStillsStreams() {
+    int audioNumber = 0;
+    size_t videoIndex = 0;
+    std::vector<VcdStillsStream*> vcdStills;
+    for (JobStream& input : job_.inputStreams) {
+        FileBitReader* reader = input.reader.get();
+        if (input.format == StreamFormat::MpegVideo) {
+            const VideoParams& params = job_.videoParams.at(videoIndex++);
+            // The super video CD holds one stills stream; the video CD a standard and a
+            // high-resolution one.
+            if (params_.muxFormat == 7 && !video_.empty()) continue;
+            std::unique_ptr<StillsStream> stills;
+            if (params_.muxFormat == 6) {
+                auto vcd = std::make_unique<VcdStillsStream>(reader, params, this);
+                vcdStills.push_back(vcd.get());
+                stills = std::move(vcd);
+            } else {
+                stills = std::make_unique<SvcdStillsStream>(reader, params, this);
+            }
+            if (!stills->Open(static_cast<int>(video_.size()))) {
+                if (params_.muxFormat == 6) vcdStills.pop_back();
+                continue;
+            }
+            video_.push_back(stills.get());
+            all_.push_back(stills.get());
+            owned_.push_back(std::move(stills));
+        } else if (input.format == StreamFormat::MpegAudio) {
+            auto audio = std::make_unique<MpegAudioStream>(reader, this);
+            if (!audio->Open(audioNumber)) continue;
+            ++audioNumber;
+            audio_.push_back(audio.get());
+            all_.push_back(audio.get());
+            owned_.push_back(std::move(audio));
+        }
+    }
+    if (vcdStills.size() == 2) {
+        vcdStills[0]->PairWith(vcdStills[1]);
+        vcdStills[1]->PairWith(vcdStills[0]);
+    }
+}
 
 MuxStatus RunMuxJob(MuxJob& job) {
     if (job.inputStatus != MuxStatus::Ok) return job.inputStatus;

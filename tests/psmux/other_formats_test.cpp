@@ -164,3 +164,32 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
 
 }  // namespace
 }  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
+    const std::string standard = Fixture("still352.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 "
+                                                         "-frames:v 4 -c:v mpeg1video -g 1 -b:v 1150k -f mpeg1video");
+    const std::string high = Fixture("still704.m1v", "-f lavfi -i testsrc=size=704x480:rate=30000/1001 -frames:v 4 "
+                                                     "-c:v mpeg1video -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k "
+                                                     "-f mpeg1video");
+    const std::string svcd = Fixture("still480.m2v", "-f lavfi -i testsrc=size=480x480:rate=30000/1001 -frames:v 4 "
+                                                     "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
+    const std::string audio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
+
+    const std::string vcd = NewPath(".mpg");
+    ASSERT_EQ(0, Psmux("-f 6 -o " + Quote(vcd) + " " + Quote(standard) + " " + Quote(high) + " " + Quote(audio)));
+    EXPECT_EQ(ProbeStreams(vcd).size(), 3u);
+    EXPECT_TRUE(DecodesCleanly(vcd));
+    EXPECT_EQ(Demux(vcd, "v:0", "mpeg1video"), ReadFile(standard));
+    EXPECT_EQ(Demux(vcd, "v:1", "mpeg1video"), ReadFile(high));
+
+    const std::string super = NewPath(".mpg");
+    ASSERT_EQ(0, Psmux("-f 7 -o " + Quote(super) + " " + Quote(svcd) + " " + Quote(audio)));
+    EXPECT_TRUE(DecodesCleanly(super));
+    EXPECT_EQ(Demux(super, "v", "mpeg2video"), ReadFile(svcd));
+}
+
+}  // namespace
+}  // namespace psmux_test
