@@ -85,18 +85,33 @@ bool BitReader::FindSyncWord(uint32_t word, int bits, uint64_t limit) {
     AlignToByte();
     const uint32_t mask = bits == 32 ? 0xFFFFFFFFu : ((1u << bits) - 1);
     word &= mask;
-    uint32_t window = 0;
     const int leadBytes = bits / 8;
-    for (int i = 0; i < leadBytes; ++i) {
-        if (!EnsureByte()) return false;
-        window = window << 8 | data_[byteIndex_++];
-        bitsRead_ += 8;
-    }
-    for (uint64_t tried = 1;; ++tried) {
-        if ((window & mask) == word) return true;
-        if (tried >= limit || !EnsureByte()) return false;
-        window = window << 8 | data_[byteIndex_++];
-        bitsRead_ += 8;
+    uint32_t window = 0;
+    int have = 0;
+    uint64_t tried = 0;
+    // Scans the buffered bytes in place; this is the hot loop of the video scanner.
+    for (;;) {
+        if (byteIndex_ >= buffered_ && !Refill(kScannerRefill)) return false;
+        const uint8_t* data = data_.data();
+        size_t i = byteIndex_;
+        bool found = false;
+        bool exhausted = false;
+        while (i < buffered_) {
+            window = window << 8 | data[i++];
+            if (have < leadBytes && ++have < leadBytes) continue;
+            if ((window & mask) == word) {
+                found = true;
+                break;
+            }
+            if (++tried >= limit) {
+                exhausted = true;
+                break;
+            }
+        }
+        bitsRead_ += static_cast<uint64_t>(i - byteIndex_) * 8;
+        byteIndex_ = i;
+        if (found) return true;
+        if (exhausted) return false;
     }
 }
 

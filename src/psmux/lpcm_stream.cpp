@@ -87,8 +87,10 @@ bool LpcmStream::Open(int n) {
         return false;
     if (requested_ != nullptr &&
         (requested_->samplesPerSecond != wav_.sampleRate || requested_->channels != wav_.channels ||
-         requested_->bitsPerSample != wav_.bitsPerSample))
+         requested_->bitsPerSample != wav_.bitsPerSample)) {
+        requestMismatch_ = true;
         return false;
+    }
     sampleRate_ = static_cast<uint32_t>(wav_.sampleRate);
     bytesPerFrame_ = static_cast<size_t>(wav_.channels * wav_.bitsPerSample / 8);
     reader_->ReadBytes(nullptr, static_cast<size_t>(wav_.dataOffset));

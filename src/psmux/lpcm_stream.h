@@ -28,6 +28,9 @@ public:
     size_t ReadPayload(uint8_t* buffer, size_t maximum) override;
     int SubstreamHeaderSize() const override { return 7; }
     uint32_t BitRate() const override;
+    // True when Open failed because the command line asked for other parameters than the
+    // WAV file holds.
+    bool RequestMismatch() const { return requestMismatch_; }
 
 protected:
     bool ReadFrameHeader(AudioFrame& frame) override;
@@ -41,6 +44,7 @@ private:
     const LpcmParams* requested_;
     WavFormat wav_;
     size_t bytesPerFrame_ = 0;  // one sample of every channel
+    bool requestMismatch_ = false;
 };
 
 }  // namespace psmux

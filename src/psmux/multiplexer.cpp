@@ -200,7 +200,11 @@ void Multiplexor::CreateStreams() {
         }
         }
         // A stream without one complete frame takes no part.
-        if (!audio->Open(audioNumber)) continue;
+        if (!audio->Open(audioNumber)) {
+            auto* lpcm = dynamic_cast<LpcmStream*>(audio.get());
+            if (lpcm != nullptr && lpcm->RequestMismatch()) configurationRefused_ = true;
+            continue;
+        }
         ++audioNumber;
         audio_.push_back(audio.get());
         all_.push_back(audio.get());
@@ -399,6 +403,7 @@ MuxStatus Multiplexor::Prepare() {
         return IndexOf(a) < IndexOf(b);
     });
     // A run cancelled before its first picture still leaves a (minimal) program stream.
+    if (configurationRefused_) return MuxStatus::BadConfiguration;
     if (job_.requireVideo && video_.empty() && !platform::IsCancelled(job_.cancel)) return MuxStatus::NoVideo;
     if (InputFailed()) return MuxStatus::InputUnreadable;
 

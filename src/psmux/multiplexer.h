@@ -138,6 +138,7 @@ private:
     int64_t videoDelay_ = 0;
     int packetsLeft_ = 1;
     bool videoFirst_ = false;
+    bool configurationRefused_ = false;  // an input stream cannot take the requested parameters
 
     std::vector<std::unique_ptr<ElementaryStream>> owned_;
     std::vector<ElementaryStream*> all_;

@@ -5,6 +5,7 @@
 
 #include "media_fixtures.h"
 #include "psmux/multiplexer.h"
+#include "psmux/mux_job.h"
 #include "vob_checker.h"
 
 namespace psmux_test {
@@ -189,6 +190,83 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
     ASSERT_EQ(0, Psmux("-f 7 -o " + Quote(super) + " " + Quote(svcd) + " " + Quote(audio)));
     EXPECT_TRUE(DecodesCleanly(super));
     EXPECT_EQ(Demux(super, "v", "mpeg2video"), ReadFile(svcd));
+}
+
+}  // namespace
+}  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+TEST(Classification, ContentDecidesBeforeTheWavExtension) {
+    const std::string mp2Named = NewPath(".wav");
+    WriteFile(mp2Named, ReadFile(Mp2Audio(384, 2)));
+    const std::string upperWav = NewPath(".WAV");
+    WriteFile(upperWav, ReadFile(WavAudio(16, 2, 2)));
+    psmux::MuxJob job;
+    EXPECT_TRUE(job.AddInputFile(mp2Named));
+    EXPECT_TRUE(job.AddInputFile(MpegVideo({false, 8, 2})));
+    EXPECT_TRUE(job.AddInputFile(Ac3Audio(448, 2)));
+    EXPECT_TRUE(job.AddInputFile(DtsAudio(2)));
+    EXPECT_TRUE(job.AddInputFile(WavAudio(16, 2, 2)));
+    EXPECT_FALSE(job.AddInputFile(upperWav));
+    ASSERT_EQ(job.inputStreams.size(), 5u);
+    const psmux::StreamFormat expected[] = {psmux::StreamFormat::MpegAudio, psmux::StreamFormat::MpegVideo,
+                                            psmux::StreamFormat::Ac3Audio, psmux::StreamFormat::DtsAudio,
+                                            psmux::StreamFormat::LpcmAudio};
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(job.inputStreams[i].format, expected[i]) << i;
+    EXPECT_EQ(job.audioCount, 4u);
+    EXPECT_EQ(job.videoCount, 1u);
+    EXPECT_EQ(job.lpcmCount, 1u);
+}
+
+TEST(CommandLine, JobsWithoutVideoOrStreams) {
+    // Audio alone is timed from its own first frame.
+    const std::string audioOnly = NewPath(".vob");
+    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(audioOnly) + " " + Quote(Ac3Audio(448, 2))));
+    EXPECT_EQ(ProbeStreams(audioOnly), std::vector<std::string>{"ac3@48000"});
+    EXPECT_TRUE(DecodesCleanly(audioOnly));
+    EXPECT_EQ(Demux(audioOnly, "a", "ac3"), ReadFile(Ac3Audio(448, 2)));
+
+    // No stream at all: the end sector alone.
+    psmux::MuxJob job;
+    job.muxFormat = 8;
+    job.outputName = NewPath(".vob");
+    ASSERT_EQ(psmux::RunMuxJob(job), psmux::MuxStatus::Ok);
+    const VobReport report = CheckDvdVob(ReadFile(job.outputName));
+    EXPECT_TRUE(report.Ok()) << report.Summary();
+    EXPECT_EQ(report.sectors, 1);
+}
+
+TEST(CommandLine, OptionsReachTheJobAndParsesRepeat) {
+    const std::string video = MpegVideo({false, 8, 2});
+    for (int round = 0; round < 2; ++round) {
+        psmux::MuxJob job;
+        std::string error;
+        std::vector<std::string> args = {"psmux", "-r", "9800", "-O", "-40", "-b", "224,100", "-f", "3", "-VMh",
+                                         "-S", "5", "-p", "2", "-l", "30", "-o", "x.mpg", video};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        ASSERT_TRUE(job.ParseCommandLine(static_cast<int>(argv.size()), argv.data(), error)) << error;
+        EXPECT_EQ(job.dataRate, 1225000);
+        EXPECT_EQ(job.audioOffset, 40 * 27000);
+        EXPECT_EQ(job.videoOffset, 0);
+        EXPECT_EQ(job.muxFormat, 3);
+        EXPECT_TRUE(job.variableBitRate && job.multipleFiles && job.systemHeaderEveryPack);
+        EXPECT_EQ(job.segmentLimitMb, 5);
+        EXPECT_EQ(job.packetsPerPack, 2);
+        EXPECT_EQ(job.runLimitSeconds, 30);
+        ASSERT_EQ(job.videoParams.size(), 1u);
+        EXPECT_EQ(job.videoParams[0].decoderBufferKb, 224u);
+    }
+}
+
+TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    const std::string wav = Quote(WavAudio(16, 2, 2));
+    std::string output;
+    EXPECT_EQ(1, Psmux("-f 8 -L 96000:2:24 -o " + Quote(NewPath(".vob")) + " " + video + " " + wav, &output));
+    EXPECT_EQ(0, Psmux("-f 8 -L 48000:2:16 -o " + Quote(NewPath(".vob")) + " " + video + " " + wav, &output)) << output;
 }
 
 }  // namespace
