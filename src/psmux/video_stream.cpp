@@ -16,6 +16,9 @@ constexpr unsigned kPictureCodingExtensionId = 8;
 constexpr unsigned kFramePicture = 3;
 constexpr uint32_t kBitRateUnspecified = 0x3FFFF;
 constexpr double kFieldClock = kClock / 2.0;
+// Far above any picture a decoder buffer can hold; a longer run without a unit boundary is not
+// video, and holding it would only fill memory.
+constexpr uint64_t kMaxUnitBytes = 8 * 1024 * 1024;
 
 struct Ratio {
     int numerator;
@@ -94,6 +97,10 @@ void VideoStream::ScanUnits(unsigned count) {
     const int64_t runLimit = mux_->Params().runLimit;
     while (unitsScanned_ < target) {
         if (runLimit != 0 && unitOpen_ && building_.pts >= runLimit) {
+            ended_ = true;
+            return;
+        }
+        if (reader_->BitPosition() / 8 - unitStart_ > kMaxUnitBytes) {
             ended_ = true;
             return;
         }
