@@ -142,7 +142,6 @@ size_t AudioStream::WriteSector() {
     } else {
         written = mux_->WriteStreamSector(limit, *this, buffersThisPacket_, 0, 0, kNoTimestamps);
     }
-    ++sectorsWritten_;
     buffersThisPacket_ = buffersEveryPacket_;
     return written;
 }

@@ -344,7 +344,6 @@ void Multiplexor::StartSegment() {
     const int64_t referenceDts = reference->CurrentUnit().dts;
     for (ElementaryStream* s : video_) s->SetTimestampOffset(videoDelay_ - referenceDts + scr_);
     for (ElementaryStream* s : audio_) s->SetTimestampOffset(audioDelay_ - referenceDts + scr_);
-    for (ElementaryStream* s : all_) s->ResetSectorCount();
 }
 
 void Multiplexor::ComputeMuxRate() {

@@ -77,10 +77,8 @@ public:
     // For the streams.
     const MuxParams& Params() const { return params_; }
     int SectorSize() const { return params_.sectorSize; }
-    int ZeroStuffing() const { return params_.zeroStuffing; }
     bool RunningOut() const { return runningOut_; }
     int64_t RunOutPts() const { return runOutPts_; }
-    int MuxRate() const { return muxRate_; }
     platform::ProgressTarget* Progress() const { return job_.progress; }
     const platform::ManualResetEvent* Cancel() const { return job_.cancel; }
     int PacketPayloadFor(const PesStream& stream, bool buffers, bool pts, bool dts) const;
@@ -88,7 +86,6 @@ public:
                              int64_t dts, TimestampKind kind);
     void WriteNavPlaceholder();
     int64_t ScrOfBytePosition(uint64_t position) const;
-    int64_t CurrentScr() const { return scr_; }
 
 private:
     enum class State { SegmentStart, Muxing, RunningOut };

@@ -48,11 +48,6 @@ std::vector<std::string> Split(const std::string& text, char separator) {
 
 }  // namespace
 
-const char* StreamFormatName(StreamFormat format) {
-    static const char* const kNames[] = {"MPEG audio", "AC3 audio", "LPCM audio", "DTS audio", "MPEG video"};
-    return kNames[static_cast<int>(format)];
-}
-
 const char* MuxStatusText(MuxStatus status) {
     switch (status) {
     case MuxStatus::Ok: return "finished";

@@ -18,8 +18,6 @@ namespace psmux {
 
 enum class StreamFormat { MpegAudio = 0, Ac3Audio = 1, LpcmAudio = 2, DtsAudio = 3, MpegVideo = 4 };
 
-const char* StreamFormatName(StreamFormat format);
-
 struct JobStream {
     std::unique_ptr<FileBitReader> reader;
     StreamFormat format;

@@ -72,7 +72,6 @@ bool AccessUnitRing::Take(AccessUnit& unit) {
     unit = slots_[read_];
     read_ = (read_ + 1) % slots_.size();
     --waiting_;
-    ++taken_;
     return true;
 }
 
@@ -123,21 +122,6 @@ unsigned ElementaryStream::RecordMuxed(size_t n) {
 
 bool ElementaryStream::CanMuxAt(int64_t) const {
     return !RunOutFinished() && buffer_.FreeSpace() > maxPacketPayload_;
-}
-
-int64_t ElementaryStream::NextPtsWithOffset() const {
-    const AccessUnit* next = ring_.Peek();
-    return next ? next->pts + offset_ : 0;
-}
-
-int64_t ElementaryStream::NextDtsWithOffset() const {
-    const AccessUnit* next = ring_.Peek();
-    return next ? next->dts + offset_ : 0;
-}
-
-uint32_t ElementaryStream::NextUnitType() const {
-    const AccessUnit* next = ring_.Peek();
-    return next ? next->type : kNoPicture;
 }
 
 bool ElementaryStream::TakeAccessUnit(AccessUnit& unit) {

@@ -117,13 +117,11 @@ public:
     size_t Waiting() const { return waiting_; }
     const AccessUnit* Peek(size_t index = 0) const;
     bool Take(AccessUnit& unit);
-    uint64_t Taken() const { return taken_; }
 
 private:
     std::vector<AccessUnit> slots_;
     size_t read_ = 0;
     size_t waiting_ = 0;
-    uint64_t taken_ = 0;
 };
 
 class ElementaryStream : public PesStream {
@@ -142,7 +140,6 @@ public:
     // Writes one sector (a navigation placeholder may precede it); answers the payload bytes.
     virtual size_t WriteSector() = 0;
 
-    Kind StreamKind() const { return kind_; }
     bool IsVideo() const { return kind_ == Kind::Video; }
     void DrainBufferTo(int64_t scr) { buffer_.RemoveUpTo(scr); }
     void ClearBufferModel() { buffer_.Clear(); }
@@ -152,16 +149,10 @@ public:
     int64_t TimestampOffset() const { return offset_; }
     const AccessUnit& CurrentUnit() const { return current_; }
     const AccessUnit* PeekNextAccessUnit() const { return ring_.Peek(); }
-    int64_t NextPtsWithOffset() const;
-    int64_t NextDtsWithOffset() const;
-    uint32_t NextUnitType() const;
     bool AdvanceAccessUnit();
     size_t RefillAndWriteSector();
     bool NeedsRefill() const;
-    bool Ended() const { return ended_; }
     bool ReadFailed() const { return reader_->ReadFailed(); }
-    void ResetSectorCount() { sectorsWritten_ = 0; }
-    uint32_t SectorsWritten() const { return sectorsWritten_; }
 
 protected:
     void AppendUnit(const AccessUnit& unit);
@@ -197,7 +188,6 @@ protected:
     int64_t offset_ = 0;
     uint32_t bytesNotSent_ = 0;
     uint64_t scannedEnd_ = 0;  // file offset after the last scanned unit
-    uint32_t sectorsWritten_ = 0;
 };
 
 }  // namespace psmux

@@ -56,7 +56,6 @@ public:
     bool StartNextSegment();
     // True once an open or a write has failed; nothing more is written after that.
     bool Failed() const { return failed_; }
-    const std::string& CurrentName() const { return currentName_; }
 
     int PayloadSpace(const PesStream& stream, const HeaderBuffer* system, const HeaderBuffer* pack,
                      bool buffers, bool pts, bool dts) const;
@@ -75,7 +74,6 @@ public:
     static void PutMpeg2Scr(uint8_t* p, int64_t ticks);
 
     int SectorSize() const { return sectorSize_; }
-    int MpegVersion() const { return mpegVersion_; }
 
 private:
     size_t PutSectorHeader(uint8_t* sector, const HeaderBuffer* pack, const HeaderBuffer* system) const;

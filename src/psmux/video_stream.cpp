@@ -247,7 +247,6 @@ size_t VideoStream::WriteSector() {
         if (p.timestampsEveryUnit && limit == 0) limit = bytesNotSent_ + next->length;
         written = WriteUnitStart(*next, limit);
     }
-    ++sectorsWritten_;
     buffersThisPacket_ = buffersEveryPacket_;
     return written;
 }

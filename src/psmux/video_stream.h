@@ -27,11 +27,8 @@ public:
     size_t WriteSector() override;
 
     void ComputeMaxBufferDelay(int muxRate);
-    double FrameRate() const { return frameRate_; }
     // End of the last picture's display, without the stream's offset.
     int64_t PresentationEnd() const { return presentationEnd_; }
-    unsigned HorizontalSize() const { return horizontalSize_; }
-    unsigned VbvBufferSize() const { return vbvBufferSize_; }
 
 protected:
     // Called before the sector that starts an I-picture.

@@ -87,7 +87,9 @@ TEST_P(DvdRoad, WritesACleanLosslessDvdProgramStream) {
     const int64_t frameTicks = c.video.pal ? 3600 : 3003;
     int64_t firstVideoPts = INT64_MAX;
     for (size_t i = 0; i < videoTimes.size(); ++i) {
-        if (i > 0) EXPECT_EQ(videoTimes[i].second - videoTimes[i - 1].second, frameTicks) << "video packet " << i;
+        if (i > 0) {
+            EXPECT_EQ(videoTimes[i].second - videoTimes[i - 1].second, frameTicks) << "video packet " << i;
+        }
         if (videoTimes[i].first >= 0) firstVideoPts = std::min(firstVideoPts, videoTimes[i].first);
     }
     const int64_t audioStep = samplesPerFrame * 90000 / 48000;

@@ -116,7 +116,9 @@ TEST(SegmentNames, PatternsNeedExactlyOneIntegerConversion) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SegmentNamer::IsValidPattern(c.name), c.valid) << c.name;
-        if (c.valid) EXPECT_EQ(SegmentNamer(c.name, true).NameOf(2), c.second) << c.name;
+        if (c.valid) {
+            EXPECT_EQ(SegmentNamer(c.name, true).NameOf(2), c.second) << c.name;
+        }
     }
     // A literal name keeps '%' as it stands and numbers later segments before the extension.
     EXPECT_EQ(SegmentNamer("/a/%s%n/clip.vob", false).NameOf(1), "/a/%s%n/clip.vob");

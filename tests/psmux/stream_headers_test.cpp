@@ -80,7 +80,9 @@ TEST(Ac3Header, FrameLengthsAndRefusals) {
         const uint8_t bytes[6] = {0x0B, 0x77, 0x12, 0x34, c.rateAndSize, static_cast<uint8_t>(c.bsid << 3)};
         Ac3Header h;
         EXPECT_EQ(ParseAc3Header(bytes, h), c.valid) << int(c.rateAndSize);
-        if (c.valid) EXPECT_EQ(h.frameLength, c.length) << int(c.rateAndSize);
+        if (c.valid) {
+            EXPECT_EQ(h.frameLength, c.length) << int(c.rateAndSize);
+        }
     }
 }
 
