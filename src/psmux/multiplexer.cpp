@@ -212,6 +212,47 @@ void Multiplexor::CreateStreams() {
     }
 }
 
+void Multiplexor::CreateStillsStreams() {
+    int audioNumber = 0;
+    size_t videoIndex = 0;
+    std::vector<VcdStillsStream*> vcdStills;
+    for (JobStream& input : job_.inputStreams) {
+        FileBitReader* reader = input.reader.get();
+        if (input.format == StreamFormat::MpegVideo) {
+            const VideoParams& params = job_.videoParams.at(videoIndex++);
+            // The super video CD holds one stills stream; the video CD a standard and a
+            // high-resolution one.
+            if (params_.muxFormat == 7 && !video_.empty()) continue;
+            std::unique_ptr<StillsStream> stills;
+            if (params_.muxFormat == 6) {
+                auto vcd = std::make_unique<VcdStillsStream>(reader, params, this);
+                vcdStills.push_back(vcd.get());
+                stills = std::move(vcd);
+            } else {
+                stills = std::make_unique<SvcdStillsStream>(reader, params, this);
+            }
+            if (!stills->Open(static_cast<int>(video_.size()))) {
+                if (params_.muxFormat == 6) vcdStills.pop_back();
+                continue;
+            }
+            video_.push_back(stills.get());
+            all_.push_back(stills.get());
+            owned_.push_back(std::move(stills));
+        } else if (input.format == StreamFormat::MpegAudio) {
+            auto audio = std::make_unique<MpegAudioStream>(reader, this);
+            if (!audio->Open(audioNumber)) continue;
+            ++audioNumber;
+            audio_.push_back(audio.get());
+            all_.push_back(audio.get());
+            owned_.push_back(std::move(audio));
+        }
+    }
+    if (vcdStills.size() == 2) {
+        vcdStills[0]->PairWith(vcdStills[1]);
+        vcdStills[1]->PairWith(vcdStills[0]);
+    }
+}
+
 std::vector<const PesStream*> Multiplexor::AsPes(const std::vector<ElementaryStream*>& streams) const {
     return {streams.begin(), streams.end()};
 }
@@ -469,82 +510,92 @@ void Multiplexor::LetTimePass() {
     for (int i = 0; i < 5 && next > scr_ + ticksPerSector_; ++i) AdvanceSector();
 }
 
+bool Multiplexor::AnyVideoComplete() const {
+    return std::any_of(video_.begin(), video_.end(), [](const ElementaryStream* s) { return s->IsComplete(); });
+}
+
+bool Multiplexor::AllComplete() const {
+    return std::all_of(all_.begin(), all_.end(), [](const ElementaryStream* s) { return s->IsComplete(); });
+}
+
+bool Multiplexor::AllRunOutsFinished() const {
+    return std::all_of(all_.begin(), all_.end(), [](const ElementaryStream* s) { return s->RunOutFinished(); });
+}
+
+bool Multiplexor::AdvanceState(State& state) {
+    switch (state) {
+    case State::SegmentStart:
+        StartSegment();
+        state = State::Muxing;
+        return true;
+    case State::Muxing: {
+        const ElementaryStream* video = video_.empty() ? nullptr : video_.front();
+        const AccessUnit* next = video ? video->PeekNextAccessUnit() : nullptr;
+        if (writer_->SegmentFull()) {
+            writer_->StartNextSegment();
+        } else if (params_.splitAtSequenceEnd && video && video->CurrentUnit().sequenceEnd &&
+                   !video->IsComplete() && next != nullptr) {
+            runOutPts_ = next->pts + video->TimestampOffset();
+            runningOut_ = true;
+            state = State::RunningOut;
+        }
+        return true;
+    }
+    case State::RunningOut:
+        if (!AllRunOutsFinished()) return true;
+        if (finalRunOut_) return false;
+        WriteEndSector();
+        if (!writer_->StartNextSegment()) return false;
+        runningOut_ = false;
+        StartSegment();
+        state = State::Muxing;
+        return true;
+    }
+    return false;
+}
+
+bool Multiplexor::MuxOneSector() {
+    includePackHeader_ = packetsLeft_ == params_.packetsPerPack;
+    RefreshHeaders();
+    for (ElementaryStream* s : all_) s->DrainBufferTo(scr_);
+    ElementaryStream* chosen = ChooseStream();
+    if (chosen != nullptr) {
+        videoFirst_ = false;
+        // No byte for a unit that is not complete: the input changed or cannot be read.
+        if (chosen->RefillAndWriteSector() == 0) return false;
+    } else if (params_.variableBitRate) {
+        LetTimePass();
+    } else {
+        WritePaddingSector(currentSystem_, padding_);
+    }
+    if (chosen != nullptr || !params_.variableBitRate) {
+        if (--packetsLeft_ == 0) packetsLeft_ = params_.packetsPerPack;
+    }
+    includeSystemHeader_ = params_.systemHeaderEveryPack;
+    return true;
+}
+
 MuxStatus Multiplexor::Run() {
     MuxStatus status = Prepare();
     if (status != MuxStatus::Ok) {
         writer_->CloseFile();
         return status;
     }
-    auto anyVideoComplete = [&] {
-        return std::any_of(video_.begin(), video_.end(), [](const ElementaryStream* s) { return s->IsComplete(); });
-    };
-    auto allComplete = [&] {
-        return std::all_of(all_.begin(), all_.end(), [](const ElementaryStream* s) { return s->IsComplete(); });
-    };
-    auto allRunOutsFinished = [&] {
-        return std::all_of(all_.begin(), all_.end(), [](const ElementaryStream* s) { return s->RunOutFinished(); });
-    };
-
     State state = State::SegmentStart;
-    bool cancelled = false;
     bool stalled = false;
     while (!all_.empty()) {
         // The video's end does not cut the audio that is to be heard before it.
-        if (!finalRunOut_ && anyVideoComplete()) {
+        if (!finalRunOut_ && AnyVideoComplete()) {
             finalRunOut_ = runningOut_ = true;
             runOutPts_ = VideoPresentationEnd();
-            if (state != State::SegmentStart) state = State::RunningOut;
+            state = State::RunningOut;
         }
-        if (allComplete()) break;
-        if (platform::IsCancelled(job_.cancel)) {
-            cancelled = true;
+        if (AllComplete() || platform::IsCancelled(job_.cancel) || writer_->Failed() || InputFailed()) break;
+        if (!AdvanceState(state)) break;
+        if (!MuxOneSector()) {
+            stalled = true;
             break;
         }
-        if (writer_->Failed() || InputFailed()) break;
-
-        if (state == State::SegmentStart) {
-            StartSegment();
-            state = finalRunOut_ ? State::RunningOut : State::Muxing;
-        } else if (state == State::Muxing) {
-            const ElementaryStream* video = video_.empty() ? nullptr : video_.front();
-            const AccessUnit* next = video ? video->PeekNextAccessUnit() : nullptr;
-            if (writer_->SegmentFull()) {
-                writer_->StartNextSegment();
-            } else if (params_.splitAtSequenceEnd && video && video->CurrentUnit().sequenceEnd &&
-                       !video->IsComplete() && next != nullptr) {
-                runOutPts_ = next->pts + video->TimestampOffset();
-                runningOut_ = true;
-                state = State::RunningOut;
-            }
-        } else if (allRunOutsFinished()) {
-            if (finalRunOut_) break;
-            WriteEndSector();
-            if (!writer_->StartNextSegment()) break;
-            runningOut_ = false;
-            StartSegment();
-            state = State::Muxing;
-        }
-
-        includePackHeader_ = packetsLeft_ == params_.packetsPerPack;
-        RefreshHeaders();
-        for (ElementaryStream* s : all_) s->DrainBufferTo(scr_);
-        ElementaryStream* chosen = ChooseStream();
-        if (chosen != nullptr) {
-            videoFirst_ = false;
-            if (chosen->RefillAndWriteSector() == 0) {
-                // No byte could be read for a unit that is not complete: the input is broken.
-                stalled = true;
-                break;
-            }
-        } else if (params_.variableBitRate) {
-            LetTimePass();
-        } else {
-            WritePaddingSector(currentSystem_, padding_);
-        }
-        if (chosen != nullptr || !params_.variableBitRate) {
-            if (--packetsLeft_ == 0) packetsLeft_ = params_.packetsPerPack;
-        }
-        includeSystemHeader_ = params_.systemHeaderEveryPack;
     }
 
     WriteEndSector();
@@ -552,48 +603,7 @@ MuxStatus Multiplexor::Run() {
     for (ElementaryStream* s : all_) s->Finish();
     if (!closed || writer_->Failed()) return MuxStatus::OutputFailed;
     if (stalled || InputFailed()) return MuxStatus::InputUnreadable;
-    return cancelled || platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
-}
-
-void Multiplexor::CreateStillsStreams() {
-    int audioNumber = 0;
-    size_t videoIndex = 0;
-    std::vector<VcdStillsStream*> vcdStills;
-    for (JobStream& input : job_.inputStreams) {
-        FileBitReader* reader = input.reader.get();
-        if (input.format == StreamFormat::MpegVideo) {
-            const VideoParams& params = job_.videoParams.at(videoIndex++);
-            // The super video CD holds one stills stream; the video CD a standard and a
-            // high-resolution one.
-            if (params_.muxFormat == 7 && !video_.empty()) continue;
-            std::unique_ptr<StillsStream> stills;
-            if (params_.muxFormat == 6) {
-                auto vcd = std::make_unique<VcdStillsStream>(reader, params, this);
-                vcdStills.push_back(vcd.get());
-                stills = std::move(vcd);
-            } else {
-                stills = std::make_unique<SvcdStillsStream>(reader, params, this);
-            }
-            if (!stills->Open(static_cast<int>(video_.size()))) {
-                if (params_.muxFormat == 6) vcdStills.pop_back();
-                continue;
-            }
-            video_.push_back(stills.get());
-            all_.push_back(stills.get());
-            owned_.push_back(std::move(stills));
-        } else if (input.format == StreamFormat::MpegAudio) {
-            auto audio = std::make_unique<MpegAudioStream>(reader, this);
-            if (!audio->Open(audioNumber)) continue;
-            ++audioNumber;
-            audio_.push_back(audio.get());
-            all_.push_back(audio.get());
-            owned_.push_back(std::move(audio));
-        }
-    }
-    if (vcdStills.size() == 2) {
-        vcdStills[0]->PairWith(vcdStills[1]);
-        vcdStills[1]->PairWith(vcdStills[0]);
-    }
+    return platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
 }
 
 MuxStatus RunMuxJob(MuxJob& job) {

@@ -103,6 +103,14 @@ private:
     void SetPositionAndScr(uint64_t position);
     void AdvanceSector();
     void RefreshHeaders();
+    // One step of the state machine; false when the run ends.
+    bool AdvanceState(State& state);
+    // One scheduler round: a sector of the chosen stream, padding, or time passing; false
+    // when the chosen stream could supply no byte.
+    bool MuxOneSector();
+    bool AnyVideoComplete() const;
+    bool AllComplete() const;
+    bool AllRunOutsFinished() const;
     ElementaryStream* ChooseStream();
     void LetTimePass();
     int64_t VideoPresentationEnd() const;
