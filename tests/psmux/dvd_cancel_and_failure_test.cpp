@@ -134,6 +134,19 @@ TEST(DvdVideoEnd, LastPictureIsKeptWithAndWithoutSequenceEnd) {
     }
 }
 
+// A frame cut short by the end of the file is left out; every whole frame goes in.
+TEST(DvdAudioEnd, TruncatedLastFrameIsDropped) {
+    const std::vector<uint8_t> mp2 = ReadFile(Mp2Audio(384, 2));
+    const size_t frame = 1152;
+    ASSERT_EQ(mp2.size() % frame, 0u);
+    const std::string cut = NewPath(".mp2");
+    WriteFile(cut, {mp2.begin(), mp2.end() - 100});
+    const std::string out = NewPath(".vob");
+    ASSERT_EQ(0, Mux(out, MpegVideo({false, 8, 2, 3}), cut));
+    EXPECT_EQ(Demux(out, "a", "mp2"), std::vector<uint8_t>(mp2.begin(), mp2.end() - frame));
+    EXPECT_TRUE(DecodesCleanly(out));
+}
+
 // A sequence end with more pictures after it starts a new output file; with a plain output
 // name the second one is numbered rather than overwriting the first.
 TEST(DvdVideoEnd, SequenceEndSplitsIntoNumberedSegments) {

@@ -108,9 +108,10 @@ std::string Ac3Audio(int kbps, double seconds) {
                        std::to_string(kbps) + "k -f ac3");
 }
 
-std::string DtsAudio(double seconds) {
-    return Fixture("a_" + Seconds(seconds) + ".dts", "-f lavfi -i sine=sample_rate=48000 -t " + Seconds(seconds) +
-                                                       " -ac 2 -c:a dca -strict -2 -b:a 768k -f dts");
+std::string DtsAudio(double seconds, int kbps) {
+    return Fixture("a" + std::to_string(kbps) + "_" + Seconds(seconds) + ".dts",
+                   "-f lavfi -i sine=sample_rate=48000 -t " + Seconds(seconds) +
+                       " -ac 2 -c:a dca -strict -2 -b:a " + std::to_string(kbps) + "k -f dts");
 }
 
 std::string WavAudio(int bits, int channels, double seconds) {

@@ -29,7 +29,7 @@ struct VideoSpec {
 std::string MpegVideo(const VideoSpec& spec);
 std::string Mp2Audio(int kbps, double seconds);
 std::string Ac3Audio(int kbps, double seconds);
-std::string DtsAudio(double seconds);
+std::string DtsAudio(double seconds, int kbps = 768);
 std::string WavAudio(int bits, int channels, double seconds);
 
 std::vector<uint8_t> ReadFile(const std::string& path);

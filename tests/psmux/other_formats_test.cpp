@@ -68,6 +68,7 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
     };
     const Case cases[] = {
         {DtsAudio(3), "dts@48000", "dts", ""},
+        {DtsAudio(3, 1536), "dts@48000", "dts", ""},  // 2048-byte frames, larger than a packet
         {WavAudio(16, 2, 3), "pcm_dvd@48000", "s16le", "s16le"},
         {WavAudio(24, 2, 3), "pcm_dvd@48000", "s24le", "s24le"},
         {WavAudio(16, 1, 3), "pcm_dvd@48000", "s16le", "s16le"},
