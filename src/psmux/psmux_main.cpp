@@ -8,12 +8,15 @@
 #include "psmux/mux_job.h"
 
 int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "psmux: usage: psmux [-f format] [-r kbit] [-b kb,...] [-L rate:ch:bits,...] "
+                             "[-O ms] [-s size] [-S mb] [-p n] [-l s] [-v n] [-V] [-M] [-h] -o output input...\n");
+        return 1;
+    }
     psmux::MuxJob job;
     std::string error;
     if (!job.ParseCommandLine(argc, argv, error)) {
         std::fprintf(stderr, "psmux: %s\n", error.c_str());
-        std::fprintf(stderr, "usage: psmux [-f format] [-r kbit] [-b kb,...] [-L rate:ch:bits,...] [-O ms] "
-                             "[-s size] [-S mb] [-p n] [-l s] [-v n] [-V] [-M] [-h] -o output input...\n");
         return 1;
     }
     psmux::MuxStatus status = psmux::RunMuxJob(job);

@@ -161,6 +161,7 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
         std::string output;
         EXPECT_EQ(1, Psmux(arguments, &output)) << arguments;
         EXPECT_EQ(output.rfind("psmux: ", 0), 0u) << arguments << "\n" << output;
+        EXPECT_EQ(output.find('\n'), output.size() - 1) << "one line: " << output;
     }
 }
 
