@@ -1,5 +1,6 @@
 #include "vob_checker.h"
 
+#include <cstring>
 #include <sstream>
 
 namespace psmux_test {
@@ -60,7 +61,17 @@ private:
         if (StartCode(s + p, 0xBF)) {
             isNav = true;
             ++report_.navSectors;
-            if (p != 38 || Be16(s + p + 4) != 980 || !StartCode(s + 1024, 0xBF) || Be16(s + 1028) != 1018)
+            // The authoring engine finds and overwrites exactly this layout.
+            static const uint8_t kSystemHeader[24] = {0x00, 0x00, 0x01, 0xBB, 0x00, 0x12, 0x80, 0xC4,
+                                                      0xE1, 0x04, 0xE1, 0xFF, 0xB9, 0xE0, 0xE8, 0xB8,
+                                                      0xC0, 0x20, 0xBD, 0xE0, 0x3A, 0xBF, 0xE0, 0x02};
+            static const uint8_t kFirst[9] = {0x00, 0x00, 0x01, 0xBF, 0x03, 0xD4, 0x81, 0x00, 0x00};
+            static const uint8_t kSecond[9] = {0x00, 0x00, 0x01, 0xBF, 0x03, 0xFA, 0x81, 0x00, 0x00};
+            bool zeros = true;
+            for (size_t k = 47; k < kSector; ++k)
+                if ((k < 1024 || k >= 1033) && s[k] != 0) zeros = false;
+            if (p != 38 || std::memcmp(s + 14, kSystemHeader, 24) != 0 || std::memcmp(s + 38, kFirst, 9) != 0 ||
+                std::memcmp(s + 1024, kSecond, 9) != 0 || !zeros)
                 Error(index, "navigation placeholder layout");
             return;
         }
