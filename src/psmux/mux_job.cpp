@@ -172,7 +172,8 @@ std::vector<JobStream*> MuxJob::StreamsOfFormat(StreamFormat format) const {
 bool MuxJob::ParseVideoBuffers(const char* list) {
     for (const std::string& item : Split(list, ',')) {
         long kb;
-        if (!ParseInt(item.c_str(), 1, 16 * 1024, kb)) return false;
+        // The STD buffer field counts kilobytes in 13 bits.
+        if (!ParseInt(item.c_str(), 1, 8191, kb)) return false;
         givenVideoParams_.push_back({static_cast<unsigned>(kb)});
     }
     return true;

@@ -152,6 +152,7 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
         "-L 44100:2:16 -o " + out + " " + video,
         "-L 48000:2 -o " + out + " " + video,
         "-b 232,x -o " + out + " " + video,
+        "-b 8192 -o " + out + " " + video,
         "-o " + Quote(TempDir() + "/out%s.mpg") + " " + video,
         "-o " + Quote(TempDir() + "/out%d%d.mpg") + " " + video,
         "-o " + out + " " + Quote(TempDir() + "/missing.m2v"),
