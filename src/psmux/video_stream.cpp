@@ -1,5 +1,7 @@
 #include "psmux/video_stream.h"
 
+#include <algorithm>
+
 #include "platform/event.h"
 #include "platform/progress.h"
 #include "psmux/byte_order.h"
@@ -68,6 +70,12 @@ void VideoStream::ComputeMaxBufferDelay(int muxRate) {
     double d = x > 1.0 ? kClock * x : static_cast<double>(kClock);
     delayLimit_ = frameRate_ > 10.0 ? static_cast<int64_t>(d * (frameRate_ - 1.5) / frameRate_)
                                     : static_cast<int64_t>(d / frameRate_ * 10.0);
+}
+
+uint32_t VideoStream::BitRate() const {
+    if (bitRate_ != 0 || unitsScanned_ == 0) return bitRate_ * 400;
+    const double bitsPerSecond = static_cast<double>(scannedEnd_) * 8.0 * frameRate_ / unitsScanned_;
+    return static_cast<uint32_t>(std::min(bitsPerSecond, 4.0e9));
 }
 
 bool VideoStream::CanMuxAt(int64_t scr) const {

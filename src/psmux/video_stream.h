@@ -21,7 +21,9 @@ public:
     bool Open(int n);
 
     bool CanMuxAt(int64_t scr) const override;
-    uint32_t BitRate() const override { return bitRate_ * 400; }
+    // The sequence header's rate, or for a header that leaves it open (VBR) the rate of the
+    // pictures scanned so far, which the opening I-picture only raises.
+    uint32_t BitRate() const override;
     bool RunOutFinished() const override;
     void ScanUnits(unsigned count) override;
     size_t WriteSector() override;
