@@ -54,8 +54,9 @@ bool ReadWavHeader(BitReader& reader, uint64_t fileSize, WavFormat& out) {
             out.channels = static_cast<int>(GetLe16(fmt + 2));
             out.sampleRate = static_cast<int>(GetLe32(fmt + 4));
             out.bitsPerSample = static_cast<int>(GetLe16(fmt + 14));
+            out.containerBytes = (out.bitsPerSample + 7) / 8;
             uint32_t blockAlign = GetLe16(fmt + 12);
-            if (out.channels <= 0 || blockAlign != static_cast<uint32_t>(out.channels * out.bitsPerSample / 8))
+            if (out.channels <= 0 || blockAlign != static_cast<uint32_t>(out.channels * out.containerBytes))
                 return false;
             haveFormat = true;
             reader.SkipBytes(size - kFmtMinimumSize + (size & 1));
@@ -79,12 +80,8 @@ bool LpcmStream::Open(int n) {
     audioNumber_ = n;
     Configure(kPrivateStream1, 1, 59392, p.zeroStuffing, p.buffersInAudioPackets, p.buffersEveryAudioPacket);
     if (!ReadWavHeader(*reader_, reader_->FileSize(), wav_)) return false;
-    // 20-bit samples come in 24-bit containers that WAV files do not mark apart; only the
-    // container sizes are taken.
     LpcmParams checked;
-    if (wav_.bitsPerSample == 20 ||
-        !LpcmParams::Make(wav_.sampleRate, wav_.channels, wav_.bitsPerSample, checked))
-        return false;
+    if (!LpcmParams::Make(wav_.sampleRate, wav_.channels, wav_.bitsPerSample, checked)) return false;
     if (requested_ != nullptr &&
         (requested_->samplesPerSecond != wav_.sampleRate || requested_->channels != wav_.channels ||
          requested_->bitsPerSample != wav_.bitsPerSample)) {
@@ -92,13 +89,13 @@ bool LpcmStream::Open(int n) {
         return false;
     }
     sampleRate_ = static_cast<uint32_t>(wav_.sampleRate);
-    bytesPerFrame_ = static_cast<size_t>(wav_.channels * wav_.bitsPerSample / 8);
+    bytesPerFrame_ = static_cast<size_t>(wav_.channels * wav_.containerBytes);
     reader_->ReadBytes(nullptr, static_cast<size_t>(wav_.dataOffset));
     return ScanFirstFrame();
 }
 
 uint32_t LpcmStream::BitRate() const {
-    return static_cast<uint32_t>(wav_.sampleRate * wav_.channels * wav_.bitsPerSample);
+    return static_cast<uint32_t>(wav_.sampleRate * wav_.channels * wav_.containerBytes * 8);
 }
 
 size_t LpcmStream::GroupBytes() const { return bytesPerFrame_ * kFramesPerGroup; }
@@ -119,7 +116,7 @@ bool LpcmStream::ReadFrameHeader(AudioFrame& frame) {
 size_t LpcmStream::UsableAudioBytes(size_t space) const { return space - space % GroupBytes(); }
 
 void LpcmStream::PackSamples(uint8_t* bytes, size_t length) const {
-    if (wav_.bitsPerSample == 16) {
+    if (wav_.containerBytes == 2) {
         for (size_t i = 0; i + 1 < length; i += 2) std::swap(bytes[i], bytes[i + 1]);
         return;
     }
@@ -152,7 +149,8 @@ size_t LpcmStream::ReadPayload(uint8_t* buffer, size_t maximum) {
     PackSamples(buffer + kHeader, n);
     const unsigned started = RecordMuxed(n);
     const uint32_t firstOffset = (started > 0 && !startsWithUnit) ? restOfCurrent : 0;
-    const int bitsCode = wav_.bitsPerSample == 16 ? 0 : wav_.bitsPerSample == 20 ? 1 : 2;
+    // 20-bit samples travel in the 24-bit layout, their low bits zero as the file holds them.
+    const int bitsCode = wav_.containerBytes == 2 ? 0 : 2;
     buffer[0] = static_cast<uint8_t>(0xA0 + audioNumber_);
     buffer[1] = static_cast<uint8_t>(std::min(started, 255u));
     PutBe16(buffer + 2, firstOffset + 1);

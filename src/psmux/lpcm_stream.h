@@ -10,7 +10,8 @@ namespace psmux {
 struct WavFormat {
     int sampleRate = 0;
     int channels = 0;
-    int bitsPerSample = 0;  // container bits: 16 or 24
+    int bitsPerSample = 0;    // significant bits: 16, 20 or 24
+    int containerBytes = 0;   // bytes per sample in the file: 2 or 3
     uint64_t dataOffset = 0;
     uint64_t dataSize = 0;
 };

@@ -1,6 +1,7 @@
 // Formats and stream types off the DVD road, through the psmux command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "media_fixtures.h"
@@ -60,6 +61,14 @@ TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
 
 TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
     const std::string video = MpegVideo({false, 8, 2, 1});
+    // 20-bit samples in 3-byte containers: the 24-bit fixture with its low four bits cleared.
+    std::vector<uint8_t> wav20 = ReadFile(WavAudio(24, 2, 1.5));
+    ASSERT_EQ(std::string(wav20.begin() + 12, wav20.begin() + 16), "fmt ");
+    wav20[34] = 20;
+    const size_t data = std::search(wav20.begin(), wav20.end(), std::begin("data"), std::end("data") - 1) - wav20.begin();
+    for (size_t i = data + 8; i < wav20.size(); i += 3) wav20[i] &= 0xF0;
+    const std::string wav20Path = NewPath(".wav");
+    WriteFile(wav20Path, wav20);
     struct Case {
         std::string audio;
         std::string expected;
@@ -72,6 +81,7 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
         {WavAudio(16, 2, 1.5), "pcm_dvd@48000", "s16le", "s16le"},
         {WavAudio(24, 2, 1.5), "pcm_dvd@48000", "s24le", "s24le"},
         {WavAudio(16, 1, 1.5), "pcm_dvd@48000", "s16le", "s16le"},
+        {wav20Path, "pcm_dvd@48000", "s24le", "s24le"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.audio);
