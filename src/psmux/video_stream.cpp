@@ -49,14 +49,14 @@ bool VideoStream::Open(int n) {
     reader_->ResizeBuffer(kVideoReaderBuffer);
     if (reader_->ReadBits(32) != kSequenceHeaderCode) return false;
     horizontalSize_ = reader_->ReadBits(12);
-    verticalSize_ = reader_->ReadBits(12);
-    aspectCode_ = reader_->ReadBits(4);
-    frameRateCode_ = reader_->ReadBits(4);
+    reader_->ReadBits(12);  // vertical size
+    reader_->ReadBits(4);   // aspect ratio code
+    const unsigned frameRateCode = reader_->ReadBits(4);
     bitRate_ = reader_->ReadBits(18);
     reader_->ReadBit();  // marker; a cleared one is tolerated
     vbvBufferSize_ = reader_->ReadBits(10);
     reader_->ReadBit();  // constrained parameters flag
-    double rate = FrameRateFromCode(frameRateCode_);
+    double rate = FrameRateFromCode(frameRateCode);
     frameRate_ = rate > 0.0 ? rate : 25.0;
     if (bitRate_ == kBitRateUnspecified) bitRate_ = 0;
     openingCode_ = kSequenceHeaderCode;

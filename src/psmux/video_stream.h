@@ -44,9 +44,6 @@ protected:
 
     VideoParams params_;
     unsigned horizontalSize_ = 0;
-    unsigned verticalSize_ = 0;
-    unsigned aspectCode_ = 0;
-    unsigned frameRateCode_ = 0;
     uint32_t bitRate_ = 0;  // units of 400 bit/s; 0 when the header leaves it open
     unsigned vbvBufferSize_ = 0;
     double frameRate_ = 25.0;
