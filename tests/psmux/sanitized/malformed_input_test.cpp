@@ -118,3 +118,35 @@ TEST(MalformedInput, OtherFormatsOnBrokenInputs) {
 
 }  // namespace
 }  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+TEST(MalformedInput, CommandLinesThatDoNotParse) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"psmux"},
+        {"psmux", "-o"},
+        {"psmux", "-o", ""},
+        {"psmux", "-r", "99999999999999999999", "-o", "x", "y"},
+        {"psmux", "-O", "-9999999999", "-o", "x", "y"},
+        {"psmux", "-L", "::,::", "-o", "x", "y"},
+        {"psmux", "-b", ",,", "-o", "x", "y"},
+        {"psmux", "-b", "", "-o", "x", "y"},
+        {"psmux", "-o", "%", "y"},
+        {"psmux", "-o", "%%%0999d", "y"},
+        {"psmux", "-fff", "-o", "x", "y"},
+    };
+    for (const auto& arguments : cases) {
+        std::vector<std::string> copy = arguments;
+        std::vector<char*> argv;
+        for (std::string& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        psmux::MuxJob job;
+        std::string error;
+        EXPECT_FALSE(job.ParseCommandLine(static_cast<int>(copy.size()), argv.data(), error)) << arguments.size();
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
+}  // namespace psmux_test
