@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "core/log.h"
 #include "platform/event.h"
 #include "psmux/ac3_stream.h"
 #include "psmux/audio_stream.h"
@@ -621,7 +622,10 @@ int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
     job.cancel = cancel;
     job.SetUp(outputName, fileA, fileB);
     MuxStatus status = RunMuxJob(job);
-    return status == MuxStatus::Ok || status == MuxStatus::Cancelled ? 0 : static_cast<int>(status);
+    if (status == MuxStatus::Ok || status == MuxStatus::Cancelled) return 0;
+    core::LogPrintf("Multiplexing into %s failed: %s%s%s\n", outputName, MuxStatusText(status),
+                    job.failedInput.empty() ? "" : ": ", job.failedInput.c_str());
+    return static_cast<int>(status);
 }
 
 }  // namespace psmux
