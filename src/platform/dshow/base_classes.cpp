@@ -175,7 +175,7 @@ bool CBaseFilter::IsStopped() {
 
 CBasePin::CBasePin(CBaseFilter* filter, CCritSec* lock, HRESULT*, const char* name,
                    PIN_DIRECTION direction)
-    : CUnknown(filter->GetOwner()),
+    : CUnknown(nullptr),
       filter_(filter),
       lock_(lock),
       name_(name ? name : ""),
@@ -187,6 +187,9 @@ HRESULT CBasePin::NonDelegatingQueryInterface(REFIID riid, void** object) {
     if (riid == IPin::kIid) return GetInterface(static_cast<IPin*>(this), object);
     return CUnknown::NonDelegatingQueryInterface(riid, object);
 }
+
+com::ULONG CBasePin::NonDelegatingAddRef() { return filter_->GetOwner()->AddRef(); }
+com::ULONG CBasePin::NonDelegatingRelease() { return filter_->GetOwner()->Release(); }
 
 HRESULT CBasePin::SetMediaType(const CMediaType* type) {
     mediaType_ = *type;

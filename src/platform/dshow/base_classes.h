@@ -1,8 +1,8 @@
 // Base classes for filters and pins: state, connection and pin enumeration done once, so that
 // a filter adds only what differs.
 //
-// Pins are parts of their filter: they delegate reference counting to it, the filter creates
-// and deletes them, and they share the filter's object lock.
+// Pins are parts of their filter: they count references on it, the filter creates and
+// deletes them, and they share the filter's object lock.
 #pragma once
 
 #include <string>
@@ -71,6 +71,9 @@ public:
              PIN_DIRECTION direction);
     LUMIVANE_DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override;
+    // A pin answers its own interfaces but lives as long as its filter: the counts go there.
+    com::ULONG NonDelegatingAddRef() override;
+    com::ULONG NonDelegatingRelease() override;
 
     // S_OK when the pin can take type.
     virtual HRESULT CheckMediaType(const CMediaType* type) = 0;
