@@ -175,8 +175,18 @@ void MediaFile::MeasureLengths() {
             if (ends[k] <= 0.0) ends[k] = scanned[k];
         }
     }
-    videoLength_ = video_ >= 0 ? std::max(0.0, ends[0] - timeZero_) : 0.0;
-    audioLength_ = audio_ >= 0 ? std::max(0.0, ends[1] - timeZero_) : 0.0;
+    // A stream's length runs from its own first time stamp: a stream that starts after the
+    // file's time zero (a preroll, a late audio track) is not longer for it.
+    for (int k = 0; k < 2; ++k) {
+        if (streams[k] < 0) continue;
+        const AVStream* stream = format_->streams[streams[k]];
+        const double start = stream->start_time != AV_NOPTS_VALUE
+                                 ? stream->start_time * Rational(stream->time_base)
+                                 : timeZero_;
+        ends[k] = std::max(0.0, ends[k] - std::max(start, timeZero_));
+    }
+    videoLength_ = video_ >= 0 ? ends[0] : 0.0;
+    audioLength_ = audio_ >= 0 ? ends[1] : 0.0;
 }
 
 double MediaFile::Seconds(int stream, int64_t timestamp) const {

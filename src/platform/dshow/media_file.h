@@ -35,8 +35,8 @@ public:
 
     // Frames per second of the video stream; 0 when unknown.
     double FrameRate() const { return frameRate_; }
-    // Length in seconds of a chosen stream, from time zero of the file to the end of the
-    // stream's data that the file really holds.
+    // Seconds from a chosen stream's first time stamp to the end of the data the file
+    // really holds for it.
     double VideoLength() const { return videoLength_; }
     double AudioLength() const { return audioLength_; }
     // The seekable length: the video's when there is video, else the audio's.
