@@ -41,6 +41,8 @@ struct MatrixCase {
     bool audio;
 };
 
+void PrintTo(const MatrixCase& c, std::ostream* out) { *out << c.name; }
+
 class ClipRecordMatrix : public testing::TestWithParam<MatrixCase> {
 protected:
     platform::com::ScopedComInit com_;

@@ -148,6 +148,8 @@ struct SeekCase {
     const char* codecs;
 };
 
+void PrintTo(const SeekCase& c, std::ostream* out) { *out << c.name; }
+
 class SourceGraphSeek : public SourceGraphRun, public testing::WithParamInterface<SeekCase> {};
 
 double MeanDifference(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {

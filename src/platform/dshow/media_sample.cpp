@@ -8,17 +8,42 @@ using com::E_POINTER;
 using com::S_FALSE;
 using com::S_OK;
 
-com::ComPtr<MediaSample> MediaSample::Create(size_t capacity) {
+std::unique_ptr<BYTE[]> SampleBufferPool::Take(size_t capacity) {
+    {
+        std::lock_guard lock(mutex_);
+        if (capacity != capacity_) {
+            spare_.clear();
+            capacity_ = capacity;
+        }
+        if (!spare_.empty()) {
+            std::unique_ptr<BYTE[]> buffer = std::move(spare_.back());
+            spare_.pop_back();
+            return buffer;
+        }
+    }
+    return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity]);
+}
+
+void SampleBufferPool::Give(std::unique_ptr<BYTE[]> buffer, size_t capacity) {
+    std::lock_guard lock(mutex_);
+    if (capacity == capacity_ && spare_.size() < keep_) spare_.push_back(std::move(buffer));
+}
+
+com::ComPtr<MediaSample> MediaSample::Create(size_t capacity, std::shared_ptr<SampleBufferPool> pool) {
     com::ComPtr<MediaSample> sample;
     auto* created = new (std::nothrow) MediaSample();
     if (created == nullptr) return sample;
     sample = com::ComPtr<MediaSample>(created);
-    try {
-        created->buffer_.resize(capacity);
-    } catch (const std::bad_alloc&) {
-        sample = nullptr;
-    }
+    created->buffer_ = pool ? pool->Take(capacity)
+                            : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity]);
+    if (!created->buffer_) return nullptr;
+    created->capacity_ = capacity;
+    created->pool_ = std::move(pool);
     return sample;
+}
+
+MediaSample::~MediaSample() {
+    if (pool_ && buffer_) pool_->Give(std::move(buffer_), capacity_);
 }
 
 HRESULT MediaSample::NonDelegatingQueryInterface(com::REFIID riid, void** object) {
@@ -30,11 +55,11 @@ HRESULT MediaSample::NonDelegatingQueryInterface(com::REFIID riid, void** object
 
 HRESULT MediaSample::GetPointer(BYTE** buffer) {
     if (buffer == nullptr) return E_POINTER;
-    *buffer = buffer_.data();
+    *buffer = buffer_.get();
     return S_OK;
 }
 
-long MediaSample::GetSize() { return static_cast<long>(buffer_.size()); }
+long MediaSample::GetSize() { return static_cast<long>(capacity_); }
 
 HRESULT MediaSample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) {
     if (start == nullptr || stop == nullptr) return E_POINTER;
@@ -57,7 +82,7 @@ HRESULT MediaSample::IsDiscontinuity() { return discontinuity_ ? S_OK : S_FALSE;
 long MediaSample::GetActualDataLength() { return length_; }
 
 HRESULT MediaSample::SetActualDataLength(long length) {
-    if (length < 0 || size_t(length) > buffer_.size()) return com::E_INVALIDARG;
+    if (length < 0 || size_t(length) > capacity_) return com::E_INVALIDARG;
     length_ = length;
     return S_OK;
 }

@@ -1,6 +1,8 @@
 // A media sample that owns its buffer: what our source filter hands downstream.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/com/unknown.h"
@@ -8,11 +10,30 @@
 
 namespace platform::dshow {
 
+// Buffers of one size kept for reuse: a fresh multi-megabyte picture buffer per frame costs
+// more in page faults than decoding the frame.
+class SampleBufferPool {
+public:
+    explicit SampleBufferPool(size_t keep) : keep_(keep) {}
+    // A buffer of at least capacity bytes, contents undefined; null when none can be had.
+    std::unique_ptr<BYTE[]> Take(size_t capacity);
+    void Give(std::unique_ptr<BYTE[]> buffer, size_t capacity);
+
+private:
+    const size_t keep_;
+    std::mutex mutex_;
+    size_t capacity_ = 0;
+    std::vector<std::unique_ptr<BYTE[]>> spare_;
+};
+
 class MediaSample : public com::CUnknown, public IMediaSample {
 public:
-    // A sample with room for capacity bytes, holding one reference for the caller; null when
-    // the buffer cannot be allocated.
-    static com::ComPtr<MediaSample> Create(size_t capacity);
+    // A sample with room for capacity bytes (contents undefined), holding one reference for
+    // the caller; null when the buffer cannot be allocated. With a pool the buffer comes from
+    // it and goes back to it when the sample dies.
+    static com::ComPtr<MediaSample> Create(size_t capacity,
+                                           std::shared_ptr<SampleBufferPool> pool = nullptr);
+    ~MediaSample() override;
 
     LUMIVANE_DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(com::REFIID riid, void** object) override;
@@ -27,13 +48,15 @@ public:
     long GetActualDataLength() override;
     HRESULT SetActualDataLength(long length) override;
 
-    BYTE* Data() { return buffer_.data(); }
+    BYTE* Data() { return buffer_.get(); }
     void SetDiscontinuity(bool discontinuity) { discontinuity_ = discontinuity; }
 
 private:
     MediaSample() : CUnknown(nullptr) {}
 
-    std::vector<BYTE> buffer_;
+    std::unique_ptr<BYTE[]> buffer_;
+    size_t capacity_ = 0;
+    std::shared_ptr<SampleBufferPool> pool_;
     long length_ = 0;
     bool hasTimes_ = false;
     REFERENCE_TIME start_ = 0;

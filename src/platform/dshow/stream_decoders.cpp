@@ -94,7 +94,7 @@ private:
         // at or before it. Two units absorb the rounding of exact frame boundaries.
         if (start + frameDuration_ <= segment_.start + 2) return true;
 
-        com::ComPtr<MediaSample> sample = MediaSample::Create(size_t(stride_) * height_);
+        com::ComPtr<MediaSample> sample = MediaSample::Create(size_t(stride_) * height_, pool_);
         if (!sample || !Convert(frame, sample->Data())) return true;
         sample->SetActualDataLength(long(stride_) * height_);
         const REFERENCE_TIME relative = start - segment_.start;
@@ -120,6 +120,8 @@ private:
     CodecPtr codec_;
     FramePtr frame_;
     SwsContext* scaler_ = nullptr;
+    // Enough for the pictures queued, in delivery and in the sink's hands.
+    const std::shared_ptr<SampleBufferPool> pool_ = std::make_shared<SampleBufferPool>(8);
     const int width_;
     const int height_;
     const uint32_t stride_;
