@@ -17,6 +17,11 @@ namespace {
 
 double Rational(AVRational r) { return r.den != 0 ? double(r.num) / r.den : 0.0; }
 
+// How much of a file's end is read to check the length its header gives, and how much
+// shorter the data must end before it overrules the header.
+constexpr double kTailSeconds = 3.0;
+constexpr double kTailTolerance = 0.1;
+
 bool Usable(const AVStream* stream) {
     const AVCodecParameters* par = stream->codecpar;
     if (avcodec_find_decoder(par->codec_id) == nullptr) return false;
@@ -129,12 +134,12 @@ double MediaFile::IndexedEnd(const AVStream* stream) const {
     return 0.0;
 }
 
-void MediaFile::ScanEnds(double* videoEnd, double* audioEnd) {
+void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) return;
     while (av_read_frame(format_, packet) >= 0) {
         const int index = packet->stream_index;
-        int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (stamp != AV_NOPTS_VALUE && (index == video_ || index == audio_)) {
             const AVStream* stream = format_->streams[index];
             const double end = (stamp + packet->duration) * Rational(stream->time_base);
@@ -144,7 +149,9 @@ void MediaFile::ScanEnds(double* videoEnd, double* audioEnd) {
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
-    // Start over so that readers of this file begin at its first packet.
+}
+
+void MediaFile::Reopen() {
     avformat_close_input(&format_);
     const std::string url = "file:" + path_;
     if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) >= 0 &&
@@ -155,8 +162,8 @@ void MediaFile::ScanEnds(double* videoEnd, double* audioEnd) {
 
 void MediaFile::MeasureLengths() {
     double ends[2] = {0.0, 0.0};
+    bool known[2] = {true, true};
     const int streams[2] = {video_, audio_};
-    bool needScan = false;
     for (int k = 0; k < 2; ++k) {
         if (streams[k] < 0) continue;
         const AVStream* stream = format_->streams[streams[k]];
@@ -165,16 +172,29 @@ void MediaFile::MeasureLengths() {
         if (indexed > 0.0 && (ends[k] <= 0.0 || indexed < ends[k])) ends[k] = indexed;
         if (!(ends[k] > 0.0) || !std::isfinite(ends[k])) {
             ends[k] = 0.0;
-            needScan = true;
+            known[k] = false;
         }
     }
-    if (needScan) {
-        double scanned[2] = {0.0, 0.0};
-        ScanEnds(&scanned[0], &scanned[1]);
-        for (int k = 0; k < 2; ++k) {
-            if (ends[k] <= 0.0) ends[k] = scanned[k];
-        }
+    if (video_ < 0 && audio_ < 0) return;
+
+    // A cut file may still carry the header of the whole one: read the packets near the end
+    // the header gives and believe them when they end clearly earlier. Without a header
+    // length, or when that seek fails, the packets are read from the start.
+    if (known[0] && known[1]) {
+        const int reference = video_ >= 0 ? video_ : audio_;
+        const double from = std::max(0.0, std::max(ends[0], ends[1]) - timeZero_ - kTailSeconds);
+        av_seek_frame(format_, reference, Timestamp(reference, from), AVSEEK_FLAG_BACKWARD);
     }
+    double seen[2] = {0.0, 0.0};
+    ReadEnds(&seen[0], &seen[1]);
+    // A last picture stamped without a duration ends one frame early; more than that is missing.
+    const double tolerance[2] = {frameRate_ > 0.0 ? 2.0 / frameRate_ : kTailTolerance, kTailTolerance};
+    for (int k = 0; k < 2; ++k) {
+        if (!known[k] || (seen[k] > 0.0 && seen[k] < ends[k] - tolerance[k])) ends[k] = seen[k];
+    }
+    // Readers of this file start at its first packet.
+    Reopen();
+
     // A stream's length runs from its own first time stamp: a stream that starts after the
     // file's time zero (a preroll, a late audio track) is not longer for it.
     for (int k = 0; k < 2; ++k) {

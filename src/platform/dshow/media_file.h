@@ -54,7 +54,8 @@ private:
     void MeasureLengths();
     double HeaderEnd(const AVStream* stream) const;
     double IndexedEnd(const AVStream* stream) const;
-    void ScanEnds(double* videoEnd, double* audioEnd);
+    void ReadEnds(double* videoEnd, double* audioEnd);
+    void Reopen();
 
     std::string path_;
     uint64_t fileSize_ = 0;

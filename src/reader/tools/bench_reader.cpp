@@ -16,6 +16,10 @@
 #include <mutex>
 #include <string>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "platform/com/class_table.h"
 #include "platform/dshow/media_type.h"
 #include "reader/source_graph.h"
@@ -156,6 +160,8 @@ int main(int argc, char** argv) {
     }
     if (sink.endSeconds >= 0) sink.endSeconds -= start;
 
+    // FFmpeg's complaints about damaged packets are not this tool's output.
+    av_log_set_level(AV_LOG_QUIET);
     platform::com::ScopedComInit com;
     reader::ClipRecord clip;
     if (clip.ReadMediaInfo(argv[1]) != 0) {

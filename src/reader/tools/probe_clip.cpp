@@ -3,6 +3,10 @@
 #include <cinttypes>
 #include <cstdio>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "platform/com/class_table.h"
 #include "reader/clip_record.h"
 
@@ -11,6 +15,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: probe-clip FILE\n");
         return 2;
     }
+    // FFmpeg's complaints about damaged packets are not this tool's output.
+    av_log_set_level(AV_LOG_QUIET);
     platform::com::ScopedComInit com;
     reader::ClipRecord clip;
     const int32_t result = clip.ReadMediaInfo(argv[1]);
