@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -66,6 +67,11 @@ public:
         std::lock_guard lock(mutex);
         EXPECT_EQ(start, audioSamples * kUnitsPerSecond / 48000) << "audio must be gapless";
         audioSamples += sample->GetActualDataLength() / format.nBlockAlign;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const auto* values = reinterpret_cast<const int16_t*>(data);
+        const size_t count = size_t(sample->GetActualDataLength()) / sizeof(int16_t);
+        if (audioHead.size() < kHeadValues) audioHead.insert(audioHead.end(), values, values + count);
         audioThreads.insert(std::this_thread::get_id());
         return 0;
     }
@@ -82,6 +88,8 @@ public:
     std::mutex mutex;
     int width = 0, height = 0;
     WAVEFORMATEX format{};
+    static constexpr size_t kHeadValues = 48000;
+    std::vector<int16_t> audioHead;  // the first second of mono sound, or half of stereo
     std::vector<REFERENCE_TIME> videoTimes;
     std::vector<BYTE> firstPicture;
     int64_t audioSamples = 0;
@@ -215,6 +223,65 @@ TEST_F(SourceGraphRun, StopHalfWayDeliversNothingAfterwards) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(sink.callsAfterReturn, 0);
     EXPECT_LT(sink.videoTimes.size(), 200u);
+}
+
+// Sound that starts after the pictures is preceded by silence, so that sample counts keep
+// time with the pictures from the first one on.
+TEST_F(SourceGraphRun, LateSoundStartsWithSilence) {
+    const std::string path = dir_.File("late.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=160x120:rate=25 -itsoffset 0.5 "
+                          "-f lavfi -i sine=frequency=1000:sample_rate=48000 -t 2 -c:v libx264 -c:a aac "
+                          "-ac 1",
+                          path));
+    RecordingSink sink;
+    Read(path, 0.0, &sink);
+    ASSERT_EQ(sink.format.nChannels, 1);
+    ASSERT_GE(sink.audioHead.size(), size_t(48000 * 0.6));
+    int loudestEarly = 0, loudestLate = 0;
+    for (size_t i = 0; i < size_t(48000 * 0.45); ++i) loudestEarly = std::max(loudestEarly, std::abs(int(sink.audioHead[i])));
+    for (size_t i = size_t(48000 * 0.55); i < size_t(48000 * 0.6); ++i) loudestLate = std::max(loudestLate, std::abs(int(sink.audioHead[i])));
+    EXPECT_EQ(loudestEarly, 0);
+    EXPECT_GT(loudestLate, 1000);
+    EXPECT_NEAR(double(sink.audioSamples), clip_.VideoLength * 48000, 1300);
+}
+
+// Files without pictures run to completion on the audio receiver alone; cover art is not a
+// picture stream.
+TEST_F(SourceGraphRun, SoundOnlyFilesComplete) {
+    const std::string cover = dir_.File("cover.png");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i color=red:size=64x64 -frames:v 1", cover));
+    const std::string path = dir_.File("song.mp3");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i sine=sample_rate=44100 -i '" + cover + "' -t 2 -map 0:a -map 1:v "
+                          "-c:a libmp3lame -c:v png -disposition:v attached_pic",
+                          path));
+    RecordingSink sink;
+    Read(path, 0.0, &sink);
+    EXPECT_EQ(clip_.HasVideo, 0);
+    EXPECT_EQ(clip_.HasAudio, 1);
+    EXPECT_TRUE(sink.videoTimes.empty());
+    EXPECT_TRUE(sink.audioEnded);
+    // As many samples as ffmpeg decodes, without the encoder's padding that the length holds.
+    const std::string decoded = reader_test::Run("ffmpeg -v error -nostdin -i '" + path +
+                                                 "' -vn -ac 1 -ar 48000 -f s16le - | wc -c");
+    EXPECT_NEAR(double(sink.audioSamples), std::atof(decoded.c_str()) / 2, 1300);
+}
+
+// Damaged data in the middle is skipped: the clip still plays to its end.
+TEST_F(SourceGraphRun, DamagedPacketsAreSkipped) {
+    const std::string path = dir_.File("damaged.mpg");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine -t 4 "
+                          "-c:v mpeg2video -c:a mp2 -f mpeg",
+                          path));
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(long(std::filesystem::file_size(path) / 2));
+        const std::string garbage(16384, '\x5a');
+        file.write(garbage.data(), long(garbage.size()));
+    }
+    RecordingSink sink;
+    Read(path, 0.0, &sink);
+    EXPECT_GT(sink.videoTimes.size(), 80u);
+    EXPECT_TRUE(sink.audioEnded);
 }
 
 TEST(SourceGraphBuild, UnreadableFileFailsTheBuild) {
