@@ -43,11 +43,12 @@ NullSampleSink& NullSampleSink::ForAudio() {
 // ---- ReceiverPin -------------------------------------------------------------------------
 
 ReceiverPin::ReceiverPin(ReceiverFilter* filter, CCritSec* filterLock, CCritSec* receiveLock,
-                         HRESULT* hr, const char* name, SampleSink* initialSink)
+                         HRESULT* hr, const char* name, SampleSink& nullSink)
     : CBaseInputPin(filter, filterLock, hr, name),
       owner_(filter),
       receiveLock_(receiveLock),
-      sink_(initialSink) {}
+      nullSink_(nullSink),
+      sink_(&nullSink) {}
 
 HRESULT ReceiverPin::QueryInternalConnections(platform::dshow::IPin**, uint32_t*) {
     return E_NOTIMPL;
@@ -74,7 +75,7 @@ void ReceiverPin::NotifyComplete() {
 
 ReceiverVideoPin::ReceiverVideoPin(ReceiverFilter* filter, CCritSec* filterLock,
                                    CCritSec* receiveLock, HRESULT* hr)
-    : ReceiverPin(filter, filterLock, receiveLock, hr, "Video", &NullSampleSink::ForVideo()) {}
+    : ReceiverPin(filter, filterLock, receiveLock, hr, "Video", NullSampleSink::ForVideo()) {}
 
 HRESULT ReceiverVideoPin::CheckMediaType(const CMediaType* type) {
     if (type == nullptr) return E_POINTER;
@@ -122,7 +123,7 @@ HRESULT ReceiverVideoPin::Forward(IMediaSample* sample) { return Sink()->OnVideo
 
 ReceiverAudioPin::ReceiverAudioPin(ReceiverFilter* filter, CCritSec* filterLock,
                                    CCritSec* receiveLock, HRESULT* hr)
-    : ReceiverPin(filter, filterLock, receiveLock, hr, "Audio", &NullSampleSink::ForAudio()) {}
+    : ReceiverPin(filter, filterLock, receiveLock, hr, "Audio", NullSampleSink::ForAudio()) {}
 
 HRESULT ReceiverAudioPin::CheckMediaType(const CMediaType* type) {
     if (type == nullptr) return E_POINTER;

@@ -33,9 +33,10 @@ class ReceiverFilter;
 class ReceiverPin : public CBaseInputPin {
 public:
     ReceiverPin(ReceiverFilter* filter, CCritSec* filterLock, CCritSec* receiveLock,
-                HRESULT* hr, const char* name, SampleSink* initialSink);
+                HRESULT* hr, const char* name, SampleSink& nullSink);
 
-    void SetSink(SampleSink* sink) { sink_ = sink; }
+    // A null sink puts the pin's null sink back: a pin always has someone to call.
+    void SetSink(SampleSink* sink) { sink_ = sink != nullptr ? sink : &nullSink_; }
     SampleSink* Sink() const { return sink_; }
 
     HRESULT CompleteConnect(platform::dshow::IPin*) override { return 0; }
@@ -55,6 +56,7 @@ protected:
     CCritSec* const receiveLock_;
 
 private:
+    SampleSink& nullSink_;
     SampleSink* sink_;
 };
 

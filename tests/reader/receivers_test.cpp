@@ -129,6 +129,10 @@ TEST(ReceiverPins, ForwardSamplesToTheInstalledSink) {
     EXPECT_EQ(videoInput->ReceiveCanBlock(), platform::com::S_FALSE);
     EXPECT_EQ(sink.videoSamples, 1);
     EXPECT_EQ(sink.audioSamples, 1);
+    video->SetCallback(nullptr);  // a graph built without an owner does this
+    EXPECT_EQ(videoInput->Receive(sample.Get()), S_OK);
+    EXPECT_EQ(sink.videoSamples, 1);
+    video->SetCallback(&sink);
 
     // Outside a graph nobody hears of the end, and it still succeeds.
     EXPECT_EQ(audio->InputPin()->EndOfStream(), S_OK);

@@ -45,10 +45,10 @@ public:
     }
     HRESULT OnVideoSample(IMediaSample* sample) override {
         Arrived();
+        std::lock_guard lock(mutex);
         REFERENCE_TIME start = 0, stop = 0;
         EXPECT_EQ(sample->GetTime(&start, &stop), 0);
         EXPECT_EQ(sample->GetActualDataLength(), long(Rgb24Stride(width) * height));
-        std::lock_guard lock(mutex);
         if (videoTimes.empty()) {
             BYTE* data = nullptr;
             sample->GetPointer(&data);
@@ -57,7 +57,7 @@ public:
         videoTimes.push_back(start);
         threads.insert(std::this_thread::get_id());
         if (stopAfterPictures >= 0 && long(videoTimes.size()) >= stopAfterPictures) stop_.Set();
-        std::this_thread::sleep_for(std::chrono::milliseconds(pictureDelayMs));
+        if (pictureDelayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pictureDelayMs));
         return 0;
     }
     HRESULT OnAudioSample(IMediaSample* sample) override {
@@ -282,6 +282,54 @@ TEST_F(SourceGraphRun, DamagedPacketsAreSkipped) {
     Read(path, 0.0, &sink);
     EXPECT_GT(sink.videoTimes.size(), 80u);
     EXPECT_TRUE(sink.audioEnded);
+}
+
+// A sink that calls back into the graph from the streaming thread, also while Stop waits for
+// that thread: positions are answered, state changes are refused, nothing deadlocks.
+class MeddlingSink : public RecordingSink {
+public:
+    IGraphBuilder* graph = nullptr;
+    HRESULT stopResult = 0, seekResult = 0, positionResult = -1;
+
+    HRESULT OnVideoSample(IMediaSample* sample) override {
+        RecordingSink::OnVideoSample(sample);
+        ComPtr<IMediaSeeking> seeking;
+        ComPtr<IMediaControl> control;
+        using platform::com::FAILED;
+        if (graph == nullptr || FAILED(graph->QueryInterface(IMediaSeeking::kIid, seeking.PutVoid())) ||
+            FAILED(graph->QueryInterface(IMediaControl::kIid, control.PutVoid()))) {
+            return 0;
+        }
+        LONGLONG position = 0;
+        positionResult = seeking->GetCurrentPosition(&position);
+        if (videoTimes.size() == 5) {
+            stopResult = control->Stop();
+            LONGLONG start = 0;
+            seekResult = seeking->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, 0);
+        }
+        return 0;
+    }
+};
+
+TEST_F(SourceGraphRun, SinkCallingIntoTheGraphCannotDeadlockIt) {
+    const std::string path = dir_.File("meddle.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=160x120:rate=25 -f lavfi -i sine -t 8 -c:v libx264 -c:a aac",
+                          path));
+    ASSERT_EQ(clip_.ReadMediaInfo(path), 0);
+    MeddlingSink sink;
+    sink.stopAfterPictures = 20;
+    sink.pictureDelayMs = 2;
+    SourceGraph graph;
+    graph.Init(&sink);
+    ASSERT_EQ(graph.Build(&clip_), 0);
+    sink.graph = graph.Graph();
+    EXPECT_EQ(graph.RenderGraph(), 0);
+    sink.graph = nullptr;
+    graph.Release();
+    EXPECT_EQ(sink.stopResult, VFW_E_WRONG_STATE);
+    EXPECT_EQ(sink.seekResult, VFW_E_WRONG_STATE);
+    EXPECT_EQ(sink.positionResult, 0);
+    EXPECT_LT(sink.videoTimes.size(), 200u);
 }
 
 TEST(SourceGraphBuild, UnreadableFileFailsTheBuild) {

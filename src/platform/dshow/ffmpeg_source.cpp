@@ -20,6 +20,7 @@ extern "C" {
 #include "platform/dshow/diagnostics.h"
 #include "platform/dshow/media_file.h"
 #include "platform/dshow/stream_decoders.h"
+#include "platform/dshow/streaming_thread.h"
 
 namespace platform::dshow {
 namespace {
@@ -290,15 +291,19 @@ public:
         return S_OK;
     }
 
+    // State changes wait for the streaming threads, so those threads may not make them.
     HRESULT Stop() override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         gate_.Hold();
         return CBaseFilter::Stop();
     }
     HRESULT Pause() override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         gate_.Hold();
         return CBaseFilter::Pause();
     }
     HRESULT Run(REFERENCE_TIME start) override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         CAutoLock lock(filterLock_);
         const HRESULT hr = CBaseFilter::Run(start);
         if (SUCCEEDED(hr)) gate_.Run(start, clock_);
@@ -349,6 +354,7 @@ public:
 
     // Moves the segment; while streaming, the threads restart from the new position.
     HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;  // a restart would wait for itself
         CAutoLock lock(filterLock_);
         REFERENCE_TIME newStart = position_;
         REFERENCE_TIME newStop = stop_;
@@ -500,7 +506,10 @@ Session::Session(FfmpegSource& source, MediaFile& file, Segment segment, bool fr
     for (int lane = 0; lane < kLanes; ++lane) {
         if (pins_[lane] == nullptr) continue;
         if (decoders_[lane]) packets_.OpenLane(lane);
-        threads_.emplace_back([this, lane] { Deliver(lane); });
+        threads_.emplace_back([this, lane] {
+            StreamingThreadMark mark;
+            Deliver(lane);
+        });
         if (decoders_[lane]) threads_.emplace_back([this, lane] { Decode(lane); });
     }
     threads_.emplace_back([this] { Demux(); });

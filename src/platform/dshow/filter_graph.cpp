@@ -11,6 +11,7 @@
 #include "platform/com/class_table.h"
 #include "platform/dshow/base_classes.h"
 #include "platform/dshow/renderers.h"
+#include "platform/dshow/streaming_thread.h"
 
 namespace platform::dshow {
 namespace {
@@ -202,6 +203,7 @@ public:
     HRESULT Run() override { return Run(0); }
 
     HRESULT Run(REFERENCE_TIME) override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         CAutoLock lock(lock_);
         if (state_ == State_Running) return S_OK;
         const bool fromStopped = state_ == State_Stopped;
@@ -226,6 +228,7 @@ public:
     }
 
     HRESULT Pause() override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         CAutoLock lock(lock_);
         if (state_ == State_Paused) return S_OK;
         if (state_ == State_Stopped) {
@@ -248,6 +251,7 @@ public:
     }
 
     HRESULT Stop() override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         CAutoLock lock(lock_);
         HRESULT result = S_OK;
         std::vector<IBaseFilter*> order = InStartOrder();
@@ -280,6 +284,7 @@ public:
     }
 
     HRESULT SetSyncSource(IReferenceClock* clock) override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         CAutoLock lock(lock_);
         clock_ = ComPtr<IReferenceClock>(clock);
         for (const Entry& entry : filters_) entry.filter->SetSyncSource(clock);
@@ -366,6 +371,7 @@ public:
         return AskRenderers([&](IMediaSeeking* s) { return s->GetStopPosition(stop); });
     }
     HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) override {
+        if (IsStreamingThread()) return VFW_E_WRONG_STATE;
         const HRESULT hr = AskRenderers(
             [&](IMediaSeeking* s) { return s->SetPositions(current, currentFlags, stop, stopFlags); });
         if (SUCCEEDED(hr)) {
@@ -397,10 +403,16 @@ private:
         return eventChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
     }
 
+    // While the graph streams, the renderers of the last start answer, without the graph
+    // lock: a sink may ask from a streaming thread while Stop holds that lock and waits for it.
     template <typename Ask>
     HRESULT AskRenderers(Ask ask) {
         std::vector<ComPtr<IBaseFilter>> filters;
         {
+            std::lock_guard events(eventMutex_);
+            if (state_ != State_Stopped) filters = streamingRenderers_;
+        }
+        if (filters.empty()) {
             CAutoLock lock(lock_);
             for (const Entry& entry : filters_) {
                 if (IsRenderer(entry.filter.Get())) filters.push_back(entry.filter);
@@ -463,10 +475,13 @@ private:
     void ResetCompletion() {
         std::lock_guard lock(eventMutex_);
         renderers_.clear();
+        streamingRenderers_.clear();
         completed_.clear();
         completeSent_ = false;
         for (const Entry& entry : filters_) {
-            if (IsRenderer(entry.filter.Get())) renderers_.insert(entry.filter.Get());
+            if (!IsRenderer(entry.filter.Get())) continue;
+            renderers_.insert(entry.filter.Get());
+            streamingRenderers_.push_back(entry.filter);
         }
         events_.clear();
         if (renderers_.empty()) {
@@ -493,6 +508,7 @@ private:
     FILTER_STATE state_ = State_Stopped;
     std::deque<GraphEvent> events_;
     std::set<IBaseFilter*> renderers_;
+    std::vector<ComPtr<IBaseFilter>> streamingRenderers_;
     std::set<IBaseFilter*> completed_;
     bool completeSent_ = false;
 };
