@@ -11,9 +11,11 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "media_fixtures.h"
+#include "core/log.h"
 #include "platform/com/class_table.h"
 
 namespace {
@@ -83,7 +85,9 @@ public:
 
     reader::SampleSink* Sink() override { return this; }
     const platform::ManualResetEvent* StopEvent() override { return &stop_; }
-    const platform::ManualResetEvent* CancelEvent() override { return nullptr; }
+    const platform::ManualResetEvent* CancelEvent() override { return &cancel; }
+
+    platform::ManualResetEvent cancel;
 
     std::mutex mutex;
     int width = 0, height = 0;
@@ -96,11 +100,14 @@ public:
     std::set<std::thread::id> threads, audioThreads;
     std::atomic<bool> audioEnded{false};
 
-private:
+protected:
     void Arrived() {
         if (graphReturned) ++callsAfterReturn;
     }
     platform::ManualResetEvent stop_;
+
+public:
+    void Stop() { stop_.Set(); }
 };
 
 class SourceGraphRun : public testing::Test {
@@ -330,6 +337,45 @@ TEST_F(SourceGraphRun, SinkCallingIntoTheGraphCannotDeadlockIt) {
     EXPECT_EQ(sink.seekResult, VFW_E_WRONG_STATE);
     EXPECT_EQ(sink.positionResult, 0);
     EXPECT_LT(sink.videoTimes.size(), 200u);
+}
+
+// The run loop's log lines; each test process writes a log of its own.
+class SourceGraphLog : public SourceGraphRun {
+protected:
+    void SetUp() override { core::InitLog(("reader-test-" + std::to_string(::getpid()) + ".log").c_str()); }
+    void TearDown() override { std::filesystem::remove(core::LogPath()); }
+    static std::string Log() {
+        std::ifstream in(core::LogPath());
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+};
+
+TEST_F(SourceGraphLog, CompletedClip) {
+    const std::string path = dir_.File("short.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=160x120:rate=25 -t 2 -c:v libx264", path));
+    RecordingSink sink;
+    Read(path, 0.0, &sink);
+    const std::string log = Log();
+    EXPECT_NE(log.find("]: Movie length = 2.000000s\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("]: RenderGraph Running\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("]:   ReceiverVideoPin - EndOfStream\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("]: RenderGraph End\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("hStop"), std::string::npos) << log;
+}
+
+// With both events set only the stop is reported.
+TEST_F(SourceGraphLog, StopWinsOverCancel) {
+    const std::string path = dir_.File("long.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=160x120:rate=25 -t 8 -c:v libx264", path));
+    RecordingSink sink;
+    sink.pictureDelayMs = 20;
+    sink.Stop();
+    sink.cancel.Set();
+    Read(path, 0.0, &sink);
+    const std::string log = Log();
+    EXPECT_NE(log.find("]: RenderGraph hStop Set\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("hCanceled"), std::string::npos) << log;
+    EXPECT_NE(log.find("]: RenderGraph End\n"), std::string::npos) << log;
 }
 
 TEST(SourceGraphBuild, UnreadableFileFailsTheBuild) {
