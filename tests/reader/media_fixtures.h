@@ -27,7 +27,7 @@ private:
     std::string path_;
 };
 
-inline std::string Run(const std::string& command) {
+inline std::string Shell(const std::string& command) {
     std::string output;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) return output;
@@ -41,7 +41,7 @@ inline std::string Run(const std::string& command) {
 // Makes path with "ffmpeg -y <inputs and options> path"; true when the file exists after.
 inline bool MakeMedia(const std::string& arguments, const std::string& path) {
     const std::string command = "ffmpeg -v error -nostdin -y " + arguments + " '" + path + "' 2>&1";
-    Run(command);
+    Shell(command);
     return std::filesystem::exists(path) && std::filesystem::file_size(path) > 0;
 }
 
@@ -52,7 +52,7 @@ inline std::string Probe(const std::string& path, const std::string& streams,
     if (countFrames) command += "-count_frames ";
     if (!streams.empty()) command += "-select_streams " + streams + " ";
     command += "-show_entries " + entries + " -of default=nw=1:nk=1 '" + path + "' 2>/dev/null";
-    std::string output = Run(command);
+    std::string output = Shell(command);
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
     const size_t newline = output.find('\n');
     return newline == std::string::npos ? output : output.substr(0, newline);

@@ -200,7 +200,7 @@ TEST_P(SourceGraphSeek, FirstPictureContainsTheStartTime) {
     std::vector<double> differences;
     for (int index : {expected - 1, expected, expected + 1}) {
         const std::string raw = dir_.File("frame" + std::to_string(index) + ".bgr");
-        reader_test::Run("ffmpeg -v error -nostdin -y -i '" + path + "' -vf 'select=eq(n\\," +
+        reader_test::Shell("ffmpeg -v error -nostdin -y -i '" + path + "' -vf 'select=eq(n\\," +
                          std::to_string(index) + ")' -frames:v 1 -pix_fmt bgr24 -f rawvideo '" + raw + "'");
         std::ifstream in(raw, std::ios::binary);
         differences.push_back(MeanDifference(ours, std::vector<BYTE>(std::istreambuf_iterator<char>(in), {})));
@@ -268,7 +268,7 @@ TEST_F(SourceGraphRun, SoundOnlyFilesComplete) {
     EXPECT_TRUE(sink.videoTimes.empty());
     EXPECT_TRUE(sink.audioEnded);
     // As many samples as ffmpeg decodes, without the encoder's padding that the length holds.
-    const std::string decoded = reader_test::Run("ffmpeg -v error -nostdin -i '" + path +
+    const std::string decoded = reader_test::Shell("ffmpeg -v error -nostdin -i '" + path +
                                                  "' -vn -ac 1 -ar 48000 -f s16le - | wc -c");
     EXPECT_NEAR(double(sink.audioSamples), std::atof(decoded.c_str()) / 2, 1300);
 }
