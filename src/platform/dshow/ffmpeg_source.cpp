@@ -19,6 +19,8 @@ extern "C" {
 #include "platform/dshow/blocking_queue.h"
 #include "platform/dshow/diagnostics.h"
 #include "platform/dshow/media_file.h"
+#include "platform/dshow/packet_lanes.h"
+#include "platform/dshow/run_gate.h"
 #include "platform/dshow/stream_decoders.h"
 #include "platform/dshow/streaming_thread.h"
 
@@ -31,148 +33,9 @@ using com::GetInterface;
 using com::S_OK;
 using com::SUCCEEDED;
 
-enum Lane { kVideo = 0, kAudio = 1, kLanes = 2 };
-
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-
-// What travels down a lane: data, or the news that the stream ended or broke.
-enum class Kind { Data, EndOfStream, Error };
-
-struct PacketItem {
-    Kind kind = Kind::Data;
-    PacketPtr packet;
-};
-
 struct SampleItem {
     Kind kind = Kind::Data;
     ComPtr<MediaSample> sample;
-};
-
-// The demultiplexer's two outgoing queues. A full lane holds the demultiplexer back only while
-// the other lane has packets to work on: when one decoder starves, reading goes on (up to a
-// hard memory limit), so a file whose streams are far apart on disk cannot stall both.
-class PacketLanes {
-public:
-    PacketLanes() { open_ = {false, false}; }
-
-    void OpenLane(int lane) { open_[lane] = true; }
-
-    // False once aborted; a packet for a closed lane is dropped.
-    bool Push(int lane, PacketItem item) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return aborted_ || !open_[lane] || HasRoom(lane); });
-        if (aborted_) return false;
-        if (!open_[lane]) return true;
-        bytes_ += item.packet ? item.packet->size : 0;
-        items_[lane].push_back(std::move(item));
-        changed_.notify_all();
-        return true;
-    }
-
-    bool Pop(int lane, PacketItem* item) {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return aborted_ || !items_[lane].empty(); });
-        if (aborted_) return false;
-        *item = std::move(items_[lane].front());
-        items_[lane].pop_front();
-        bytes_ -= item->packet ? item->packet->size : 0;
-        changed_.notify_all();
-        return true;
-    }
-
-    // The lane's consumer needs nothing more.
-    void CloseLane(int lane) {
-        std::lock_guard lock(mutex_);
-        open_[lane] = false;
-        for (const PacketItem& item : items_[lane]) bytes_ -= item.packet ? item.packet->size : 0;
-        items_[lane].clear();
-        changed_.notify_all();
-    }
-
-    bool AnyOpen() {
-        std::lock_guard lock(mutex_);
-        return open_[kVideo] || open_[kAudio];
-    }
-
-    void Abort() {
-        std::lock_guard lock(mutex_);
-        aborted_ = true;
-        changed_.notify_all();
-    }
-
-private:
-    static constexpr size_t kLaneCapacity = 64;
-    static constexpr size_t kMemoryLimit = size_t(256) << 20;
-
-    bool HasRoom(int lane) const {
-        if (bytes_ >= kMemoryLimit) return false;
-        if (items_[lane].size() < kLaneCapacity) return true;
-        const int other = 1 - lane;
-        return open_[other] && items_[other].empty();
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::array<std::deque<PacketItem>, kLanes> items_;
-    std::array<bool, kLanes> open_;
-    size_t bytes_ = 0;
-    bool aborted_ = false;
-};
-
-// When the delivery threads may hand a sample on: while running, and with a clock not before
-// the sample's time.
-class RunGate {
-public:
-    void Run(REFERENCE_TIME start, ComPtr<IReferenceClock> clock) {
-        std::lock_guard lock(mutex_);
-        running_ = true;
-        start_ = start;
-        clock_ = std::move(clock);
-        changed_.notify_all();
-    }
-    void Hold() {
-        std::lock_guard lock(mutex_);
-        running_ = false;
-        changed_.notify_all();
-    }
-    void Open() {
-        std::lock_guard lock(mutex_);
-        aborted_ = false;
-    }
-    void Abort() {
-        std::lock_guard lock(mutex_);
-        aborted_ = true;
-        changed_.notify_all();
-    }
-
-    // False once aborted.
-    bool WaitToDeliver(std::optional<REFERENCE_TIME> sampleStart) {
-        std::unique_lock lock(mutex_);
-        while (!aborted_) {
-            if (!running_) {
-                changed_.wait(lock);
-                continue;
-            }
-            REFERENCE_TIME now = 0;
-            if (!sampleStart || !clock_ || FAILED(clock_->GetTime(&now))) return true;
-            const REFERENCE_TIME due = start_ + *sampleStart;
-            if (now >= due) return true;
-            const auto wait = std::chrono::microseconds(std::min<REFERENCE_TIME>(due - now, 1'000'000) / 10);
-            changed_.wait_for(lock, wait);
-        }
-        return false;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool running_ = false;
-    bool aborted_ = false;
-    REFERENCE_TIME start_ = 0;
-    ComPtr<IReferenceClock> clock_;
 };
 
 class FfmpegSource;
