@@ -1,4 +1,5 @@
-// When the source filter's delivery threads may hand a sample on.
+// Holds the source filter's delivery threads while the graph is paused or stopping, and paces
+// them to the reference clock when the graph has one.
 #pragma once
 
 #include <algorithm>
@@ -12,8 +13,7 @@
 
 namespace platform::dshow {
 
-// When the delivery threads may hand a sample on: while running, and with a clock not before
-// the sample's time.
+// A sample may go on while running, and with a clock not before the sample's time.
 class RunGate {
 public:
     void Run(REFERENCE_TIME start, com::ComPtr<IReferenceClock> clock) {
