@@ -123,7 +123,7 @@ TEST_F(ClipRecordRefusals, BadInputsAreRefused) {
     const std::string fifo = dir_.File("pipe.avi");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
 
-    for (const std::string& path : {empty, text, dir_.Path(), fifo, dir_.File("missing.avi")}) {
+    for (const std::string& path : {empty, text, dir_.Path(), fifo, std::string("/dev/null"), dir_.File("missing.avi")}) {
         ClipRecord clip;
         EXPECT_NE(clip.ReadMediaInfo(path), 0) << path;
         EXPECT_EQ(clip.Path, path);

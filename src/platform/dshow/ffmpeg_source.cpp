@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -97,6 +98,9 @@ public:
             std::array<SourcePin*, kLanes> pins, RunGate& gate);
     ~Session();
     Session(const Session&) = delete;
+    // Starts the demultiplexing, decoding and delivery threads; E_OUTOFMEMORY when the system
+    // cannot make them all.
+    HRESULT Start();
     Session& operator=(const Session&) = delete;
 
 private:
@@ -184,7 +188,11 @@ public:
         }
         gate_.Open();
         errorReported_ = false;
-        session_ = std::make_unique<Session>(*this, *file_, Segment{position_.load(), stop_.load()}, fresh_, pins, gate_);
+        auto session = std::make_unique<Session>(*this, *file_, Segment{position_.load(), stop_.load()},
+                                                 fresh_, pins, gate_);
+        const HRESULT hr = session->Start();
+        if (FAILED(hr)) return hr;  // the session stops what it started as it goes
+        session_ = std::move(session);
         fresh_ = false;
         return S_OK;
     }
@@ -367,15 +375,25 @@ Session::Session(FfmpegSource& source, MediaFile& file, Segment segment, bool fr
         decoders_[kAudio] = CreateAudioDecoder(file_, format->nChannels, segment_);
     }
     for (int lane = 0; lane < kLanes; ++lane) {
-        if (pins_[lane] == nullptr) continue;
-        if (decoders_[lane]) packets_.OpenLane(lane);
-        threads_.emplace_back([this, lane] {
-            StreamingThreadMark mark;
-            Deliver(lane);
-        });
-        if (decoders_[lane]) threads_.emplace_back([this, lane] { Decode(lane); });
+        if (pins_[lane] != nullptr && decoders_[lane]) packets_.OpenLane(lane);
     }
-    threads_.emplace_back([this] { Demux(); });
+}
+
+HRESULT Session::Start() {
+    try {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            if (pins_[lane] == nullptr) continue;
+            threads_.emplace_back([this, lane] {
+                StreamingThreadMark mark;
+                Deliver(lane);
+            });
+            if (decoders_[lane]) threads_.emplace_back([this, lane] { Decode(lane); });
+        }
+        threads_.emplace_back([this] { Demux(); });
+    } catch (const std::system_error&) {
+        return com::E_OUTOFMEMORY;  // the system has no thread left for us
+    }
+    return S_OK;
 }
 
 Session::~Session() {
