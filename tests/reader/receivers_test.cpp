@@ -160,6 +160,12 @@ TEST(ReceiverFilters, InterfacesAndIdentity) {
     EXPECT_EQ(seeking->GetDuration(&duration), VFW_E_NOT_CONNECTED);  // passed upstream
     EXPECT_EQ(video->NonDelegatingQueryInterface(IBaseFilter::kIid, nullptr), E_POINTER);
 
+    std::string name;
+    EXPECT_EQ(video->InputPin()->QueryId(&name), S_OK);
+    EXPECT_EQ(name, "Video");
+    EXPECT_EQ(Make<ReceiverAudio>()->InputPin()->QueryId(&name), S_OK);
+    EXPECT_EQ(name, "Audio");
+
     CMediaType offered;
     EXPECT_EQ(video->InputPin()->GetMediaType(0, &offered), S_OK);
     EXPECT_EQ(video->InputPin()->CheckMediaType(&offered), S_OK);

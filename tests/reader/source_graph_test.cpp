@@ -378,6 +378,21 @@ TEST_F(SourceGraphLog, StopWinsOverCancel) {
     EXPECT_NE(log.find("]: RenderGraph End\n"), std::string::npos) << log;
 }
 
+TEST(SourceGraphBuild, RemoveReferenceClockFromAnyInterfaceOfTheGraph) {
+    platform::com::ScopedComInit com;
+    ComPtr<IGraphBuilder> graph;
+    ASSERT_EQ(platform::com::CoCreateInstance(CLSID_FilterGraph, nullptr, platform::com::CLSCTX_ALL, &graph), 0);
+    ComPtr<IMediaFilter> filter;
+    ASSERT_EQ(graph.As(&filter), 0);
+    ComPtr<IReferenceClock> clock;
+    filter->GetSyncSource(clock.Put());
+    EXPECT_TRUE(clock);  // a new graph runs on the system clock
+    EXPECT_EQ(reader::RemoveReferenceClock(graph.Get()), 0);
+    filter->GetSyncSource(clock.Put());
+    EXPECT_FALSE(clock);
+    EXPECT_EQ(reader::RemoveReferenceClock(nullptr), platform::com::E_POINTER);
+}
+
 TEST(SourceGraphBuild, UnreadableFileFailsTheBuild) {
     platform::com::ScopedComInit com;
     TempDir dir;

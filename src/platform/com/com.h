@@ -85,12 +85,6 @@ public:
     }
     void** PutVoid() { return reinterpret_cast<void**>(Put()); }
 
-    // Takes over a reference the caller already owns.
-    void Attach(T* p) {
-        Reset();
-        p_ = p;
-    }
-    T* Detach() { return std::exchange(p_, nullptr); }
     void Reset() {
         if (T* p = std::exchange(p_, nullptr)) p->Release();
     }

@@ -149,7 +149,7 @@ HRESULT CBaseFilter::EnumPins(IEnumPins** pins) {
     return enumerator->NonDelegatingQueryInterface(IEnumPins::kIid, reinterpret_cast<void**>(pins));
 }
 
-HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, const char* name) {
+HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, const char*) {
     CAutoLock lock(*lock_);
     graph_ = graph;
     eventSink_ = nullptr;
@@ -157,7 +157,6 @@ HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, const char* name) {
         ComPtr<IMediaEventSink> sink;
         if (SUCCEEDED(ComPtr<IFilterGraph>(graph).As(&sink))) eventSink_ = sink.Get();
     }
-    name_ = name ? name : "";
     return S_OK;
 }
 
@@ -295,6 +294,12 @@ HRESULT CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
 HRESULT CBasePin::QueryDirection(PIN_DIRECTION* direction) {
     if (direction == nullptr) return E_POINTER;
     *direction = direction_;
+    return S_OK;
+}
+
+HRESULT CBasePin::QueryId(std::string* id) {
+    if (id == nullptr) return E_POINTER;
+    *id = name_;
     return S_OK;
 }
 

@@ -61,7 +61,6 @@ private:
     const GUID clsid_;
     IFilterGraph* graph_ = nullptr;
     IMediaEventSink* eventSink_ = nullptr;  // the graph's, not counted (the graph holds us)
-    std::string name_;
 };
 
 class CBasePin : public com::CUnknown, public IPin {
@@ -93,6 +92,7 @@ public:
     HRESULT ConnectedTo(IPin** peer) override;
     HRESULT ConnectionMediaType(AM_MEDIA_TYPE* type) override;
     HRESULT QueryDirection(PIN_DIRECTION* direction) override;
+    HRESULT QueryId(std::string* id) override;
     HRESULT QueryAccept(const AM_MEDIA_TYPE* type) override;
     HRESULT QueryInternalConnections(IPin** pins, uint32_t* count) override;
     HRESULT EndOfStream() override;
@@ -101,8 +101,6 @@ public:
     HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
     bool IsConnected();
-    const std::string& Name() const { return name_; }
-    PIN_DIRECTION Direction() const { return direction_; }
 
 protected:
     CBaseFilter* const filter_;

@@ -16,7 +16,6 @@ void RegisterBuiltInClasses() {
     InstallBuiltInClass(CLSID_WMAsfReader, CreateFfmpegSource);
     InstallBuiltInClass(CLSID_ACMWrapper, CreateAudioConverter);
     InstallBuiltInClass(CLSID_NullRenderer, CreateNullRenderer);
-    InstallBuiltInClass(CLSID_SystemClock, CreateSystemClock);
     InstallBuiltInClass(CLSID_MediaDet, CreateMediaDet);
 }
 

@@ -548,8 +548,11 @@ void Session::Deliver(int lane) {
         return;
     }
     SampleItem item;
+    bool first = true;
     while (samples_[lane].Pop(&item)) {
         if (item.kind == Kind::Data) {
+            item.sample->SetDiscontinuity(first);  // the first sample of a segment follows a seek
+            first = false;
             REFERENCE_TIME start = 0, stop = 0;
             item.sample->GetTime(&start, &stop);
             if (!gate_.WaitToDeliver(start)) return;

@@ -2,6 +2,8 @@
 // they call. Strings are UTF-8.
 #pragma once
 
+#include <string>
+
 #include "platform/com/com.h"
 #include "platform/dshow/types.h"
 
@@ -60,6 +62,8 @@ struct IPin : IUnknown {
     virtual HRESULT ConnectedTo(IPin** peer) = 0;
     virtual HRESULT ConnectionMediaType(AM_MEDIA_TYPE* type) = 0;
     virtual HRESULT QueryDirection(PIN_DIRECTION* direction) = 0;
+    // The pin's name, unique within its filter.
+    virtual HRESULT QueryId(std::string* id) = 0;
     virtual HRESULT QueryAccept(const AM_MEDIA_TYPE* type) = 0;
     virtual HRESULT QueryInternalConnections(IPin** pins, uint32_t* count) = 0;
     virtual HRESULT EndOfStream() = 0;
@@ -170,7 +174,6 @@ constexpr GUID CLSID_MediaDet = MakeGuid("65bd0711-24d2-4ff7-9324-ed2e5d3abafa")
 constexpr GUID CLSID_ACMWrapper = MakeGuid("6a08cf80-0e18-11cf-a24d-0020afd79767");
 constexpr GUID CLSID_WMAsfReader = MakeGuid("187463a0-5bb7-11d3-acbe-0080c75e246e");
 constexpr GUID CLSID_NullRenderer = MakeGuid("c1f400a4-3f08-11d3-9f0b-006008039e37");
-constexpr GUID CLSID_SystemClock = MakeGuid("e436ebb1-524f-11ce-9f53-0020af0ba770");
 // Our FFmpeg-backed source-and-decoder filter.
 constexpr GUID CLSID_FfmpegSource = MakeGuid("5b0d3d0e-8c1a-4c39-9d67-2f1f7a0c4e21");
 

@@ -28,7 +28,6 @@ public:
         return pbFormat != nullptr && cbFormat >= sizeof(T) ? reinterpret_cast<const T*>(pbFormat)
                                                             : nullptr;
     }
-    bool IsEmpty() const;
     void Clear();
 
 private:
