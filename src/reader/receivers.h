@@ -20,7 +20,8 @@ using platform::com::IUnknown;
 
 struct IReceiverFilter : IUnknown {
     static constexpr GUID kIid = platform::com::MakeGuid("7e9653be-7d34-4b90-ac66-c430d2168a1d");
-    // Installs sink (null included) on the filter's pin; no reference is taken. S_OK always.
+    // Installs sink on the filter's pin (null puts the null sink back); no reference is taken.
+    // S_OK always.
     virtual HRESULT SetCallback(SampleSink* sink) = 0;
 };
 

@@ -241,8 +241,7 @@ public:
         position_ = newStart;
         stop_ = newStop;
         lastDelivered_ = 0;
-        if (restart) StartStreaming();
-        return S_OK;
+        return restart ? StartStreaming() : S_OK;
     }
 
     void NoteDelivered(REFERENCE_TIME start) { lastDelivered_ = start; }

@@ -22,6 +22,21 @@ using com::E_POINTER;
 using com::FAILED;
 using com::S_OK;
 
+// The four-character code a stream's subtype is named by: the file's own, else the one AVI
+// files use for the codec.
+uint32_t VideoFourCC(const AVCodecParameters* par) {
+    if (par->codec_tag != 0) return par->codec_tag;
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
+    return av_codec_get_tag(tables, par->codec_id);
+}
+
+// The WAVE format tag of the codec, whatever tag the container stores (an MP4 stores a
+// four-character code that does not fit one).
+WORD WaveFormatTag(const AVCodecParameters* par) {
+    const AVCodecTag* const tables[] = {avformat_get_riff_audio_tags(), nullptr};
+    return WORD(av_codec_get_tag(tables, par->codec_id));
+}
+
 uint32_t ClampToU32(double value) {
     if (!(value > 0.0)) return 0;
     return value >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(value);
@@ -123,10 +138,10 @@ private:
         info.bmiHeader.biHeight = par->height;
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = WORD(std::max(par->bits_per_coded_sample, 0));
-        info.bmiHeader.biCompression = par->codec_tag;
+        info.bmiHeader.biCompression = VideoFourCC(par);
         CMediaType type;
         type.majortype = MEDIATYPE_Video;
-        type.subtype = SubtypeFromFourCC(par->codec_tag);
+        type.subtype = SubtypeFromFourCC(info.bmiHeader.biCompression);
         type.formattype = FORMAT_VideoInfo;
         type.bFixedSizeSamples = 0;
         type.bTemporalCompression = 1;
@@ -137,7 +152,7 @@ private:
     static CMediaType StoredAudioType(const AVStream* stream) {
         const AVCodecParameters* par = stream->codecpar;
         WAVEFORMATEX format{};
-        format.wFormatTag = WORD(par->codec_tag);
+        format.wFormatTag = WaveFormatTag(par);
         format.nChannels = WORD(par->ch_layout.nb_channels);
         format.nSamplesPerSec = uint32_t(par->sample_rate);
         format.nAvgBytesPerSec = ClampToU32(double(par->bit_rate) / 8.0);
@@ -145,7 +160,7 @@ private:
         format.wBitsPerSample = WORD(std::max(par->bits_per_coded_sample, 0));
         CMediaType type;
         type.majortype = MEDIATYPE_Audio;
-        type.subtype = SubtypeFromFourCC(par->codec_tag);
+        type.subtype = SubtypeFromFourCC(format.wFormatTag);
         type.formattype = FORMAT_WaveFormatEx;
         type.SetFormat(&format, sizeof format);
         return type;
