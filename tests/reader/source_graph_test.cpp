@@ -160,6 +160,7 @@ TEST_F(SourceGraphRun, DeliversWholeClipOnTwoThreads) {
 struct SeekCase {
     const char* name;
     const char* file;
+    const char* size;
     const char* codecs;
 };
 
@@ -178,9 +179,8 @@ double MeanDifference(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
 // ffmpeg itself decodes it, stamped at or just before 0.
 TEST_P(SourceGraphSeek, FirstPictureContainsTheStartTime) {
     const std::string path = dir_.File(GetParam().file);
-    ASSERT_TRUE(MakeMedia(std::string("-f lavfi -i testsrc=size=320x240:rate=25 "
-                                      "-f lavfi -i sine=sample_rate=48000 -t 4 -g 12 ") +
-                              GetParam().codecs,
+    ASSERT_TRUE(MakeMedia(std::string("-f lavfi -i testsrc=size=") + GetParam().size +
+                              ":rate=25 -f lavfi -i sine=sample_rate=48000 -t 4 -g 12 " + GetParam().codecs,
                           path));
     RecordingSink sink;
     const double start = 2.5;  // inside the third group of pictures
@@ -213,8 +213,10 @@ TEST_P(SourceGraphSeek, FirstPictureContainsTheStartTime) {
 
 INSTANTIATE_TEST_SUITE_P(
     Formats, SourceGraphSeek,
-    testing::Values(SeekCase{"Mpeg2ProgramStream", "s.mpg", "-c:v mpeg2video -bf 2 -c:a mp2 -f mpeg"},
-                    SeekCase{"Mp4H264", "s.mp4", "-c:v libx264 -bf 2 -c:a aac"}),
+    testing::Values(SeekCase{"Mpeg2ProgramStream", "s.mpg", "320x240", "-c:v mpeg2video -bf 2 -c:a mp2 -f mpeg"},
+                    SeekCase{"Mp4H264", "s.mp4", "320x240", "-c:v libx264 -bf 2 -c:a aac"},
+                    // 322 pixels of 3 bytes leave rows of 966 bytes, padded to 968.
+                    SeekCase{"PaddedRows", "p.avi", "322x242", "-c:v mjpeg -c:a pcm_s16le"}),
     [](const testing::TestParamInfo<SeekCase>& info) { return std::string(info.param.name); });
 
 // Stopped half way: RenderGraph returns promptly and nothing reaches the sink afterwards.
