@@ -157,6 +157,22 @@ TEST_F(SourceGraphRun, DeliversWholeClipOnTwoThreads) {
     EXPECT_EQ(sink.callsAfterReturn, 0);
 }
 
+// Windows Media files take the reader road (their own source filter, then every pin
+// rendered) and arrive the same way.
+TEST_F(SourceGraphRun, WindowsMediaFilesArriveThroughTheAsfReaderRoad) {
+    const std::string path = dir_.File("clip.WMV");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine -t 2 "
+                          "-c:v wmv2 -c:a wmav2 -f asf",
+                          path));
+    ASSERT_TRUE(SourceGraph::IsWindowsMediaFile(path));
+    RecordingSink sink;
+    Read(path, 0.0, &sink);
+    const long frames = std::atol(Probe(path, "v:0", "stream=nb_read_frames", true).c_str());
+    EXPECT_EQ(long(sink.videoTimes.size()), frames);
+    EXPECT_TRUE(sink.audioEnded);
+    EXPECT_GT(sink.audioSamples, 48000);
+}
+
 struct SeekCase {
     const char* name;
     const char* file;
