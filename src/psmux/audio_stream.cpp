@@ -1,0 +1,208 @@
+#include "psmux/audio_stream.h"
+
+#include <algorithm>
+
+#include "psmux/byte_order.h"
+#include "psmux/multiplexer.h"
+
+namespace psmux {
+
+namespace {
+
+constexpr unsigned kAudioRefillCount = 24;
+constexpr int kMpegAudioSync = 0x7FF;
+
+// Bit rates in kbit/s by [MPEG-1 or not][layer - 1][index]; index 0 (free format) and 15 are
+// not usable.
+constexpr int kMpegBitRates[2][3][15] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+};
+constexpr int kMpeg1SampleRates[3] = {44100, 48000, 32000};
+
+}  // namespace
+
+bool ParseMpegAudioHeader(uint32_t header, MpegAudioHeader& out) {
+    if ((header >> 21) != kMpegAudioSync) return false;
+    int version = (header >> 19) & 3;
+    int layerBits = (header >> 17) & 3;
+    int bitRateIndex = (header >> 12) & 15;
+    int rateIndex = (header >> 10) & 3;
+    if (version == 1 || layerBits == 0 || bitRateIndex == 0 || bitRateIndex == 15 || rateIndex == 3)
+        return false;
+    out.version = version;
+    out.layer = 4 - layerBits;
+    out.padding = (header >> 9) & 1;
+    const bool mpeg1 = version == 3;
+    out.bitRateKbps = kMpegBitRates[mpeg1 ? 0 : 1][out.layer - 1][bitRateIndex];
+    int divisor = version == 3 ? 1 : version == 2 ? 2 : 4;
+    out.sampleRate = kMpeg1SampleRates[rateIndex] / divisor;
+    const uint32_t bitsPerSecond = static_cast<uint32_t>(out.bitRateKbps) * 1000u;
+    const uint32_t rate = static_cast<uint32_t>(out.sampleRate);
+    switch (out.layer) {
+    case 1:
+        out.frameLength = (12 * bitsPerSecond / rate + out.padding) * 4;
+        out.samples = 384;
+        break;
+    case 2:
+        out.frameLength = 144 * bitsPerSecond / rate + out.padding;
+        out.samples = 1152;
+        break;
+    default:
+        out.frameLength = (mpeg1 ? 144 : 72) * bitsPerSecond / rate + out.padding;
+        out.samples = mpeg1 ? 1152 : 576;
+        break;
+    }
+    return true;
+}
+
+AudioStream::AudioStream(FileBitReader* reader, Multiplexor* mux)
+    : ElementaryStream(reader, mux, Kind::Audio, kAudioRefillCount) {}
+
+bool AudioStream::RunOutFinished() const {
+    if (bytesNotSent_ == 0) return true;
+    if (!mux_->RunningOut()) return false;
+    return current_.pts + offset_ >= mux_->RunOutPts();
+}
+
+bool AudioStream::ScanFirstFrame() { return ScanFrame() && ring_.Waiting() == 1; }
+
+bool AudioStream::ScanFrame() {
+    if (reader_->Exhausted()) {
+        ended_ = true;
+        return false;
+    }
+    const int64_t pts = static_cast<int64_t>(samplesBefore_ * static_cast<uint64_t>(kClock) / SampleRateOrOne());
+    const int64_t runLimit = mux_->Params().runLimit;
+    if (runLimit != 0 && frameNumber_ > 0 && pts >= runLimit) {
+        ended_ = true;
+        return false;
+    }
+    const uint64_t start = reader_->BitPosition() / 8;
+    AudioFrame frame;
+    if (!ReadFrameHeader(frame)) {
+        ended_ = true;
+        return false;
+    }
+    reader_->AlignToByte();
+    const uint64_t consumed = reader_->BitPosition() / 8 - start;
+    if (frame.length < consumed || frame.samples == 0) {
+        ended_ = true;
+        return false;
+    }
+    reader_->SkipBytes(frame.length - consumed);
+    if (reader_->BitPosition() / 8 != start + frame.length) {
+        // The file ends inside this frame: it is dropped.
+        ended_ = true;
+        return false;
+    }
+    AccessUnit unit;
+    unit.start = start;
+    unit.length = frame.length;
+    unit.pts = unit.dts = static_cast<int64_t>(samplesBefore_ * static_cast<uint64_t>(kClock) / SampleRateOrOne());
+    unit.decodeIndex = frameNumber_;
+    AppendUnit(unit);
+    ++frameNumber_;
+    ++unitsScanned_;
+    samplesBefore_ += frame.samples;
+    return true;
+}
+
+void AudioStream::ScanUnits(unsigned count) {
+    const unsigned target = unitsScanned_ + count;
+    while (!ended_ && unitsScanned_ < target && ScanFrame()) {
+    }
+}
+
+size_t AudioStream::WriteSector() {
+    const AccessUnit* next = PeekNextAccessUnit();
+    const size_t header = static_cast<size_t>(SubstreamHeaderSize());
+    size_t limit = 0;
+    if (next == nullptr) {
+        limit = header + bytesNotSent_;
+    } else if (mux_->RunningOut()) {
+        // Frames due at or after the run-out point stay out of this packet.
+        const size_t before = BytesBeforeUnit(
+            [&](const AccessUnit& unit) { return unit.pts + offset_ >= mux_->RunOutPts(); });
+        if (before != 0) limit = header + before;
+    }
+    const int spaceWithPts = mux_->PacketPayloadFor(*this, buffersThisPacket_, true, false);
+    const size_t audioRoom = spaceWithPts > 0 ? UsableAudioBytes(static_cast<size_t>(spaceWithPts)) : 0;
+
+    size_t written;
+    if (newUnitStartsNextPacket_) {
+        written = mux_->WriteStreamSector(limit, *this, buffersThisPacket_, current_.dts + offset_, 0, kPtsOnly);
+    } else if (limit == 0 && next != nullptr && bytesNotSent_ < audioRoom) {
+        // The next frame starts inside this packet and lends it its timestamp.
+        written = mux_->WriteStreamSector(0, *this, buffersThisPacket_, next->dts + offset_, 0, kPtsOnly);
+    } else {
+        written = mux_->WriteStreamSector(limit, *this, buffersThisPacket_, 0, 0, kNoTimestamps);
+    }
+    ++sectorsWritten_;
+    buffersThisPacket_ = buffersEveryPacket_;
+    return written;
+}
+
+SubstreamAudioStream::SubstreamAudioStream(FileBitReader* reader, Multiplexor* mux, uint8_t substreamBase)
+    : AudioStream(reader, mux), substreamBase_(substreamBase) {}
+
+bool SubstreamAudioStream::OpenSubstream(int n) {
+    const MuxParams& p = mux_->Params();
+    audioNumber_ = n;
+    Configure(kPrivateStream1, 1, 16384, p.zeroStuffing, p.buffersInAudioPackets, p.buffersEveryAudioPacket);
+    return ScanFirstFrame();
+}
+
+size_t SubstreamAudioStream::ReadPayload(uint8_t* buffer, size_t maximum) {
+    constexpr size_t kHeader = 4;
+    if (maximum <= kHeader) return 0;
+    const uint64_t from = reader_->PayloadCursor();
+    const bool startsWithUnit = newUnitStartsNextPacket_;
+    const uint32_t restOfCurrent = bytesNotSent_;
+    size_t n = reader_->ReadBytes(buffer + kHeader, std::min(maximum - kHeader, ScannedBytesAhead()));
+    reader_->DiscardBefore(from);
+    if (n == 0) return 0;
+    const unsigned started = RecordMuxed(n);
+    // Offset of the first frame that starts here, counted from the pointer's last byte.
+    const uint32_t firstOffset = (started > 0 && !startsWithUnit) ? restOfCurrent : 0;
+    buffer[0] = static_cast<uint8_t>(substreamBase_ + audioNumber_);
+    buffer[1] = static_cast<uint8_t>(std::min(started, 255u));
+    PutBe16(buffer + 2, firstOffset + 1);
+    return n + kHeader;
+}
+
+bool MpegAudioStream::Detect(BitReader& reader) {
+    MpegAudioHeader header;
+    return ParseMpegAudioHeader(reader.ReadBits(32), header);
+}
+
+bool MpegAudioStream::Open(int n) {
+    const MuxParams& p = mux_->Params();
+    audioNumber_ = n;
+    Configure(0xC0 + n, 0, p.mpegAudioBufferSize, p.zeroStuffing, p.buffersInAudioPackets,
+              p.buffersEveryAudioPacket);
+    return ScanFirstFrame();
+}
+
+bool MpegAudioStream::ReadFrameHeader(AudioFrame& frame) {
+    MpegAudioHeader header;
+    if (!ParseMpegAudioHeader(reader_->ReadBits(32), header)) return false;
+    if (!haveFirst_) {
+        first_ = header;
+        haveFirst_ = true;
+        sampleRate_ = static_cast<uint32_t>(header.sampleRate);
+        bitRateKbps_ = static_cast<uint32_t>(header.bitRateKbps);
+    } else if (header.version != first_.version || header.layer != first_.layer ||
+               header.sampleRate != first_.sampleRate) {
+        return false;
+    }
+    frame.length = header.frameLength;
+    frame.samples = header.samples;
+    return true;
+}
+
+}  // namespace psmux

@@ -1,0 +1,90 @@
+// Audio streams: one access unit per coded frame (or per fixed block for LPCM), timed from the
+// samples before it, and the audio sectors.
+#pragma once
+
+#include "psmux/pes_stream.h"
+#include "psmux/program_stream_writer.h"
+
+namespace psmux {
+
+struct AudioFrame {
+    uint32_t length = 0;   // bytes, header included
+    uint32_t samples = 0;  // per channel
+};
+
+class AudioStream : public ElementaryStream {
+public:
+    AudioStream(FileBitReader* reader, Multiplexor* mux);
+
+    // Configures the stream as audio number n and scans its first frame; false when the file
+    // holds no complete frame.
+    virtual bool Open(int n) = 0;
+
+    bool RunOutFinished() const override;
+    void ScanUnits(unsigned count) override;
+    size_t WriteSector() override;
+    uint32_t BitRate() const override { return bitRateKbps_ * 1024; }
+    uint32_t SampleRate() const { return sampleRate_; }
+
+protected:
+    // Reads the frame header at the cursor (a frame start); false when it is not a valid
+    // header of this stream (lost sync, reserved values, a change of sample rate).
+    virtual bool ReadFrameHeader(AudioFrame& frame) = 0;
+    // Audio bytes a packet may carry when `space` bytes are left after its sub-stream header.
+    virtual size_t UsableAudioBytes(size_t space) const { return space; }
+    // Scans the first frame after Configure; false when there is none.
+    bool ScanFirstFrame();
+    bool ScanFrame();
+    uint64_t SampleRateOrOne() const { return sampleRate_ != 0 ? sampleRate_ : 1; }
+
+    int audioNumber_ = 0;
+    uint32_t sampleRate_ = 0;
+    uint32_t bitRateKbps_ = 0;
+    uint64_t samplesBefore_ = 0;  // samples of the frames already scanned
+    uint32_t frameNumber_ = 0;
+};
+
+// AC-3 and DTS in private stream 1: a 4-byte sub-stream header with the count of frames that
+// start in the packet and the offset of the first of them.
+class SubstreamAudioStream : public AudioStream {
+public:
+    SubstreamAudioStream(FileBitReader* reader, Multiplexor* mux, uint8_t substreamBase);
+    size_t ReadPayload(uint8_t* buffer, size_t maximum) override;
+    int SubstreamHeaderSize() const override { return 4; }
+
+protected:
+    bool OpenSubstream(int n);
+
+private:
+    uint8_t substreamBase_;
+};
+
+struct MpegAudioHeader {
+    int version = 0;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    int layer = 0;    // 1..3
+    int bitRateKbps = 0;
+    int sampleRate = 0;
+    int padding = 0;
+    uint32_t frameLength = 0;
+    uint32_t samples = 0;
+};
+
+// Parses a 32-bit MPEG audio frame header; false for a missing sync, reserved values or the
+// free-format bit rate.
+bool ParseMpegAudioHeader(uint32_t header, MpegAudioHeader& out);
+
+class MpegAudioStream : public AudioStream {
+public:
+    using AudioStream::AudioStream;
+    static bool Detect(BitReader& reader);
+    bool Open(int n) override;
+
+protected:
+    bool ReadFrameHeader(AudioFrame& frame) override;
+
+private:
+    MpegAudioHeader first_;
+    bool haveFirst_ = false;
+};
+
+}  // namespace psmux

@@ -1,0 +1,116 @@
+// The options of one multiplex run, the classification of its input files and the entry's
+// command-line parser.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "psmux/bit_reader.h"
+
+namespace platform {
+class ProgressTarget;
+class ManualResetEvent;
+}  // namespace platform
+
+namespace psmux {
+
+enum class StreamFormat { MpegAudio = 0, Ac3Audio = 1, LpcmAudio = 2, DtsAudio = 3, MpegVideo = 4 };
+
+const char* StreamFormatName(StreamFormat format);
+
+struct JobStream {
+    std::unique_ptr<FileBitReader> reader;
+    StreamFormat format;
+};
+
+struct VideoParams {
+    unsigned decoderBufferKb = 0;
+
+    static VideoParams DefaultForFormat(int muxFormat);
+    // Formats with a fixed decoder buffer override the given size; answers whether it did.
+    bool ForceForFormat(int muxFormat);
+};
+
+struct LpcmParams {
+    int samplesPerSecond = 48000;
+    int channels = 2;
+    int bitsPerSample = 16;
+    bool fromCommandLine = false;  // given with -L rather than defaulted
+
+    static LpcmParams DefaultForFormat(int muxFormat);
+    // Accepts 48,000 or 96,000 Hz, 1 to 7 channels and 16, 20 or 24 bits.
+    static bool Make(int rate, int channels, int bits, LpcmParams& out);
+};
+
+// How a run ended, for the entry's result.
+enum class MuxStatus {
+    Ok = 0,
+    Cancelled,          // stopped by the cancel event; the output is complete up to there
+    InputUnreadable,    // an input could not be opened or read
+    InputUnrecognised,  // an input is not empty but matches no stream kind
+    NoVideo,            // the job needs a video stream and none was found
+    OutputFailed,       // the output could not be created or written
+    BadConfiguration,   // the parameters can never produce a multiplex
+};
+
+const char* MuxStatusText(MuxStatus status);
+
+class MuxJob {
+public:
+    MuxJob();
+    virtual ~MuxJob() = default;
+
+    // Parses the options "o:b:r:O:v:f:l:s:S:p:L:VMh" and the input names after them. False
+    // with a one-line reason in `error` when an option is out of range, unknown or its list
+    // does not parse, or when no output name or no input is given.
+    bool ParseCommandLine(int argc, char** argv, std::string& error);
+    // The road's set-up: format 8, a literal output name, the two inputs.
+    void SetUp(const std::string& outputName, const std::string& fileA, const std::string& fileB);
+    // Classifies one file by its first bytes and appends it; false when it is left out: it
+    // cannot be opened or read, matches no stream kind, or is empty (which is no error).
+    bool AddInputFile(const std::string& name);
+    // Classifies every name; false at the first that is left out.
+    bool AddInputFiles(const std::vector<std::string>& names);
+    std::vector<JobStream*> StreamsOfFormat(StreamFormat format) const;
+
+    // Run options (defaults as the constructor sets them).
+    int dataRate = 0;             // bytes per second; 0 = computed from the streams
+    int packetsPerPack = 1;
+    int64_t videoOffset = 0;      // ticks
+    int64_t audioOffset = 0;      // ticks
+    int sectorSize = 2048;
+    bool variableBitRate = false;
+    int mpegVersion = 1;
+    int muxFormat = 0;
+    bool multipleFiles = false;   // false: a sequence end in the video starts a new segment
+    bool systemHeaderEveryPack = false;
+    int runLimitSeconds = 0;
+    int verbosity = 1;
+    std::string outputName;
+    bool outputNameIsPattern = false;
+    int segmentLimitMb = 0;
+    bool requireVideo = false;
+    std::vector<JobStream> inputStreams;
+    std::vector<LpcmParams> lpcmParams;
+    std::vector<VideoParams> videoParams;
+    unsigned audioCount = 0;
+    unsigned videoCount = 0;
+    unsigned lpcmCount = 0;
+    // The first input that could not be used, and why, for the run's result.
+    MuxStatus inputStatus = MuxStatus::Ok;
+    std::string failedInput;
+
+    platform::ProgressTarget* progress = nullptr;
+    const platform::ManualResetEvent* cancel = nullptr;
+
+private:
+    bool ParseVideoBuffers(const char* list);
+    bool ParseLpcmParams(const char* list);
+    void AddDefaultParams();
+    std::vector<VideoParams> givenVideoParams_;
+    std::vector<LpcmParams> givenLpcmParams_;
+};
+
+}  // namespace psmux

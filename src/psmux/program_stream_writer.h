@@ -1,0 +1,96 @@
+// Assembles and writes the sectors of an MPEG program stream and owns the output files.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "psmux/pes_stream.h"
+
+namespace psmux {
+
+// Pack or system header bytes, built once and copied into the sectors that carry them.
+struct HeaderBuffer {
+    std::array<uint8_t, 256> bytes{};
+    size_t length = 0;
+    int64_t scr = 0;  // the clock value a pack header encodes
+};
+
+// Timestamp kinds of a PES header.
+enum TimestampKind { kNoTimestamps = 0, kPtsOnly = 2, kPtsAndDts = 3 };
+
+// PES stream ids with a fixed meaning.
+constexpr int kPrivateStream1 = 0xBD;
+constexpr int kPaddingStreamId = 0xBE;
+constexpr int kPrivateStream2 = 0xBF;
+
+// How the output name becomes the names of the segment files.
+class SegmentNamer {
+public:
+    // A pattern holds exactly one integer conversion (%d, %i or %u with optional zero flag and
+    // width) and may escape '%' as "%%"; anything else is refused. A literal name is used as
+    // it stands for the first segment and gains "_NN" before its extension for later ones.
+    static bool IsValidPattern(const std::string& pattern);
+    SegmentNamer(std::string name, bool isPattern) : name_(std::move(name)), isPattern_(isPattern) {}
+    std::string NameOf(int segment) const;
+
+private:
+    std::string name_;
+    bool isPattern_;
+};
+
+class ProgramStreamWriter {
+public:
+    ProgramStreamWriter(int mpegVersion, int sectorSize, SegmentNamer namer, uint64_t segmentLimit);
+    ~ProgramStreamWriter();
+    ProgramStreamWriter(const ProgramStreamWriter&) = delete;
+    ProgramStreamWriter& operator=(const ProgramStreamWriter&) = delete;
+
+    bool OpenFile();
+    // Closes the file; false when the last bytes could not be written.
+    bool CloseFile();
+    bool SegmentFull() const;
+    bool StartNextSegment();
+    // True once an open or a write has failed; nothing more is written after that.
+    bool Failed() const { return failed_; }
+    const std::string& CurrentName() const { return currentName_; }
+
+    int PayloadSpace(const PesStream& stream, const HeaderBuffer* system, const HeaderBuffer* pack,
+                     bool buffers, bool pts, bool dts) const;
+    // Writes one sector; answers the payload bytes the stream supplied.
+    size_t WriteSector(const HeaderBuffer* pack, const HeaderBuffer* system, size_t maximumPayload,
+                       PesStream& stream, bool buffers, bool endCode, int64_t pts, int64_t dts,
+                       TimestampKind kind);
+    bool WriteRaw(const uint8_t* bytes, size_t length);
+
+    void BuildPackHeader(HeaderBuffer& header, int64_t scr, uint32_t rateBound) const;
+    void BuildSystemHeader(HeaderBuffer& header, uint32_t rateBound, bool fixed, bool csps,
+                           bool audioLock, bool videoLock,
+                           const std::vector<const PesStream*>& streams) const;
+
+    static void PutTimestamp(uint8_t* p, int64_t ticks, int prefix);
+    static void PutMpeg2Scr(uint8_t* p, int64_t ticks);
+
+    int SectorSize() const { return sectorSize_; }
+    int MpegVersion() const { return mpegVersion_; }
+
+private:
+    size_t PutSectorHeader(uint8_t* sector, const HeaderBuffer* pack, const HeaderBuffer* system) const;
+
+    int mpegVersion_;
+    int sectorSize_;
+    int segment_ = 1;
+    uint64_t segmentLimit_;
+    std::FILE* file_ = nullptr;
+    uint64_t bytesInSegment_ = 0;
+    SegmentNamer namer_;
+    std::string currentName_;
+    std::vector<uint8_t> sector_;
+    std::vector<char> fileBuffer_;
+    bool failed_ = false;
+};
+
+}  // namespace psmux

@@ -1,0 +1,162 @@
+// Cancel, progress and the failures the entry must report rather than hide.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <random>
+
+#include "media_fixtures.h"
+#include "platform/event.h"
+#include "platform/progress.h"
+#include "psmux/multiplexer.h"
+#include "psmux/mux_job.h"
+#include "vob_checker.h"
+
+namespace psmux_test {
+namespace {
+
+int Mux(const std::string& out, const std::string& a, const std::string& b,
+        platform::ProgressTarget* progress = nullptr, const platform::ManualResetEvent* cancel = nullptr) {
+    return psmux::RunMultiplexer(out.c_str(), a.c_str(), b.c_str(), progress, cancel);
+}
+
+// Sets the cancel event when the multiplexer reports progress for the n-th time, that is
+// during its n-th refill of pictures.
+class CancelAtProgress : public platform::ProgressTarget {
+public:
+    CancelAtProgress(platform::ManualResetEvent& event, int n) : event_(event), n_(n) {}
+    void Post(unsigned, uintptr_t, intptr_t) override {
+        if (++count_ == n_) event_.Set();
+    }
+    int Count() const { return count_; }
+
+private:
+    platform::ManualResetEvent& event_;
+    int n_;
+    int count_ = 0;
+};
+
+TEST(DvdCancel, EveryCancelPointLeavesAWellFormedPrefix) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Mp2Audio(384, 2);
+    const std::vector<uint8_t> es = ReadFile(video);
+
+    platform::RecordingProgressTarget counter;
+    ASSERT_EQ(0, Mux(NewPath(".vob"), video, audio, &counter));
+    const int refills = static_cast<int>(counter.Positions().size());
+    ASSERT_GT(refills, 4);
+
+    std::mt19937 random(12345);
+    const int randomPoint = std::uniform_int_distribution<int>(2, refills - 1)(random);
+    // 0: set before the run; 1: during preparation's first refill; then mid-run points.
+    for (int point : {0, 1, 3, randomPoint}) {
+        SCOPED_TRACE("cancel at progress message " + std::to_string(point));
+        platform::ManualResetEvent cancel(point == 0);
+        CancelAtProgress progress(cancel, point);
+        const std::string out = NewPath(".vob");
+        EXPECT_EQ(0, Mux(out, video, audio, &progress, &cancel));
+        const VobReport report = CheckDvdVob(ReadFile(out));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        ASSERT_LE(report.video.size(), es.size());
+        EXPECT_TRUE(std::equal(report.video.begin(), report.video.end(), es.begin()));
+        EXPECT_LT(report.video.size(), es.size());
+        if (point >= 3) {
+            EXPECT_GT(report.navSectors, 0);
+            EXPECT_TRUE(DecodesCleanly(out));
+        }
+    }
+}
+
+TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Mp2Audio(384, 2);
+    const std::string folder = NewPath("_dir");
+    std::filesystem::create_directory(folder);
+    const std::string text = NewPath(".txt");
+    WriteFile(text, std::vector<uint8_t>(5000, 'x'));
+    const std::string headerOnly = NewPath(".m2v");
+    const std::vector<uint8_t> es = ReadFile(video);
+    WriteFile(headerOnly, std::vector<uint8_t>(es.begin(), es.begin() + 30));
+
+    struct Case {
+        const char* what;
+        std::string out, a, b;
+    };
+    const Case cases[] = {
+        {"full disk", "/dev/full", video, audio},
+        {"missing folder named like a format", TempDir() + "/%s%n/out.vob", video, audio},
+        {"missing input", NewPath(".vob"), TempDir() + "/missing.m2v", audio},
+        {"input that cannot be read", NewPath(".vob"), folder, audio},
+        {"input that is no stream", NewPath(".vob"), video, text},
+        {"video without a complete picture", NewPath(".vob"), headerOnly, audio},
+        {"no video at all", NewPath(".vob"), audio, audio},
+    };
+    for (const Case& c : cases) EXPECT_NE(0, Mux(c.out, c.a, c.b)) << c.what;
+    EXPECT_NE(0, psmux::RunMultiplexer(nullptr, video.c_str(), audio.c_str(), nullptr, nullptr));
+}
+
+TEST(DvdFailures, OutputNameIsUsedLiterally) {
+    const std::string folder = TempDir() + "/%s%n%d";
+    std::filesystem::create_directory(folder);
+    const std::string out = folder + "/clip%02d.vob";
+    ASSERT_EQ(0, Mux(out, MpegVideo({false, 8, 2}), Mp2Audio(384, 2)));
+    EXPECT_TRUE(CheckDvdVob(ReadFile(out)).Ok());
+}
+
+TEST(DvdFailures, EmptyAudioFileGivesAVideoOnlyProgramStream) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string empty = NewPath(".mp2");
+    WriteFile(empty, {});
+    const std::string out = NewPath(".vob");
+    ASSERT_EQ(0, Mux(out, video, empty));
+    const VobReport report = CheckDvdVob(ReadFile(out));
+    EXPECT_TRUE(report.Ok()) << report.Summary();
+    EXPECT_EQ(report.video, ReadFile(video));
+    EXPECT_EQ(ProbeStreams(out), std::vector<std::string>{"mpeg2video"});
+}
+
+// The last picture ends at the end of the file whether or not a sequence end code closes it,
+// and inputs given as (audio, video) multiplex the same elementary bytes.
+TEST(DvdVideoEnd, LastPictureIsKeptWithAndWithoutSequenceEnd) {
+    const std::vector<uint8_t> es = ReadFile(MpegVideo({true, 8, 2}));
+    std::vector<uint8_t> ended = es;
+    for (uint8_t b : {0x00, 0x00, 0x01, 0xB7}) ended.push_back(b);
+    for (const auto& input : {es, ended}) {
+        const std::string video = NewPath(".m2v");
+        WriteFile(video, input);
+        const std::string out = NewPath(".vob");
+        ASSERT_EQ(0, Mux(out, Mp2Audio(384, 2), video));
+        const VobReport report = CheckDvdVob(ReadFile(out));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_EQ(report.video, input);
+        EXPECT_TRUE(DecodesCleanly(out));
+    }
+}
+
+// A sequence end with more pictures after it starts a new output file; with a plain output
+// name the second one is numbered rather than overwriting the first.
+TEST(DvdVideoEnd, SequenceEndSplitsIntoNumberedSegments) {
+    const std::vector<uint8_t> es = ReadFile(MpegVideo({false, 8, 2}));
+    std::vector<uint8_t> twice = es;
+    for (uint8_t b : {0x00, 0x00, 0x01, 0xB7}) twice.push_back(b);
+    twice.insert(twice.end(), es.begin(), es.end());
+    const std::string video = NewPath(".m2v");
+    WriteFile(video, twice);
+    const std::string out = NewPath(".vob");
+    ASSERT_EQ(0, Mux(out, video, Ac3Audio(448, 5)));
+    const std::string second = out.substr(0, out.size() - 4) + "_02.vob";
+    ASSERT_TRUE(std::filesystem::exists(second));
+    const VobReport first = CheckDvdVob(ReadFile(out));
+    const VobReport next = CheckDvdVob(ReadFile(second));
+    EXPECT_TRUE(first.Ok()) << first.Summary();
+    EXPECT_TRUE(next.Ok()) << next.Summary();
+    std::vector<uint8_t> joined = first.video;
+    joined.insert(joined.end(), next.video.begin(), next.video.end());
+    EXPECT_EQ(joined, twice);
+    EXPECT_TRUE(DecodesCleanly(out));
+    EXPECT_TRUE(DecodesCleanly(second));
+}
+
+}  // namespace
+}  // namespace psmux_test

@@ -1,0 +1,273 @@
+// Formats and stream types off the DVD road, through the psmux command line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "media_fixtures.h"
+#include "psmux/multiplexer.h"
+#include "psmux/mux_job.h"
+#include "vob_checker.h"
+
+namespace psmux_test {
+namespace {
+
+const std::string kPsmux = std::string(LUMIVANE_BIN_DIR) + "/psmux";
+
+// Runs psmux; answers its exit status and puts its output (both streams) in `output`.
+int Psmux(const std::string& arguments, std::string* output = nullptr) {
+    int status = 0;
+    std::string text = Run(kPsmux + " " + arguments + " 2>&1", &status);
+    if (output) *output = text;
+    return status;
+}
+
+std::string Mpeg1Video() {
+    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 2 -c:v mpeg1video -g 15 -bf 2 "
+                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
+}
+
+std::string Mp2At44k() {
+    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 3 -ac 2 -c:a mp2 -b:a 224k -f mp2");
+}
+
+TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
+    struct Case {
+        int format;
+        std::string video, audio;
+        size_t sector;
+    };
+    const std::string dvdVideo = MpegVideo({false, 8, 2});
+    const Case cases[] = {
+        {0, dvdVideo, Mp2Audio(384, 2), 2048},  {1, Mpeg1Video(), Mp2At44k(), 2324},
+        {2, Mpeg1Video(), Mp2At44k(), 2324},    {3, dvdVideo, Ac3Audio(448, 2), 2048},
+        {4, dvdVideo, Mp2Audio(384, 2), 2324},  {5, dvdVideo, Mp2Audio(384, 2), 2324},
+        {9, dvdVideo, Mp2Audio(384, 2), 2048},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("format " + std::to_string(c.format));
+        const std::string out = NewPath(".mpg");
+        std::string output;
+        ASSERT_EQ(0, Psmux("-f " + std::to_string(c.format) + " -o " + Quote(out) + " " + Quote(c.video) + " " +
+                               Quote(c.audio), &output))
+            << output;
+        EXPECT_EQ(std::filesystem::file_size(out) % c.sector, 0u);
+        EXPECT_EQ(ProbeStreams(out).size(), 2u);
+        EXPECT_TRUE(DecodesCleanly(out));
+        const std::string codec = c.format == 1 || c.format == 2 ? "mpeg1video" : "mpeg2video";
+        EXPECT_EQ(Demux(out, "v", codec), ReadFile(c.video));
+    }
+}
+
+TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
+    const std::string video = MpegVideo({false, 8, 2});
+    struct Case {
+        std::string audio;
+        std::string expected;
+        std::string demuxFormat;  // how the audio is compared with its input
+        std::string inputAsRaw;   // the input decoded to the same raw form, if it is PCM
+    };
+    const Case cases[] = {
+        {DtsAudio(3), "dts@48000", "dts", ""},
+        {WavAudio(16, 2, 3), "pcm_dvd@48000", "s16le", "s16le"},
+        {WavAudio(24, 2, 3), "pcm_dvd@48000", "s24le", "s24le"},
+        {WavAudio(16, 1, 3), "pcm_dvd@48000", "s16le", "s16le"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.audio);
+        const std::string out = NewPath(".vob");
+        ASSERT_EQ(0, psmux::RunMultiplexer(out.c_str(), video.c_str(), c.audio.c_str(), nullptr, nullptr));
+        const VobReport report = CheckDvdVob(ReadFile(out));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_EQ(ProbeStreams(out), (std::vector<std::string>{"mpeg2video", c.expected}));
+        EXPECT_TRUE(DecodesCleanly(out));
+        std::vector<uint8_t> demuxed;
+        std::vector<uint8_t> input;
+        if (c.inputAsRaw.empty()) {
+            demuxed = Demux(out, "a", c.demuxFormat);
+            input = ReadFile(c.audio);
+        } else {
+            const std::string raw = NewPath(".raw");
+            psmux_test::Run("ffmpeg -nostdin -v error -y -i " + Quote(out) + " -map 0:a -f " + c.demuxFormat + " " + Quote(raw));
+            demuxed = ReadFile(raw);
+            const std::string wavRaw = NewPath(".raw");
+            psmux_test::Run("ffmpeg -nostdin -v error -y -i " + Quote(c.audio) + " -f " + c.inputAsRaw + " " + Quote(wavRaw));
+            input = ReadFile(wavRaw);
+        }
+        // Lossless up to the video's end (2 s of 3): a prefix of at least 1.9 s.
+        ASSERT_LE(demuxed.size(), input.size());
+        EXPECT_TRUE(std::equal(demuxed.begin(), demuxed.end(), input.begin()));
+        EXPECT_GT(static_cast<double>(demuxed.size()), static_cast<double>(input.size()) * 1.9 / 3);
+    }
+}
+
+TEST(OtherFormats, SegmentLimitNumbersTheFilesThroughThePattern) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string pattern = NewPath("_part%02d.mpg");
+    std::string output;
+    ASSERT_EQ(0, Psmux("-f 3 -S 1 -o " + Quote(pattern) + " " + Quote(video) + " " + Quote(Mp2Audio(384, 2)), &output))
+        << output;
+    const std::string stem = pattern.substr(0, pattern.size() - 8);
+    std::vector<uint8_t> joined;
+    int files = 0;
+    for (int i = 1; std::filesystem::exists(stem + (i < 10 ? "0" : "") + std::to_string(i) + ".mpg"); ++i) {
+        const std::string part = stem + (i < 10 ? "0" : "") + std::to_string(i) + ".mpg";
+        const std::vector<uint8_t> bytes = ReadFile(part);
+        ASSERT_GE(bytes.size(), 4u);
+        EXPECT_EQ(bytes[3], 0xBA) << part;
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        ++files;
+    }
+    EXPECT_GE(files, 2);
+    // A size limit cuts wherever the limit falls; the parts join into the whole stream.
+    const std::string whole = NewPath(".mpg");
+    WriteFile(whole, joined);
+    EXPECT_TRUE(DecodesCleanly(whole));
+    EXPECT_EQ(Demux(whole, "v", "mpeg2video"), ReadFile(video));
+}
+
+TEST(CommandLine, WritesTheSameBytesAsTheEntry) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Ac3Audio(448, 2);
+    const std::string viaEntry = NewPath(".vob");
+    const std::string viaCommand = NewPath(".vob");
+    ASSERT_EQ(0, psmux::RunMultiplexer(viaEntry.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr));
+    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(viaCommand) + " " + Quote(video) + " " + Quote(audio)));
+    EXPECT_EQ(ReadFile(viaEntry), ReadFile(viaCommand));
+}
+
+TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    const std::string out = Quote(NewPath(".mpg"));
+    const std::string cases[] = {
+        "",
+        "-o " + out,
+        "-x -o " + out + " " + video,
+        "-f 10 -o " + out + " " + video,
+        "-s 100 -o " + out + " " + video,
+        "-p 0 -o " + out + " " + video,
+        "-S -1 -o " + out + " " + video,
+        "-l 0 -o " + out + " " + video,
+        "-r 12x -o " + out + " " + video,
+        "-L 44100:2:16 -o " + out + " " + video,
+        "-L 48000:2 -o " + out + " " + video,
+        "-b 232,x -o " + out + " " + video,
+        "-o " + Quote(TempDir() + "/out%s.mpg") + " " + video,
+        "-o " + Quote(TempDir() + "/out%d%d.mpg") + " " + video,
+        "-o " + out + " " + Quote(TempDir() + "/missing.m2v"),
+        "-f 0 -b 1 -o " + out + " " + video,
+    };
+    for (const std::string& arguments : cases) {
+        std::string output;
+        EXPECT_EQ(1, Psmux(arguments, &output)) << arguments;
+        EXPECT_EQ(output.rfind("psmux: ", 0), 0u) << arguments << "\n" << output;
+    }
+}
+
+}  // namespace
+}  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
+    const std::string standard = Fixture("still352.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 "
+                                                         "-frames:v 4 -c:v mpeg1video -g 1 -b:v 1150k -f mpeg1video");
+    const std::string high = Fixture("still704.m1v", "-f lavfi -i testsrc=size=704x480:rate=30000/1001 -frames:v 4 "
+                                                     "-c:v mpeg1video -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k "
+                                                     "-f mpeg1video");
+    const std::string svcd = Fixture("still480.m2v", "-f lavfi -i testsrc=size=480x480:rate=30000/1001 -frames:v 4 "
+                                                     "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
+    const std::string audio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
+
+    const std::string vcd = NewPath(".mpg");
+    ASSERT_EQ(0, Psmux("-f 6 -o " + Quote(vcd) + " " + Quote(standard) + " " + Quote(high) + " " + Quote(audio)));
+    EXPECT_EQ(ProbeStreams(vcd).size(), 3u);
+    EXPECT_TRUE(DecodesCleanly(vcd));
+    EXPECT_EQ(Demux(vcd, "v:0", "mpeg1video"), ReadFile(standard));
+    EXPECT_EQ(Demux(vcd, "v:1", "mpeg1video"), ReadFile(high));
+
+    const std::string super = NewPath(".mpg");
+    ASSERT_EQ(0, Psmux("-f 7 -o " + Quote(super) + " " + Quote(svcd) + " " + Quote(audio)));
+    EXPECT_TRUE(DecodesCleanly(super));
+    EXPECT_EQ(Demux(super, "v", "mpeg2video"), ReadFile(svcd));
+}
+
+}  // namespace
+}  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+TEST(Classification, ContentDecidesBeforeTheWavExtension) {
+    const std::string mp2Named = NewPath(".wav");
+    WriteFile(mp2Named, ReadFile(Mp2Audio(384, 2)));
+    const std::string upperWav = NewPath(".WAV");
+    WriteFile(upperWav, ReadFile(WavAudio(16, 2, 2)));
+    psmux::MuxJob job;
+    EXPECT_TRUE(job.AddInputFile(mp2Named));
+    EXPECT_TRUE(job.AddInputFile(MpegVideo({false, 8, 2})));
+    EXPECT_TRUE(job.AddInputFile(Ac3Audio(448, 2)));
+    EXPECT_TRUE(job.AddInputFile(DtsAudio(2)));
+    EXPECT_TRUE(job.AddInputFile(WavAudio(16, 2, 2)));
+    EXPECT_FALSE(job.AddInputFile(upperWav));
+    ASSERT_EQ(job.inputStreams.size(), 5u);
+    const psmux::StreamFormat expected[] = {psmux::StreamFormat::MpegAudio, psmux::StreamFormat::MpegVideo,
+                                            psmux::StreamFormat::Ac3Audio, psmux::StreamFormat::DtsAudio,
+                                            psmux::StreamFormat::LpcmAudio};
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(job.inputStreams[i].format, expected[i]) << i;
+    EXPECT_EQ(job.audioCount, 4u);
+    EXPECT_EQ(job.videoCount, 1u);
+    EXPECT_EQ(job.lpcmCount, 1u);
+}
+
+TEST(CommandLine, JobsWithoutVideoOrStreams) {
+    // Audio alone is timed from its own first frame.
+    const std::string audioOnly = NewPath(".vob");
+    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(audioOnly) + " " + Quote(Ac3Audio(448, 2))));
+    EXPECT_EQ(ProbeStreams(audioOnly), std::vector<std::string>{"ac3@48000"});
+    EXPECT_TRUE(DecodesCleanly(audioOnly));
+    EXPECT_EQ(Demux(audioOnly, "a", "ac3"), ReadFile(Ac3Audio(448, 2)));
+
+    // No stream at all: the end sector alone.
+    psmux::MuxJob job;
+    job.muxFormat = 8;
+    job.outputName = NewPath(".vob");
+    ASSERT_EQ(psmux::RunMuxJob(job), psmux::MuxStatus::Ok);
+    const VobReport report = CheckDvdVob(ReadFile(job.outputName));
+    EXPECT_TRUE(report.Ok()) << report.Summary();
+    EXPECT_EQ(report.sectors, 1);
+}
+
+TEST(CommandLine, OptionsReachTheJobAndParsesRepeat) {
+    const std::string video = MpegVideo({false, 8, 2});
+    for (int round = 0; round < 2; ++round) {
+        psmux::MuxJob job;
+        std::string error;
+        std::vector<std::string> args = {"psmux", "-r", "9800", "-O", "-40", "-b", "224,100", "-f", "3", "-VMh",
+                                         "-S", "5", "-p", "2", "-l", "30", "-o", "x.mpg", video};
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        ASSERT_TRUE(job.ParseCommandLine(static_cast<int>(argv.size()), argv.data(), error)) << error;
+        EXPECT_EQ(job.dataRate, 1225000);
+        EXPECT_EQ(job.audioOffset, 40 * 27000);
+        EXPECT_EQ(job.videoOffset, 0);
+        EXPECT_EQ(job.muxFormat, 3);
+        EXPECT_TRUE(job.variableBitRate && job.multipleFiles && job.systemHeaderEveryPack);
+        EXPECT_EQ(job.segmentLimitMb, 5);
+        EXPECT_EQ(job.packetsPerPack, 2);
+        EXPECT_EQ(job.runLimitSeconds, 30);
+        ASSERT_EQ(job.videoParams.size(), 1u);
+        EXPECT_EQ(job.videoParams[0].decoderBufferKb, 224u);
+    }
+}
+
+TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    const std::string wav = Quote(WavAudio(16, 2, 2));
+    std::string output;
+    EXPECT_EQ(1, Psmux("-f 8 -L 96000:2:24 -o " + Quote(NewPath(".vob")) + " " + video + " " + wav, &output));
+    EXPECT_EQ(0, Psmux("-f 8 -L 48000:2:16 -o " + Quote(NewPath(".vob")) + " " + video + " " + wav, &output)) << output;
+}
+
+}  // namespace
+}  // namespace psmux_test
