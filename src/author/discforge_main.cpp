@@ -1,2 +1,4 @@
 // Command-line entry of the DVD authoring engine.
-int main() { return 1; }
+#include "author/authoring_main.h"
+
+int main(int argc, char** argv) { return author::authoring_main(argc, argv, nullptr, nullptr); }

@@ -1,0 +1,20 @@
+// Entry of the DVD-Video authoring engine.
+#pragma once
+
+namespace platform {
+class ProgressTarget;
+class ManualResetEvent;
+}  // namespace platform
+
+namespace author {
+
+// Runs the engine over a command line (argv[0] is the program name): builds the title and menu
+// model from the options and writes a titleset, or with -T the table of contents. Returns 0
+// when a generation driver finished, 1 after an option error or a fatal error (its message
+// already on standard error). Each call starts from a fresh engine context, so the engine can
+// run many times in one process. progress receives PBM_SETPOS while inputs are scanned; cancel
+// (may be null) is polled to stop early.
+int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
+                   const platform::ManualResetEvent* cancel);
+
+}  // namespace author

@@ -1,0 +1,412 @@
+#include "author/generation.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "author/attributes.h"
+#include "author/bytes.h"
+#include "author/cell_marking.h"
+#include "author/core_routines.h"
+#include "author/diagnostics.h"
+#include "author/ifo_tables.h"
+#include "author/ifo_writer.h"
+#include "author/nav_fixer.h"
+#include "author/vob_scanner.h"
+
+namespace author {
+
+namespace {
+
+constexpr int kEntryRoot = 0x08;
+constexpr int kMaxTitlesetNumber = 99;
+constexpr int kMaxTitles = 99;
+constexpr int kMaxChaptersPerTitle = 99;
+constexpr size_t kTooManyTitlesets = 169;
+
+// Titleset information file fields read back by the table of contents.
+constexpr char kVtsIdentifier[] = "DVDVIDEO-VTS";
+constexpr size_t kVtsLastSector = 0x00c;
+constexpr size_t kVtsCategory = 0x022;
+constexpr size_t kVtsMenuVobStart = 0x0c0;
+constexpr size_t kVtsPttSrpt = 0x0c8;
+constexpr size_t kVtsMenuPgciUt = 0x0d0;
+constexpr uint32_t kRootMenuCategory = 0x80 | 3;  // entry PGC of the root menu
+constexpr uint32_t kMaxTableBytes = 1u << 24;
+constexpr size_t kVtsAttributes = 0x100;
+
+// Single-level directory creation; an existing directory is fine.
+void make_directory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+        fatal("ERR:  Cannot create directory %s: %s\n", path.c_str(), std::strerror(errno));
+}
+
+void make_dvd_directories(const std::string& directory) {
+    make_directory(directory);
+    make_directory(directory + "/VIDEO_TS");
+    make_directory(directory + "/AUDIO_TS");
+}
+
+// Jumppad dispatch lives in a menu: a disc without one gets an empty English menu group.
+void add_jumppad_menu(MenuGroup* menus, int type) {
+    if (!engine().jumppad_enabled || !menus->languages.empty()) return;
+    emit("WARN: The use of jumppad requires a menu; creating a dummy ENGLISH menu\n");
+    menu_group_add(menus, "en", pgc_group_create(type));
+}
+
+// Gives the group's first Pgc (when there is one) an entry the disc needs.
+void add_group_entry(PgcGroup* group, int entry) {
+    if (group->entry_mask & entry) return;
+    if (!group->pgcs.empty()) group->pgcs.front()->entry_mask |= entry;
+    group->entry_mask |= entry;
+    group->entry_count += 1;
+}
+
+// A chain starts with a chapter.
+void mark_first_chapter(Pgc* pgc, int index) {
+    for (PgcSource* source : pgc->sources) {
+        if (source->cells.empty()) continue;
+        Cell& first = source->cells.front();
+        if (first.kind != kCellChapter) {
+            emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", index);
+            first.kind = kCellChapter;
+        }
+        return;
+    }
+}
+
+// A chain without post commands ends on an infinite still of its last cell.
+void end_on_still(Pgc* pgc) {
+    if (pgc->post_commands || pgc->sources.empty()) return;
+    std::vector<Cell>& cells = pgc->sources.back()->cells;
+    if (!cells.empty()) cells.back().pause = 255;
+}
+
+void scan_and_mark(const std::string& base, VobGroup* vob_group, int kind) {
+    scan_vob_units(base, *vob_group, kind);
+    // The scan leaves out inputs that gave no VOB unit; a chain that lost its last source must
+    // still end on its picture.
+    for (Pgc* pgc : vob_group->pgcs) end_on_still(pgc);
+    assign_programs_and_cells(*vob_group);
+    finalize_attributes(vob_group, kind);
+}
+
+// Limits of what the information files can describe, checked before they are written.
+void check_group_limits(const PgcGroup& group, bool titles) {
+    for (size_t i = 0; i < group.pgcs.size(); ++i) {
+        const Pgc& pgc = *group.pgcs[i];
+        if (pgc.cell_count > kMaxCellsPerPgc)
+            fatal("ERR:  %s PGC %zu has too many cells (%d, %d allowed)\n", pgc_type_names[group.type], i + 1,
+                  pgc.cell_count, kMaxCellsPerPgc);
+        if (pgc_total_sectors(pgc) > INT32_MAX)
+            fatal("ERR:  %s PGC %zu plays longer than the 90 kHz clock can count (6.6 hours)\n",
+                  pgc_type_names[group.type], i + 1);
+        if (!titles) continue;
+        if (pgc.chapter_count > kMaxChaptersPerTitle)
+            fatal("ERR:  Title %zu has too many chapters (%d, %d allowed)\n", i + 1, pgc.chapter_count,
+                  kMaxChaptersPerTitle);
+        if (pgc.chapter_count == 0) fatal("ERR:  Title %zu has no chapters\n", i + 1);
+    }
+}
+
+std::string vts_base_name(const std::string& directory, int number) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "/VIDEO_TS/VTS_%02d", number);
+    return directory + suffix;
+}
+
+// Keeps "VTS_nn_0.IFO" names (exact case) and returns nn, or -1 for any other name.
+int titleset_number_of(const char* name) {
+    if (std::strlen(name) != 12 || std::strncmp(name, "VTS_", 4) != 0 ||
+        std::strcmp(name + 6, "_0.IFO") != 0)
+        return -1;
+    if (name[4] < '0' || name[4] > '9' || name[5] < '0' || name[5] > '9') return -1;
+    return (name[4] - '0') * 10 + (name[5] - '0');
+}
+
+// Titleset information file names by number (0..100; only 1..99 can be filled).
+std::vector<std::string> list_titleset_files(const std::string& video_ts) {
+    std::vector<std::string> slots(kMaxTitlesetNumber + 2);
+    DirListingPtr listing = opendir(video_ts.c_str());
+    if (!listing) return slots;
+    while (const char* name = readdir(listing.get())) {
+        const int n = titleset_number_of(name);
+        if (n < 0) continue;
+        if (!slots[n].empty())
+            fatal("ERR:  Two different names for the same titleset: %s and %s\n", slots[n].c_str(), name);
+        if (n == 0) fatal("ERR:  Cannot have titleset #0 (%s)\n", name);
+        slots[n] = name;
+    }
+    return slots;
+}
+
+// Reads exactly `size` bytes at `offset`, or reports why it could not.
+void read_exactly(std::FILE* file, const std::string& path, long offset, uint8_t* into, size_t size) {
+    if (std::fseek(file, offset, SEEK_SET) != 0)
+        fatal("ERR:  cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+    if (std::fread(into, 1, size, file) != size)
+        fatal("ERR:  %s is too short for a titleset information file\n", path.c_str());
+}
+
+// Chapter counts from the part-of-title table: each title's list runs to the next title's list.
+std::vector<int> chapter_counts_of(const ByteBuffer& ptt, const std::string& path) {
+    const uint32_t titles = ptt.u16(0);
+    const uint32_t end = ptt.u32(4);
+    const uint32_t first_list = 8 + 4 * titles;
+    if (titles > kMaxTitles || end < first_list)
+        fatal("ERR:  %s has a damaged part-of-title table\n", path.c_str());
+    std::vector<int> counts;
+    uint32_t previous = first_list;
+    for (uint32_t i = 0; i < titles; ++i) {
+        const uint32_t next = i + 1 < titles ? ptt.u32(12 + 4 * i) : end + 1;
+        if (next <= previous || (next - previous) % 4 != 0 || next > end + 1)
+            fatal("ERR:  %s has a damaged part-of-title table\n", path.c_str());
+        counts.push_back(static_cast<int>((next - previous) / 4));
+        previous = next;
+    }
+    return counts;
+}
+
+// Whether the titleset's first menu language holds a root menu. A titleset can announce menus
+// (jumppad) without having one, and a first-play jump to a missing root menu stops players.
+bool has_root_menu(std::FILE* file, const std::string& path, const ByteBuffer& header) {
+    const uint32_t sector = header.u32(kVtsMenuPgciUt);
+    if (header.u32(kVtsMenuVobStart) == 0 || sector == 0) return false;
+    ByteBuffer units(8);
+    read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
+    const uint32_t size = units.u32(4) + 1;
+    if (units.u16(0) == 0 || size < 16 || size > kMaxTableBytes)
+        fatal("ERR:  %s has a damaged menu table\n", path.c_str());
+    units.resize(size);
+    read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
+    const uint32_t unit = units.u32(12);
+    const uint32_t pgcs = units.u16(unit);
+    if (unit + 8 + 8 * size_t(pgcs) > size) fatal("ERR:  %s has a damaged menu table\n", path.c_str());
+    for (uint32_t i = 0; i < pgcs; ++i)
+        if (units.u8(unit + 8 + 8 * i) == kRootMenuCategory) return true;
+    return false;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Model completion
+// ---------------------------------------------------------------------------------------------
+
+void validate_pgc_group(PgcGroup* group) {
+    const int allowed = allowed_entries[group->type];
+    bool failed = false;
+    for (size_t i = 0; i < group->pgcs.size(); ++i) {
+        Pgc* pgc = group->pgcs[i];
+        const int index = static_cast<int>(i);
+        end_on_still(pgc);
+        for (int bit = 0; bit < 8; ++bit) {
+            const int mask = 1 << bit;
+            if ((pgc->entry_mask & mask) && (group->entry_mask & mask)) {
+                emit("ERR:  Multiple definitions for entry %s, 2nd occurance in PGC #%d\n", entry_names[bit], index);
+                failed = true;
+            }
+            if ((pgc->entry_mask & mask) && !(allowed & mask)) {
+                emit("ERR:  Entry %s is not allowed for menu type %s\n", entry_names[bit], pgc_type_names[group->type]);
+                failed = true;
+            }
+        }
+        group->entry_mask |= pgc->entry_mask;
+        for (const PgcSource* source : pgc->sources)
+            if (source->cells.empty()) emit("WARN: Source has no cells (%s) in PGC %d\n", source->file_name.c_str(), index);
+        mark_first_chapter(pgc, index);
+    }
+    group->entry_count += std::popcount(static_cast<unsigned>(group->entry_mask & 0xff));
+    if (failed) fatal("ERR:  Errors in the entries of the %s group\n", pgc_type_names[group->type]);
+}
+
+void add_source_vob(VobGroup* vob_group, Pgc* pgc, PgcSource* source) {
+    if (pgc->buttons.empty()) {
+        for (Vob* vob : vob_group->vobs) {
+            if (vob->file_name == source->file_name && vob->owner->buttons.empty()) {
+                source->vob = vob;
+                return;
+            }
+        }
+    }
+    Vob* vob = engine().create<Vob>();
+    vob->file_name = source->file_name;
+    vob->owner = pgc;
+    vob_group->vobs.push_back(vob);
+    source->vob = vob;
+}
+
+void propagate_colormaps(PgcGroup* group, bool warn) {
+    auto& pgcs = group->pgcs;
+    for (size_t i = 0; i < pgcs.size(); ++i) {
+        if (!pgcs[i]->palette) continue;
+        for (const PgcSource* mine : pgcs[i]->sources) {
+            for (size_t j = 0; j < pgcs.size(); ++j) {
+                for (const PgcSource* theirs : pgcs[j]->sources) {
+                    if (theirs->vob != mine->vob) continue;
+                    if (!pgcs[j]->palette) {
+                        pgcs[j]->palette = pgcs[i]->palette;
+                    } else if (pgcs[j]->palette != pgcs[i]->palette && warn) {
+                        emit("WARN: Conflict in colormap between PGC %zu and %zu\n", i, j);
+                    }
+                }
+            }
+        }
+    }
+}
+
+void collect_vob_group(VobGroup* vob_group, PgcGroup* group) {
+    vob_group->pgcs.insert(vob_group->pgcs.end(), group->pgcs.begin(), group->pgcs.end());
+    for (Pgc* pgc : group->pgcs)
+        for (PgcSource* source : pgc->sources) add_source_vob(vob_group, pgc, source);
+    propagate_colormaps(group, false);
+    for (Pgc* pgc : group->pgcs) {
+        if (pgc->palette) continue;
+        pgc->palette = std::make_shared<Palette>(default_palette);
+        propagate_colormaps(group, false);
+    }
+    propagate_colormaps(group, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Titleset
+// ---------------------------------------------------------------------------------------------
+
+std::string get_video_ts_dir(const std::string& directory) { return directory + "/VIDEO_TS"; }
+
+int pick_vts_number(const std::string& directory) {
+    for (int n = 1; n <= kMaxTitlesetNumber; ++n) {
+        std::FILE* probe = std::fopen((vts_base_name(directory, n) + "_0.IFO").c_str(), "rb");
+        if (probe == nullptr) {
+            emit("STAT: Picking VTS %02d\n", n);
+            return n;
+        }
+        std::fclose(probe);
+    }
+    fatal("ERR:  %s already holds titlesets 1 to %d\n", get_video_ts_dir(directory).c_str(), kMaxTitlesetNumber);
+}
+
+void build_titleset(MenuGroup* menus, PgcGroup* titles, const std::string& directory) {
+    emit("INFO: discforge creating VTS\n");
+    make_dvd_directories(directory);
+    add_jumppad_menu(menus, kGroupVtsm);
+
+    for (MenuLanguage& language : menus->languages) {
+        PgcGroup* group = language.group;
+        validate_pgc_group(group);
+        collect_vob_group(menus->vob_group, group);
+        if (!group->pgcs.empty() || engine().jumppad_enabled) add_group_entry(group, kEntryPtt);
+        if (!group->pgcs.empty()) add_group_entry(group, kEntryRoot);
+    }
+    validate_pgc_group(titles);
+    collect_vob_group(titles->vob_group, titles);
+    if (titles->pgcs.empty()) fatal("ERR:  no titles defined\n");
+    if (titles->pgcs.size() > kMaxTitles)
+        fatal("ERR:  Too many titles (%zu, %d allowed)\n", titles->pgcs.size(), kMaxTitles);
+
+    const int number = pick_vts_number(directory);
+    const std::string base = vts_base_name(directory, number);
+    VobGroup* menu_streams = menus->vob_group;
+    VobGroup* title_streams = titles->vob_group;
+    const bool menu_vobs = !menu_streams->vobs.empty();
+    if (menu_vobs) scan_and_mark(base, menu_streams, kScanTitlesetMenus);
+    scan_and_mark(base, title_streams, kScanTitles);
+    if (!menu_vobs) menu_streams->video = title_streams->video;
+
+    emit("\n");
+    for (const MenuLanguage& language : menus->languages) check_group_limits(*language.group, false);
+    check_group_limits(*titles, true);
+    Workset workset;
+    workset.menus = menus;
+    workset.titles = titles;
+    write_titleset_ifo(base, workset);
+
+    if (!menu_streams->vobs.empty()) fix_nav_packs(base, *menu_streams);
+    fix_nav_packs(base, *title_streams);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Table of contents
+// ---------------------------------------------------------------------------------------------
+
+void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) fatal("ERR:  cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+    struct Closer {
+        std::FILE* file;
+        ~Closer() { std::fclose(file); }
+    } closer{file};
+    if (table.size() >= kTooManyTitlesets) fatal("ERR:  Too many VTSs\n");
+
+    ByteBuffer header(kSectorSize);
+    read_exactly(file, path, 0, header.data(), kSectorSize);
+    if (std::memcmp(header.data(), kVtsIdentifier, std::strlen(kVtsIdentifier)) != 0)
+        fatal("ERR:  %s is not a titleset information file\n", path.c_str());
+    const uint32_t ptt_sector = header.u32(kVtsPttSrpt);
+    if (ptt_sector == 0) fatal("ERR:  %s has no part-of-title table\n", path.c_str());
+    ByteBuffer ptt(kSectorSize);
+    read_exactly(file, path, static_cast<long>(ptt_sector) * kSectorSize, ptt.data(), kSectorSize);
+
+    TitlesetInfo info;
+    info.has_menus = has_root_menu(file, path, header);
+    info.size_sectors = header.u32(kVtsLastSector) + 1;
+    std::memcpy(info.category.data(), header.data() + kVtsCategory, info.category.size());
+    std::memcpy(info.attributes.data(), header.data() + kVtsAttributes, info.attributes.size());
+    info.chapter_counts = chapter_counts_of(ptt, path);
+    info.title_count = static_cast<int>(info.chapter_counts.size());
+    table.push_back(std::move(info));
+}
+
+void build_vmgm(Pgc* first_play, MenuGroup* menus, const std::string& directory) {
+    add_jumppad_menu(menus, kGroupVmgm);
+    for (MenuLanguage& language : menus->languages) {
+        PgcGroup* group = language.group;
+        validate_pgc_group(group);
+        collect_vob_group(menus->vob_group, group);
+        if (!group->pgcs.empty() || engine().jumppad_enabled) add_group_entry(group, kEntryTitle);
+    }
+    emit("INFO: discforge creating table of contents\n");
+    make_dvd_directories(directory);
+
+    std::vector<TitlesetInfo>& titlesets = engine().titlesets;
+    titlesets.clear();
+    const std::string video_ts = get_video_ts_dir(directory);
+    const std::vector<std::string> slots = list_titleset_files(video_ts);
+    int first_empty = 1;
+    while (first_empty <= kMaxTitlesetNumber && !slots[first_empty].empty()) {
+        const std::string path = video_ts + "/" + slots[first_empty];
+        emit("INFO: Scanning %s\n", path.c_str());
+        read_vts_ifo(path, titlesets);
+        ++first_empty;
+    }
+    for (int k = first_empty; k <= kMaxTitlesetNumber; ++k)
+        if (!slots[k].empty())
+            fatal("ERR:  Titleset #%d (%s) does not immediately follow the last titleset\n", k, slots[k].c_str());
+    if (titlesets.empty()) fatal("ERR:  No .IFO files to process\n");
+    int title_total = 0;
+    for (const TitlesetInfo& info : titlesets) title_total += info.title_count;
+    if (title_total > kMaxTitles) fatal("ERR:  Too many titles on the disc (%d, %d allowed)\n", title_total, kMaxTitles);
+
+    VobGroup* menu_streams = menus->vob_group;
+    if (!menu_streams->vobs.empty()) {
+        emit("INFO: Creating menu for TOC\n");
+        const std::string path = video_ts + "/VIDEO_TS.VOB";
+        scan_and_mark(path, menu_streams, kScanTocMenus);
+        emit("\n");
+        for (const MenuLanguage& language : menus->languages) check_group_limits(*language.group, false);
+        fix_nav_packs(path, *menu_streams);
+    }
+
+    Workset workset;
+    workset.titlesets = &titlesets;
+    workset.menus = menus;
+    write_vmg_ifo(workset, first_play, video_ts + "/VIDEO_TS.IFO");
+    write_vmg_ifo(workset, first_play, video_ts + "/VIDEO_TS.BUP");
+}
+
+}  // namespace author

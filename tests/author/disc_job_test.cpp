@@ -1,0 +1,209 @@
+// The encode job's two engine runs over VOBs that ffmpeg made, read back by libdvdread, lsdvd.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "author/disc_support.h"
+#include "platform/event.h"
+#include "platform/progress.h"
+
+namespace author {
+namespace {
+
+using ::testing::HasSubstr;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+constexpr double kClipSeconds = 6;
+
+// The chapter lengths lsdvd reports, in order.
+std::vector<double> lsdvd_chapter_lengths(const std::string& listing) {
+    std::vector<double> lengths;
+    const size_t chapters = listing.find("'chapter' :");
+    const size_t cells = listing.find("'cell' :");
+    if (chapters == std::string::npos) return lengths;
+    const std::string part = listing.substr(chapters, cells == std::string::npos ? std::string::npos : cells - chapters);
+    const std::regex length(R"('length' : ([0-9.]+))");
+    for (std::sregex_iterator it(part.begin(), part.end(), length), end; it != end; ++it)
+        lengths.push_back(std::stod((*it)[1]));
+    return lengths;
+}
+
+struct Variant {
+    const char* name;
+    const char* options;
+    bool pal;
+    const char* audio_format;  // as lsdvd names it
+    int channels;
+};
+
+void PrintTo(const Variant& variant, std::ostream* out) { *out << variant.name; }
+
+class JobDisc : public ::testing::TestWithParam<Variant> {};
+
+TEST_P(JobDisc, TitlesetAndTableOfContentsReadBackCleanly) {
+    const Variant& variant = GetParam();
+    TempDir work;
+    std::vector<std::string> clips;
+    for (const char* name : {"a.vob", "b.vob", "c.vob"})
+        clips.push_back(testing::make_clip(work.path(), name, kClipSeconds, variant.options));
+    const std::string dvd = work / "DVD";
+    platform::RecordingProgressTarget progress;
+    testing::author_job_disc(dvd, clips, &progress);
+    EXPECT_FALSE(progress.Positions().empty());
+
+    const testing::ExpectedDisc expected{3, kClipSeconds, variant.pal};
+    testing::check_job_disc(dvd, expected);
+    testing::check_job_disc_from_backups(dvd, expected);
+    testing::check_files(dvd);
+
+    const std::string listing = testing::run_lsdvd(dvd);
+    EXPECT_THAT(listing, HasSubstr("'ix' : 1,"));
+    EXPECT_THAT(listing, Not(HasSubstr("'ix' : 2,\n      'length'")));  // one title only
+    EXPECT_THAT(listing, HasSubstr(variant.pal ? "'format' : 'PAL'" : "'format' : 'NTSC'"));
+    EXPECT_THAT(listing, HasSubstr(std::string("'format' : '") + variant.audio_format + "'"));
+    EXPECT_THAT(listing, HasSubstr("'frequency' : 48000"));
+    EXPECT_THAT(listing, HasSubstr("'channels' : " + std::to_string(variant.channels)));
+    const std::vector<double> lengths = lsdvd_chapter_lengths(listing);
+    ASSERT_EQ(lengths.size(), 3u) << listing;
+    for (double length : lengths) EXPECT_NEAR(length, kClipSeconds, 0.041);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, JobDisc,
+    ::testing::Values(Variant{"PalMp2", "-target pal-dvd -g 12 -c:a mp2 -b:a 224k", true, "mpeg1", 2},
+                      Variant{"PalAc3", "-target pal-dvd -g 12", true, "ac3", 1},
+                      Variant{"NtscAc3Surround", "-target ntsc-dvd -g 15 -ac 6", false, "ac3", 6},
+                      Variant{"Pal16By9", "-target pal-dvd -g 12 -aspect 16:9", true, "ac3", 1}),
+    [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
+
+TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-f", clip}), 0);
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-f", clip, "-f", clip}), 0);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("STAT: Picking VTS 02\n"));
+    EXPECT_TRUE(fs::exists(dvd + "/VIDEO_TS/VTS_02_1.VOB"));
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    const std::string listing = testing::run_lsdvd(dvd);
+    EXPECT_THAT(listing, HasSubstr("'vts' : 2,"));
+    testing::check_files(dvd);
+}
+
+TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
+    TempDir work;
+    const std::string first = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string last = testing::make_clip(work.path(), "b.vob", 2, "-target pal-dvd -g 12");
+    // An MPEG-2 program stream that carries no DVD navigation sectors.
+    const std::string plain = testing::make_clip(work.path(), "plain.vob", 2, "-f vob -c:v mpeg2video -c:a mp2");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    testing::author_job_disc(dvd, {first, plain, last});
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("WARN: No VOB units in " + plain));
+    testing::check_job_disc(dvd, {2, 2, true});
+    testing::check_files(dvd);
+}
+
+// What the information files cannot describe stops the run before they are written.
+TEST(JobDiscEdges, LimitsAreErrorsBeforeTheInformationFilesAreWritten) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 1, "-target pal-dvd -g 12");
+    const std::string long_clip = work / "long.vob";
+    const std::string loop = "ffmpeg -nostdin -v error -y -stream_loop 99 -i '" + clip + "' -c copy -f dvd '" + long_clip + "'";
+    ASSERT_EQ(std::system(loop.c_str()), 0);
+
+    struct Case { const char* what; std::vector<std::string> arguments; const char* message; };
+    std::vector<Case> cases;
+    // One input named 100 times is scanned once and gives 100 chapters.
+    cases.push_back({"chapters", {}, "ERR:  Title 1 has too many chapters (100, 99 allowed)"});
+    for (int i = 0; i < 100; ++i) cases.back().arguments.insert(cases.back().arguments.end(), {"-f", clip});
+    // 255 plain cells of 100 s each play longer than a 32-bit 90 kHz count can hold.
+    cases.push_back({"length", {"-c", "0"}, "plays longer than the 90 kHz clock can count"});
+    for (int i = 0; i < 255; ++i) cases.back().arguments.insert(cases.back().arguments.end(), {"-f", long_clip});
+
+    for (Case& c : cases) {
+        const std::string dvd = work / (std::string("DVD-") + c.what);
+        c.arguments.insert(c.arguments.begin(), {"-o", dvd});
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(testing::run_discforge(c.arguments), 1) << c.what;
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr(c.message)) << c.what;
+        EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_0.IFO")) << c.what;
+    }
+}
+
+// Sets the cancel event once the scan has reported progress a few times.
+class CancellingProgress : public platform::ProgressTarget {
+public:
+    CancellingProgress(platform::ManualResetEvent& cancel, int after) : cancel_(cancel), after_(after) {}
+    void Post(unsigned, uintptr_t, intptr_t) override {
+        if (++messages_ == after_) cancel_.Set();
+    }
+
+private:
+    platform::ManualResetEvent& cancel_;
+    int after_;
+    int messages_ = 0;
+};
+
+TEST(JobDiscEdges, CancelDuringTheScanLeavesAShorterConsistentDisc) {
+    TempDir work;
+    std::vector<std::string> clips;
+    for (const char* name : {"a.vob", "b.vob", "c.vob"})
+        clips.push_back(testing::make_clip(work.path(), name, kClipSeconds, "-target pal-dvd -g 12"));
+    const std::string dvd = work / "DVD";
+    platform::ManualResetEvent cancel;
+    CancellingProgress progress(cancel, 4);  // part-way through the second clip
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-f", clips[0], "-f", clips[1], "-f", clips[2]}, &progress, &cancel), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("WARN: No VOB units in " + clips[2]));
+    testing::check_job_disc(dvd, {2, 0, true});
+    testing::check_files(dvd);
+}
+
+TEST(JobDiscEdges, CancelBeforeAnyUnitIsAnErrorNotAnEmptyDisc) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    platform::ManualResetEvent cancel(true);
+    platform::RecordingProgressTarget progress;
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(testing::run_discforge({"-o", work / "DVD", "-f", clip}, &progress, &cancel), 1);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("ERR:  no titles defined"));
+    EXPECT_FALSE(fs::exists(work / "DVD/VIDEO_TS/VTS_01_0.IFO"));
+}
+
+}  // namespace
+}  // namespace author
+
+namespace author {
+namespace {
+
+// Over a gigabyte of input: the title is cut into pieces of exactly 524,272 sectors. Runs under
+// the "slow" label (tests/author/CMakeLists.txt), where LUMIVANE_SLOW_TESTS is set.
+TEST(JobDiscSlow, InputOverOneGigabyteContinuesInASecondPiece) {
+    if (std::getenv("LUMIVANE_SLOW_TESTS") == nullptr) GTEST_SKIP() << "set LUMIVANE_SLOW_TESTS=1";
+    TempDir work;
+    const std::string source = testing::make_clip(work.path(), "source.vob", 10, "-target pal-dvd -g 12");
+    const std::string big = work / "big.vob";
+    const std::string loop = "ffmpeg -nostdin -v error -y -stream_loop 620 -i '" + source + "' -c copy -f dvd '" + big + "'";
+    ASSERT_EQ(std::system(loop.c_str()), 0);
+    ASSERT_GT(fs::file_size(big), 1100000000u);
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    testing::author_job_disc(dvd, {big});
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(fs::file_size(dvd + "/VIDEO_TS/VTS_01_1.VOB"), 1073709056u);
+    ASSERT_TRUE(fs::exists(dvd + "/VIDEO_TS/VTS_01_2.VOB"));
+    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_3.VOB"));
+    fs::remove(big);
+    testing::check_job_disc(dvd, {1, 0, true});
+    testing::check_job_disc_from_backups(dvd, {1, 0, true});
+    testing::check_files(dvd);
+}
+
+}  // namespace
+}  // namespace author

@@ -1,0 +1,144 @@
+// A disc with a titleset menu and a table-of-contents menu made through the command line, played
+// with libdvdnav: the buttons must lead where their commands say.
+#include <dvdnav/dvdnav.h>
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <functional>
+
+#include "author/disc_support.h"
+
+namespace author {
+namespace {
+
+using testing::TempDir;
+
+// Plays a disc block by block, passing over stills and waits, until a condition holds.
+class Player {
+public:
+    explicit Player(const std::string& dvd) {
+        if (dvdnav_open(&nav_, dvd.c_str()) != DVDNAV_STATUS_OK) nav_ = nullptr;
+    }
+    ~Player() {
+        if (nav_) dvdnav_close(nav_);
+    }
+    dvdnav_t* nav() const { return nav_; }
+
+    // Runs until `reached` holds at a NAV packet; false when the disc stops or the budget ends.
+    bool play_until(const std::function<bool(pci_t*)>& reached, int budget = 20000) {
+        uint8_t block[DVD_VIDEO_LB_LEN];
+        while (budget-- > 0) {
+            int event = 0, length = 0;
+            if (dvdnav_get_next_block(nav_, block, &event, &length) != DVDNAV_STATUS_OK) return false;
+            switch (event) {
+                case DVDNAV_STILL_FRAME: dvdnav_still_skip(nav_); break;
+                case DVDNAV_WAIT: dvdnav_wait_skip(nav_); break;
+                case DVDNAV_STOP: return false;
+                case DVDNAV_NAV_PACKET: {
+                    pci_t* pci = dvdnav_get_current_nav_pci(nav_);
+                    if (reached(pci)) {
+                        last_pci_ = pci;
+                        return true;
+                    }
+                    break;
+                }
+                default: break;
+            }
+        }
+        return false;
+    }
+    pci_t* pci() const { return last_pci_; }
+
+private:
+    dvdnav_t* nav_ = nullptr;
+    pci_t* last_pci_ = nullptr;
+};
+
+TEST(MenuDisc, ButtonsReachTheTitlesTheyName) {
+    TempDir work;
+    const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string a = testing::make_clip(work.path(), "a.vob", 3, "-target pal-dvd -g 12");
+    const std::string b = testing::make_clip(work.path(), "b.vob", 3, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-m", "-f", menu, "-b", "jump title 1;", "-b",
+                                      "jump title 1 chapter 2;", "-t", "-f", a, "-f", b}),
+              0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd, "-m", "-f", menu, "-b", "jump titleset 1 menu;"}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_files(dvd, true);
+    testing::check_reader_accepts(dvd, 1);
+
+    Player player(dvd);
+    ASSERT_TRUE(player.nav());
+    auto in_menu_with_buttons = [&](int (*domain)(dvdnav_t*), int buttons) {
+        return [&player, domain, buttons](pci_t* pci) {
+            return domain(player.nav()) && pci->hli.hl_gi.btn_ns >= buttons;
+        };
+    };
+    auto vmgm = [](dvdnav_t* nav) { return int(dvdnav_is_domain_vmgm(nav)); };
+    auto vtsm = [](dvdnav_t* nav) { return int(dvdnav_is_domain_vtsm(nav)); };
+    auto vts = [](dvdnav_t* nav) { return int(dvdnav_is_domain_vts(nav)); };
+
+    // First play leads to the table-of-contents menu; its button to the titleset menu.
+    ASSERT_TRUE(player.play_until(in_menu_with_buttons(vmgm, 1)));
+    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
+    ASSERT_TRUE(player.play_until(in_menu_with_buttons(vtsm, 2)));
+
+    // The second button of the titleset menu plays chapter 2 of title 1.
+    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 2), DVDNAV_STATUS_OK);
+    ASSERT_TRUE(player.play_until([&](pci_t*) { return vts(player.nav()) != 0; }));
+    int32_t title = 0, part = 0;
+    ASSERT_EQ(dvdnav_current_title_info(player.nav(), &title, &part), DVDNAV_STATUS_OK);
+    EXPECT_EQ(title, 1);
+    EXPECT_EQ(part, 2);
+
+    // The titleset's root menu can be called from the title.
+    ASSERT_EQ(dvdnav_menu_call(player.nav(), DVD_MENU_Root), DVDNAV_STATUS_OK);
+    EXPECT_TRUE(player.play_until(in_menu_with_buttons(vtsm, 2)));
+}
+
+}  // namespace
+}  // namespace author
+
+namespace author {
+namespace {
+
+TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
+    TempDir work;
+    const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-m", "-f", menu, "-b", "jump title 1;", "-t", "-f", a}), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_reader_accepts(dvd, 1);
+    Player player(dvd);
+    ASSERT_TRUE(player.nav());
+    ASSERT_TRUE(player.play_until([&](pci_t* pci) {
+        return dvdnav_is_domain_vtsm(player.nav()) && pci->hli.hl_gi.btn_ns == 1;
+    }));
+    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
+    EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+}
+
+TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
+    TempDir work;
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-o", dvd, "-f", a}), 0);
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_files(dvd);
+    testing::check_reader_accepts(dvd, 1);
+    Player player(dvd);
+    ASSERT_TRUE(player.nav());
+    EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+}
+
+}  // namespace
+}  // namespace author

@@ -1,0 +1,129 @@
+// The engine's entry: repeated runs in one process, errors returned to the caller, and the
+// job's two runs through the discforge command.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "author/authoring_main.h"
+#include "author/model.h"
+#include "front_test_support.h"
+#include "platform/event.h"
+#include "platform/progress.h"
+
+using author::authoring_main;
+using front_test::Args;
+using front_test::TempDir;
+
+namespace {
+
+struct Outcome {
+    int result;
+    std::string messages;
+};
+
+Outcome run(Args args) {
+    testing::internal::CaptureStderr();
+    const int result = authoring_main(args.argc(), args.argv(), nullptr, nullptr);
+    return {result, testing::internal::GetCapturedStderr()};
+}
+
+TEST(Entry, NoArgumentsAndHelp) {
+    Outcome r = run(Args(std::vector<std::string>{}));
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.messages, "discforgeERR:  No arguments!\n");
+    r = run({"discforge", "-h"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_EQ(r.messages.rfind("discforgesyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u);
+    EXPECT_NE(r.messages.find("--jumppad or -j"), std::string::npos);
+}
+
+TEST(Entry, AFatalErrorFailsTheRunAndTheNextRunStartsClean) {
+    TempDir dir;
+    // A jumppad and a pending chapter list are left behind by the failing run.
+    Outcome r = run({"discforge", "--jumppad", "-c", "0,5:00", "-v", "pal+ntsc", "-o", dir.path()});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.messages.find("ERR:  Video option 'ntsc' overrides previous option\n"),
+              std::string::npos);
+    // A run that stops inside an option cluster must not leak the rest of it.
+    r = run({"discforge", "-mTm", "-o", dir.path()});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.messages.find("TOC (-T) option must come first"), std::string::npos);
+
+    // A leaked "m" would be read before -T and turn the run into a titleset run.
+    r = run({"discforge", "-T", "-o", dir.path()});
+    EXPECT_EQ(r.result, 1) << "no titleset to build a table of contents from";
+    EXPECT_NE(r.messages.find("creating table of contents"), std::string::npos) << r.messages;
+    EXPECT_EQ(author::engine().jumppad_enabled, 0);
+    EXPECT_EQ(author::engine().chapter_mark_state, author::kChapterNextFileWhole);
+}
+
+// Makes a short PAL DVD program stream with ffmpeg.
+std::string make_vob(const TempDir& dir, const char* name) {
+    const std::string vob = dir.path() + "/" + name;
+    const std::string make = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=720x576:rate=25 "
+                             "-f lavfi -i sine=sample_rate=48000 -t 2 -target pal-dvd -g 12 '" + vob + "'";
+    EXPECT_EQ(std::system(make.c_str()), 0);
+    return vob;
+}
+
+TEST(Entry, TheRunAfterAFatalErrorWorks) {
+    TempDir dir;
+    const std::string vob = make_vob(dir, "a.vob");
+    const std::string out = dir.path() + "/DVD";
+    Outcome r = run({"psmux", "-o", out, "-f", vob, "-i", "post=jump nowhere;"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.messages.find("ERR:  Parser failed on code 'jump nowhere;'.\n"), std::string::npos)
+        << r.messages;
+    r = run({"psmux", "-o", out, "-f", vob});
+    EXPECT_EQ(r.result, 0) << r.messages;
+    r = run({"psmux", "-T", "-o", out});
+    EXPECT_EQ(r.result, 0) << r.messages;
+    EXPECT_TRUE(std::filesystem::exists(out + "/VIDEO_TS/VIDEO_TS.IFO"));
+}
+
+TEST(Entry, AMissingInputFailsTheRun) {
+    TempDir dir;
+    Outcome r = run({"discforge", "-o", dir.path(), "-f", dir.path() + "/none.vob"});
+    EXPECT_EQ(r.result, 1);
+    EXPECT_NE(r.messages.find("ERR:  Error opening " + dir.path() + "/none.vob: No such file or directory"),
+              std::string::npos)
+        << r.messages;
+}
+
+// The job's road: a titleset from two VOBs, then the table of contents, through the command.
+TEST(Entry, JobRunsThroughTheCommand) {
+    TempDir dir;
+    const std::string vob = make_vob(dir, "a.vob");
+    const std::string bin = LUMIVANE_BIN_DIR "/discforge";
+    const std::string out = dir.path() + "/DVD";
+    const std::string quiet = " 2>/dev/null";
+    EXPECT_EQ(std::system((bin + " -o '" + out + "' -f '" + vob + "' -f '" + vob + "'" + quiet).c_str()), 0);
+    EXPECT_EQ(std::system((bin + " -T -o '" + out + "'" + quiet).c_str()), 0);
+    for (const char* name : {"VIDEO_TS.IFO", "VIDEO_TS.BUP", "VTS_01_0.IFO", "VTS_01_0.BUP", "VTS_01_1.VOB"})
+        EXPECT_TRUE(std::filesystem::exists(out + "/VIDEO_TS/" + name)) << name;
+    EXPECT_TRUE(std::filesystem::is_directory(out + "/AUDIO_TS"));
+    EXPECT_EQ(WEXITSTATUS(std::system((bin + " -x p.xml" + quiet).c_str())), 1);
+}
+
+TEST(Entry, CancelledRunReturnsToTheCaller) {
+    TempDir dir;
+    const std::string vob = dir.path() + "/a.vob";
+    const std::string make = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=720x480:rate=30000/1001 "
+                             "-f lavfi -i sine=sample_rate=48000 -t 1 -target ntsc-dvd '" + vob + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    platform::RecordingProgressTarget progress;
+    platform::ManualResetEvent cancel(true);
+    Args args({"psmux", "-o", dir.path() + "/DVD", "-f", vob});
+    testing::internal::CaptureStderr();
+    const int result = authoring_main(args.argc(), args.argv(), &progress, &cancel);
+    const std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(author::engine().progress, &progress);
+    EXPECT_EQ(author::engine().cancel, &cancel);
+    // A cancelled scan keeps nothing of the only input: the run reports that there is no title.
+    EXPECT_EQ(result, 1) << messages;
+}
+
+}  // namespace

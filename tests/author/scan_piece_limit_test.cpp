@@ -1,0 +1,91 @@
+// A title stream longer than one piece: 1,073,709,056 bytes in VTS_01_1.VOB, the rest in
+// VTS_01_2.VOB. The input comes through a pipe descriptor, so only the output touches the disk.
+
+#include <dvdread/nav_read.h>
+#include <dvdread/nav_types.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <thread>
+
+#include "author/cell_marking.h"
+#include "author/nav_fixer.h"
+#include "scan_fixtures.h"
+
+namespace author::scan_test {
+namespace {
+
+constexpr int kUnitSectors = 45;
+
+// Feeds `sectors` sectors of 45-sector VOB units into the descriptor, then closes it.
+void feed_stream(int fd, int64_t sectors) {
+    StreamBuilder unit;
+    unit.vobu(0, 12, kUnitSectors - 2);
+    std::vector<Sector> templates = unit.sectors();
+    for (int64_t at = 0; at < sectors;) {
+        const int64_t start = at / kUnitSectors * 12 * kPalFrame;
+        for (int k = 0; k < kUnitSectors && at < sectors; ++k, ++at) {
+            Sector& s = templates[k];
+            write_scr(s.data(), 300 * at);
+            if (k == 1) write_pts(s.data() + 23, start);
+            for (size_t done = 0; done < s.size();) {
+                const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
+                if (n <= 0) {
+                    ::close(fd);
+                    return;
+                }
+                done += static_cast<size_t>(n);
+            }
+        }
+    }
+    ::close(fd);
+}
+
+TEST_F(ScanTest, TitlesContinueInTheNextPieceAtTheLimit) {
+    TempDir dir;
+    // A scan that stops early closes the pipe; the feeder then gets an error, not a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const int64_t total = kPieceLimitSectors + 2 * kUnitSectors;
+    std::thread feeder(feed_stream, fds[1], total);
+    TitleGroup titles({"&" + std::to_string(fds[0])});
+    ::testing::internal::CaptureStderr();
+    try {
+        scan_vob_units(dir / "VTS_01", *titles.group, kScanTitles);
+        assign_programs_and_cells(*titles.group);
+        fix_nav_packs(dir / "VTS_01", *titles.group);
+    } catch (const FatalError&) {
+        ADD_FAILURE() << "fatal error";
+    }
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    feeder.join();
+
+    EXPECT_EQ(std::filesystem::file_size(dir / "VTS_01_1.VOB"), 1073709056u) << log;
+    EXPECT_EQ(std::filesystem::file_size(dir / "VTS_01_2.VOB"),
+              uint64_t(total - kPieceLimitSectors) * kSectorSize);
+
+    const std::vector<Vobu>& vobus = titles.group->vobs[0]->vobus;
+    // 524272 = 11650 units of 45 sectors and 22 sectors: unit 11650 straddles the boundary.
+    const Vobu& straddling = vobus[11650];
+    EXPECT_EQ(straddling.piece, 1);
+    EXPECT_EQ(straddling.last_sector, 11650 * kUnitSectors + kUnitSectors - 1);
+    const Vobu& second = vobus[11651];
+    EXPECT_EQ(second.piece, 2);
+    EXPECT_EQ(second.sector, 11651 * kUnitSectors);
+    EXPECT_EQ(second.piece_sector, second.sector - kPieceLimitSectors);
+
+    // Its NAV pack was fixed in place in the second piece.
+    std::ifstream piece(dir / "VTS_01_2.VOB", std::ios::binary);
+    piece.seekg(std::streamoff(second.piece_sector) * kSectorSize);
+    Sector nav(kSectorSize);
+    piece.read(reinterpret_cast<char*>(nav.data()), kSectorSize);
+    dsi_t dsi;
+    navRead_DSI(&dsi, nav.data() + DSI_START_BYTE);
+    EXPECT_EQ(dsi.dsi_gi.nv_pck_lbn, uint32_t(second.sector));
+    EXPECT_EQ(dsi.vobu_sri.prev_vobu & 0x3FFFFFFF, uint32_t(kUnitSectors));
+}
+
+}  // namespace
+}  // namespace author::scan_test
