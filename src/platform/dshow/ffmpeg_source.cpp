@@ -1,0 +1,686 @@
+#include "platform/dshow/ffmpeg_source.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "platform/dshow/base_classes.h"
+#include "platform/dshow/blocking_queue.h"
+#include "platform/dshow/diagnostics.h"
+#include "platform/dshow/media_file.h"
+#include "platform/dshow/stream_decoders.h"
+
+namespace platform::dshow {
+namespace {
+
+using com::E_POINTER;
+using com::FAILED;
+using com::GetInterface;
+using com::S_OK;
+using com::SUCCEEDED;
+
+enum Lane { kVideo = 0, kAudio = 1, kLanes = 2 };
+
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
+
+// What travels down a lane: data, or the news that the stream ended or broke.
+enum class Kind { Data, EndOfStream, Error };
+
+struct PacketItem {
+    Kind kind = Kind::Data;
+    PacketPtr packet;
+};
+
+struct SampleItem {
+    Kind kind = Kind::Data;
+    ComPtr<MediaSample> sample;
+};
+
+// The demultiplexer's two outgoing queues. A full lane holds the demultiplexer back only while
+// the other lane has packets to work on: when one decoder starves, reading goes on (up to a
+// hard memory limit), so a file whose streams are far apart on disk cannot stall both.
+class PacketLanes {
+public:
+    PacketLanes() { open_ = {false, false}; }
+
+    void OpenLane(int lane) { open_[lane] = true; }
+
+    // False once aborted; a packet for a closed lane is dropped.
+    bool Push(int lane, PacketItem item) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return aborted_ || !open_[lane] || HasRoom(lane); });
+        if (aborted_) return false;
+        if (!open_[lane]) return true;
+        bytes_ += item.packet ? item.packet->size : 0;
+        items_[lane].push_back(std::move(item));
+        changed_.notify_all();
+        return true;
+    }
+
+    bool Pop(int lane, PacketItem* item) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return aborted_ || !items_[lane].empty(); });
+        if (aborted_) return false;
+        *item = std::move(items_[lane].front());
+        items_[lane].pop_front();
+        bytes_ -= item->packet ? item->packet->size : 0;
+        changed_.notify_all();
+        return true;
+    }
+
+    // The lane's consumer needs nothing more.
+    void CloseLane(int lane) {
+        std::lock_guard lock(mutex_);
+        open_[lane] = false;
+        for (const PacketItem& item : items_[lane]) bytes_ -= item.packet ? item.packet->size : 0;
+        items_[lane].clear();
+        changed_.notify_all();
+    }
+
+    bool AnyOpen() {
+        std::lock_guard lock(mutex_);
+        return open_[kVideo] || open_[kAudio];
+    }
+
+    void Abort() {
+        std::lock_guard lock(mutex_);
+        aborted_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    static constexpr size_t kLaneCapacity = 64;
+    static constexpr size_t kMemoryLimit = size_t(256) << 20;
+
+    bool HasRoom(int lane) const {
+        if (bytes_ >= kMemoryLimit) return false;
+        if (items_[lane].size() < kLaneCapacity) return true;
+        const int other = 1 - lane;
+        return open_[other] && items_[other].empty();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::array<std::deque<PacketItem>, kLanes> items_;
+    std::array<bool, kLanes> open_;
+    size_t bytes_ = 0;
+    bool aborted_ = false;
+};
+
+// When the delivery threads may hand a sample on: while running, and with a clock not before
+// the sample's time.
+class RunGate {
+public:
+    void Run(REFERENCE_TIME start, ComPtr<IReferenceClock> clock) {
+        std::lock_guard lock(mutex_);
+        running_ = true;
+        start_ = start;
+        clock_ = std::move(clock);
+        changed_.notify_all();
+    }
+    void Hold() {
+        std::lock_guard lock(mutex_);
+        running_ = false;
+        changed_.notify_all();
+    }
+    void Open() {
+        std::lock_guard lock(mutex_);
+        aborted_ = false;
+    }
+    void Abort() {
+        std::lock_guard lock(mutex_);
+        aborted_ = true;
+        changed_.notify_all();
+    }
+
+    // False once aborted.
+    bool WaitToDeliver(std::optional<REFERENCE_TIME> sampleStart) {
+        std::unique_lock lock(mutex_);
+        while (!aborted_) {
+            if (!running_) {
+                changed_.wait(lock);
+                continue;
+            }
+            REFERENCE_TIME now = 0;
+            if (!sampleStart || !clock_ || FAILED(clock_->GetTime(&now))) return true;
+            const REFERENCE_TIME due = start_ + *sampleStart;
+            if (now >= due) return true;
+            const auto wait = std::chrono::microseconds(std::min<REFERENCE_TIME>(due - now, 1'000'000) / 10);
+            changed_.wait_for(lock, wait);
+        }
+        return false;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool running_ = false;
+    bool aborted_ = false;
+    REFERENCE_TIME start_ = 0;
+    ComPtr<IReferenceClock> clock_;
+};
+
+class FfmpegSource;
+
+class SourcePin : public CBasePin, public IMediaSeeking {
+public:
+    SourcePin(FfmpegSource* source, CCritSec* lock, const char* name, const CMediaType& type);
+    LUMIVANE_DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
+        if (riid == IMediaSeeking::kIid) {
+            return GetInterface(static_cast<IMediaSeeking*>(this), object);
+        }
+        return CBasePin::NonDelegatingQueryInterface(riid, object);
+    }
+
+    HRESULT CheckMediaType(const CMediaType* type) override {
+        return type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
+                       type->formattype == offered_.formattype
+                   ? S_OK
+                   : com::S_FALSE;
+    }
+    HRESULT GetMediaType(int position, CMediaType* type) override {
+        if (type == nullptr) return E_POINTER;
+        if (position != 0) return VFW_S_NO_MORE_ITEMS;
+        *type = offered_;
+        return S_OK;
+    }
+    HRESULT CompleteConnect(IPin* receivePin) override {
+        return FAILED(ComPtr<IPin>(receivePin).As(&input_)) ? com::E_NOINTERFACE : S_OK;
+    }
+    HRESULT BreakConnect() override {
+        input_ = nullptr;
+        return S_OK;
+    }
+    HRESULT Active() override;
+    HRESULT Inactive() override;
+
+    HRESULT GetDuration(LONGLONG* duration) override;
+    HRESULT GetCurrentPosition(LONGLONG* position) override;
+    HRESULT GetStopPosition(LONGLONG* stop) override;
+    HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                         DWORD stopFlags) override;
+
+    // For the delivery thread, which runs only while the pin is connected.
+    IMemInputPin* Input() { return input_.Get(); }
+    IPin* Peer() { return connected_.Get(); }
+    const CMediaType& Offered() const { return offered_; }
+
+private:
+    FfmpegSource* const source_;
+    const CMediaType offered_;
+    ComPtr<IMemInputPin> input_;
+};
+
+// One run of the streaming threads over a segment; destroying it stops them all.
+class Session {
+public:
+    Session(FfmpegSource& source, MediaFile& file, Segment segment, bool fresh,
+            std::array<SourcePin*, kLanes> pins, RunGate& gate);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+private:
+    void Demux();
+    bool SeekToSegmentStart(std::vector<PacketItem>* held);
+    bool Forward(AVPacket* packet);
+    void EndLanes(Kind kind);
+    void Decode(int lane);
+    void Deliver(int lane);
+    int LaneOf(int streamIndex) const;
+
+    FfmpegSource& source_;
+    MediaFile& file_;
+    const Segment segment_;
+    const bool fresh_;
+    const std::array<SourcePin*, kLanes> pins_;
+    RunGate& gate_;
+    std::array<std::unique_ptr<StreamDecoder>, kLanes> decoders_;
+    PacketLanes packets_;
+    std::array<BlockingQueue<SampleItem>, kLanes> samples_{BlockingQueue<SampleItem>(4),
+                                                          BlockingQueue<SampleItem>(32)};
+    std::atomic<bool> aborted_{false};
+    std::vector<std::thread> threads_;
+};
+
+class FfmpegSource : public CBaseFilter, public IFileSourceFilter {
+public:
+    FfmpegSource() : CBaseFilter(nullptr, &filterLock_, CLSID_FfmpegSource) {}
+    ~FfmpegSource() override { StopStreaming(); }
+
+    LUMIVANE_DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
+        if (riid == IFileSourceFilter::kIid) {
+            return GetInterface(static_cast<IFileSourceFilter*>(this), object);
+        }
+        return CBaseFilter::NonDelegatingQueryInterface(riid, object);
+    }
+
+    int GetPinCount() override { return int(pins_.size()); }
+    CBasePin* GetPin(int n) override {
+        return n >= 0 && n < int(pins_.size()) ? pins_[size_t(n)].get() : nullptr;
+    }
+
+    HRESULT Load(const char* fileName, const AM_MEDIA_TYPE*) override {
+        if (fileName == nullptr) return E_POINTER;
+        CAutoLock lock(filterLock_);
+        if (file_) return com::E_UNEXPECTED;
+        std::unique_ptr<MediaFile> file;
+        const HRESULT hr = MediaFile::Open(fileName, &file);
+        if (FAILED(hr)) return hr;
+        if (file->VideoStream() < 0 && file->AudioStream() < 0) return VFW_E_UNKNOWN_FILE_TYPE;
+        file_ = std::move(file);
+        CreatePins();
+        stop_ = Duration();
+        return S_OK;
+    }
+
+    HRESULT Stop() override {
+        gate_.Hold();
+        return CBaseFilter::Stop();
+    }
+    HRESULT Pause() override {
+        gate_.Hold();
+        return CBaseFilter::Pause();
+    }
+    HRESULT Run(REFERENCE_TIME start) override {
+        CAutoLock lock(filterLock_);
+        const HRESULT hr = CBaseFilter::Run(start);
+        if (SUCCEEDED(hr)) gate_.Run(start, clock_);
+        return hr;
+    }
+
+    // Starts the streaming threads once, whichever pin becomes active first.
+    HRESULT StartStreaming() {
+        CAutoLock lock(filterLock_);
+        if (session_ || !file_) return S_OK;
+        std::array<SourcePin*, kLanes> pins{nullptr, nullptr};
+        for (const auto& pin : pins_) {
+            if (!pin->IsConnected()) continue;
+            pins[pin->Offered().majortype == MEDIATYPE_Video ? kVideo : kAudio] = pin.get();
+        }
+        gate_.Open();
+        errorReported_ = false;
+        session_ = std::make_unique<Session>(*this, *file_, Segment{position_.load(), stop_.load()}, fresh_, pins, gate_);
+        fresh_ = false;
+        return S_OK;
+    }
+
+    // Returns once no streaming thread of ours is running any more.
+    HRESULT StopStreaming() {
+        CAutoLock lock(filterLock_);
+        gate_.Abort();
+        session_.reset();
+        return S_OK;
+    }
+
+    REFERENCE_TIME Duration() const {
+        return file_ ? REFERENCE_TIME(std::llround(file_->Duration() * kUnitsPerSecond)) : 0;
+    }
+
+    HRESULT GetCurrentPosition(LONGLONG* position) {
+        if (position == nullptr) return E_POINTER;
+        *position = position_ + lastDelivered_.load();
+        return S_OK;
+    }
+
+    // Lock-free, like GetCurrentPosition: a sink may ask from a streaming thread while Stop
+    // holds the filter lock and waits for that thread.
+    HRESULT GetStopPosition(LONGLONG* stop) {
+        if (stop == nullptr) return E_POINTER;
+        *stop = stop_.load();
+        return S_OK;
+    }
+
+    // Moves the segment; while streaming, the threads restart from the new position.
+    HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop, DWORD stopFlags) {
+        CAutoLock lock(filterLock_);
+        REFERENCE_TIME newStart = position_;
+        REFERENCE_TIME newStop = stop_;
+        const HRESULT hr1 = Resolve(current, currentFlags, position_ + lastDelivered_.load(), &newStart);
+        const HRESULT hr2 = Resolve(stop, stopFlags, stop_.load(), &newStop);
+        if (FAILED(hr1)) return hr1;
+        if (FAILED(hr2)) return hr2;
+        const REFERENCE_TIME duration = Duration();
+        newStart = std::clamp<REFERENCE_TIME>(newStart, 0, duration);
+        newStop = std::clamp<REFERENCE_TIME>(newStop, newStart, duration);
+        const bool restart = session_ != nullptr;
+        if (restart) StopStreaming();
+        position_ = newStart;
+        stop_ = newStop;
+        lastDelivered_ = 0;
+        if (restart) StartStreaming();
+        return S_OK;
+    }
+
+    void NoteDelivered(REFERENCE_TIME start) { lastDelivered_ = start; }
+
+    // The graph hears of a broken stream once, however many lanes carry the news.
+    void ReportStreamError() {
+        if (!errorReported_.exchange(true)) {
+            NotifyEvent(EC_ERRORABORT, LONG_PTR(com::E_FAIL), 0);
+        }
+    }
+
+private:
+    static HRESULT Resolve(const LONGLONG* value, DWORD flags, REFERENCE_TIME base,
+                           REFERENCE_TIME* result) {
+        switch (flags & AM_SEEKING_PositioningBitsMask) {
+            case AM_SEEKING_NoPositioning:
+                return S_OK;
+            case AM_SEEKING_AbsolutePositioning:
+                if (value == nullptr) return E_POINTER;
+                *result = *value;
+                return S_OK;
+            case AM_SEEKING_RelativePositioning:
+                if (value == nullptr) return E_POINTER;
+                *result = base + *value;
+                return S_OK;
+            default:
+                return com::E_INVALIDARG;
+        }
+    }
+
+    void CreatePins() {
+        if (file_->VideoStream() >= 0) {
+            pins_.push_back(std::make_unique<SourcePin>(this, &filterLock_, "Video", VideoType()));
+        }
+        if (file_->AudioStream() >= 0) {
+            pins_.push_back(std::make_unique<SourcePin>(this, &filterLock_, "Audio", AudioType()));
+        }
+    }
+
+    CMediaType VideoType() const {
+        const AVCodecParameters* par = file_->Stream(file_->VideoStream())->codecpar;
+        const double rate = file_->FrameRate() > 0 ? file_->FrameRate() : 25.0;
+        VIDEOINFOHEADER info{};
+        info.AvgTimePerFrame = REFERENCE_TIME(std::llround(kUnitsPerSecond / rate));
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = par->width;
+        info.bmiHeader.biHeight = par->height;  // positive: bottom-up rows
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 24;
+        info.bmiHeader.biCompression = BI_RGB;
+        info.bmiHeader.biSizeImage = Rgb24Stride(par->width) * uint32_t(par->height);
+        info.dwBitRate = uint32_t(std::min(4e9, info.bmiHeader.biSizeImage * 8.0 * rate));
+        CMediaType type;
+        type.majortype = MEDIATYPE_Video;
+        type.subtype = MEDIASUBTYPE_RGB24;
+        type.formattype = FORMAT_VideoInfo;
+        type.bFixedSizeSamples = 1;
+        type.bTemporalCompression = 0;
+        type.lSampleSize = info.bmiHeader.biSizeImage;
+        type.SetFormat(&info, sizeof info);
+        return type;
+    }
+
+    CMediaType AudioType() const {
+        const AVCodecParameters* par = file_->Stream(file_->AudioStream())->codecpar;
+        WAVEFORMATEX format{};
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = WORD(std::min(par->ch_layout.nb_channels, 2));
+        format.nSamplesPerSec = kOutputSampleRate;
+        format.wBitsPerSample = 16;
+        format.nBlockAlign = WORD(format.nChannels * 2);
+        format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+        CMediaType type;
+        type.majortype = MEDIATYPE_Audio;
+        type.subtype = MEDIASUBTYPE_PCM;
+        type.formattype = FORMAT_WaveFormatEx;
+        type.bFixedSizeSamples = 1;
+        type.bTemporalCompression = 0;
+        type.lSampleSize = format.nBlockAlign;
+        type.SetFormat(&format, sizeof format);
+        return type;
+    }
+
+    CCritSec filterLock_;
+    std::unique_ptr<MediaFile> file_;
+    std::vector<std::unique_ptr<SourcePin>> pins_;
+    RunGate gate_;
+    std::unique_ptr<Session> session_;
+    bool fresh_ = true;  // nothing read since the file was opened
+    std::atomic<REFERENCE_TIME> position_{0};
+    std::atomic<REFERENCE_TIME> stop_{0};
+    std::atomic<REFERENCE_TIME> lastDelivered_{0};
+    std::atomic<bool> errorReported_{false};
+};
+
+// ---- SourcePin ---------------------------------------------------------------------------
+
+SourcePin::SourcePin(FfmpegSource* source, CCritSec* lock, const char* name, const CMediaType& type)
+    : CBasePin(source, lock, nullptr, name, PINDIR_OUTPUT), source_(source), offered_(type) {}
+
+HRESULT SourcePin::Active() { return source_->StartStreaming(); }
+HRESULT SourcePin::Inactive() { return source_->StopStreaming(); }
+
+HRESULT SourcePin::GetDuration(LONGLONG* duration) {
+    if (duration == nullptr) return E_POINTER;
+    *duration = source_->Duration();
+    return S_OK;
+}
+HRESULT SourcePin::GetCurrentPosition(LONGLONG* position) {
+    return source_->GetCurrentPosition(position);
+}
+HRESULT SourcePin::GetStopPosition(LONGLONG* stop) { return source_->GetStopPosition(stop); }
+HRESULT SourcePin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                DWORD stopFlags) {
+    return source_->SetPositions(current, currentFlags, stop, stopFlags);
+}
+
+// ---- Session -----------------------------------------------------------------------------
+
+Session::Session(FfmpegSource& source, MediaFile& file, Segment segment, bool fresh,
+                 std::array<SourcePin*, kLanes> pins, RunGate& gate)
+    : source_(source), file_(file), segment_(segment), fresh_(fresh), pins_(pins), gate_(gate) {
+    if (pins_[kVideo]) {
+        const auto* info = pins_[kVideo]->Offered().FormatAs<VIDEOINFOHEADER>();
+        decoders_[kVideo] = CreateVideoDecoder(file_, info->bmiHeader.biWidth,
+                                               info->bmiHeader.biHeight, segment_);
+    }
+    if (pins_[kAudio]) {
+        const auto* format = pins_[kAudio]->Offered().FormatAs<WAVEFORMATEX>();
+        decoders_[kAudio] = CreateAudioDecoder(file_, format->nChannels, segment_);
+    }
+    for (int lane = 0; lane < kLanes; ++lane) {
+        if (pins_[lane] == nullptr) continue;
+        if (decoders_[lane]) packets_.OpenLane(lane);
+        threads_.emplace_back([this, lane] { Deliver(lane); });
+        if (decoders_[lane]) threads_.emplace_back([this, lane] { Decode(lane); });
+    }
+    threads_.emplace_back([this] { Demux(); });
+}
+
+Session::~Session() {
+    aborted_ = true;
+    packets_.Abort();
+    for (auto& queue : samples_) queue.Abort();
+    gate_.Abort();
+    for (std::thread& thread : threads_) thread.join();
+}
+
+int Session::LaneOf(int streamIndex) const {
+    if (streamIndex == file_.VideoStream() && decoders_[kVideo]) return kVideo;
+    if (streamIndex == file_.AudioStream() && decoders_[kAudio]) return kAudio;
+    return -1;
+}
+
+void Session::EndLanes(Kind kind) {
+    for (int lane = 0; lane < kLanes; ++lane) {
+        if (decoders_[lane]) packets_.Push(lane, PacketItem{kind, nullptr});
+    }
+}
+
+bool Session::Forward(AVPacket* packet) {
+    const int lane = LaneOf(packet->stream_index);
+    if (lane < 0) return true;
+    PacketPtr copy(av_packet_clone(packet));
+    if (!copy) return true;
+    return packets_.Push(lane, PacketItem{Kind::Data, std::move(copy)});
+}
+
+// Positions the reader so that decoding forward reaches the picture that contains the
+// segment start. A plain seek may land on a key frame after the target (program streams
+// index only roughly), so earlier and earlier points are tried until the first key frame read
+// starts at or before the target. Packets read while deciding are held for forwarding.
+bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
+    const double target = double(segment_.start) / kUnitsPerSecond;
+    if (fresh_ && segment_.start == 0) return true;
+    const int video = decoders_[kVideo] ? file_.VideoStream() : -1;
+    const int reference = video >= 0 ? video : file_.AudioStream();
+    static constexpr double kMargins[] = {0.0, 1.0, 3.0, 10.0, 60.0, 1e9};
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) return false;
+    bool placed = false;
+    for (double margin : kMargins) {
+        held->clear();
+        const double from = std::max(0.0, target - margin);
+        if (av_seek_frame(file_.Format(), reference, file_.Timestamp(reference, from),
+                          AVSEEK_FLAG_BACKWARD) < 0 &&
+            from > 0.0) {
+            continue;
+        }
+        if (video < 0) {
+            placed = true;
+            break;
+        }
+        // Find the first key picture; non-key pictures before it cannot be decoded.
+        bool found = false;
+        while (!aborted_ && av_read_frame(file_.Format(), packet) >= 0) {
+            const int lane = LaneOf(packet->stream_index);
+            const bool key = lane == kVideo && (packet->flags & AV_PKT_FLAG_KEY);
+            if (lane == kAudio || key) {
+                held->push_back(PacketItem{Kind::Data, PacketPtr(av_packet_clone(packet))});
+            }
+            if (key) {
+                const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+                found = stamp == AV_NOPTS_VALUE || file_.Seconds(video, stamp) <= target + 1e-4 ||
+                        from == 0.0;
+                av_packet_unref(packet);
+                break;
+            }
+            av_packet_unref(packet);
+        }
+        if (found || from == 0.0) {
+            placed = true;
+            break;
+        }
+    }
+    av_packet_free(&packet);
+    return placed;
+}
+
+void Session::Demux() {
+    std::vector<PacketItem> held;
+    if (!SeekToSegmentStart(&held)) {
+        ReportDiagnostic("Seeking in %s failed; reading on from where it stands\n",
+                         file_.Path().c_str());
+    }
+    for (PacketItem& item : held) {
+        if (!item.packet) continue;
+        const int lane = LaneOf(item.packet->stream_index);
+        if (lane >= 0 && !packets_.Push(lane, std::move(item))) return;
+    }
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) {
+        EndLanes(Kind::Error);
+        return;
+    }
+    int damaged = 0;
+    while (!aborted_ && packets_.AnyOpen()) {
+        const int read = av_read_frame(file_.Format(), packet);
+        if (read == AVERROR_EOF || (read < 0 && file_.Format()->pb && avio_feof(file_.Format()->pb))) {
+            EndLanes(Kind::EndOfStream);
+            break;
+        }
+        // Damaged data makes the demultiplexer resynchronise; only a run of it is fatal.
+        if (read == AVERROR_INVALIDDATA && ++damaged < 1000) continue;
+        if (read < 0) {
+            char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+            av_strerror(read, reason, sizeof reason);
+            ReportDiagnostic("Reading %s failed: %s\n", file_.Path().c_str(), reason);
+            EndLanes(Kind::Error);
+            break;
+        }
+        damaged = 0;
+        const bool corrupt = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
+        const bool pushed = corrupt || Forward(packet);
+        av_packet_unref(packet);
+        if (!pushed) break;
+    }
+    av_packet_free(&packet);
+}
+
+void Session::Decode(int lane) {
+    StreamDecoder& decoder = *decoders_[lane];
+    const SampleEmitter emit = [this, lane](ComPtr<MediaSample> sample) {
+        return samples_[lane].Push(SampleItem{Kind::Data, std::move(sample)});
+    };
+    PacketItem item;
+    Kind ending = Kind::EndOfStream;
+    while (packets_.Pop(lane, &item)) {
+        if (item.kind == Kind::Data) {
+            if (!decoder.Decode(item.packet.get(), emit)) break;
+            continue;
+        }
+        if (item.kind == Kind::EndOfStream) decoder.Decode(nullptr, emit);
+        ending = item.kind;
+        break;
+    }
+    packets_.CloseLane(lane);
+    if (!aborted_) samples_[lane].Push(SampleItem{ending, nullptr});
+}
+
+void Session::Deliver(int lane) {
+    SourcePin* pin = pins_[lane];
+    IPin* peer = pin->Peer();
+    IMemInputPin* input = pin->Input();
+    if (peer == nullptr || input == nullptr) return;
+    peer->NewSegment(segment_.start, segment_.stop, 1.0);
+    if (!decoders_[lane]) {
+        // The stream cannot be decoded: it ends at once rather than holding up the graph.
+        if (gate_.WaitToDeliver(std::nullopt)) peer->EndOfStream();
+        return;
+    }
+    SampleItem item;
+    while (samples_[lane].Pop(&item)) {
+        if (item.kind == Kind::Data) {
+            REFERENCE_TIME start = 0, stop = 0;
+            item.sample->GetTime(&start, &stop);
+            if (!gate_.WaitToDeliver(start)) return;
+            const HRESULT hr = input->Receive(item.sample.Get());
+            source_.NoteDelivered(start);
+            if (hr == S_OK) continue;
+            if (FAILED(hr)) source_.ReportStreamError();
+            peer->EndOfStream();
+            return;
+        }
+        if (!gate_.WaitToDeliver(std::nullopt)) return;
+        peer->EndOfStream();
+        if (item.kind == Kind::Error) source_.ReportStreamError();
+        return;
+    }
+}
+
+}  // namespace
+
+HRESULT CreateFfmpegSource(IUnknown* outer, com::REFIID riid, void** object) {
+    return com::CreateStandalone<FfmpegSource>(outer, riid, object);
+}
+
+}  // namespace platform::dshow

@@ -1,0 +1,209 @@
+#include "platform/dshow/media_file.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <algorithm>
+#include <limits>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace platform::dshow {
+namespace {
+
+double Rational(AVRational r) { return r.den != 0 ? double(r.num) / r.den : 0.0; }
+
+bool Usable(const AVStream* stream) {
+    const AVCodecParameters* par = stream->codecpar;
+    if (avcodec_find_decoder(par->codec_id) == nullptr) return false;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        // Cover art rides in a video stream of one picture; it is not the clip's video.
+        return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0 && par->width > 0 &&
+               par->height > 0;
+    }
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        return par->sample_rate > 0 && par->ch_layout.nb_channels > 0;
+    }
+    return false;
+}
+
+// Default streams first, then the larger picture; the first stream wins a tie.
+int Preference(const AVStream* stream) {
+    const AVCodecParameters* par = stream->codecpar;
+    const int isDefault = (stream->disposition & AV_DISPOSITION_DEFAULT) ? 1 : 0;
+    const long long area = par->codec_type == AVMEDIA_TYPE_VIDEO ? 1LL * par->width * par->height : 0;
+    return int(std::min<long long>(area, 1 << 28)) + (isDefault << 29);
+}
+
+}  // namespace
+
+HRESULT MediaFile::Open(const std::string& path, std::unique_ptr<MediaFile>* file) {
+    if (file == nullptr) return com::E_POINTER;
+    file->reset();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return com::HresultFromErrno(errno);
+    if (S_ISDIR(info.st_mode)) return com::HresultFromErrno(EISDIR);
+    if (!S_ISREG(info.st_mode)) return com::HresultFromErrno(EINVAL);
+    std::unique_ptr<MediaFile> opened(new MediaFile());
+    opened->path_ = path;
+    opened->fileSize_ = uint64_t(info.st_size);
+    const HRESULT hr = opened->Probe();
+    if (com::FAILED(hr)) return hr;
+    *file = std::move(opened);
+    return com::S_OK;
+}
+
+MediaFile::~MediaFile() { avformat_close_input(&format_); }
+
+HRESULT MediaFile::Probe() {
+    // The explicit protocol keeps a colon in a file name from being read as a protocol name.
+    const std::string url = "file:" + path_;
+    if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) < 0) {
+        return VFW_E_UNKNOWN_FILE_TYPE;
+    }
+    if (avformat_find_stream_info(format_, nullptr) < 0) return VFW_E_UNKNOWN_FILE_TYPE;
+    ChooseStreams();
+    timeZero_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time / double(AV_TIME_BASE)
+                                                      : 0.0;
+    if (video_ >= 0) {
+        const AVStream* stream = format_->streams[video_];
+        frameRate_ = Rational(stream->avg_frame_rate);
+        if (!(frameRate_ > 0.0) || !std::isfinite(frameRate_)) frameRate_ = Rational(stream->r_frame_rate);
+        if (!(frameRate_ > 0.0) || !std::isfinite(frameRate_)) frameRate_ = 0.0;
+    }
+    MeasureLengths();
+    return com::S_OK;
+}
+
+void MediaFile::ChooseStreams() {
+    int bestVideo = -1, bestAudio = -1;
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        AVStream* stream = format_->streams[i];
+        stream->discard = AVDISCARD_ALL;
+        if (!Usable(stream)) continue;
+        int& best = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? bestVideo : bestAudio;
+        if (best < 0 || Preference(stream) > Preference(format_->streams[best])) best = int(i);
+    }
+    video_ = bestVideo;
+    audio_ = bestAudio;
+    if (video_ >= 0) format_->streams[video_]->discard = AVDISCARD_DEFAULT;
+    if (audio_ >= 0) format_->streams[audio_]->discard = AVDISCARD_DEFAULT;
+}
+
+double MediaFile::HeaderEnd(const AVStream* stream) const {
+    // A duration guessed from the bit rate is no length; the caller scans instead.
+    if (format_->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return 0.0;
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+        const double start = stream->start_time != AV_NOPTS_VALUE
+                                 ? stream->start_time * Rational(stream->time_base)
+                                 : timeZero_;
+        return start + stream->duration * Rational(stream->time_base);
+    }
+    if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+        return timeZero_ + format_->duration / double(AV_TIME_BASE);
+    }
+    return 0.0;
+}
+
+// The end of the data a cut file still holds, from an index read from its header: the time
+// of the first indexed packet that lies beyond the end of the file. 0 when nothing is missing.
+double MediaFile::IndexedEnd(const AVStream* stream) const {
+    AVStream* mutableStream = const_cast<AVStream*>(stream);
+    const int count = avformat_index_get_entries_count(mutableStream);
+    if (count <= 0) return 0.0;
+    const AVIndexEntry* first = avformat_index_get_entry(mutableStream, 0);
+    const double tb = Rational(stream->time_base);
+    const double shift = stream->start_time != AV_NOPTS_VALUE
+                             ? (stream->start_time - first->timestamp) * tb
+                             : 0.0;
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* entry = avformat_index_get_entry(mutableStream, i);
+        if (entry->pos >= 0 && uint64_t(entry->pos) + uint64_t(entry->size) > fileSize_) {
+            return entry->timestamp * tb + shift;
+        }
+    }
+    return 0.0;
+}
+
+void MediaFile::ScanEnds(double* videoEnd, double* audioEnd) {
+    AVPacket* packet = av_packet_alloc();
+    if (packet == nullptr) return;
+    while (av_read_frame(format_, packet) >= 0) {
+        const int index = packet->stream_index;
+        int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (stamp != AV_NOPTS_VALUE && (index == video_ || index == audio_)) {
+            const AVStream* stream = format_->streams[index];
+            const double end = (stamp + packet->duration) * Rational(stream->time_base);
+            double& target = index == video_ ? *videoEnd : *audioEnd;
+            if (end > target) target = end;
+        }
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    // Start over so that readers of this file begin at its first packet.
+    avformat_close_input(&format_);
+    const std::string url = "file:" + path_;
+    if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) >= 0 &&
+        avformat_find_stream_info(format_, nullptr) >= 0) {
+        ChooseStreams();
+    }
+}
+
+void MediaFile::MeasureLengths() {
+    double ends[2] = {0.0, 0.0};
+    const int streams[2] = {video_, audio_};
+    bool needScan = false;
+    for (int k = 0; k < 2; ++k) {
+        if (streams[k] < 0) continue;
+        const AVStream* stream = format_->streams[streams[k]];
+        ends[k] = HeaderEnd(stream);
+        const double indexed = IndexedEnd(stream);
+        if (indexed > 0.0 && (ends[k] <= 0.0 || indexed < ends[k])) ends[k] = indexed;
+        if (!(ends[k] > 0.0) || !std::isfinite(ends[k])) {
+            ends[k] = 0.0;
+            needScan = true;
+        }
+    }
+    if (needScan) {
+        double scanned[2] = {0.0, 0.0};
+        ScanEnds(&scanned[0], &scanned[1]);
+        for (int k = 0; k < 2; ++k) {
+            if (ends[k] <= 0.0) ends[k] = scanned[k];
+        }
+    }
+    // A stream's length runs from its own first time stamp: a stream that starts after the
+    // file's time zero (a preroll, a late audio track) is not longer for it.
+    for (int k = 0; k < 2; ++k) {
+        if (streams[k] < 0) continue;
+        const AVStream* stream = format_->streams[streams[k]];
+        const double start = stream->start_time != AV_NOPTS_VALUE
+                                 ? stream->start_time * Rational(stream->time_base)
+                                 : timeZero_;
+        ends[k] = std::max(0.0, ends[k] - std::max(start, timeZero_));
+    }
+    videoLength_ = video_ >= 0 ? ends[0] : 0.0;
+    audioLength_ = audio_ >= 0 ? ends[1] : 0.0;
+}
+
+double MediaFile::Seconds(int stream, int64_t timestamp) const {
+    return timestamp * Rational(format_->streams[stream]->time_base) - timeZero_;
+}
+
+int64_t MediaFile::Timestamp(int stream, double seconds) const {
+    const double tb = Rational(format_->streams[stream]->time_base);
+    if (!(tb > 0.0)) return 0;
+    const double stamp = (seconds + timeZero_) / tb;
+    if (!std::isfinite(stamp)) return 0;
+    constexpr double kLimit = double(std::numeric_limits<int64_t>::max() / 2);
+    return int64_t(std::llround(std::clamp(stamp, -kLimit, kLimit)));
+}
+
+}  // namespace platform::dshow
+
+namespace platform::dshow {
+AVStream* MediaFile::Stream(int index) const { return format_->streams[index]; }
+}  // namespace platform::dshow

@@ -1,0 +1,70 @@
+// One opened media file as both the source filter and the media detector see it, so that
+// stream choice, lengths, frame rates and time zero agree everywhere.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/dshow/types.h"
+
+struct AVFormatContext;
+struct AVStream;
+
+namespace platform::dshow {
+
+class MediaFile {
+public:
+    // Refuses anything but a regular file (directories, FIFOs and devices would block or make
+    // no sense), then opens and probes it. Failures: HresultFromErrno for the file system,
+    // VFW_E_UNKNOWN_FILE_TYPE when no demuxer recognises it or it holds no usable stream.
+    static HRESULT Open(const std::string& path, std::unique_ptr<MediaFile>* file);
+    ~MediaFile();
+    MediaFile(const MediaFile&) = delete;
+    MediaFile& operator=(const MediaFile&) = delete;
+
+    AVFormatContext* Format() { return format_; }
+    AVStream* Stream(int index) const;
+    const std::string& Path() const { return path_; }
+    uint64_t FileSize() const { return fileSize_; }
+
+    // Index of the chosen stream in the file, -1 when there is none. Cover art and streams
+    // without a decoder are never chosen.
+    int VideoStream() const { return video_; }
+    int AudioStream() const { return audio_; }
+
+    // Frames per second of the video stream; 0 when unknown.
+    double FrameRate() const { return frameRate_; }
+    // Seconds from a chosen stream's first time stamp to the end of the data the file
+    // really holds for it.
+    double VideoLength() const { return videoLength_; }
+    double AudioLength() const { return audioLength_; }
+    // The seekable length: the video's when there is video, else the audio's.
+    double Duration() const { return video_ >= 0 ? videoLength_ : audioLength_; }
+
+    // Seconds of a stream time stamp measured from the file's time zero.
+    double Seconds(int stream, int64_t timestamp) const;
+    // The stream time stamp of a time measured from time zero.
+    int64_t Timestamp(int stream, double seconds) const;
+
+private:
+    MediaFile() = default;
+    HRESULT Probe();
+    void ChooseStreams();
+    void MeasureLengths();
+    double HeaderEnd(const AVStream* stream) const;
+    double IndexedEnd(const AVStream* stream) const;
+    void ScanEnds(double* videoEnd, double* audioEnd);
+
+    std::string path_;
+    uint64_t fileSize_ = 0;
+    AVFormatContext* format_ = nullptr;
+    int video_ = -1;
+    int audio_ = -1;
+    double timeZero_ = 0.0;
+    double frameRate_ = 0.0;
+    double videoLength_ = 0.0;
+    double audioLength_ = 0.0;
+};
+
+}  // namespace platform::dshow

@@ -1,0 +1,121 @@
+#include "reader/clip_record.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+
+#include "platform/com/class_table.h"
+#include "platform/dshow/interfaces.h"
+#include "platform/dshow/media_type.h"
+
+namespace reader {
+
+using namespace platform::com;
+using namespace platform::dshow;
+
+int64_t TruncateToInt64(double value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
+    if (value <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
+    return int64_t(value);
+}
+
+int32_t TruncateToInt32(double value) {
+    const int64_t wide = TruncateToInt64(value);
+    if (wide > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (wide < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return int32_t(wide);
+}
+
+namespace {
+
+constexpr int32_t kCannotOpen = 2;
+
+// The size of a regular file that can be opened for reading. Opening without blocking and
+// testing the type of what was opened keeps FIFOs and devices from hanging the probe.
+bool ReadFileSize(const std::string& path, uint64_t* size) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    if (!regular) return false;
+    *size = uint64_t(info.st_size);
+    return true;
+}
+
+}  // namespace
+
+int32_t ClipRecord::ReadMediaInfo(const std::string& path) {
+    Path = path;
+    if (!ReadFileSize(path, &FileSize)) return kCannotOpen;
+
+    ComPtr<IMediaDet> detector;
+    HRESULT result = CoCreateInstance(CLSID_MediaDet, nullptr, CLSCTX_ALL, &detector);
+    if (FAILED(result)) return result;
+    result = detector->put_Filename(path.c_str());
+    if (FAILED(result)) return result;
+
+    FirstVideoStream = -1;
+    long count = 0;
+    result = detector->get_OutputStreams(&count);
+    for (long i = 0; i < count; ++i) {
+        detector->put_CurrentStream(i);
+        GUID major{};
+        result = detector->get_StreamType(&major);
+        if (major == MEDIATYPE_Video) {
+            if (FirstVideoStream < 0) FirstVideoStream = int32_t(i);
+            HasVideo = 1;
+            detector->get_FrameRate(&FrameRate);
+            if (FrameRate < 1.0) FrameRate = 25.0;
+            detector->get_StreamLength(&VideoLength);
+            CMediaType type;
+            result = detector->get_StreamMediaType(&type);
+            if (SUCCEEDED(result)) {
+                VideoSubtype = type.subtype;
+                if (const auto* info = type.formattype == FORMAT_VideoInfo
+                                           ? type.FormatAs<VIDEOINFOHEADER>()
+                                           : nullptr) {
+                    Width = info->bmiHeader.biWidth;
+                    Height = info->bmiHeader.biHeight == std::numeric_limits<int32_t>::min()
+                                 ? std::numeric_limits<int32_t>::max()
+                                 : std::abs(info->bmiHeader.biHeight);
+                    VideoBitRate = info->dwBitRate;
+                }
+            }
+        } else if (major == MEDIATYPE_Audio) {
+            HasAudio = 1;
+            detector->get_StreamLength(&AudioLength);
+            CMediaType type;
+            result = detector->get_StreamMediaType(&type);
+            if (SUCCEEDED(result)) {
+                if (const auto* format = type.formattype == FORMAT_WaveFormatEx
+                                             ? type.FormatAs<WAVEFORMATEX>()
+                                             : nullptr) {
+                    AudioBytes = int32_t(uint32_t(
+                        uint64_t(TruncateToInt64(double(format->nAvgBytesPerSec) * AudioLength))));
+                    AudioChannels = format->nChannels;
+                    AudioBitsPerSample = format->wBitsPerSample;
+                    AudioSampleRate = format->nSamplesPerSec;
+                }
+            }
+        }
+    }
+
+    if (FileSize != 0) {
+        const double length = AudioLength > VideoLength ? AudioLength : VideoLength;
+        // A file whose streams have no length has no bit rate rather than an infinite one.
+        if (length > 0.0 && std::isfinite(length)) {
+            BitRate = TruncateToInt32(TruncateToInt64(double(FileSize) / length) * 8.0);
+        }
+    }
+    FrameCount = TruncateToInt64(FrameRate * VideoLength);
+    RangeStart = 0.0;
+    RangeEnd = VideoLength;
+    return result;
+}
+
+}  // namespace reader

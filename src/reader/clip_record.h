@@ -1,0 +1,45 @@
+// One source clip: what the media detector reports about its streams, and the range of it
+// to encode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/com/guid.h"
+
+namespace reader {
+
+struct ClipRecord {
+    std::string Path;
+    uint64_t FileSize = 0;
+    int32_t HasVideo = 0;
+    int32_t HasAudio = 0;
+    int32_t Width = 0;
+    int32_t Height = 0;  // always positive, whichever way the rows are stored
+    int32_t BitRate = 0;  // bits per second over the whole file
+    int32_t FirstVideoStream = 0;
+    platform::com::GUID VideoSubtype{};
+    double FrameRate = 0.0;
+    double VideoLength = 0.0;  // seconds
+    uint32_t VideoBitRate = 0;
+    uint32_t AudioSampleRate = 0;
+    double AudioLength = 0.0;  // seconds
+    uint32_t AudioChannels = 0;
+    uint32_t AudioBitsPerSample = 0;
+    int32_t AudioBytes = 0;
+    int64_t FrameCount = 0;
+    double RangeStart = 0.0;  // seconds from the start of the file
+    double RangeEnd = 0.0;
+
+    // Probes path into this record: 0 when probed; 2 when the file cannot be opened as a
+    // regular file; otherwise the failing media-detector result. The calling thread must
+    // have COM initialised.
+    int32_t ReadMediaInfo(const std::string& path);
+};
+
+// value truncated toward zero, 0 for NaN, saturated at the type's limits: no double reaches
+// an integer without passing here.
+int64_t TruncateToInt64(double value);
+int32_t TruncateToInt32(double value);
+
+}  // namespace reader

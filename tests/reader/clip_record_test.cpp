@@ -1,0 +1,164 @@
+#include "reader/clip_record.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "media_fixtures.h"
+#include "platform/com/class_table.h"
+
+namespace {
+
+using reader::ClipRecord;
+using reader_test::MakeMedia;
+using reader_test::Probe;
+using reader_test::TempDir;
+
+constexpr const char* kVideo = "-f lavfi -i testsrc2=size=320x240:rate=25 ";
+constexpr const char* kSound = "-f lavfi -i sine=frequency=440:sample_rate=48000 ";
+
+double Rate(const std::string& fraction) {
+    const size_t slash = fraction.find('/');
+    if (slash == std::string::npos) return std::atof(fraction.c_str());
+    const double den = std::atof(fraction.c_str() + slash + 1);
+    return den != 0 ? std::atof(fraction.substr(0, slash).c_str()) / den : 0.0;
+}
+
+double StreamDuration(const std::string& path, const std::string& stream) {
+    const std::string value = Probe(path, stream, "stream=duration");
+    if (!value.empty() && value != "N/A") return std::atof(value.c_str());
+    return std::atof(Probe(path, "", "format=duration").c_str());
+}
+
+struct MatrixCase {
+    const char* name;
+    const char* file;
+    std::string arguments;
+    bool video;
+    bool audio;
+};
+
+void PrintTo(const MatrixCase& c, std::ostream* out) { *out << c.name; }
+
+class ClipRecordMatrix : public testing::TestWithParam<MatrixCase> {
+protected:
+    platform::com::ScopedComInit com_;
+    TempDir dir_;
+};
+
+// Every field the job relies on against ffprobe's own reading of the same file.
+TEST_P(ClipRecordMatrix, AgreesWithFfprobe) {
+    const MatrixCase& c = GetParam();
+    const std::string path = dir_.File(c.file);
+    ASSERT_TRUE(MakeMedia(c.arguments, path)) << c.name;
+
+    ClipRecord clip;
+    ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+    EXPECT_EQ(clip.Path, path);
+    EXPECT_EQ(clip.FileSize, std::filesystem::file_size(path));
+    EXPECT_EQ(clip.HasVideo, c.video ? 1 : 0);
+    EXPECT_EQ(clip.HasAudio, c.audio ? 1 : 0);
+    if (c.video) {
+        EXPECT_EQ(clip.FirstVideoStream, 0);
+        EXPECT_EQ(clip.Width, std::atoi(Probe(path, "v:0", "stream=width").c_str()));
+        EXPECT_EQ(clip.Height, std::atoi(Probe(path, "v:0", "stream=height").c_str()));
+        const double rate = Rate(Probe(path, "v:0", "stream=avg_frame_rate"));
+        EXPECT_NEAR(clip.FrameRate, rate, 1e-9);
+        EXPECT_NEAR(clip.VideoLength, StreamDuration(path, "v:0"), 1.0 / rate);
+        const long frames = std::atol(Probe(path, "v:0", "stream=nb_read_frames", true).c_str());
+        EXPECT_NEAR(double(clip.FrameCount), double(frames), 1.0);
+        EXPECT_EQ(clip.RangeEnd, clip.VideoLength);
+    } else {
+        EXPECT_EQ(clip.FirstVideoStream, -1);
+        EXPECT_EQ(clip.FrameRate, 0.0);
+        EXPECT_EQ(clip.FrameCount, 0);
+        EXPECT_EQ(clip.RangeEnd, 0.0);
+    }
+    if (c.audio) {
+        EXPECT_EQ(clip.AudioSampleRate, unsigned(std::atoi(Probe(path, "a:0", "stream=sample_rate").c_str())));
+        EXPECT_EQ(clip.AudioChannels, unsigned(std::atoi(Probe(path, "a:0", "stream=channels").c_str())));
+        EXPECT_NEAR(clip.AudioLength, StreamDuration(path, "a:0"), 0.05);
+    }
+    const double length = std::max(clip.VideoLength, clip.AudioLength);
+    EXPECT_EQ(clip.BitRate, int32_t(int64_t(double(clip.FileSize) / length) * 8));
+    EXPECT_EQ(clip.RangeStart, 0.0);
+}
+
+std::string Both(const char* video, const char* rest) { return std::string(video) + kSound + rest; }
+
+INSTANTIATE_TEST_SUITE_P(
+    GeneratedFiles, ClipRecordMatrix,
+    testing::Values(
+        MatrixCase{"Mp4H264Aac2997", "a.mp4",
+                   "-f lavfi -i testsrc2=size=320x240:rate=30000/1001 "
+                   "-f lavfi -i sine=frequency=440:sample_rate=44100 -t 2 -c:v libx264 -c:a aac",
+                   true, true},
+        MatrixCase{"Mpeg2ProgramStreamMp2", "b.mpg",
+                   Both(kVideo, "-t 2 -c:v mpeg2video -c:a mp2 -f mpeg"), true, true},
+        MatrixCase{"AviMjpegPcm", "c.avi", Both(kVideo, "-t 2 -c:v mjpeg -c:a pcm_s16le"), true, true},
+        MatrixCase{"AviMpeg4Mp3", "d.avi", Both(kVideo, "-t 2 -c:v mpeg4 -c:a libmp3lame"), true, true},
+        MatrixCase{"Wmv2", "e.wmv", Both(kVideo, "-t 2 -c:v wmv2 -c:a wmav2"), true, true},
+        MatrixCase{"Size854x480", "f.mp4",
+                   Both("-f lavfi -i testsrc2=size=854x480:rate=25 ", "-t 1 -c:v libx264 -c:a aac"), true, true},
+        MatrixCase{"VideoOnly", "g.mp4", std::string(kVideo) + "-t 2 -c:v libx264", true, false},
+        MatrixCase{"AudioOnly", "h.m4a", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a aac", false, true}),
+    [](const testing::TestParamInfo<MatrixCase>& info) { return std::string(info.param.name); });
+
+class ClipRecordRefusals : public testing::Test {
+protected:
+    platform::com::ScopedComInit com_;
+    TempDir dir_;
+};
+
+// Inputs that are not media files are refused, none of them hangs (a FIFO without a writer
+// would block a plain open), and only Path is touched when the file cannot be opened.
+TEST_F(ClipRecordRefusals, BadInputsAreRefused) {
+    const std::string empty = dir_.File("empty.avi");
+    std::ofstream(empty).close();
+    const std::string text = dir_.File("text.avi");
+    std::ofstream(text) << "This is not a video at all, just a few words of text.\n";
+    const std::string fifo = dir_.File("pipe.avi");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    for (const std::string& path : {empty, text, dir_.Path(), fifo, dir_.File("missing.avi")}) {
+        ClipRecord clip;
+        EXPECT_NE(clip.ReadMediaInfo(path), 0) << path;
+        EXPECT_EQ(clip.Path, path);
+    }
+    ClipRecord directory;
+    EXPECT_EQ(directory.ReadMediaInfo(dir_.Path()), 2);
+    EXPECT_EQ(directory.FileSize, 0u);
+    EXPECT_EQ(directory.FirstVideoStream, 0);
+}
+
+// A cut file probes to what it really holds, not what its header promised.
+TEST_F(ClipRecordRefusals, FileCutInHalfProbesWhatItHolds) {
+    for (const char* name : {"cut.mpg", "cut.mp4"}) {
+        const std::string whole = dir_.File(std::string("whole-") + name);
+        ASSERT_TRUE(MakeMedia(Both(kVideo, "-t 4 -c:v mpeg2video -c:a mp2"), whole));
+        const std::string cut = dir_.File(name);
+        std::filesystem::copy_file(whole, cut);
+        std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 2);
+
+        ClipRecord clip;
+        const int32_t result = clip.ReadMediaInfo(cut);
+        if (result != 0) continue;  // refusing is truthful too
+        const long frames = std::atol(Probe(cut, "v:0", "stream=nb_read_frames", true).c_str());
+        EXPECT_NEAR(double(clip.FrameCount), double(frames), 1.0) << name;
+        EXPECT_LT(clip.VideoLength, 3.0) << name;
+    }
+}
+
+TEST(ClipRecordArithmetic, TruncationNeverOverflowsOrTakesNaN) {
+    EXPECT_EQ(reader::TruncateToInt64(std::nan("")), 0);
+    EXPECT_EQ(reader::TruncateToInt64(-2.9), -2);
+    EXPECT_EQ(reader::TruncateToInt64(1e300), INT64_MAX);
+    EXPECT_EQ(reader::TruncateToInt64(-HUGE_VAL), INT64_MIN);
+    EXPECT_EQ(reader::TruncateToInt32(1e12), INT32_MAX);
+    EXPECT_EQ(reader::TruncateToInt32(299.9999), 299);
+}
+
+}  // namespace

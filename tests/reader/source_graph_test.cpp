@@ -1,0 +1,254 @@
+#include "reader/source_graph.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "media_fixtures.h"
+#include "platform/com/class_table.h"
+
+namespace {
+
+using namespace platform::dshow;
+using reader::ClipRecord;
+using reader::SourceGraph;
+using reader_test::MakeMedia;
+using reader_test::Probe;
+using reader_test::TempDir;
+
+// Records what the receivers hand over, like the job's sink but without encoding.
+class RecordingSink : public reader::SampleSink, public reader::GraphOwner {
+public:
+    long stopAfterPictures = -1;
+    int pictureDelayMs = 0;  // a slow sink, so that the clip cannot end before the stop
+    std::atomic<bool> graphReturned{false};
+    std::atomic<int> callsAfterReturn{0};
+
+    HRESULT OnVideoFormat(const AM_MEDIA_TYPE* type) override {
+        const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+        width = info->bmiHeader.biWidth;
+        height = info->bmiHeader.biHeight;
+        return 0;
+    }
+    HRESULT OnAudioFormat(const AM_MEDIA_TYPE* type) override {
+        format = *reinterpret_cast<const WAVEFORMATEX*>(type->pbFormat);
+        return 0;
+    }
+    HRESULT OnVideoSample(IMediaSample* sample) override {
+        Arrived();
+        REFERENCE_TIME start = 0, stop = 0;
+        EXPECT_EQ(sample->GetTime(&start, &stop), 0);
+        EXPECT_EQ(sample->GetActualDataLength(), long(Rgb24Stride(width) * height));
+        std::lock_guard lock(mutex);
+        if (videoTimes.empty()) {
+            BYTE* data = nullptr;
+            sample->GetPointer(&data);
+            firstPicture.assign(data, data + sample->GetActualDataLength());
+        }
+        videoTimes.push_back(start);
+        threads.insert(std::this_thread::get_id());
+        if (stopAfterPictures >= 0 && long(videoTimes.size()) >= stopAfterPictures) stop_.Set();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pictureDelayMs));
+        return 0;
+    }
+    HRESULT OnAudioSample(IMediaSample* sample) override {
+        Arrived();
+        REFERENCE_TIME start = 0, stop = 0;
+        sample->GetTime(&start, &stop);
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(start, audioSamples * kUnitsPerSecond / 48000) << "audio must be gapless";
+        audioSamples += sample->GetActualDataLength() / format.nBlockAlign;
+        audioThreads.insert(std::this_thread::get_id());
+        return 0;
+    }
+    HRESULT OnEndOfStream() override { return 0; }
+    HRESULT OnAudioEndOfStream() override {
+        audioEnded = true;
+        return 0;
+    }
+
+    reader::SampleSink* Sink() override { return this; }
+    const platform::ManualResetEvent* StopEvent() override { return &stop_; }
+    const platform::ManualResetEvent* CancelEvent() override { return nullptr; }
+
+    std::mutex mutex;
+    int width = 0, height = 0;
+    WAVEFORMATEX format{};
+    std::vector<REFERENCE_TIME> videoTimes;
+    std::vector<BYTE> firstPicture;
+    int64_t audioSamples = 0;
+    std::set<std::thread::id> threads, audioThreads;
+    std::atomic<bool> audioEnded{false};
+
+private:
+    void Arrived() {
+        if (graphReturned) ++callsAfterReturn;
+    }
+    platform::ManualResetEvent stop_;
+};
+
+class SourceGraphRun : public testing::Test {
+protected:
+    // Runs the clip from start seconds through the source graph into sink.
+    void Read(const std::string& path, double start, RecordingSink* sink) {
+        ASSERT_EQ(clip_.ReadMediaInfo(path), 0);
+        clip_.RangeStart = start;
+        SourceGraph graph;
+        graph.Init(sink);
+        ASSERT_EQ(graph.Build(&clip_), 0);
+        EXPECT_EQ(graph.RenderGraph(), 0);
+        sink->graphReturned = true;
+        graph.Release();
+    }
+
+    platform::com::ScopedComInit com_;
+    TempDir dir_;
+    ClipRecord clip_;
+};
+
+// To the end of the file: exactly the pictures ffmpeg decodes, gapless 48 kHz sound as long
+// as the clip, on two delivering threads.
+TEST_F(SourceGraphRun, DeliversWholeClipOnTwoThreads) {
+    const std::string path = dir_.File("clip.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=30000/1001 "
+                          "-f lavfi -i sine=sample_rate=44100 -t 2 -c:v libx264 -bf 2 -c:a aac",
+                          path));
+    RecordingSink sink;
+    Read(path, 0.0, &sink);
+
+    const long frames = std::atol(Probe(path, "v:0", "stream=nb_read_frames", true).c_str());
+    EXPECT_EQ(long(sink.videoTimes.size()), frames);
+    EXPECT_EQ(sink.width, 320);
+    EXPECT_EQ(sink.height, 240);
+    EXPECT_EQ(sink.format.nSamplesPerSec, 48000u);
+    EXPECT_EQ(sink.format.wBitsPerSample, 16);
+    EXPECT_NEAR(double(sink.audioSamples), clip_.VideoLength * 48000, 1300);
+    EXPECT_TRUE(sink.audioEnded);
+    ASSERT_EQ(sink.threads.size(), 1u);
+    ASSERT_EQ(sink.audioThreads.size(), 1u);
+    EXPECT_NE(*sink.threads.begin(), *sink.audioThreads.begin());
+    EXPECT_EQ(sink.videoTimes.front(), 0);
+    for (size_t i = 1; i < sink.videoTimes.size(); ++i) {
+        EXPECT_GT(sink.videoTimes[i], sink.videoTimes[i - 1]);
+    }
+    EXPECT_EQ(sink.callsAfterReturn, 0);
+}
+
+struct SeekCase {
+    const char* name;
+    const char* file;
+    const char* codecs;
+};
+
+void PrintTo(const SeekCase& c, std::ostream* out) { *out << c.name; }
+
+class SourceGraphSeek : public SourceGraphRun, public testing::WithParamInterface<SeekCase> {};
+
+double MeanDifference(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
+    if (a.size() != b.size() || a.empty()) return 1e9;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += std::abs(int(a[i]) - int(b[i]));
+    return sum / double(a.size());
+}
+
+// From a start time the first picture delivered is the one that contains that time, as
+// ffmpeg itself decodes it, stamped at or just before 0.
+TEST_P(SourceGraphSeek, FirstPictureContainsTheStartTime) {
+    const std::string path = dir_.File(GetParam().file);
+    ASSERT_TRUE(MakeMedia(std::string("-f lavfi -i testsrc=size=320x240:rate=25 "
+                                      "-f lavfi -i sine=sample_rate=48000 -t 4 -g 12 ") +
+                              GetParam().codecs,
+                          path));
+    RecordingSink sink;
+    const double start = 2.5;  // inside the third group of pictures
+    Read(path, start, &sink);
+    ASSERT_FALSE(sink.videoTimes.empty());
+    EXPECT_LE(sink.videoTimes.front(), 0);
+    EXPECT_GT(sink.videoTimes.front(), -kUnitsPerSecond / 25);
+
+    // Our picture is bottom-up with padded rows; ffmpeg's raw output is top-down and packed.
+    const size_t row = size_t(sink.width) * 3, stride = Rgb24Stride(sink.width);
+    std::vector<BYTE> ours;
+    for (int y = sink.height - 1; y >= 0; --y) {
+        ours.insert(ours.end(), sink.firstPicture.begin() + long(y * stride),
+                    sink.firstPicture.begin() + long(y * stride + row));
+    }
+    const int expected = int(start * 25);  // pictures 0..61 end before 2.5 s
+    std::vector<double> differences;
+    for (int index : {expected - 1, expected, expected + 1}) {
+        const std::string raw = dir_.File("frame" + std::to_string(index) + ".bgr");
+        reader_test::Run("ffmpeg -v error -nostdin -y -i '" + path + "' -vf 'select=eq(n\\," +
+                         std::to_string(index) + ")' -frames:v 1 -pix_fmt bgr24 -f rawvideo '" + raw + "'");
+        std::ifstream in(raw, std::ios::binary);
+        differences.push_back(MeanDifference(ours, std::vector<BYTE>(std::istreambuf_iterator<char>(in), {})));
+    }
+    EXPECT_LT(differences[1], 2.0);
+    EXPECT_LT(differences[1], differences[0]);
+    EXPECT_LT(differences[1], differences[2]);
+    EXPECT_NEAR(double(sink.audioSamples), (clip_.VideoLength - start) * 48000, 1300);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, SourceGraphSeek,
+    testing::Values(SeekCase{"Mpeg2ProgramStream", "s.mpg", "-c:v mpeg2video -bf 2 -c:a mp2 -f mpeg"},
+                    SeekCase{"Mp4H264", "s.mp4", "-c:v libx264 -bf 2 -c:a aac"}),
+    [](const testing::TestParamInfo<SeekCase>& info) { return std::string(info.param.name); });
+
+// Stopped half way: RenderGraph returns promptly and nothing reaches the sink afterwards.
+TEST_F(SourceGraphRun, StopHalfWayDeliversNothingAfterwards) {
+    const std::string path = dir_.File("long.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine -t 8 "
+                          "-c:v libx264 -c:a aac",
+                          path));
+    RecordingSink sink;
+    sink.stopAfterPictures = 30;
+    sink.pictureDelayMs = 5;
+    Read(path, 0.0, &sink);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(sink.callsAfterReturn, 0);
+    EXPECT_LT(sink.videoTimes.size(), 200u);
+}
+
+TEST(SourceGraphBuild, UnreadableFileFailsTheBuild) {
+    platform::com::ScopedComInit com;
+    TempDir dir;
+    ClipRecord clip;
+    clip.Path = dir.File("missing.mpg");
+    RecordingSink sink;
+    SourceGraph graph;
+    graph.Init(&sink);
+    EXPECT_LT(graph.Build(&clip), 0);
+    graph.Release();
+}
+
+TEST(SourceGraphNames, WindowsMediaFilesByExtension) {
+    const std::pair<const char*, bool> cases[] = {
+        {"clip.wmv", true}, {"/a/b/CLIP.WMV", true}, {"x.Asf", true}, {"song.wma", true},
+        {"clipwmv", false}, {".wmv", false},         {"a.wmv.avi", false}, {"a.wmvx", false},
+        {"", false},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(SourceGraph::IsWindowsMediaFile(path), expected) << path;
+    }
+}
+
+// The start is mapped from the probed length onto the graph's duration; a start with nothing
+// to map it by is no seek rather than a division by zero.
+TEST(SourceGraphNames, RangeStartPositionNeverDividesByZero) {
+    EXPECT_EQ(reader::RangeStartPosition(10.0, 40.0, 400'000'000), 100'000'000);
+    EXPECT_LT(reader::RangeStartPosition(0.0, 40.0, 400'000'000), 0);
+    EXPECT_LT(reader::RangeStartPosition(-1.0, 40.0, 400'000'000), 0);
+    EXPECT_LT(reader::RangeStartPosition(5.0, 0.0, 400'000'000), 0);
+    EXPECT_LT(reader::RangeStartPosition(5.0, 40.0, 0), 0);
+    EXPECT_LT(reader::RangeStartPosition(5.0, std::nan(""), 400'000'000), 0);
+}
+
+}  // namespace
