@@ -1,31 +1,47 @@
 // Lumivane's entry: start-up log lines, then the main window, all under the crash guard.
 #include <sys/utsname.h>
 
+#include <QApplication>
+
 #include "core/crash_report.h"
 #include "core/log.h"
+#include "platform/message_box.h"
+#include "ui/main_frame_window.h"
+#include "ui/message_boxes.h"
+#include "ui/version.h"
 
 namespace {
 
-constexpr const char* kVersion = "2.11";
-
 void LogStartupInfo() {
     core::InitLog("Lumivane.log");
-    core::LogPrintf("Lumivane version %s start\n", kVersion);
+    core::LogPrintf("Lumivane version %s start\n", ui::kVersion);
     utsname system{};
     if (uname(&system) == 0) core::LogPrintf("%s %s %s\n", system.sysname, system.release,
                                              system.version);
 }
 
-// The main window and its message loop come here; until then there is nothing to run.
-int Run() { return 0; }
+// Shows the main window and runs the event loop until the window has closed.
+int Run(int& argc, char** argv) {
+    QApplication app(argc, argv);
+    ui::QtMessageBoxService messageBoxes;
+    platform::SetMessageBoxService(&messageBoxes);
+    int exitCode = 0;
+    {
+        ui::MainFrameWindow window;
+        window.show();
+        exitCode = app.exec();
+    }
+    platform::SetMessageBoxService(nullptr);
+    return exitCode;
+}
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     int exitCode = 1;  // stays 1 when the guard catches a crash
     core::RunGuarded([&] {
         LogStartupInfo();
-        exitCode = Run();
+        exitCode = Run(argc, argv);
     });
     core::LogPrintf("Lumivane end\n\n");
     return exitCode;
