@@ -250,7 +250,10 @@ void MainFrameWindow::OnJobEnded() {
     jobActive_ = false;
     for (const reader::ClipRecord& clip : heldClips_) AppendClip(clip);
     heldClips_.clear();
-    // The job's end leaves the same states whatever the job said last.
+    // After a crash the job's state is unknown: the commands stay as they were, so no new
+    // job starts in this run; the window can still close.
+    if (frame_.LastJobResult() == driver::MainFrame::JobResult::Crashed) return;
+    // A job's end leaves the same states whatever the job said last.
     for (unsigned id : {ID_CLIP_ADD, ID_OUTPUT_FOLDER, ID_SETTING}) Command(id)->setEnabled(true);
     Command(ID_STOP)->setEnabled(false);
     MarkSelectionCommands();
