@@ -503,6 +503,9 @@ core::SourceAudio MainFrame::EncoderAudioInput() const {
 
 platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     if (sample == nullptr || sample->IsPreroll() == kOk) return kOk;
+    // Once the clip is over (its range passed, Stop, or a failed encoder) the graph may still
+    // deliver until its runner notices; none of that belongs to the clip.
+    if (hStop.IsSet()) return kOk;
     pacing_.FramesReceived += 1;
 
     platform::dshow::BYTE* bits = nullptr;
@@ -521,6 +524,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
     if (!timed) start = 0;
     const double seconds = double(start) * 1e-7;
+    // Sample times count from the range start, where the graph was sought to.
+    if (clipLength_ > 0.0 && seconds > clipLength_) {
+        hStop.Set();
+        return kOk;
+    }
     int repeat = 1;
     if (timed) {
         repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
@@ -539,15 +547,15 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     // An encoder that failed (a full disk) fails every later call: end the clip now, the job
     // reports it when it closes the outputs.
     if (!written) hStop.Set();
-
-    // Sample times count from the range start, where the graph was sought to.
-    if (clipLength_ > 0.0 && seconds > clipLength_) hStop.Set();
     if (!hCanceled.IsSet()) UpdateProgress(ClipPercent(seconds, clipLength_));
     return kOk;
 }
 
 platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
-    if (sample == nullptr || sample->IsPreroll() == kOk) return kOk;
+    if (sample == nullptr || sample->IsPreroll() == kOk || hCanceled.IsSet()) return kOk;
+    REFERENCE_TIME start = 0, stop = 0;
+    if (FAILED(sample->GetTime(&start, &stop))) start = 0;
+    if (clipLength_ > 0.0 && double(start) * 1e-7 > clipLength_) return kOk;  // past the range
     platform::dshow::BYTE* data = nullptr;
     sample->GetPointer(&data);
     const long count = sample->GetActualDataLength() / 2;
@@ -558,8 +566,6 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
         if (audio_ && clipHasAudio_ && audio_->EncodeSamples(samples, int(count)) != 0) hStop.Set();
         return kOk;
     }
-    REFERENCE_TIME start = 0, stop = 0;
-    if (FAILED(sample->GetTime(&start, &stop))) start = 0;
     AudioPacket packet;
     packet.StartTime = start;
     packet.Samples.assign(samples, samples + count);
