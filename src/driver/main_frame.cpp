@@ -303,7 +303,6 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         if (videoFile_ == nullptr || audioFile_ == nullptr) {
             core::ShowLastErrorBox(videoPath, platform::MB_ICONERROR);
             ReleaseClipOutputs();
-            if (videoFile_ == nullptr) std::remove(videoPath.c_str());
             return ClipOutcome::Failed;
         }
         video_->SetOutputFile(&videoFile_);
@@ -524,10 +523,16 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
     if (!timed) start = 0;
     const double seconds = double(start) * 1e-7;
-    // Sample times count from the range start, where the graph was sought to.
-    if (clipLength_ > 0.0 && seconds > clipLength_) {
-        hStop.Set();
-        return kOk;
+    if (timed) {
+        // Times count from the range start, where the graph was sought to; a picture belongs
+        // to the range when its middle does, so the clip holds as many pictures as the range
+        // lasts. The seek also delivers the picture that covers the start.
+        const double middle = seconds + PictureSeconds(start, stop) / 2;
+        if (clipLength_ > 0.0 && middle >= clipLength_) {
+            hStop.Set();
+            return kOk;
+        }
+        if (middle < 0.0) return kOk;
     }
     int repeat = 1;
     if (timed) {
@@ -580,6 +585,12 @@ platform::com::HRESULT MainFrame::OnEndOfStream() {
 }
 
 platform::com::HRESULT MainFrame::OnAudioEndOfStream() { return kOk; }
+
+double MainFrame::PictureSeconds(int64_t start, int64_t stop) const {
+    if (stop > start) return double(stop - start) * 1e-7;
+    if (jobSettings_.FrameRateNum == 0) return 0.0;
+    return double(jobSettings_.FrameRateDen) / jobSettings_.FrameRateNum;
+}
 
 void MainFrame::DrainAudioQueue(int64_t upToTime) {
     platform::AutoLock lock(audioQueueLock_);

@@ -132,6 +132,8 @@ private:
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(JobResult result);
 
+    // How long a picture lasts: its own stamps, else the output frame time.
+    double PictureSeconds(int64_t start, int64_t stop) const;
     void UpdateProgress(int percent);
     void DrainAudioQueue(int64_t upToTime);
     void DiscardAudioQueue();

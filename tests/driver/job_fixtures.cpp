@@ -184,6 +184,35 @@ DiscLayout ReadDisc(const std::string& dvdFolder) {
     return layout;
 }
 
+StreamSeconds DecodedSeconds(const std::string& vob) {
+    int status = 0;
+    const std::string output = RunCommand(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_type,codec_name,nb_read_frames,r_frame_rate -of csv=p=0 '" + vob + "' 2>&1",
+        &status);
+    EXPECT_EQ(status, 0) << output;
+    StreamSeconds seconds;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // codec_name,codec_type,r_frame_rate,nb_read_frames
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
+        if (fields.size() < 4) continue;
+        const double frames = std::atof(fields[3].c_str());
+        if (fields[1] == "video") {
+            int num = 0, den = 1;
+            std::sscanf(fields[2].c_str(), "%d/%d", &num, &den);
+            if (num > 0) seconds.video = frames * den / num;
+        } else if (fields[1] == "audio") {
+            const double samplesPerFrame = fields[0] == "ac3" ? 1536 : 1152;
+            seconds.audio = frames * samplesPerFrame / 48000.0;
+        }
+    }
+    return seconds;
+}
+
 std::string RunLsdvd(const std::string& dvdFolder) {
     int status = 0;
     const std::string output = RunCommand("lsdvd -c '" + dvdFolder + "' 2>&1", &status);

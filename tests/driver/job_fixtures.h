@@ -94,6 +94,14 @@ struct DiscLayout {
 };
 DiscLayout ReadDisc(const std::string& dvdFolder);
 
+// Seconds of picture and of sound that ffprobe decodes from a program stream (counted from the
+// frames it reads, so timestamps cannot flatter them).
+struct StreamSeconds {
+    double video = 0;
+    double audio = 0;
+};
+StreamSeconds DecodedSeconds(const std::string& vob);
+
 // lsdvd's report on the folder; fails the test when lsdvd fails.
 std::string RunLsdvd(const std::string& dvdFolder);
 

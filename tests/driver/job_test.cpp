@@ -110,6 +110,12 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     ASSERT_EQ(disc.cells.size(), 2u);
     for (double seconds : disc.cells) EXPECT_NEAR(seconds, kClipSeconds, 1.0 / disc.framesPerSecond);
 
+    // The sound keeps up with the pictures on both roads, whatever the source's rate.
+    const testing::StreamSeconds decoded =
+        testing::DecodedSeconds(output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB");
+    EXPECT_NEAR(decoded.video, 2 * kClipSeconds, 2.0 / disc.framesPerSecond);
+    EXPECT_NEAR(decoded.audio, 2 * kClipSeconds, 0.1);
+
     const std::string report = testing::RunLsdvd(output_ + "/DVD");
     EXPECT_NE(report.find("Chapters: 02"), std::string::npos) << report;
 
@@ -138,6 +144,9 @@ TEST_F(JobTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
     std::atomic<bool> stopped{false};
     view_.onProgress = [&](unsigned message, uintptr_t) {
         if (message == platform::PBM_SETPOS && view_.RangeMessages() == 2 && !stopped.exchange(true)) {
+            EXPECT_TRUE(view_.Commands()[ID_STOP]);
+            EXPECT_FALSE(view_.Commands()[ID_START]);
+            EXPECT_FALSE(view_.Commands()[ID_CLIP_DELETE]);
             frame_.OnStopEncoding();
         }
     };
@@ -178,6 +187,67 @@ TEST_F(JobTest, UnreadableClipEndsTheJobWithoutAuthoring) {
               (std::vector<std::string>{"Lumivane00.vob", "notes.txt"}));
     EXPECT_EQ(testing::ReadFile(broken), "this is not a video");
     EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    EXPECT_TRUE(view_.Commands()[ID_START]);
+}
+
+// A range inside the clip: the chapter lasts as long as the range, on both roads.
+TEST_F(JobTest, ClipRangeSetsTheChapterLength) {
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        TempFolder work;
+        RecordingView view;
+        MainFrame frame(&view);
+        const std::string output = work / "out";
+        frame.Settings().OutputFolder = output;
+        frame.Settings().DirectVOB = direct;
+        reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
+        clip.RangeStart = 0.5;
+        clip.RangeEnd = 1.2;
+        frame.AddClip(clip);
+        ASSERT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        EXPECT_TRUE(boxes_.Shown().empty());
+        const DiscLayout disc = testing::ReadDisc(output + "/DVD");
+        ASSERT_EQ(disc.cells.size(), 1u);
+        EXPECT_NEAR(disc.cells[0], 0.7, 1.0 / disc.framesPerSecond);
+    }
+}
+
+// A clip without sound gives a chapter of pictures only, on both roads.
+TEST_F(JobTest, ClipWithoutSound) {
+    const std::string silent =
+        testing::MakeClip(work_ / "silent.avi", "352x240", "30000/1001", 0, 0, 1.0);
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        TempFolder work;
+        MainFrame frame;
+        const std::string output = work / "out";
+        frame.Settings().OutputFolder = output;
+        frame.Settings().DirectVOB = direct;
+        frame.AddClip(testing::ProbeClip(silent));
+        ASSERT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
+        EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+        const DiscLayout disc = testing::ReadDisc(output + "/DVD");
+        ASSERT_EQ(disc.cells.size(), 1u);
+        EXPECT_NEAR(disc.cells[0], 1.0, 1.0 / disc.framesPerSecond);
+    }
+}
+
+// An elementary-stream file that cannot be created ends the job with the system's reason under
+// the file's name; nothing is authored and nothing of the user's is touched.
+TEST_F(JobTest, StreamFileThatCannotBeCreatedEndsTheJob) {
+    ASSERT_TRUE(core::CreateDirectoryTree((output_ + "/Chapter00.m2v").c_str()));
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    RunJob();
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].caption, output_ + "/Chapter00.m2v");
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+    EXPECT_EQ(testing::ListFolder(output_), (std::vector<std::string>{"Chapter00.m2v", "notes.txt"}));
+    EXPECT_TRUE(core::IsDirectory((output_ + "/Chapter00.m2v").c_str()));
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
