@@ -377,6 +377,12 @@ void MainFrameWindow::OnSetting() {
 void MainFrameWindow::OnStartEncoding() {
     if (JobActive()) return;
     jobActive_ = frame_.OnStartEncoding();
+    if (!jobActive_) return;
+    // The job marks the same states through the queue; setting them here as well means no
+    // command of the idle window can slip in before the queue is served.
+    for (unsigned id : kSelectionCommands) Command(id)->setEnabled(false);
+    for (unsigned id : {ID_CLIP_ADD, ID_OUTPUT_FOLDER, ID_SETTING}) Command(id)->setEnabled(false);
+    Command(ID_STOP)->setEnabled(true);
 }
 
 void MainFrameWindow::OnStopEncoding() {
