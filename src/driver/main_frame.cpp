@@ -252,17 +252,28 @@ void MainFrame::EncodeJob() {
     }
 
     hStop.Reset();
-    if (!CreateDvdStructure(files.Vobs)) {
+    const bool authored = CreateDvdStructure(files.Vobs);
+    // Set only by a Stop during authoring: the disc may then lack clips whose VOBs were not
+    // scanned yet.
+    const bool authoringStopped = hStop.IsSet();
+    // The elementary streams live on in the VOBs; the VOBs go only once a whole disc holds them.
+    DeleteFiles(files.VideoStreams);
+    DeleteFiles(files.AudioStreams);
+    if (authored && !authoringStopped) {
+        DeleteFiles(files.Vobs);
+        EndJob(JobResult::Finished);
+        return;
+    }
+    if (authoringStopped) {
+        platform::ShowMessageBox("Creating the DVD structure was stopped; the clips' VOB files are "
+                                 "kept in the output folder.",
+                                 "Stopped", platform::MB_ICONINFORMATION);
+    } else {
         platform::ShowMessageBox("Creating the DVD structure failed; the clips' VOB files are "
                                  "kept in the output folder.",
                                  "Error", platform::MB_ICONERROR);
-        EndJob(JobResult::Failed);
-        return;
     }
-    DeleteFiles(files.Vobs);
-    DeleteFiles(files.VideoStreams);
-    DeleteFiles(files.AudioStreams);
-    EndJob(JobResult::Finished);
+    EndJob(authoringStopped ? JobResult::Stopped : JobResult::Failed);
 }
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {

@@ -81,8 +81,9 @@ public:
     // Waits for the worker to end (tests and shutdown).
     void WaitForJob();
 
-    // What the last job ended with, for the window and for tests.
-    enum class JobResult { None, Finished, Failed, Crashed };
+    // What the last job ended with, for the window and for tests. Stopped: a Stop came while
+    // the disc was authored, so the VOBs were kept.
+    enum class JobResult { None, Finished, Stopped, Failed, Crashed };
     JobResult LastJobResult() const { return lastResult_.load(); }
 
     // ---- SampleSink (graph threads; the format calls while the graph is built) -----------

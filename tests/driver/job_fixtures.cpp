@@ -84,8 +84,11 @@ reader::ClipRecord ProbeClip(const std::string& path) {
 }
 
 void RecordingView::SetStatusText(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    statuses_.push_back(text);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        statuses_.push_back(text);
+    }
+    if (onStatus) onStatus(text);
 }
 
 void RecordingView::EnableCommand(unsigned id, bool enabled) {

@@ -53,6 +53,7 @@ public:
     int JobEndedCalls() const;
 
     std::function<void(unsigned message, uintptr_t wParam)> onProgress;
+    std::function<void(const std::string& status)> onStatus;
 
 private:
     mutable std::mutex mutex_;

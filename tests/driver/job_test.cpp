@@ -87,6 +87,8 @@ struct Road {
     uint32_t audioFormat;
 };
 
+void PrintTo(const Road& road, std::ostream* out) { *out << road.name; }
+
 class JobRoadTest : public JobTest, public ::testing::WithParamInterface<Road> {};
 
 TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
@@ -211,6 +213,49 @@ TEST_F(JobTest, ClipRangeSetsTheChapterLength) {
         ASSERT_EQ(disc.cells.size(), 1u);
         EXPECT_NEAR(disc.cells[0], 0.7, 1.0 / disc.framesPerSecond);
     }
+}
+
+// Stop while the first clip is multiplexed: the multiplexer ends early with a shorter, well
+// formed VOB, no further clip starts, and the disc holds the one chapter.
+TEST_F(JobTest, StopDuringMultiplexingStillEndsWithADisc) {
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Multiplexing audio and video...") frame_.OnStopEncoding();
+    };
+    RunJob();
+
+    for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(view_.RangeMessages(), 1);
+    ExpectOnlyDiscAndUserFiles();
+    const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
+    EXPECT_EQ(disc.titles, 1);
+    EXPECT_EQ(disc.chapters, 1);
+    testing::RunLsdvd(output_ + "/DVD");
+}
+
+// Stop while the disc is authored: the engine stops before it has scanned the VOBs, so the
+// encoded VOBs are kept rather than deleted with nothing to show for them.
+TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Creating DVD structure...") frame_.OnStopEncoding();
+    };
+    RunJob();
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].caption, "Stopped");
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Stopped);
+    EXPECT_EQ(testing::ListFolder(output_),
+              (std::vector<std::string>{"DVD", "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}));
+    for (const char* vob : {"/Lumivane00.vob", "/Lumivane01.vob"}) {
+        EXPECT_NEAR(testing::DecodedSeconds(output_ + vob).video, kClipSeconds, 0.05) << vob;
+    }
+    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
 }
 
 // A clip without sound gives a chapter of pictures only, on both roads.
