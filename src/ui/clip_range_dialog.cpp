@@ -125,6 +125,7 @@ ClipRangeDlg::ClipRangeDlg(reader::ClipRecord& clip, QWidget* parent)
                   QImage image(picture->bgr.data(), picture->width, picture->height,
                                picture->width * 3, QImage::Format_BGR888);
                   video_->ShowPicture(image.copy());
+                  if (picture->onePicture) player_.EndOnePicture();
               },
               Qt::QueuedConnection);
       }) {

@@ -5,6 +5,7 @@
 
 #include "core/crash_report.h"
 #include "core/log.h"
+#include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "ui/main_frame_window.h"
 #include "ui/message_boxes.h"
@@ -22,6 +23,8 @@ void LogStartupInfo() {
 
 // Shows the main window and runs the event loop until the window has closed.
 int Run(int& argc, char** argv) {
+    // The preview graph of the clip range dialog is built on this thread.
+    platform::com::ScopedComInit com;
     QApplication app(argc, argv);
     ui::QtMessageBoxService messageBoxes;
     platform::SetMessageBoxService(&messageBoxes);

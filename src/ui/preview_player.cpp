@@ -106,6 +106,10 @@ bool PreviewPlayer::ShowOnePicture() {
     return true;
 }
 
+void PreviewPlayer::EndOnePicture() {
+    if (control_ && onePicture_ == kHoldingPictures) control_->Pause();
+}
+
 reader::HRESULT PreviewPlayer::OnVideoFormat(const AM_MEDIA_TYPE* type) {
     width_ = height_ = 0;
     if (type == nullptr || type->pbFormat == nullptr || type->cbFormat < sizeof(VIDEOINFOHEADER))
@@ -138,7 +142,8 @@ reader::HRESULT PreviewPlayer::OnVideoSample(IMediaSample* sample) {
         const int sourceRow = bottomUp_ ? height_ - 1 - row : row;
         std::memcpy(picture->bgr.data() + rowBytes * row, data + stride * sourceRow, rowBytes);
     }
-    if (onePicture_ == kWaitingForPicture) onePicture_ = kHoldingPictures;
+    int waiting = kWaitingForPicture;
+    picture->onePicture = onePicture_.compare_exchange_strong(waiting, kHoldingPictures);
     if (pictureReady_) pictureReady_(std::move(picture));
     return 0;
 }

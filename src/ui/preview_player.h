@@ -24,6 +24,8 @@ struct PreviewPicture {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> bgr;
+    // The picture a ShowOnePicture asked for: its receiver calls EndOnePicture.
+    bool onePicture = false;
 };
 
 class PreviewPlayer : private reader::GraphOwner, private reader::SampleSink {
@@ -52,6 +54,9 @@ public:
     // Runs until one picture has arrived, then holds further pictures back until the next Run:
     // how a paused or stopped player shows the picture at its position.
     bool ShowOnePicture();
+    // Pauses the graph after the picture of ShowOnePicture, unless a Run came in between.
+    // On the thread that owns the player.
+    void EndOnePicture();
 
     void Close();
 

@@ -126,9 +126,9 @@ TEST_F(MainWindowTest, StartsWithOnlyAddOutputFolderAndSettingEnabled) {
 }
 
 TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreLeftOutQuietly) {
-    const std::string first = Clip("first.mpg", 1.0);
-    const std::string second = Clip("second.mpg", 2.0, false);
-    const std::string bogus = temp.File("notes.mpg");
+    const std::string first = Clip("first.avi", 1.0);
+    const std::string second = Clip("second.avi", 2.0, false);
+    const std::string bogus = temp.File("notes.avi");
     std::ofstream(bogus) << "not a clip";
 
     window.AddClips({first, bogus, second});
@@ -154,7 +154,7 @@ TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreLeftOutQuietl
 }
 
 TEST_F(MainWindowTest, SelectionDrivesTheRowCommandsAndMovesKeepListAndJobInStep) {
-    const std::string a = Clip("a.mpg"), b = Clip("b.mpg"), c = Clip("c.mpg");
+    const std::string a = Clip("a.avi"), b = Clip("b.avi"), c = Clip("c.avi");
     window.AddClips({a, b, c});
     window.WaitForAddedClips();
 
@@ -185,7 +185,7 @@ TEST_F(MainWindowTest, SelectionDrivesTheRowCommandsAndMovesKeepListAndJobInStep
 }
 
 TEST_F(MainWindowTest, AJobRunsThroughTheWindowAndTheWindowWaitsForItToClose) {
-    window.AddClips({Clip("short.mpg", 1.0)});
+    window.AddClips({Clip("short.avi", 1.0)});
     window.WaitForAddedClips();
     ClickRow(0);
     window.OnStartEncoding();
@@ -214,7 +214,7 @@ TEST_F(MainWindowTest, AJobRunsThroughTheWindowAndTheWindowWaitsForItToClose) {
 }
 
 TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
-    window.AddClips({Clip("long.mpg", 30.0, true)});
+    window.AddClips({Clip("long.avi", 30.0, true)});
     window.WaitForAddedClips();
     ClickRow(0);
     window.OnStartEncoding();

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/log.h"
+#include "platform/com/class_table.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     core::InitLogAtPath("");
+    platform::com::ScopedComInit com;  // the preview builds its graph on this thread
     QApplication app(argc, argv);
     const int result = RUN_ALL_TESTS();
     std::error_code ignored;

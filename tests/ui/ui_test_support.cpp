@@ -51,7 +51,7 @@ bool MakeClip(const std::string& path, double seconds, const std::string& size, 
     if (withAudio)
         command += " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=" +
                    std::to_string(seconds) + " -c:a mp2";
-    command += " -c:v mpeg2video -q:v 5 -g 10 '" + path + "'";
+    command += " -c:v mpeg4 -q:v 5 -g 10 '" + path + "'";
     return std::system(command.c_str()) == 0;
 }
 
