@@ -31,8 +31,10 @@ public:
 
     // The status text under the clip list.
     virtual void SetStatusText(const std::string& text) = 0;
-    // The progress bar: the job posts PBM_SETRANGE (0..100) and PBM_SETPOS to it, and hands it
-    // to the multiplexer and the authoring engine. Null means no bar. Must outlive the job.
+    // The progress bar: the job posts PBM_SETRANGE (wParam 0, lParam 100 << 16: low word the
+    // minimum, high word the maximum) at each clip start and PBM_SETPOS (wParam the percentage)
+    // during it, and hands the bar to the multiplexer and the authoring engine, which post
+    // PBM_SETPOS too. Null means no bar. Must outlive the job.
     virtual platform::ProgressTarget* ProgressBar() = 0;
     // Marks one command enabled or disabled (menu, toolbar and accelerator alike).
     virtual void EnableCommand(unsigned id, bool enabled) = 0;

@@ -288,6 +288,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     sourceAudioFormat_ = WAVEFORMATEX{};
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
+    lastPictureEnd_ = 0;
     // hCanceled is left alone: a Stop between two clips must still end the job.
     hStop.Reset();
 }
@@ -387,6 +388,9 @@ bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) 
 bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
                                   const std::string& audioPath, std::string& error) {
     if (writer_) {
+        // Sound the last pictures cover may still wait: the sound thread can trail the
+        // pictures. What lies beyond them has no pictures to go with and is dropped.
+        DrainAudioQueue(lastPictureEnd_ - 1);
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
         writer_.reset();
@@ -557,6 +561,7 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     if (writer_) {
         written = writer_->WriteVideo(bits, repeat);
         DrainAudioQueue(start);
+        lastPictureEnd_ = start + REFERENCE_TIME(PictureSeconds(start, stop) * 1e7 * repeat);
     } else {
         written = video_ && video_->EncodeFrame(bits, repeat) == 0;
     }

@@ -166,6 +166,7 @@ private:
     uint32_t clipStartTime_ = 0;  // ms, for the frames-per-second display
     bool shortPictureLogged_ = false;
     bool clipHasAudio_ = false;
+    int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
 
     // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
     std::unique_ptr<core::VideoEncoder> video_;

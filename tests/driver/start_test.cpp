@@ -1,5 +1,6 @@
 // The Start command's checks before a job runs: they either refuse with a message and leave
 // every file alone, or start the worker.
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,33 @@ TEST_F(StartTest, CommandsFollowTheJob) {
     EXPECT_FALSE(view_.Commands()[ID_STOP]);
     EXPECT_EQ(view_.JobEndedCalls(), 1);
     EXPECT_TRUE(core::IsDirectory(output_.c_str()));  // made by Start
+}
+
+// A fault inside the job is caught on the worker: the report goes to the log, the user is told,
+// and the window may close again.
+TEST_F(StartTest, CrashInsideTheJobIsReported) {
+    struct ThrowingView : RecordingView {
+        void SetStatusText(const std::string& text) override {
+            if (text == "Start encoding...") throw std::runtime_error("broken view");
+            RecordingView::SetStatusText(text);
+        }
+    } view;
+    MainFrame frame(&view);
+    frame.Settings().OutputFolder = output_;
+    frame.AddClip(UnreadableClip(work_ / "clip.avi"));
+    RecordingBoxes boxes;
+    ASSERT_TRUE(frame.OnStartEncoding());
+    frame.WaitForJob();
+
+    EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Crashed);
+    EXPECT_FALSE(frame.IsJobRunning());
+    EXPECT_EQ(view.JobEndedCalls(), 1);
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].caption, "Exception");
+    EXPECT_EQ(boxes.Shown()[0].text.rfind("An exception happened while encoding DVD, please send "
+                                          "the Lumivane.log file to ", 0),
+              0u);
+    EXPECT_NE(testing::ReadFile(core::LogPath()).find("Error Information"), std::string::npos);
 }
 
 }  // namespace
