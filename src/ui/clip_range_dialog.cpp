@@ -75,9 +75,14 @@ void PreviewArea::paintEvent(QPaintEvent*) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(target, picture_);
     }
-    style()->drawPrimitive(QStyle::PE_Frame, nullptr, &painter, this);
+    // A sunken edge: dark above and to the left, light below and to the right.
+    const QRect edge = rect().adjusted(0, 0, -1, -1);
     painter.setPen(palette().color(QPalette::Dark));
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+    painter.drawLine(edge.topLeft(), edge.topRight());
+    painter.drawLine(edge.topLeft(), edge.bottomLeft());
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawLine(edge.bottomLeft(), edge.bottomRight());
+    painter.drawLine(edge.topRight(), edge.bottomRight());
 }
 
 // ---- RangeSlider -----------------------------------------------------------------------------

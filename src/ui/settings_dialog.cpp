@@ -29,9 +29,13 @@ Control* Make(int id, QWidget* parent) {
     return control;
 }
 
+// Wide enough for the longest row any list of the dialog shows.
+constexpr int kListCharacters = 24;
+
 QComboBox* MakeList(int id, QWidget* parent) {
     auto* list = Make<QComboBox>(id, parent);
-    list->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    list->setMinimumContentsLength(kListCharacters);
+    list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     return list;
 }
 
