@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
+#include "reader/directx_version.h"
 #include "ui/main_frame_window.h"
 #include "ui/message_boxes.h"
 #include "ui/version.h"
@@ -19,6 +20,15 @@ void LogStartupInfo() {
     utsname system{};
     if (uname(&system) == 0) core::LogPrintf("%s %s %s\n", system.sysname, system.release,
                                              system.version);
+    uint32_t major = 0;
+    uint32_t minor = 0;
+    char letter = ' ';
+    if (reader::GetDirectXVersion(&major, &minor, &letter) < 0)
+        core::LogPrintf("Can not get DirectX version.\n");
+    else if (letter == ' ')
+        core::LogPrintf("DirectX version %u.%u\n", major, minor);
+    else
+        core::LogPrintf("DirectX version %u.%u%c\n", major, minor, letter);
 }
 
 // Shows the main window and runs the event loop until the window has closed.
