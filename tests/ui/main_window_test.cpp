@@ -214,11 +214,25 @@ TEST_F(MainWindowTest, AJobRunsThroughTheWindowAndTheWindowWaitsForItToClose) {
 }
 
 TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
+    const std::string extra = Clip("extra.avi");
     window.AddClips({Clip("long.avi", 30.0, true)});
     window.WaitForAddedClips();
     ClickRow(0);
     window.OnStartEncoding();
     ASSERT_EQ(States(), "DDDDDDDDE");
+
+    // The list stays as the job found it: drops are refused, and a clip probed meanwhile
+    // joins once the job has ended.
+    auto* data = new QMimeData;
+    data->setUrls({QUrl::fromLocalFile(QString::fromStdString(extra))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, data, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(&window, &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    delete data;
+    window.AddClips({extra});
+    window.WaitForAddedClips();
+    EXPECT_EQ(Form()->RowCount(), 1);
+    EXPECT_EQ(window.Frame().ClipCount(), 1u);
 
     boxes.Answer(platform::IDNO);
     window.OnStopEncoding();
@@ -233,6 +247,8 @@ TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
     ASSERT_TRUE(WaitForJobEnd(60000));
     EXPECT_EQ(States(), "EEEEEEEED");
     EXPECT_FALSE(window.Frame().IsJobRunning());
+    EXPECT_EQ(ListedPaths().back(), extra);
+    EXPECT_EQ(JobPaths(), ListedPaths());
 }
 
 }  // namespace
