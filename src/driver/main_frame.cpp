@@ -36,6 +36,8 @@ using platform::com::SUCCEEDED;
 constexpr HRESULT kOk = 0;
 constexpr const char* kSupportAddress = "support@lumivane.org";
 constexpr const char* kDvdFolderName = "DVD";
+// Each clip is a chapter of the disc's one title, and a title holds at most 99 chapters.
+constexpr std::size_t kMaxClipsPerDisc = 99;
 // The authoring engine's argv[0]; it names itself in its own messages.
 constexpr const char* kAuthoringProgramName = "psmux";
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
@@ -133,6 +135,14 @@ bool MainFrame::OnStartEncoding() {
     if (ClipCount() == 0) {
         platform::ShowMessageBox("Please add source clip first.", "No source",
                                  platform::MB_ICONWARNING);
+        return false;
+    }
+    if (ClipCount() > kMaxClipsPerDisc) {
+        platform::ShowMessageBox(core::FormatString("A DVD title holds at most %d chapters, one "
+                                                    "per clip; please remove clips until %d "
+                                                    "remain.",
+                                                    int(kMaxClipsPerDisc), int(kMaxClipsPerDisc)),
+                                 "Too many clips", platform::MB_ICONWARNING);
         return false;
     }
     PrepareJobSettings();  // the paths below come from the job's copy
@@ -240,7 +250,7 @@ void MainFrame::EncodeJob() {
     }
     DiscardAudioQueue();
     JobFiles files;
-    for (std::size_t index = 0;; ++index) {
+    for (std::size_t index = 0; index < kMaxClipsPerDisc; ++index) {
         // Read per clip: the add-clips thread may still be appending rows.
         const std::optional<reader::ClipRecord> clip = ClipAt(index);
         if (!clip) break;
@@ -314,7 +324,9 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         audioFile_ = videoFile_ != nullptr ? std::fopen(audioPath.c_str(), "wb") : nullptr;
         if (videoFile_ == nullptr || audioFile_ == nullptr) {
             core::ShowLastErrorBox(videoPath, platform::MB_ICONERROR);
+            const bool videoCreated = videoFile_ != nullptr;
             ReleaseClipOutputs();
+            if (videoCreated) std::remove(videoPath.c_str());  // ours, and empty
             return ClipOutcome::Failed;
         }
         video_->SetOutputFile(&videoFile_);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "core/file_utils.h"
@@ -52,10 +54,11 @@ protected:
 
     // Starts a job through the Start command and waits for it.
     void RunJob() {
+        const int ended = view_.JobEndedCalls();
         ASSERT_TRUE(frame_.OnStartEncoding());
         frame_.WaitForJob();
         EXPECT_FALSE(frame_.IsJobRunning());
-        EXPECT_EQ(view_.JobEndedCalls(), 1);
+        EXPECT_EQ(view_.JobEndedCalls(), ended + 1);
     }
 
     void ExpectOnlyDiscAndUserFiles() {
@@ -283,17 +286,23 @@ TEST_F(JobTest, ClipWithoutSound) {
 // An elementary-stream file that cannot be created ends the job with the system's reason under
 // the file's name; nothing is authored and nothing of the user's is touched.
 TEST_F(JobTest, StreamFileThatCannotBeCreatedEndsTheJob) {
-    ASSERT_TRUE(core::CreateDirectoryTree((output_ + "/Chapter00.m2v").c_str()));
     frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(palClip_));
-    RunJob();
+    for (const char* blocked : {"Chapter00.m2v", "Chapter00.mp2"}) {
+        SCOPED_TRACE(blocked);
+        RecordingBoxes boxes;
+        const std::string folder = output_ + "/" + blocked;
+        ASSERT_TRUE(core::CreateDirectoryTree(folder.c_str()));
+        RunJob();
 
-    ASSERT_EQ(boxes_.Shown().size(), 1u);
-    EXPECT_EQ(boxes_.Shown()[0].caption, output_ + "/Chapter00.m2v");
-    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
-    EXPECT_EQ(testing::ListFolder(output_), (std::vector<std::string>{"Chapter00.m2v", "notes.txt"}));
-    EXPECT_TRUE(core::IsDirectory((output_ + "/Chapter00.m2v").c_str()));
-    EXPECT_TRUE(view_.Commands()[ID_START]);
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].caption, output_ + "/Chapter00.m2v");
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_EQ(testing::ListFolder(output_), (std::vector<std::string>{blocked, "notes.txt"}));
+        EXPECT_TRUE(core::IsDirectory(folder.c_str()));
+        EXPECT_TRUE(view_.Commands()[ID_START]);
+        ::rmdir(folder.c_str());
+    }
 }
 
 }  // namespace

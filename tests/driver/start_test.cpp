@@ -51,17 +51,21 @@ TEST_F(StartTest, RefusalsLeaveEverythingAlone) {
     struct Case {
         const char* name;
         std::string folder;
-        bool addClip;
+        int clips;
         std::string text;
         std::string caption;
     };
     const std::string blocker = work_ / "file";
     testing::WriteFile(blocker, "x");
     const Case cases[] = {
-        {"empty list", output_, false, "Please add source clip first.", "No source"},
-        {"relative folder", "out", true, "Can not create directory : out", "Error"},
-        {"empty folder", "", true, "Can not create directory : ", "Error"},
-        {"folder below a file", blocker + "/out", true,
+        {"empty list", output_, 0, "Please add source clip first.", "No source"},
+        {"more clips than a title has chapters", output_, 100,
+         "A DVD title holds at most 99 chapters, one per clip; please remove clips until 99 "
+         "remain.",
+         "Too many clips"},
+        {"relative folder", "out", 1, "Can not create directory : out", "Error"},
+        {"empty folder", "", 1, "Can not create directory : ", "Error"},
+        {"folder below a file", blocker + "/out", 1,
          "Can not create directory : " + blocker + "/out", "Error"},
     };
     for (const Case& c : cases) {
@@ -69,7 +73,7 @@ TEST_F(StartTest, RefusalsLeaveEverythingAlone) {
         RecordingBoxes boxes;
         MainFrame frame(&view_);
         frame.Settings().OutputFolder = c.folder;
-        if (c.addClip) frame.AddClip(UnreadableClip(work_ / "clip.avi"));
+        for (int i = 0; i < c.clips; ++i) frame.AddClip(UnreadableClip(work_ / "clip.avi"));
         EXPECT_FALSE(frame.OnStartEncoding());
         ASSERT_EQ(boxes.Shown().size(), 1u);
         EXPECT_EQ(boxes.Shown()[0].text, c.text);
