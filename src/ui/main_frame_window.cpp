@@ -11,7 +11,6 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableWidget>
@@ -19,6 +18,7 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "core/file_utils.h"
 #include "core/log.h"
 #include "platform/message_box.h"
 #include "ui/about_dialog.h"
@@ -65,14 +65,6 @@ QIcon ToolbarIcon(unsigned id) {
         case ID_STOP: return style->standardIcon(QStyle::SP_MediaStop);
         default: return {};
     }
-}
-
-// The default folder for the DVD: "Lumivane" inside the user's documents, else the temporary
-// folder (a stored folder replaces either when the settings load).
-std::string DefaultOutputFolder() {
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (!documents.isEmpty()) return QDir(documents).filePath("Lumivane").toStdString();
-    return QDir::tempPath().toStdString();
 }
 
 // Help is this program's README: beside the program, or at the top of the tree it was built in.
@@ -131,7 +123,7 @@ MainFrameWindow::MainFrameWindow() {
     Command(ID_STOP)->setEnabled(false);
 
     core::Settings& settings = frame_.Settings();
-    settings.OutputFolder = DefaultOutputFolder();
+    settings.OutputFolder = core::DefaultOutputFolder();  // a stored folder replaces it
     settings.SetDefaults();
     settings.Load();
     ShowOutputFolder();

@@ -97,6 +97,7 @@ protected:
 
 TEST_F(MainWindowTest, StartsWithOnlyAddOutputFolderAndSettingEnabled) {
     EXPECT_EQ(window.windowTitle(), "Lumivane 2.11");
+    EXPECT_TRUE(Form()->StatusText().startsWith("Output folder: /"));
     //                  Add Del Out Edit Up Down Set Start Stop
     EXPECT_EQ(States(), "EDEDDDEDD");
     for (unsigned id : {ui::ID_APP_EXIT, ui::ID_HELP_CONTENTS, ui::ID_APP_ABOUT,
@@ -234,8 +235,12 @@ TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
     EXPECT_EQ(Form()->RowCount(), 1);
     EXPECT_EQ(window.Frame().ClipCount(), 1u);
 
+    // Ctrl+C stops, also with the focus in the list.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    Form()->List()->setFocus();
     boxes.Answer(platform::IDNO);
-    window.OnStopEncoding();
+    QTest::keyClick(Form()->List(), Qt::Key_C, Qt::ControlModifier);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].text, "Do you want to stop encoding DVD?");
     EXPECT_EQ(window.Command(ID_STOP)->isEnabled(), true);
