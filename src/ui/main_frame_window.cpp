@@ -133,6 +133,13 @@ MainFrameWindow::MainFrameWindow() {
 }
 
 MainFrameWindow::~MainFrameWindow() {
+    // Only a session ending under a running job gets here with one (closing is refused then).
+    // The job may be waiting for a message box on this thread, so the events keep flowing
+    // until its worker has left.
+    if (frame_.IsJobRunning()) {
+        frame_.OnStopEncoding();
+        while (frame_.IsJobRunning()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
     prober_.WaitAll();
     if (driver::TheMainFrame == &frame_) driver::TheMainFrame = nullptr;
 }

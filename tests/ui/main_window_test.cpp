@@ -3,6 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QSlider>
+#include <QTimer>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QTableWidget>
@@ -14,6 +18,9 @@
 
 #include "platform/settings_store.h"
 #include "ui/clip_list_form.h"
+#include "ui/clip_range_dialog.h"
+#include "ui/control_ids.h"
+#include "ui/settings_dialog.h"
 #include "ui/commands.h"
 #include "ui/main_frame_window.h"
 #include "ui/time_text.h"
@@ -254,6 +261,72 @@ TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
     EXPECT_FALSE(window.Frame().IsJobRunning());
     EXPECT_EQ(ListedPaths().back(), extra);
     EXPECT_EQ(JobPaths(), ListedPaths());
+}
+
+TEST_F(MainWindowTest, AWindowDestroyedUnderARunningJobStopsItFirst) {
+    const std::string clip = Clip("long.avi", 30.0);
+    {
+        ui::MainFrameWindow doomed;
+        doomed.Frame().Settings().OutputFolder = temp.File("doomed");
+        doomed.AddClips({clip});
+        doomed.WaitForAddedClips();
+        doomed.Form()->List()->selectRow(0);
+        doomed.OnStartEncoding();
+        ASSERT_TRUE(doomed.Frame().IsJobRunning());
+    }  // returns once the job has stopped and authored what it had
+    EXPECT_TRUE(std::filesystem::is_directory(temp.File("doomed/DVD")));
+}
+
+// Runs act on the next modal dialog of type Dialog once it is open.
+template <typename Dialog>
+void OnNextDialog(std::function<void(Dialog&)> act) {
+    QTimer::singleShot(0, [act] {
+        ui_test::WaitUntil([] { return QApplication::activeModalWidget() != nullptr; }, 5000);
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        act(*dialog);
+    });
+}
+
+TEST_F(MainWindowTest, EditedRangeAndSettingsReachTheJobOnlyThroughOk) {
+    window.AddClips({Clip("range.avi", 4.0)});
+    window.WaitForAddedClips();
+    ClickRow(0);
+
+    OnNextDialog<ui::ClipRangeDlg>([](ui::ClipRangeDlg& dialog) {
+        dialog.OnGotoEnd();
+        ui_test::WaitUntil([] { return false; }, 200);
+        dialog.OnSetStart();
+        dialog.reject();
+    });
+    window.OnEditClipRange();
+    EXPECT_EQ(window.Frame().ClipAt(0)->RangeStart, 0.0);
+
+    OnNextDialog<ui::ClipRangeDlg>([](ui::ClipRangeDlg& dialog) {
+        auto* slider = dialog.findChild<QSlider*>(ui::ids::Name(ui::ids::kPositionSlider));
+        slider->setValue(40);
+        slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        ui_test::WaitUntil([] { return false; }, 300);
+        dialog.OnSetStart();
+        dialog.accept();
+    });
+    window.OnEditClipRange();
+    const double start = window.Frame().ClipAt(0)->RangeStart;
+    EXPECT_NEAR(start, 2.0, 0.2);
+    EXPECT_EQ(Form()->List()->item(0, 4)->text().toStdString(), ui::FormatClipTime(start));
+    EXPECT_EQ(States(), "EEEEEEEED");
+
+    OnNextDialog<ui::SettingsDlg>([](ui::SettingsDlg& dialog) {
+        auto* standard = dialog.findChild<QComboBox*>(ui::ids::Name(ui::ids::kStandardList));
+        standard->setCurrentIndex(1);
+        emit standard->activated(1);
+        dialog.accept();
+    });
+    window.OnSetting();
+    const core::Settings& settings = window.Frame().Settings();
+    EXPECT_EQ(settings.Standard, 1u);
+    EXPECT_EQ(settings.OutputHeight, 576);  // derived again after OK
+    EXPECT_EQ(settings.FrameRateNum, 25u);
 }
 
 }  // namespace
