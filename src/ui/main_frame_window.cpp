@@ -108,7 +108,7 @@ MainFrameWindow::MainFrameWindow() {
 
     form_ = new ClipListForm(this);
     setCentralWidget(form_);
-    progressTarget_ = ProgressBarTarget(form_->ProgressBar());
+    progressTarget_.Attach(form_->ProgressBar());
     statusBar()->setSizeGripEnabled(true);
 
     CreateCommands();

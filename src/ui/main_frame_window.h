@@ -24,11 +24,12 @@ class ClipListForm;
 // The progress bar as the engines see it: messages are posted to the bar's thread.
 class ProgressBarTarget : public platform::ProgressTarget {
 public:
-    explicit ProgressBarTarget(QProgressBar* bar) : bar_(bar) {}
+    // Set once, before any job can post.
+    void Attach(QProgressBar* bar) { bar_ = bar; }
     void Post(unsigned message, uintptr_t wParam, intptr_t lParam) override;
 
 private:
-    QProgressBar* bar_;
+    QProgressBar* bar_ = nullptr;
 };
 
 class MainFrameWindow : public QMainWindow, public driver::FrameView {
@@ -90,7 +91,7 @@ private:
     ClipListForm* form_ = nullptr;
     QToolBar* toolbar_ = nullptr;
     std::map<unsigned, QAction*> actions_;
-    ProgressBarTarget progressTarget_{nullptr};
+    ProgressBarTarget progressTarget_;
     // From a successful Start until the worker reports its end: the rows stay as they are.
     bool jobActive_ = false;
     // Clips probed while a job ran, appended when it ends.
