@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <utility>
 
@@ -51,10 +52,12 @@ NullFrameView& SilentView() {
 // Bitmap rows are padded to 4 bytes.
 long BitmapBytes(int width, int height) { return long((width * 3 + 3) & ~3) * height; }
 
-bool SamePath(const std::string& a, const std::string& b) {
+// The path with every link and "." or ".." resolved as far as it exists, so two names of one
+// file compare equal.
+std::filesystem::path CanonicalPath(const std::string& path) {
     std::error_code error;
-    if (std::filesystem::equivalent(a, b, error)) return true;
-    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path) : canonical;
 }
 
 void DeleteFiles(const std::vector<std::string>& paths) {
@@ -132,66 +135,13 @@ std::optional<reader::ClipRecord> MainFrame::ClipAt(std::size_t row) const {
 
 bool MainFrame::OnStartEncoding() {
     if (IsJobRunning()) return false;
-    if (ClipCount() == 0) {
-        platform::ShowMessageBox("Please add source clip first.", "No source",
-                                 platform::MB_ICONWARNING);
-        return false;
-    }
-    if (ClipCount() > kMaxClipsPerDisc) {
-        platform::ShowMessageBox(core::FormatString("A DVD title holds at most %d chapters, one "
-                                                    "per clip; please remove clips until %d "
-                                                    "remain.",
-                                                    int(kMaxClipsPerDisc), int(kMaxClipsPerDisc)),
-                                 "Too many clips", platform::MB_ICONWARNING);
-        return false;
-    }
     PrepareJobSettings();  // the paths below come from the job's copy
-    const std::string folder = jobSettings_.OutputFolder;
-    // A relative or empty folder would put the "DVD" folder (which may get emptied) wherever
-    // the process happens to stand, or at the file-system root.
-    if (core::SkipPathRoot(folder.c_str()) == nullptr) {
-        platform::ShowMessageBox("Can not create directory : " + folder, "Error",
-                                 platform::MB_ICONERROR);
-        return false;
-    }
-    const std::string dvdFolder = OutputPath(kDvdFolderName);
-    if (core::IsDirectory(dvdFolder.c_str()) && !core::DirectoryTreeHasNoFiles(dvdFolder.c_str())) {
-        const std::string question = "The output directory \"" + dvdFolder +
-                                     "\" already exists,\n\nthe contents in it will be deleted "
-                                     "first,\n\ndo you want to continue?";
-        if (platform::ShowMessageBox(question, "Confirm To Cancel",
-                                     platform::MB_YESNO | platform::MB_ICONQUESTION) !=
-            platform::IDYES) {
-            return false;
-        }
-        core::DeleteDirectoryTree(dvdFolder.c_str());
-    }
+    if (!CheckClipList() || !CheckOutputFolder() || !EmptyDiscFolder()) return false;
+    const std::string& folder = jobSettings_.OutputFolder;
     if (!core::IsDirectory(folder.c_str()) && !core::CreateDirectoryTree(folder.c_str())) {
         platform::ShowMessageBox("Can not create directory : " + folder, "Error",
                                  platform::MB_ICONERROR);
         return false;
-    }
-    // The job writes and later deletes its intermediate files in the output folder; a source
-    // clip under one of those names would be overwritten while it is read.
-    const std::size_t clipCount = ClipCount();
-    for (std::size_t row = 0; row < clipCount; ++row) {
-        const std::optional<reader::ClipRecord> clip = ClipAt(row);
-        if (!clip) break;
-        for (std::size_t index = 0; index < clipCount; ++index) {
-            for (const char* pattern : {"Lumivane%02d.vob", "Chapter%02d.m2v", "Chapter%02d.mp2",
-                                        "Chapter%02d.ac3"}) {
-                const std::string intermediate =
-                    OutputPath(core::FormatString(pattern, int(index)));
-                if (SamePath(clip->Path, intermediate)) {
-                    platform::ShowMessageBox(
-                        "The source clip " + clip->Path +
-                            " has the name of a temporary file of the job; please choose "
-                            "another output folder.",
-                        "Error", platform::MB_ICONERROR);
-                    return false;
-                }
-            }
-        }
     }
 
     hStop.Reset();
@@ -205,6 +155,72 @@ bool MainFrame::OnStartEncoding() {
         view_->UpdateStartCommand();
         return false;
     }
+    return true;
+}
+
+bool MainFrame::CheckClipList() const {
+    const std::size_t count = ClipCount();
+    if (count == 0) {
+        platform::ShowMessageBox("Please add source clip first.", "No source",
+                                 platform::MB_ICONWARNING);
+        return false;
+    }
+    if (count > kMaxClipsPerDisc) {
+        platform::ShowMessageBox(core::FormatString("A DVD title holds at most %d chapters, one "
+                                                    "per clip; please remove clips until %d "
+                                                    "remain.",
+                                                    int(kMaxClipsPerDisc), int(kMaxClipsPerDisc)),
+                                 "Too many clips", platform::MB_ICONWARNING);
+        return false;
+    }
+    return true;
+}
+
+bool MainFrame::CheckOutputFolder() const {
+    const std::string& folder = jobSettings_.OutputFolder;
+    // A relative or empty folder would put the "DVD" folder (which may get emptied) wherever
+    // the process happens to stand, or at the file-system root.
+    if (core::SkipPathRoot(folder.c_str()) == nullptr) {
+        platform::ShowMessageBox("Can not create directory : " + folder, "Error",
+                                 platform::MB_ICONERROR);
+        return false;
+    }
+    // The job writes and later deletes its intermediate files in the output folder; a source
+    // clip under one of those names would be overwritten while it is read.
+    const std::size_t count = ClipCount();
+    std::set<std::filesystem::path> intermediates;
+    for (std::size_t index = 0; index < count; ++index) {
+        for (const char* pattern : {"Lumivane%02d.vob", "Chapter%02d.m2v", "Chapter%02d.mp2",
+                                    "Chapter%02d.ac3"}) {
+            intermediates.insert(CanonicalPath(OutputPath(core::FormatString(pattern, int(index)))));
+        }
+    }
+    for (std::size_t row = 0; row < count; ++row) {
+        const std::optional<reader::ClipRecord> clip = ClipAt(row);
+        if (clip && intermediates.count(CanonicalPath(clip->Path)) != 0) {
+            platform::ShowMessageBox("The source clip " + clip->Path +
+                                         " has the name of a temporary file of the job; please "
+                                         "choose another output folder.",
+                                     "Error", platform::MB_ICONERROR);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MainFrame::EmptyDiscFolder() const {
+    const std::string dvdFolder = OutputPath(kDvdFolderName);
+    if (!core::IsDirectory(dvdFolder.c_str()) || core::DirectoryTreeHasNoFiles(dvdFolder.c_str())) {
+        return true;
+    }
+    const std::string question = "The output directory \"" + dvdFolder +
+                                 "\" already exists,\n\nthe contents in it will be deleted "
+                                 "first,\n\ndo you want to continue?";
+    if (platform::ShowMessageBox(question, "Confirm To Cancel",
+                                 platform::MB_YESNO | platform::MB_ICONQUESTION) != platform::IDYES) {
+        return false;
+    }
+    core::DeleteDirectoryTree(dvdFolder.c_str());
     return true;
 }
 

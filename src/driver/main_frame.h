@@ -119,6 +119,12 @@ private:
     };
     enum class ClipOutcome { Made, Skipped, Failed };
 
+    // The checks of Start, each showing its own message: false refuses the job.
+    bool CheckClipList() const;
+    bool CheckOutputFolder() const;
+    // Offers to empty a "DVD" folder that holds files; false when the user declines.
+    bool EmptyDiscFolder() const;
+
     uint32_t EncodeThreadProc();
     ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, JobFiles& files);
     void BeginClip(const reader::ClipRecord& clip);

@@ -117,14 +117,18 @@ TEST_F(StartTest, ExistingDiscFolderIsEmptiedOnlyWhenTheUserAgrees) {
 }
 
 TEST_F(StartTest, SourceNamedLikeATemporaryFileIsRefused) {
-    ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+    // Refused before anything is offered for deletion.
+    ASSERT_TRUE(core::CreateDirectoryTree((output_ + "/DVD").c_str()));
+    testing::WriteFile(output_ + "/DVD/keep.txt", "kept");
     frame_.AddClip(UnreadableClip(work_ / "first.avi"));
-    frame_.AddClip(UnreadableClip(output_ + "/Chapter01.m2v"));
-    RecordingBoxes boxes;
+    frame_.AddClip(UnreadableClip(output_ + "/../out/Chapter01.m2v"));
+    RecordingBoxes boxes(platform::IDYES);
     EXPECT_FALSE(Start());
     ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_NE(boxes.Shown()[0].text.find(output_ + "/Chapter01.m2v"), std::string::npos);
+    EXPECT_NE(boxes.Shown()[0].text.find("Chapter01.m2v has the name of a temporary file"),
+              std::string::npos);
     EXPECT_EQ(testing::ReadFile(output_ + "/Chapter01.m2v"), "not a video");
+    EXPECT_EQ(testing::ReadFile(output_ + "/DVD/keep.txt"), "kept");
 }
 
 TEST_F(StartTest, CommandsFollowTheJob) {
