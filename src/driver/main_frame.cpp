@@ -326,27 +326,9 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     const std::string vobPath = OutputPath(core::FormatString("Lumivane%02d.vob", number));
     core::LogPrintf("Begin encoding file: %s, total frames: %d\n", clip.Path.c_str(),
                     totalFrames_);
-
     std::string videoPath, audioPath;
-    if (jobSettings_.DirectVOB) {
-        writer_ = std::make_unique<core::OutputWriter>(this);
-    } else {
-        video_ = std::make_unique<core::VideoEncoder>(this);
-        audio_ = std::make_unique<core::JobAudioEncoder>(this);
-        videoPath = OutputPath(core::FormatString("Chapter%02d.m2v", number));
-        audioPath = OutputPath(core::FormatString(
-            jobSettings_.AudioFormat == 0 ? "Chapter%02d.mp2" : "Chapter%02d.ac3", number));
-        videoFile_ = std::fopen(videoPath.c_str(), "wb");
-        audioFile_ = videoFile_ != nullptr ? std::fopen(audioPath.c_str(), "wb") : nullptr;
-        if (videoFile_ == nullptr || audioFile_ == nullptr) {
-            core::ShowLastErrorBox(videoPath, platform::MB_ICONERROR);
-            const bool videoCreated = videoFile_ != nullptr;
-            ReleaseClipOutputs();
-            if (videoCreated) std::remove(videoPath.c_str());  // ours, and empty
-            return ClipOutcome::Failed;
-        }
-        video_->SetOutputFile(&videoFile_);
-        audio_->SetOutputFile(&audioFile_);
+    if (!CreateClipOutputs(number, videoPath, audioPath)) return ClipOutcome::Failed;
+    if (!videoPath.empty()) {
         files.VideoStreams.push_back(videoPath);
         files.AudioStreams.push_back(audioPath);
     }
@@ -362,34 +344,64 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         ReleaseClipOutputs();
         return ClipOutcome::Failed;
     }
-
     std::string error;
     if (!OpenClipOutputs(vobPath, error)) {
         graph.Release();
         ReleaseClipOutputs();
-        platform::ShowMessageBox("Encoding " + clip.Path + " failed:\n" + error, "Error",
-                                 platform::MB_ICONERROR);
+        ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
     graph.RenderGraph();
     graph.Release();
 
-    const bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
+    bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
     DiscardAudioQueue();
-    if (made) {
-        files.Vobs.push_back(vobPath);
-        return ClipOutcome::Made;
+    if (pacing_.FramesDelivered == 0) {
+        if (hCanceled.IsSet()) {
+            core::LogPrintf("Stopped before the first picture; %s is left out\n", vobPath.c_str());
+            std::remove(vobPath.c_str());
+            return ClipOutcome::Skipped;
+        }
+        made = false;
+        error = "No picture could be read from the clip.";
     }
-    // Stopped before a single picture: the clip left nothing worth authoring.
-    if (hCanceled.IsSet() && pacing_.FramesDelivered == 0) {
-        core::LogPrintf("Stopped before the first picture; %s is left out\n", vobPath.c_str());
-        std::remove(vobPath.c_str());
-        return ClipOutcome::Skipped;
+    if (!made) {
+        ShowClipFailure(clip, error);
+        return ClipOutcome::Failed;
     }
+    files.Vobs.push_back(vobPath);
+    return ClipOutcome::Made;
+}
+
+bool MainFrame::CreateClipOutputs(int number, std::string& videoPath, std::string& audioPath) {
+    if (jobSettings_.DirectVOB) {
+        writer_ = std::make_unique<core::OutputWriter>(this);
+        return true;
+    }
+    video_ = std::make_unique<core::VideoEncoder>(this);
+    audio_ = std::make_unique<core::JobAudioEncoder>(this);
+    videoPath = OutputPath(core::FormatString("Chapter%02d.m2v", number));
+    audioPath = OutputPath(core::FormatString(
+        jobSettings_.AudioFormat == 0 ? "Chapter%02d.mp2" : "Chapter%02d.ac3", number));
+    videoFile_ = std::fopen(videoPath.c_str(), "wb");
+    audioFile_ = videoFile_ != nullptr ? std::fopen(audioPath.c_str(), "wb") : nullptr;
+    if (videoFile_ == nullptr || audioFile_ == nullptr) {
+        core::ShowLastErrorBox(videoPath, platform::MB_ICONERROR);
+        const bool videoCreated = videoFile_ != nullptr;
+        ReleaseClipOutputs();
+        if (videoCreated) std::remove(videoPath.c_str());  // ours, and empty
+        return false;
+    }
+    video_->SetOutputFile(&videoFile_);
+    audio_->SetOutputFile(&audioFile_);
+    return true;
+}
+
+void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::string& error) const {
+    core::LogPrintf("Encoding %s failed: %s\n", clip.Path.c_str(), error.c_str());
     platform::ShowMessageBox("Encoding " + clip.Path + " failed:\n" + error, "Error",
                              platform::MB_ICONERROR);
-    return ClipOutcome::Failed;
 }
 
 bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
@@ -547,7 +559,7 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     if (sample == nullptr || sample->IsPreroll() == kOk) return kOk;
     // Once the clip is over (its range passed, Stop, or a failed encoder) the graph may still
     // deliver until its runner notices; none of that belongs to the clip.
-    if (hStop.IsSet()) return kOk;
+    if (hStop.IsSet() || hCanceled.IsSet()) return kOk;
     pacing_.FramesReceived += 1;
 
     platform::dshow::BYTE* bits = nullptr;

@@ -128,6 +128,10 @@ private:
     uint32_t EncodeThreadProc();
     ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, JobFiles& files);
     void BeginClip(const reader::ClipRecord& clip);
+    // The two encoders and their files (elementary-stream mode; the paths are set) or the
+    // writer (direct mode). False after the failure was shown.
+    bool CreateClipOutputs(int number, std::string& videoPath, std::string& audioPath);
+    void ShowClipFailure(const reader::ClipRecord& clip, const std::string& error) const;
     // Opens the clip's encoders or writer once the graph has told the formats; false (with
     // the reason in `error`) when they cannot open.
     bool OpenClipOutputs(const std::string& vobPath, std::string& error);

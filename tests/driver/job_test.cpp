@@ -261,6 +261,23 @@ TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
     EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
 }
 
+// Stop before the first picture: nothing was made, so nothing is authored and nothing is left.
+TEST_F(JobTest, StopBeforeTheFirstPictureLeavesNothing) {
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        frame_.Settings().DirectVOB = direct;
+        frame_.AddClip(testing::ProbeClip(palClip_));
+        view_.onStatus = [&](const std::string& status) {
+            if (status == "Start encoding...") frame_.OnStopEncoding();
+        };
+        RunJob();
+
+        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+        EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"notes.txt"});
+    }
+}
+
 // A clip without sound gives a chapter of pictures only, on both roads.
 TEST_F(JobTest, ClipWithoutSound) {
     const std::string silent =
