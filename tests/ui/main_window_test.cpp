@@ -312,7 +312,7 @@ TEST_F(MainWindowTest, EditedRangeAndSettingsReachTheJobOnlyThroughOk) {
     });
     window.OnEditClipRange();
     const double start = window.Frame().ClipAt(0)->RangeStart;
-    EXPECT_NEAR(start, 2.0, 0.2);
+    EXPECT_NEAR(start, 2.0, 0.3);
     EXPECT_EQ(Form()->List()->item(0, 4)->text().toStdString(), ui::FormatClipTime(start));
     EXPECT_EQ(States(), "EEEEEEEED");
 
