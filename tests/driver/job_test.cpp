@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -99,9 +100,18 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     frame_.Settings().AudioFormat = GetParam().audioFormat;
     frame_.AddClip(testing::ProbeClip(ntscClip_));
     frame_.AddClip(testing::ProbeClip(palClip_));
+    std::vector<uintptr_t> positions;  // only the worker and the graph's video thread post
+    std::mutex positionsMutex;
+    view_.onProgress = [&](unsigned message, uintptr_t wParam) {
+        std::lock_guard<std::mutex> lock(positionsMutex);
+        if (message == platform::PBM_SETPOS) positions.push_back(wParam);
+    };
     RunJob();
 
     EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(positions.back(), 100u);
+    EXPECT_LE(*std::max_element(positions.begin(), positions.end()), 100u);
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
     ExpectOnlyDiscAndUserFiles();
     EXPECT_EQ(testing::ReadFile(core::LogPath()).find("timeline not available") != std::string::npos,
