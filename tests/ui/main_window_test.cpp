@@ -273,8 +273,7 @@ TEST_F(MainWindowTest, AWindowDestroyedUnderARunningJobStopsItFirst) {
         doomed.Form()->List()->selectRow(0);
         doomed.OnStartEncoding();
         ASSERT_TRUE(doomed.Frame().IsJobRunning());
-    }  // returns once the job has stopped and authored what it had
-    EXPECT_TRUE(std::filesystem::is_directory(temp.File("doomed/DVD")));
+    }  // a hang here is the fault: the destructor must stop the job and wait it out
 }
 
 // Runs act on the next modal dialog of type Dialog once it is open.
