@@ -104,10 +104,8 @@ public:
     core::PictureGeometry EncoderPicture() const override { return geometry_; }
     core::SourceAudio EncoderAudioInput() const override;
 
-    // The job itself; runs on the worker thread (public for headless callers and tests that
-    // want it on their own thread). Uses the settings copy taken by PrepareJobSettings.
-    void EncodeJob();
-    // Copies the settings for a job and derives its output size and rates.
+    // Copies the settings for a job and derives its output size and rates (Start does it; a
+    // test that drives the sink by hand does it first).
     void PrepareJobSettings();
 
 private:
@@ -126,6 +124,8 @@ private:
     bool EmptyDiscFolder() const;
 
     uint32_t EncodeThreadProc();
+    // The job itself, on the worker thread, over the settings copy taken at Start.
+    void EncodeJob();
     ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, JobFiles& files);
     void BeginClip(const reader::ClipRecord& clip);
     // The two encoders and their files (elementary-stream mode; the paths are set) or the
