@@ -37,6 +37,7 @@ using platform::com::SUCCEEDED;
 constexpr HRESULT kOk = 0;
 constexpr const char* kSupportAddress = "support@lumivane.org";
 constexpr const char* kDvdFolderName = "DVD";
+constexpr const char* kNoPictureError = "No picture could be read from the clip.";
 // Each clip is a chapter of the disc's one title, and a title holds at most 99 chapters.
 constexpr std::size_t kMaxClipsPerDisc = 99;
 // The authoring engine's argv[0]; it names itself in its own messages.
@@ -364,7 +365,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
             return ClipOutcome::Skipped;
         }
         made = false;
-        error = "No picture could be read from the clip.";
+        error = kNoPictureError;
     }
     if (!made) {
         ShowClipFailure(clip, error);
@@ -405,6 +406,10 @@ void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::strin
 }
 
 bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
+    if (geometry_.SourceWidth <= 0 || geometry_.SourceHeight <= 0) {
+        error = kNoPictureError;  // the graph found no picture stream to connect
+        return false;
+    }
     clipHasAudio_ = sourceAudioFormat_.nChannels > 0 && sourceAudioFormat_.nSamplesPerSec > 0;
     if (writer_) {
         if (core::ConfigureVobWriter(*writer_, *this, vobPath.c_str()) < 0) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -285,6 +286,31 @@ TEST_F(JobTest, StopBeforeTheFirstPictureLeavesNothing) {
         for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
         EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
         EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"notes.txt"});
+    }
+}
+
+// A file with sound only is probed and read, but yields no picture: the job says so instead of
+// authoring a chapter without video.
+TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
+    const std::string soundOnly = work_ / "sound.wav";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                           "sine=sample_rate=48000:duration=1 '" + soundOnly + "'").c_str()),
+              0);
+    reader::ClipRecord clip;
+    clip.Path = soundOnly;
+    clip.RangeEnd = 1.0;
+    frame_.AddClip(clip);
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        frame_.Settings().DirectVOB = direct;
+        RecordingBoxes boxes;
+        RunJob();
+
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text,
+                  "Encoding " + soundOnly + " failed:\nNo picture could be read from the clip.");
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_FALSE(core::IsDirectory((output_ + "/DVD").c_str()));
     }
 }
 
