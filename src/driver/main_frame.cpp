@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -48,6 +49,11 @@ constexpr intptr_t kProgressRange0To100 = intptr_t(100) << 16;
 NullFrameView& SilentView() {
     static NullFrameView view;
     return view;
+}
+
+// The bytes of a sample that are both filled and inside its buffer.
+long UsableBytes(IMediaSample* sample) {
+    return std::max(0L, std::min(sample->GetActualDataLength(), sample->GetSize()));
 }
 
 // Bitmap rows are padded to 4 bytes.
@@ -570,10 +576,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     platform::dshow::BYTE* bits = nullptr;
     sample->GetPointer(&bits);
     const long needed = BitmapBytes(geometry_.SourceWidth, geometry_.SourceHeight);
-    if (bits == nullptr || needed <= 0 || sample->GetActualDataLength() < needed) {
+    const long held = UsableBytes(sample);
+    if (bits == nullptr || needed <= 0 || held < needed) {
         if (!shortPictureLogged_) {
             core::LogPrintf("Picture %d holds %ld bytes where %ld are needed; skipped\n",
-                            pacing_.FramesReceived, sample->GetActualDataLength(), needed);
+                            pacing_.FramesReceived, held, needed);
             shortPictureLogged_ = true;
         }
         return kOk;
@@ -599,7 +606,7 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
         repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         if (repeat == 0) return kOk;
     } else {
-        pacing_.FramesDelivered += 1;
+        pacing_.FramesDelivered += 1;  // nothing to pace by
     }
 
     bool written;
@@ -624,7 +631,10 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     if (clipLength_ > 0.0 && double(start) * 1e-7 > clipLength_) return kOk;  // past the range
     platform::dshow::BYTE* data = nullptr;
     sample->GetPointer(&data);
-    const long count = sample->GetActualDataLength() / 2;
+    // Whole sample frames only, so the channels stay interleaved in step.
+    const long channels = std::max<long>(1, sourceAudioFormat_.nChannels);
+    long count = UsableBytes(sample) / 2;
+    count -= count % channels;
     if (data == nullptr || count <= 0) return kOk;
     const auto* samples = reinterpret_cast<const int16_t*>(data);
 
