@@ -90,6 +90,7 @@ struct Road {
     const char* name;
     uint32_t directVob;
     uint32_t audioFormat;
+    uint32_t standard;  // 0 NTSC, 1 PAL
 };
 
 void PrintTo(const Road& road, std::ostream* out) { *out << road.name; }
@@ -99,6 +100,7 @@ class JobRoadTest : public JobTest, public ::testing::WithParamInterface<Road> {
 TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     frame_.Settings().DirectVOB = GetParam().directVob;
     frame_.Settings().AudioFormat = GetParam().audioFormat;
+    frame_.Settings().Standard = GetParam().standard;
     frame_.AddClip(testing::ProbeClip(ntscClip_));
     frame_.AddClip(testing::ProbeClip(palClip_));
     std::vector<uintptr_t> positions;  // only the worker and the graph's video thread post
@@ -121,7 +123,7 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
     EXPECT_EQ(disc.titles, 1);
     EXPECT_EQ(disc.chapters, 2);
-    EXPECT_TRUE(disc.ntsc);
+    EXPECT_EQ(disc.ntsc, GetParam().standard == 0);
     EXPECT_EQ(disc.width, 720);
     ASSERT_EQ(disc.cells.size(), 2u);
     for (double seconds : disc.cells) EXPECT_NEAR(seconds, kClipSeconds, 1.0 / disc.framesPerSecond);
@@ -146,8 +148,9 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, JobRoadTest,
-                         ::testing::Values(Road{"ElementaryStreamsMp2", 0, 0},
-                                           Road{"DirectVobAc3", 1, 1}),
+                         ::testing::Values(Road{"ElementaryStreamsMp2", 0, 0, 0},
+                                           Road{"DirectVobAc3", 1, 1, 0},
+                                           Road{"DirectVobPalMp2", 1, 0, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Stop during the second of three clips: that clip is finished from what was encoded, the third
