@@ -1,0 +1,195 @@
+// The application object's job side: the settings, the clip list, the encode job on its
+// worker thread and the sample sink that receives a clip's pictures and sound.
+//
+// The window owns one MainFrame and talks to the job through the public calls below; the job
+// talks back only through the FrameView it was given and platform::ShowMessageBox (which the
+// worker may call: the user-interface thread never waits for the worker). Nothing here uses
+// a user-interface library, so a whole job runs headless with a NullFrameView.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/audio_encoder.h"
+#include "core/encoder_host.h"
+#include "core/output_writer.h"
+#include "core/settings.h"
+#include "core/video_encoder.h"
+#include "driver/frame_view.h"
+#include "driver/pacing.h"
+#include "platform/critical_section.h"
+#include "platform/event.h"
+#include "platform/thread.h"
+#include "reader/clip_record.h"
+#include "reader/sample_sink.h"
+#include "reader/source_graph.h"
+
+namespace driver {
+
+using platform::com::HRESULT;
+
+// Sound waiting for the direct writer until the picture stream reaches its time.
+struct AudioPacket {
+    int64_t StartTime = 0;  // 100-ns units, as the graph stamped it (0 when unstamped)
+    std::vector<int16_t> Samples;  // interleaved
+};
+
+class MainFrame : public reader::SampleSink, public reader::GraphOwner, public core::EncoderHost {
+public:
+    // view receives status, progress and command states; null shows nothing.
+    explicit MainFrame(FrameView* view = nullptr);
+    // Stops a running job and waits for its worker.
+    ~MainFrame() override;
+    MainFrame(const MainFrame&) = delete;
+    MainFrame& operator=(const MainFrame&) = delete;
+
+    // ---- Settings (user-interface thread, while no job runs) ------------------------------
+    // The job works on a copy taken at Start, so edits never reach a running job.
+    core::Settings& Settings() { return settings_; }
+    const core::Settings& Settings() const { return settings_; }
+
+    // ---- Clip list (any thread; the rows of the window's list mirror it) -----------------
+    // Appends a clip; returns its row.
+    std::size_t AddClip(const reader::ClipRecord& clip);
+    // False when row does not exist.
+    bool RemoveClip(std::size_t row);
+    // Swaps two rows (Up, Down); false when either does not exist.
+    bool SwapClips(std::size_t rowA, std::size_t rowB);
+    // Sets the range to encode, in seconds from the file's start; false for a missing row.
+    bool SetClipRange(std::size_t row, double rangeStart, double rangeEnd);
+    std::size_t ClipCount() const;
+    std::optional<reader::ClipRecord> ClipAt(std::size_t row) const;
+
+    // ---- Job control (user-interface thread) ----------------------------------------------
+    // Start: refuses an empty list, offers to empty an existing non-empty "DVD" folder,
+    // creates the output folder, marks the commands and starts the worker. True when the
+    // worker was started.
+    bool OnStartEncoding();
+    // Stop: the running clip is finished from what was encoded, no further clip starts, and
+    // the clips made so far are authored.
+    void OnStopEncoding();
+    // A job's worker is attached (the window refuses to close meanwhile).
+    bool IsJobRunning() const { return jobRunning_.load(); }
+    // Waits for the worker to end (tests and shutdown).
+    void WaitForJob();
+
+    // What the last job ended with, for the window and for tests. Stopped: a Stop came while
+    // the disc was authored, so the VOBs were kept.
+    enum class JobResult { None, Finished, Stopped, Failed, Crashed };
+    JobResult LastJobResult() const { return lastResult_.load(); }
+
+    // ---- SampleSink (graph threads; the format calls while the graph is built) -----------
+    HRESULT OnVideoFormat(const platform::dshow::AM_MEDIA_TYPE* type) override;
+    HRESULT OnAudioFormat(const platform::dshow::AM_MEDIA_TYPE* type) override;
+    HRESULT OnVideoSample(platform::dshow::IMediaSample* sample) override;
+    HRESULT OnAudioSample(platform::dshow::IMediaSample* sample) override;
+    HRESULT OnEndOfStream() override;
+    HRESULT OnAudioEndOfStream() override;
+
+    // ---- GraphOwner ------------------------------------------------------------------------
+    reader::SampleSink* Sink() override { return this; }
+    const platform::ManualResetEvent* StopEvent() override { return &hStop; }
+    const platform::ManualResetEvent* CancelEvent() override { return &hCanceled; }
+
+    // ---- EncoderHost (read by the encoders and the writer when they open) ----------------
+    const core::Settings& EncoderSettings() const override { return jobSettings_; }
+    core::PictureGeometry EncoderPicture() const override { return geometry_; }
+    core::SourceAudio EncoderAudioInput() const override;
+
+    // Copies the settings for a job and derives its output size and rates (Start does it; a
+    // test that drives the sink by hand does it first).
+    void PrepareJobSettings();
+
+private:
+    // The files a job makes, in the order they are made.
+    struct JobFiles {
+        std::vector<std::string> Vobs;
+        std::vector<std::string> VideoStreams;
+        std::vector<std::string> AudioStreams;
+    };
+    enum class ClipOutcome { Made, Skipped, Failed };
+
+    // The checks of Start, each showing its own message: false refuses the job.
+    bool CheckClipList() const;
+    bool CheckOutputFolder() const;
+    // Offers to empty a "DVD" folder that holds files; false when the user declines.
+    bool EmptyDiscFolder() const;
+
+    uint32_t EncodeThreadProc();
+    // The job itself, on the worker thread, over the settings copy taken at Start.
+    void EncodeJob();
+    ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, JobFiles& files);
+    void BeginClip(const reader::ClipRecord& clip);
+    // The two encoders and their files (elementary-stream mode; the paths are set) or the
+    // writer (direct mode). False after the failure was shown.
+    bool CreateClipOutputs(int number, std::string& videoPath, std::string& audioPath);
+    void ShowClipFailure(const reader::ClipRecord& clip, const std::string& error) const;
+    // Opens the clip's encoders or writer once the graph has told the formats; false (with
+    // the reason in `error`) when they cannot open.
+    bool OpenClipOutputs(const std::string& vobPath, std::string& error);
+    // Drains and closes what OpenClipOutputs opened, then multiplexes the elementary streams;
+    // false (with the reason) when the clip's VOB is not sound.
+    bool FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
+                           const std::string& audioPath, std::string& error);
+    void ReleaseClipOutputs();
+    bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
+    void EndJob(JobResult result);
+
+    // How long a picture lasts: its own stamps, else the output frame time.
+    double PictureSeconds(int64_t start, int64_t stop) const;
+    void UpdateProgress(int percent);
+    void DrainAudioQueue(int64_t upToTime);
+    void DiscardAudioQueue();
+    void SetStatus(const std::string& text);
+    void MarkJobCommands(bool running);
+    platform::ProgressTarget* ProgressBar() const;
+    std::string OutputPath(const std::string& name) const;
+
+    FrameView* view_;
+    core::Settings settings_;
+    core::Settings jobSettings_;
+
+    mutable std::mutex clipsMutex_;
+    std::vector<reader::ClipRecord> clips_;
+
+    platform::ManualResetEvent hStop;
+    platform::ManualResetEvent hCanceled;
+    platform::WorkerThread worker_;
+    std::atomic<bool> jobRunning_{false};
+    std::atomic<JobResult> lastResult_{JobResult::None};
+
+    // Per-clip state: written by the worker before the graph runs and by the format calls,
+    // then owned by the video streaming thread until the graph stops.
+    core::PictureGeometry geometry_;
+    platform::dshow::WAVEFORMATEX sourceAudioFormat_{};
+    PacingState pacing_;
+    double clipLength_ = 0.0;  // seconds; 0 runs the clip to the end of its file
+    int32_t totalFrames_ = 0;
+    uint32_t clipStartTime_ = 0;  // ms, for the frames-per-second display
+    bool shortPictureLogged_ = false;
+    bool clipHasAudio_ = false;
+    int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
+
+    // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
+    std::unique_ptr<core::VideoEncoder> video_;
+    std::unique_ptr<core::JobAudioEncoder> audio_;
+    std::FILE* videoFile_ = nullptr;
+    std::FILE* audioFile_ = nullptr;
+    std::unique_ptr<core::OutputWriter> writer_;
+
+    platform::CriticalSection audioQueueLock_;
+    std::deque<AudioPacket> audioQueue_;
+};
+
+// The process's one MainFrame, set by the window that owns it.
+extern MainFrame* TheMainFrame;
+
+}  // namespace driver

@@ -1,0 +1,100 @@
+#include "driver/pacing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/file_utils.h"
+#include "reader/clip_record.h"
+
+namespace driver {
+namespace {
+
+// Below this many delivered pictures nothing is dropped, so a clip always starts with its
+// first pictures even when their stamps begin late.
+constexpr int32_t kPicturesNeverDropped = 12;
+// How far the output may drift from the stamps, in pictures, before it is corrected.
+constexpr double kPacingTolerance = 1.1;
+// A lead larger than this is a time-stamp jump backwards, not something to drop away.
+constexpr double kLargestCorrectableLead = 10.0;
+
+int32_t SaturatingAdd(int32_t a, int64_t b) {
+    const int64_t sum = int64_t(a) + b;
+    return int32_t(std::clamp<int64_t>(sum, std::numeric_limits<int32_t>::min(),
+                                       std::numeric_limits<int32_t>::max()));
+}
+
+// v split into two even bands around the picture, the first taking the odd pixel.
+void SplitBand(int v, int& first, int& second) {
+    first = v;
+    second = v;
+    if (v % 2 != 0) {
+        first = v + 1;
+        second = v - 1;
+    }
+}
+
+}  // namespace
+
+PadBands ComputePadBands(int sourceWidth, int sourceHeight, int outputWidth, int outputHeight,
+                         bool stretch) {
+    PadBands bands;
+    if (sourceWidth == outputWidth && sourceHeight == outputHeight) return bands;
+    bands.NeedsScaling = true;
+    if (stretch || sourceWidth <= 0 || sourceHeight <= 0 || outputWidth <= 0 ||
+        outputHeight <= 0) {
+        return bands;
+    }
+    const double sw = sourceWidth, sh = sourceHeight, tw = outputWidth, th = outputHeight;
+    if (tw / th < sw / sh) {
+        SplitBand(reader::TruncateToInt32((th - sh * tw / sw) * 0.5), bands.Top, bands.Bottom);
+    } else {
+        SplitBand(reader::TruncateToInt32((tw - sw * th / sh) * 0.5), bands.Left, bands.Right);
+    }
+    return bands;
+}
+
+int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen) {
+    int repeat = 1;
+    if (rateDen != 0 && std::isfinite(seconds)) {
+        const double diff = double(rateNum) * seconds / double(rateDen) - state.FramesDelivered;
+        if (diff < -kLargestCorrectableLead) {
+            repeat = 1;
+        } else if (diff < -kPacingTolerance && state.FramesDelivered > kPicturesNeverDropped) {
+            state.FramesDropped = SaturatingAdd(state.FramesDropped, 1);
+            return 0;
+        } else if (diff > kPacingTolerance) {
+            const int64_t wanted = reader::TruncateToInt64(std::ceil(diff));
+            state.FramesRepeated = SaturatingAdd(state.FramesRepeated, wanted - 1);
+            repeat = int(std::min<int64_t>(wanted, kMaxPictureRepeats));
+        }
+    }
+    state.FramesDelivered = SaturatingAdd(state.FramesDelivered, repeat);
+    return repeat;
+}
+
+int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate) {
+    return std::max(0, reader::TruncateToInt32((rangeEnd - rangeStart) * frameRate));
+}
+
+int ClipPercent(double seconds, double clipLength) {
+    if (!(clipLength > 0.0)) return 0;
+    return std::clamp(reader::TruncateToInt32(seconds / clipLength * 100.0), 0, 100);
+}
+
+std::string ProgressStatusText(int32_t received, int32_t total, int32_t delivered,
+                               uint32_t elapsedMs) {
+    const double seconds = elapsedMs * 0.001;
+    const int h = int(seconds / 3600);
+    const int m = int((seconds - 3600.0 * h) / 60);
+    const int s = int(seconds - 3600.0 * h - 60.0 * m);
+    const int fps = seconds > 0.0 ? reader::TruncateToInt32(delivered / seconds) : 0;
+    if (total == 0) {
+        return core::FormatString("Encoded %d frames - %d FPS - Total time : %d:%02d:%02d",
+                                  received, fps, h, m, s);
+    }
+    return core::FormatString("Encoded %d / %d frames - %d FPS - Total time : %d:%02d:%02d",
+                              received, total, fps, h, m, s);
+}
+
+}  // namespace driver

@@ -1,0 +1,54 @@
+// The arithmetic of the sample sink: fitting the source picture into the output frame, holding
+// the output frame rate by dropping and repeating pictures, and what the progress line says.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace driver {
+
+// Pad bands of the output frame around the scaled source picture.
+struct PadBands {
+    int Top = 0;
+    int Bottom = 0;
+    int Left = 0;
+    int Right = 0;
+    bool NeedsScaling = false;
+};
+
+// Keeps the source's proportions inside an output frame of tw x th by padding the short side
+// (both bands even, the first one taking the odd pixel); with stretch the picture fills the
+// frame. A source of the output size needs no scaling and no bands; a source without a size
+// gets no bands.
+PadBands ComputePadBands(int sourceWidth, int sourceHeight, int outputWidth, int outputHeight,
+                         bool stretch);
+
+// A picture is encoded at most this many times in a row.
+constexpr int kMaxPictureRepeats = 5;
+
+struct PacingState {
+    int32_t FramesReceived = 0;
+    int32_t FramesDelivered = 0;  // pictures handed to the encoder, repeats included
+    int32_t FramesDropped = 0;
+    int32_t FramesRepeated = 0;
+};
+
+// How many times the picture stamped `seconds` after the clip's start is encoded so that the
+// output keeps pace with the time stamps: 0 drops it. Updates the delivered, dropped and
+// repeated counts (FramesReceived is the caller's). The first 13 pictures are never dropped,
+// and an output more than 10 pictures ahead is not corrected (a time-stamp jump backwards).
+int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen);
+
+// The expected output pictures of a range, truncated; 0 for an empty or reversed range.
+int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate);
+
+// Percentage of the clip's length reached at `seconds` from its start, truncated and held to
+// 0..100; 0 when the clip has no length.
+int ClipPercent(double seconds, double clipLength);
+
+// "Encoded r / t frames - f FPS - Total time : h:mm:ss" (without " / t" when the total is
+// unknown); the rate is 0 until time has passed.
+std::string ProgressStatusText(int32_t received, int32_t total, int32_t delivered,
+                               uint32_t elapsedMs);
+
+}  // namespace driver

@@ -1,0 +1,247 @@
+#include "job_fixtures.h"
+
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
+#include <dvdread/ifo_types.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/com/class_table.h"
+
+namespace driver::testing {
+
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "lumivane-driver-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+namespace {
+
+std::string RunCommand(const std::string& command, int* status) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        *status = -1;
+        return output;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+    *status = ::pclose(pipe);
+    return output;
+}
+
+// A time code counts whole seconds at the nominal rate (30 or 25) plus frames; the disc plays
+// them at the real rate.
+double DvdTimeSeconds(const dvd_time_t& time, double* framesPerSecond) {
+    auto bcd = [](uint8_t value) { return (value >> 4) * 10 + (value & 0x0f); };
+    const bool ntsc = (time.frame_u & 0xc0) == 0xc0;
+    const int nominal = ntsc ? 30 : 25;
+    *framesPerSecond = ntsc ? 30000.0 / 1001 : 25.0;
+    const long frames = (bcd(time.hour) * 3600L + bcd(time.minute) * 60L + bcd(time.second)) *
+                            nominal + bcd(time.frame_u & 0x3f);
+    return frames / *framesPerSecond;
+}
+
+}  // namespace
+
+std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
+                     int sampleRate, int channels, double seconds) {
+    std::ostringstream command;
+    command << "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" << size
+            << ":rate=" << rate << ":duration=" << seconds;
+    if (channels > 0) {
+        command << " -f lavfi -i sine=frequency=440:sample_rate=" << sampleRate
+                << ":duration=" << seconds << " -ac " << channels << " -c:a pcm_s16le";
+    }
+    command << " -c:v mpeg4 -q:v 4 '" << path << "' 2>&1";
+    int status = 0;
+    const std::string output = RunCommand(command.str(), &status);
+    EXPECT_EQ(status, 0) << command.str() << "\n" << output;
+    return path;
+}
+
+reader::ClipRecord ProbeClip(const std::string& path) {
+    platform::com::ScopedComInit com;
+    reader::ClipRecord clip;
+    EXPECT_EQ(clip.ReadMediaInfo(path), 0) << path;
+    return clip;
+}
+
+void RecordingView::SetStatusText(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        statuses_.push_back(text);
+    }
+    if (onStatus) onStatus(text);
+}
+
+void RecordingView::EnableCommand(unsigned id, bool enabled) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands_[id] = enabled;
+}
+
+void RecordingView::UpdateStartCommand() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++startCommandUpdates_;
+}
+
+void RecordingView::JobEnded() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++jobEnded_;
+}
+
+void RecordingView::Post(unsigned message, uintptr_t wParam, intptr_t) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (message == platform::PBM_SETRANGE) ++ranges_;
+    }
+    if (onProgress) onProgress(message, wParam);
+}
+
+std::vector<std::string> RecordingView::Statuses() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return statuses_;
+}
+
+std::map<unsigned, bool> RecordingView::Commands() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return commands_;
+}
+
+int RecordingView::RangeMessages() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ranges_;
+}
+
+int RecordingView::JobEndedCalls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return jobEnded_;
+}
+
+RecordingBoxes::RecordingBoxes(int answer) : answer_(answer) {
+    platform::SetMessageBoxService(this);
+}
+
+RecordingBoxes::~RecordingBoxes() { platform::SetMessageBoxService(nullptr); }
+
+int RecordingBoxes::Show(const std::string& text, const std::string& caption, unsigned style) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shown_.push_back({text, caption, style});
+    return answer_;
+}
+
+std::vector<RecordingBoxes::Box> RecordingBoxes::Shown() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return shown_;
+}
+
+DiscLayout ReadDisc(const std::string& dvdFolder) {
+    DiscLayout layout;
+    dvd_reader_t* dvd = DVDOpen(dvdFolder.c_str());
+    if (dvd == nullptr) {
+        ADD_FAILURE() << "libdvdread cannot open " << dvdFolder;
+        return layout;
+    }
+    if (ifo_handle_t* manager = ifoOpen(dvd, 0)) {
+        if (manager->tt_srpt != nullptr) {
+            layout.titles = manager->tt_srpt->nr_of_srpts;
+            if (layout.titles > 0) layout.chapters = manager->tt_srpt->title[0].nr_of_ptts;
+        }
+        ifoClose(manager);
+    } else {
+        ADD_FAILURE() << "no readable VIDEO_TS.IFO";
+    }
+    if (ifo_handle_t* titleset = ifoOpen(dvd, 1)) {
+        const video_attr_t& video = titleset->vtsi_mat->vts_video_attr;
+        layout.ntsc = video.video_format == 0;
+        const int widths[] = {720, 704, 352, 352};
+        layout.width = widths[video.picture_size & 3];
+        if (titleset->vts_pgcit != nullptr && titleset->vts_pgcit->nr_of_pgci_srp > 0) {
+            const pgc_t* pgc = titleset->vts_pgcit->pgci_srp[0].pgc;
+            for (int cell = 0; cell < pgc->nr_of_cells; ++cell) {
+                layout.cells.push_back(
+                    DvdTimeSeconds(pgc->cell_playback[cell].playback_time, &layout.framesPerSecond));
+            }
+        }
+        ifoClose(titleset);
+    } else {
+        ADD_FAILURE() << "no readable VTS_01_0.IFO";
+    }
+    DVDClose(dvd);
+    return layout;
+}
+
+StreamSeconds DecodedSeconds(const std::string& vob) {
+    int status = 0;
+    const std::string output = RunCommand(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_type,codec_name,nb_read_frames,r_frame_rate -of csv=p=0 '" + vob + "' 2>&1",
+        &status);
+    EXPECT_EQ(status, 0) << output;
+    StreamSeconds seconds;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        // codec_name,codec_type,r_frame_rate,nb_read_frames
+        std::vector<std::string> fields;
+        std::istringstream parts(line);
+        for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
+        if (fields.size() < 4) continue;
+        const double frames = std::atof(fields[3].c_str());
+        if (fields[1] == "video") {
+            int num = 0, den = 1;
+            std::sscanf(fields[2].c_str(), "%d/%d", &num, &den);
+            if (num > 0) seconds.video = frames * den / num;
+        } else if (fields[1] == "audio") {
+            const double samplesPerFrame = fields[0] == "ac3" ? 1536 : 1152;
+            seconds.audio = frames * samplesPerFrame / 48000.0;
+        }
+    }
+    return seconds;
+}
+
+std::string RunLsdvd(const std::string& dvdFolder) {
+    int status = 0;
+    const std::string output = RunCommand("lsdvd -c '" + dvdFolder + "' 2>&1", &status);
+    EXPECT_EQ(status, 0) << output;
+    return output;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+}  // namespace driver::testing

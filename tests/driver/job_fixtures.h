@@ -1,0 +1,114 @@
+// Fixtures of the whole-job tests: clips made by the ffmpeg tool in a private folder, a window
+// stand-in that records what the job shows, and the finished disc read back with libdvdread and
+// lsdvd, which nobody here wrote.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/frame_view.h"
+#include "platform/message_box.h"
+#include "platform/progress.h"
+#include "reader/clip_record.h"
+
+namespace driver::testing {
+
+// A fresh folder of its own under the system's temporary folder, removed with its contents.
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::string& Path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Makes a clip with the ffmpeg tool from its test sources: `seconds` of testsrc at size and
+// rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test when
+// ffmpeg does.
+std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
+                     int sampleRate, int channels, double seconds);
+
+// Probes a clip as the add-clips thread does.
+reader::ClipRecord ProbeClip(const std::string& path);
+
+// Records everything the job shows; `onProgress` (when set) sees every progress message.
+class RecordingView : public FrameView, public platform::ProgressTarget {
+public:
+    void SetStatusText(const std::string& text) override;
+    platform::ProgressTarget* ProgressBar() override { return this; }
+    void EnableCommand(unsigned id, bool enabled) override;
+    void UpdateStartCommand() override;
+    void JobEnded() override;
+    void Post(unsigned message, uintptr_t wParam, intptr_t lParam) override;
+
+    std::vector<std::string> Statuses() const;
+    std::map<unsigned, bool> Commands() const;
+    int RangeMessages() const;
+    int JobEndedCalls() const;
+
+    std::function<void(unsigned message, uintptr_t wParam)> onProgress;
+    std::function<void(const std::string& status)> onStatus;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> statuses_;
+    std::map<unsigned, bool> commands_;
+    int ranges_ = 0;
+    int startCommandUpdates_ = 0;
+    int jobEnded_ = 0;
+};
+
+// Answers every box with a fixed button and keeps what was shown; installed for its lifetime.
+class RecordingBoxes : public platform::MessageBoxService {
+public:
+    explicit RecordingBoxes(int answer = platform::IDOK);
+    ~RecordingBoxes() override;
+    int Show(const std::string& text, const std::string& caption, unsigned style) override;
+
+    struct Box {
+        std::string text;
+        std::string caption;
+        unsigned style;
+    };
+    std::vector<Box> Shown() const;
+
+private:
+    int answer_;
+    mutable std::mutex mutex_;
+    std::vector<Box> shown_;
+};
+
+// What libdvdread finds in a DVD folder.
+struct DiscLayout {
+    int titles = 0;
+    int chapters = 0;             // of title 1
+    std::vector<double> cells;    // playback seconds of each cell of title 1
+    double framesPerSecond = 0;   // of the cells' time codes
+    bool ntsc = false;            // the titleset's video standard
+    int width = 0;                // the titleset's picture width
+};
+DiscLayout ReadDisc(const std::string& dvdFolder);
+
+// Seconds of picture and of sound that ffprobe decodes from a program stream (counted from the
+// frames it reads, so timestamps cannot flatter them).
+struct StreamSeconds {
+    double video = 0;
+    double audio = 0;
+};
+StreamSeconds DecodedSeconds(const std::string& vob);
+
+// lsdvd's report on the folder; fails the test when lsdvd fails.
+std::string RunLsdvd(const std::string& dvdFolder);
+
+// The names in a folder, sorted.
+std::vector<std::string> ListFolder(const std::string& folder);
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& contents);
+
+}  // namespace driver::testing

@@ -1,0 +1,365 @@
+// Whole jobs, headless: clips made by ffmpeg go through the reader, the encoders or the direct
+// writer, the multiplexer and the authoring engine into a DVD folder that libdvdread and lsdvd
+// read back.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "core/file_utils.h"
+#include "core/log.h"
+#include "driver/main_frame.h"
+#include "job_fixtures.h"
+
+namespace driver {
+namespace {
+
+using testing::DiscLayout;
+using testing::RecordingBoxes;
+using testing::RecordingView;
+using testing::TempFolder;
+
+constexpr double kClipSeconds = 1.5;
+
+// Two clips made once per test program: NTSC-sized at 29.97 with 48 kHz stereo sound, and a
+// smaller PAL-rate one with 44.1 kHz mono sound. Kept outside the output folder, like a user's.
+class JobTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        sources_ = new TempFolder;
+        ntscClip_ = testing::MakeClip(*sources_ / "ntsc.avi", "720x480", "30000/1001", 48000, 2,
+                                      kClipSeconds);
+        palClip_ = testing::MakeClip(*sources_ / "small.avi", "352x288", "25", 44100, 1,
+                                     kClipSeconds);
+    }
+    static void TearDownTestSuite() {
+        delete sources_;
+        sources_ = nullptr;
+    }
+
+    void SetUp() override {
+        core::InitLogAtPath(work_ / "Lumivane.log");
+        output_ = work_ / "out";
+        frame_.Settings().OutputFolder = output_;
+        frame_.Settings().Standard = 0;
+        // A user's own files in the output folder must come through a job unchanged.
+        ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+        testing::WriteFile(output_ + "/notes.txt", "mine");
+    }
+
+    // Starts a job through the Start command and waits for it.
+    void RunJob() {
+        const int ended = view_.JobEndedCalls();
+        ASSERT_TRUE(frame_.OnStartEncoding());
+        frame_.WaitForJob();
+        EXPECT_FALSE(frame_.IsJobRunning());
+        EXPECT_EQ(view_.JobEndedCalls(), ended + 1);
+    }
+
+    void ExpectOnlyDiscAndUserFiles() {
+        EXPECT_EQ(testing::ListFolder(output_), (std::vector<std::string>{"DVD", "notes.txt"}));
+        EXPECT_EQ(testing::ReadFile(output_ + "/notes.txt"), "mine");
+        EXPECT_EQ(testing::ListFolder(output_ + "/DVD/VIDEO_TS"),
+                  (std::vector<std::string>{"VIDEO_TS.BUP", "VIDEO_TS.IFO", "VTS_01_0.BUP",
+                                            "VTS_01_0.IFO", "VTS_01_1.VOB"}));
+    }
+
+    static TempFolder* sources_;
+    static std::string ntscClip_;
+    static std::string palClip_;
+
+    TempFolder work_;
+    std::string output_;
+    RecordingView view_;
+    RecordingBoxes boxes_;
+    MainFrame frame_{&view_};
+};
+
+TempFolder* JobTest::sources_ = nullptr;
+std::string JobTest::ntscClip_;
+std::string JobTest::palClip_;
+
+struct Road {
+    const char* name;
+    uint32_t directVob;
+    uint32_t audioFormat;
+    uint32_t standard;  // 0 NTSC, 1 PAL
+};
+
+void PrintTo(const Road& road, std::ostream* out) { *out << road.name; }
+
+class JobRoadTest : public JobTest, public ::testing::WithParamInterface<Road> {};
+
+TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
+    frame_.Settings().DirectVOB = GetParam().directVob;
+    frame_.Settings().AudioFormat = GetParam().audioFormat;
+    frame_.Settings().Standard = GetParam().standard;
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    std::vector<uintptr_t> positions;  // only the worker and the graph's video thread post
+    std::mutex positionsMutex;
+    view_.onProgress = [&](unsigned message, uintptr_t wParam) {
+        std::lock_guard<std::mutex> lock(positionsMutex);
+        if (message == platform::PBM_SETPOS) positions.push_back(wParam);
+    };
+    RunJob();
+
+    EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
+    ASSERT_FALSE(positions.empty());
+    EXPECT_EQ(positions.back(), 100u);
+    EXPECT_LE(*std::max_element(positions.begin(), positions.end()), 100u);
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    ExpectOnlyDiscAndUserFiles();
+    EXPECT_EQ(testing::ReadFile(core::LogPath()).find("timeline not available") != std::string::npos,
+              true);
+
+    const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
+    EXPECT_EQ(disc.titles, 1);
+    EXPECT_EQ(disc.chapters, 2);
+    EXPECT_EQ(disc.ntsc, GetParam().standard == 0);
+    EXPECT_EQ(disc.width, 720);
+    ASSERT_EQ(disc.cells.size(), 2u);
+    for (double seconds : disc.cells) EXPECT_NEAR(seconds, kClipSeconds, 1.0 / disc.framesPerSecond);
+
+    // The sound keeps up with the pictures on both roads, whatever the source's rate.
+    const testing::StreamSeconds decoded =
+        testing::DecodedSeconds(output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB");
+    EXPECT_NEAR(decoded.video, 2 * kClipSeconds, 2.0 / disc.framesPerSecond);
+    EXPECT_NEAR(decoded.audio, 2 * kClipSeconds, 0.1);
+
+    const std::string report = testing::RunLsdvd(output_ + "/DVD");
+    EXPECT_NE(report.find("Chapters: 02"), std::string::npos) << report;
+
+    EXPECT_EQ(view_.RangeMessages(), 2);  // one per clip
+    const std::vector<std::string> statuses = view_.Statuses();
+    ASSERT_FALSE(statuses.empty());
+    EXPECT_EQ(statuses.back(), "Job finished. Output folder: " + output_);
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Creating DVD structure..."),
+              statuses.end());
+    EXPECT_TRUE(view_.Commands()[ID_START]);
+    EXPECT_FALSE(view_.Commands()[ID_STOP]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, JobRoadTest,
+                         ::testing::Values(Road{"ElementaryStreamsMp2", 0, 0, 0},
+                                           Road{"DirectVobAc3", 1, 1, 0},
+                                           Road{"DirectVobPalMp2", 1, 0, 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Stop during the second of three clips: that clip is finished from what was encoded, the third
+// never starts, and the disc holds the two.
+TEST_F(JobTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
+    frame_.Settings().DirectVOB = 0;
+    for (const std::string& clip : {ntscClip_, ntscClip_, palClip_}) {
+        frame_.AddClip(testing::ProbeClip(clip));
+    }
+    std::atomic<bool> stopped{false};
+    view_.onProgress = [&](unsigned message, uintptr_t) {
+        if (message == platform::PBM_SETPOS && view_.RangeMessages() == 2 && !stopped.exchange(true)) {
+            EXPECT_TRUE(view_.Commands()[ID_STOP]);
+            EXPECT_FALSE(view_.Commands()[ID_START]);
+            EXPECT_FALSE(view_.Commands()[ID_CLIP_DELETE]);
+            frame_.OnStopEncoding();
+        }
+    };
+    RunJob();
+
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(boxes_.Shown().empty());
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(view_.RangeMessages(), 2);
+    ExpectOnlyDiscAndUserFiles();
+    const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
+    EXPECT_EQ(disc.titles, 1);
+    EXPECT_EQ(disc.chapters, 2);
+    ASSERT_EQ(disc.cells.size(), 2u);
+    EXPECT_NEAR(disc.cells[0], kClipSeconds, 1.0 / disc.framesPerSecond);
+    // The stop came with the tenth picture; what the graph still delivered is not encoded.
+    EXPECT_GT(disc.cells[1], 0.0);
+    EXPECT_LT(disc.cells[1], 0.5);
+}
+
+// A clip the reader cannot open ends the job with the graph message; the clips made before it
+// stay, nothing is authored and the user's files are untouched.
+TEST_F(JobTest, UnreadableClipEndsTheJobWithoutAuthoring) {
+    const std::string broken = work_ / "broken.avi";
+    testing::WriteFile(broken, "this is not a video");
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    reader::ClipRecord unreadable;
+    unreadable.Path = broken;
+    frame_.AddClip(unreadable);
+    RunJob();
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text,
+              "Creating DirectShow Graph failed.\nPlease make sure you have latest DirectX installed.");
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+    EXPECT_EQ(testing::ListFolder(output_),
+              (std::vector<std::string>{"Lumivane00.vob", "notes.txt"}));
+    EXPECT_EQ(testing::ReadFile(broken), "this is not a video");
+    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    EXPECT_TRUE(view_.Commands()[ID_START]);
+}
+
+// A range inside the clip: the chapter lasts as long as the range, on both roads.
+TEST_F(JobTest, ClipRangeSetsTheChapterLength) {
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        TempFolder work;
+        RecordingView view;
+        MainFrame frame(&view);
+        const std::string output = work / "out";
+        frame.Settings().OutputFolder = output;
+        frame.Settings().DirectVOB = direct;
+        reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
+        clip.RangeStart = 0.5;
+        clip.RangeEnd = 1.2;
+        frame.AddClip(clip);
+        ASSERT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        EXPECT_TRUE(boxes_.Shown().empty());
+        const DiscLayout disc = testing::ReadDisc(output + "/DVD");
+        ASSERT_EQ(disc.cells.size(), 1u);
+        EXPECT_NEAR(disc.cells[0], 0.7, 1.0 / disc.framesPerSecond);
+    }
+}
+
+// Stop while the first clip is multiplexed: the multiplexer ends early with a shorter, well
+// formed VOB, no further clip starts, and the disc holds the one chapter.
+TEST_F(JobTest, StopDuringMultiplexingStillEndsWithADisc) {
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Multiplexing audio and video...") frame_.OnStopEncoding();
+    };
+    RunJob();
+
+    for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(view_.RangeMessages(), 1);
+    ExpectOnlyDiscAndUserFiles();
+    const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
+    EXPECT_EQ(disc.titles, 1);
+    EXPECT_EQ(disc.chapters, 1);
+    testing::RunLsdvd(output_ + "/DVD");
+}
+
+// Stop while the disc is authored: the engine stops before it has scanned the VOBs, so the
+// encoded VOBs are kept rather than deleted with nothing to show for them.
+TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Creating DVD structure...") frame_.OnStopEncoding();
+    };
+    RunJob();
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].caption, "Stopped");
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Stopped);
+    EXPECT_EQ(testing::ListFolder(output_),
+              (std::vector<std::string>{"DVD", "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}));
+    for (const char* vob : {"/Lumivane00.vob", "/Lumivane01.vob"}) {
+        EXPECT_NEAR(testing::DecodedSeconds(output_ + vob).video, kClipSeconds, 0.05) << vob;
+    }
+    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+}
+
+// Stop before the first picture: nothing was made, so nothing is authored and nothing is left.
+TEST_F(JobTest, StopBeforeTheFirstPictureLeavesNothing) {
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        frame_.Settings().DirectVOB = direct;
+        frame_.AddClip(testing::ProbeClip(palClip_));
+        view_.onStatus = [&](const std::string& status) {
+            if (status == "Start encoding...") frame_.OnStopEncoding();
+        };
+        RunJob();
+
+        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+        EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"notes.txt"});
+    }
+}
+
+// A file with sound only is probed and read, but yields no picture: the job says so instead of
+// authoring a chapter without video.
+TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
+    const std::string soundOnly = work_ / "sound.wav";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+                           "sine=sample_rate=48000:duration=1 '" + soundOnly + "'").c_str()),
+              0);
+    reader::ClipRecord clip;
+    clip.Path = soundOnly;
+    clip.RangeEnd = 1.0;
+    frame_.AddClip(clip);
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        frame_.Settings().DirectVOB = direct;
+        RecordingBoxes boxes;
+        RunJob();
+
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text,
+                  "Encoding " + soundOnly + " failed:\nNo picture could be read from the clip.");
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_FALSE(core::IsDirectory((output_ + "/DVD").c_str()));
+    }
+}
+
+// A clip without sound gives a chapter of pictures only, on both roads.
+TEST_F(JobTest, ClipWithoutSound) {
+    const std::string silent =
+        testing::MakeClip(work_ / "silent.avi", "352x240", "30000/1001", 0, 0, 1.0);
+    for (uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct" : "elementary streams");
+        TempFolder work;
+        MainFrame frame;
+        const std::string output = work / "out";
+        frame.Settings().OutputFolder = output;
+        frame.Settings().DirectVOB = direct;
+        frame.AddClip(testing::ProbeClip(silent));
+        ASSERT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
+        EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+        const DiscLayout disc = testing::ReadDisc(output + "/DVD");
+        ASSERT_EQ(disc.cells.size(), 1u);
+        EXPECT_NEAR(disc.cells[0], 1.0, 1.0 / disc.framesPerSecond);
+    }
+}
+
+// An elementary-stream file that cannot be created ends the job with the system's reason under
+// the file's name; nothing is authored and nothing of the user's is touched.
+TEST_F(JobTest, StreamFileThatCannotBeCreatedEndsTheJob) {
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    for (const char* blocked : {"Chapter00.m2v", "Chapter00.mp2"}) {
+        SCOPED_TRACE(blocked);
+        RecordingBoxes boxes;
+        const std::string folder = output_ + "/" + blocked;
+        ASSERT_TRUE(core::CreateDirectoryTree(folder.c_str()));
+        RunJob();
+
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].caption, output_ + "/Chapter00.m2v");
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_EQ(testing::ListFolder(output_), (std::vector<std::string>{blocked, "notes.txt"}));
+        EXPECT_TRUE(core::IsDirectory(folder.c_str()));
+        EXPECT_TRUE(view_.Commands()[ID_START]);
+        ::rmdir(folder.c_str());
+    }
+}
+
+}  // namespace
+}  // namespace driver

@@ -1,0 +1,126 @@
+#include "driver/pacing.h"
+
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+namespace driver {
+namespace {
+
+struct BandCase {
+    const char* name;
+    int sw, sh, tw, th;
+    bool stretch;
+    PadBands expected;
+};
+
+TEST(PadBands, FitTheSourceIntoTheOutputFrame) {
+    const BandCase cases[] = {
+        {"4:3 into 3:2 is pillarboxed", 640, 480, 720, 480, false, {0, 0, 40, 40, true}},
+        {"wide source is letterboxed", 640, 352, 720, 480, false, {42, 42, 0, 0, true}},
+        {"odd band: first takes the odd pixel", 720, 406, 720, 576, false, {86, 84, 0, 0, true}},
+        {"equal ratios pad nothing but scale", 360, 240, 720, 480, false, {0, 0, 0, 0, true}},
+        {"same size never scales", 720, 480, 720, 480, false, {0, 0, 0, 0, false}},
+        {"same size with stretch", 720, 480, 720, 480, true, {0, 0, 0, 0, false}},
+        {"stretch fills the frame", 640, 352, 720, 480, true, {0, 0, 0, 0, true}},
+        {"a sizeless source gets no bands", 0, 0, 720, 480, false, {0, 0, 0, 0, true}},
+    };
+    for (const BandCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const PadBands bands = ComputePadBands(c.sw, c.sh, c.tw, c.th, c.stretch);
+        EXPECT_EQ(bands.Top, c.expected.Top);
+        EXPECT_EQ(bands.Bottom, c.expected.Bottom);
+        EXPECT_EQ(bands.Left, c.expected.Left);
+        EXPECT_EQ(bands.Right, c.expected.Right);
+        EXPECT_EQ(bands.NeedsScaling, c.expected.NeedsScaling);
+        EXPECT_EQ((bands.Top | bands.Bottom | bands.Left | bands.Right) % 2, 0);
+    }
+}
+
+// Feeds `count` pictures stamped at sourceRate into pacing for an output of num/den and returns
+// the state.
+PacingState Pace(double sourceRate, int count, uint32_t num, uint32_t den, double offset = 0) {
+    PacingState state;
+    for (int i = 0; i < count; ++i) PacePicture(state, offset + i / sourceRate, num, den);
+    return state;
+}
+
+TEST(Pacing, HoldsTheOutputRate) {
+    // 25 into 29.97: about one picture in five is encoded twice.
+    PacingState ntsc = Pace(25.0, 250, 30000, 1001);
+    EXPECT_NEAR(ntsc.FramesDelivered, 250 * 30000.0 / 1001 / 25, 2);
+    EXPECT_EQ(ntsc.FramesDropped, 0);
+    EXPECT_NEAR(ntsc.FramesRepeated, 50, 2);
+
+    // 50 into 25: every other picture goes once the first 13 are through.
+    PacingState pal = Pace(50.0, 200, 25, 1);
+    EXPECT_NEAR(pal.FramesDelivered, 100, 2);
+    EXPECT_NEAR(pal.FramesDropped, 100, 2);
+
+    // Same rate: nothing changes.
+    PacingState same = Pace(25.0, 100, 25, 1);
+    EXPECT_EQ(same.FramesDelivered, 100);
+    EXPECT_EQ(same.FramesDropped + same.FramesRepeated, 0);
+}
+
+TEST(Pacing, FirstThirteenPicturesAreNeverDropped) {
+    // 50 pictures a second into 25: ahead from the fourth picture on, dropped from the 14th.
+    PacingState state;
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(PacePicture(state, i / 50.0, 25, 1), 1) << i;
+    EXPECT_EQ(PacePicture(state, 13 / 50.0, 25, 1), 0);
+    EXPECT_EQ(state.FramesDropped, 1);
+}
+
+TEST(Pacing, JumpsAreCappedAndBoundsAreStrict) {
+    // A 3 s jump ahead in NTSC: five at a time, the whole lag counted as repeated.
+    PacingState jump;
+    EXPECT_EQ(PacePicture(jump, 3.0, 30000, 1001), 5);
+    EXPECT_EQ(jump.FramesRepeated, 89);
+    EXPECT_EQ(jump.FramesDelivered, 5);
+
+    // Exactly 1.1 pictures behind is left alone (11/10 pictures a second, 1 s in).
+    PacingState behind;
+    EXPECT_EQ(PacePicture(behind, 1.0, 11, 10), 1);
+    // Just under 1.1 ahead is left alone; just over it drops.
+    PacingState ahead;
+    ahead.FramesDelivered = 13;
+    EXPECT_EQ(PacePicture(ahead, 11.9, 1, 1), 1);
+    ahead.FramesDelivered = 13;
+    EXPECT_EQ(PacePicture(ahead, 11.8, 1, 1), 0);
+
+    // Far ahead of the stamps (a jump backwards): no correction.
+    PacingState back;
+    back.FramesDelivered = 100;
+    EXPECT_EQ(PacePicture(back, 0.0, 25, 1), 1);
+    EXPECT_EQ(back.FramesDropped, 0);
+}
+
+TEST(Pacing, AbsurdStampsDoNotOverflow) {
+    PacingState state;
+    EXPECT_EQ(PacePicture(state, 1e15, 30000, 1001), kMaxPictureRepeats);
+    EXPECT_EQ(state.FramesRepeated, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(PacePicture(state, std::nan(""), 30000, 1001), 1);
+    EXPECT_EQ(PacePicture(state, 1.0, 25, 0), 1);  // no rate: no pacing
+}
+
+TEST(ClipArithmetic, FramesPercentAndStatusText) {
+    EXPECT_EQ(ExpectedFrames(0.0, 10.5, 29.97), 314);
+    EXPECT_EQ(ExpectedFrames(5.0, 2.0, 25.0), 0);
+
+    EXPECT_EQ(ClipPercent(5.0, 10.0), 50);
+    EXPECT_EQ(ClipPercent(12.0, 10.0), 100);
+    EXPECT_EQ(ClipPercent(-1.0, 10.0), 0);
+    EXPECT_EQ(ClipPercent(3.0, 0.0), 0);
+
+    EXPECT_EQ(ProgressStatusText(20, 314, 20, 2000),
+              "Encoded 20 / 314 frames - 10 FPS - Total time : 0:00:02");
+    EXPECT_EQ(ProgressStatusText(10, 0, 12, 3723000),
+              "Encoded 10 frames - 0 FPS - Total time : 1:02:03");
+    // The first update can come before a millisecond has passed.
+    EXPECT_EQ(ProgressStatusText(10, 100, 10, 0),
+              "Encoded 10 / 100 frames - 0 FPS - Total time : 0:00:00");
+}
+
+}  // namespace
+}  // namespace driver
