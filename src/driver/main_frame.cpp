@@ -36,7 +36,7 @@ using platform::dshow::WAVEFORMATEX;
 using platform::com::FAILED;
 using platform::com::SUCCEEDED;
 constexpr HRESULT kOk = 0;
-constexpr const char* kSupportAddress = "support@lumivane.org";
+constexpr const char* kSupportAddress = "support@lumivane.example";
 constexpr const char* kDvdFolderName = "DVD";
 constexpr const char* kNoPictureError = "No picture could be read from the clip.";
 // Each clip is a chapter of the disc's one title, and a title holds at most 99 chapters.
