@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/com/class_table.h"
+#include "platform/dshow/renderers.h"
 
 namespace ui {
 
@@ -44,7 +45,7 @@ bool PreviewPlayer::Open(const reader::ClipRecord& clip) {
         return false;
     }
     // The job's graph runs unpaced; the preview plays at the clip's own speed.
-    if (SUCCEEDED(CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_ALL, &clock_)))
+    if (SUCCEEDED(CreateSystemClock(nullptr, IReferenceClock::kIid, clock_.PutVoid())))
         filter->SetSyncSource(clock_.Get());
     hasVideo_ = clip_.HasVideo != 0;
     return true;
