@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
+
+#include "core/file_utils.h"
+#include "platform/settings_store.h"
 
 namespace core {
 
@@ -24,30 +26,19 @@ std::string ExecutableDirectory() {
     return exe;
 }
 
+// $XDG_STATE_HOME/Lumivane (by default ~/.local/state/Lumivane), created; empty when there is
+// no home to put it in.
 std::string StateDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
     std::string base;
-    if (state && *state) {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && state[0] == '/') {
         base = state;
     } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home ? home : "") + "/.local/state";
+        const std::string home = platform::UserHomeDirectory();
+        if (home.empty()) return {};
+        base = home + "/.local/state";
     }
     std::string dir = base + "/Lumivane";
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    return dir;
-}
-
-std::string FormatV(const char* format, va_list args) {
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    if (length <= 0) return {};
-    std::string text(static_cast<size_t>(length), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    return text;
+    return CreateDirectoryTree(dir.c_str()) ? dir : std::string();
 }
 
 // One write on an append-mode descriptor: the kernel keeps each line whole.
@@ -65,8 +56,15 @@ int AppendToLog(const std::string& text) {
 void InitLog(const char* fileName) {
     std::string dir = ExecutableDirectory();
     if (dir.empty() || ::access(dir.c_str(), W_OK) != 0) dir = StateDirectory();
-    g_logPath = dir + "/" + fileName;
-    if (std::FILE* file = std::fopen(g_logPath.c_str(), "w")) std::fclose(file);
+    // Without a folder to write to, lines are dropped rather than written to a relative path.
+    InitLogAtPath(dir.empty() ? std::string() : dir + "/" + fileName);
+}
+
+void InitLogAtPath(const std::string& path) {
+    g_logPath = path;
+    if (g_logPath.empty()) return;
+    const int fd = ::open(g_logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) ::close(fd);
 }
 
 const std::string& LogPath() { return g_logPath; }
@@ -75,7 +73,7 @@ int LogPrintf(const char* format, ...) {
     const std::time_t now = std::time(nullptr);
     va_list args;
     va_start(args, format);
-    const std::string message = FormatV(format, args);
+    const std::string message = FormatStringV(format, args);
     va_end(args);
     return AppendToLog("[" + FormatLogTime(&now, "%c") + "]: " + message);
 }
@@ -83,7 +81,7 @@ int LogPrintf(const char* format, ...) {
 int LogWrite(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string message = FormatV(format, args);
+    const std::string message = FormatStringV(format, args);
     va_end(args);
     return AppendToLog(message);
 }

@@ -9,6 +9,8 @@ namespace core {
 // Sets the log path (the executable's folder when writable, else the per-user state folder)
 // and empties the file. Called once at start-up.
 void InitLog(const char* fileName);
+// Sets the log path as given and empties the file; an empty path drops every line.
+void InitLogAtPath(const std::string& path);
 // The path InitLog chose; empty before InitLog.
 const std::string& LogPath();
 

@@ -1,0 +1,135 @@
+#include "core/encoder_picture.h"
+
+#include <cstring>
+
+#include "core/codec_library.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace core {
+
+namespace {
+
+bool Refuse(std::string* error, const std::string& reason) {
+    if (error) *error = reason;
+    return false;
+}
+
+void FillPlane(uint8_t* plane, int lineSize, int width, int height, int value) {
+    for (int row = 0; row < height; ++row)
+        std::memset(plane + static_cast<ptrdiff_t>(row) * lineSize, value, width);
+}
+
+}  // namespace
+
+PictureConverter::~PictureConverter() { Release(); }
+
+void PictureConverter::Release() {
+    sws_freeContext(scaler_);
+    scaler_ = nullptr;
+    av_frame_free(&frame_);
+}
+
+bool PictureConverter::Open(const PictureGeometry& geometry, int outputWidth, int outputHeight,
+                            std::string* error) {
+    Release();
+    geometry_ = geometry;
+    picturesSent_ = 0;
+    const PictureGeometry& g = geometry_;
+    if (g.SourceWidth <= 0 || g.SourceHeight <= 0 || outputWidth <= 0 || outputHeight <= 0 ||
+        outputWidth % 2 != 0 || outputHeight % 2 != 0)
+        return Refuse(error, "Picture sizes must be positive and the output size even (source " +
+                                 std::to_string(g.SourceWidth) + "x" +
+                                 std::to_string(g.SourceHeight) + ", output " +
+                                 std::to_string(outputWidth) + "x" + std::to_string(outputHeight) +
+                                 ")");
+    const int croppedWidth = g.SourceWidth - g.CropLeft - g.CropRight;
+    const int croppedHeight = g.SourceHeight - g.CropTop - g.CropBottom;
+    const int innerWidth = outputWidth - g.PadLeft - g.PadRight;
+    const int innerHeight = outputHeight - g.PadTop - g.PadBottom;
+    if (g.CropLeft < 0 || g.CropRight < 0 || g.CropTop < 0 || g.CropBottom < 0 ||
+        croppedWidth <= 0 || croppedHeight <= 0)
+        return Refuse(error, "The crop bands leave no picture");
+    if (g.PadLeft < 0 || g.PadRight < 0 || g.PadTop < 0 || g.PadBottom < 0 || innerWidth <= 0 ||
+        innerHeight <= 0)
+        return Refuse(error, "The pad bands leave no picture");
+    if ((g.PadLeft | g.PadTop | innerWidth | innerHeight) & 1)
+        return Refuse(error, "Pad bands must be even");
+
+    frame_ = av_frame_alloc();
+    if (!frame_) return Refuse(error, "Out of memory for the output picture");
+    frame_->format = AV_PIX_FMT_YUV420P;
+    frame_->width = outputWidth;
+    frame_->height = outputHeight;
+    if (const int err = av_frame_get_buffer(frame_, 0); err < 0)
+        return Refuse(error, CodecFailure("Cannot allocate the output picture", err));
+    if (!FillPadColour(error)) return false;
+
+    scaler_ = sws_getContext(croppedWidth, croppedHeight, AV_PIX_FMT_BGR24, innerWidth, innerHeight,
+                             AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!scaler_) return Refuse(error, CodecFailure("Cannot create the picture scaler"));
+    return true;
+}
+
+bool PictureConverter::FillPadColour(std::string* error) {
+    const PictureGeometry& g = geometry_;
+    if (g.PadY < 0 || g.PadY > 255 || g.PadU < 0 || g.PadU > 255 || g.PadV < 0 || g.PadV > 255)
+        return Refuse(error, "The pad colour is out of range");
+    FillPlane(frame_->data[0], frame_->linesize[0], frame_->width, frame_->height, g.PadY);
+    FillPlane(frame_->data[1], frame_->linesize[1], frame_->width / 2, frame_->height / 2, g.PadU);
+    FillPlane(frame_->data[2], frame_->linesize[2], frame_->width / 2, frame_->height / 2, g.PadV);
+    return true;
+}
+
+AVFrame* PictureConverter::Convert(const uint8_t* bgrBits, int rowBytes, std::string* error) {
+    const PictureGeometry& g = geometry_;
+    if (!scaler_) return Refuse(error, "The picture converter is not open"), nullptr;
+    if (!bgrBits) return Refuse(error, "No picture data"), nullptr;
+    if (rowBytes == 0) rowBytes = DibRowBytes(g.SourceWidth);
+    if (rowBytes < g.SourceWidth * 3)
+        return Refuse(error, "Picture rows of " + std::to_string(rowBytes) +
+                                 " bytes are shorter than " + std::to_string(g.SourceWidth) +
+                                 " pixels"),
+               nullptr;
+
+    // The encoder may still hold this buffer for B-picture reordering; a shared buffer is
+    // copied (pad bands included) before it is written over.
+    if (const int err = av_frame_make_writable(frame_); err < 0)
+        return Refuse(error, CodecFailure("Cannot reuse the output picture", err)), nullptr;
+
+    // Bottom-up rows: start at the last stored row (the picture's top after the crop) and walk
+    // backwards, so the picture comes out upright.
+    const int topRow = g.SourceHeight - 1 - g.CropTop;
+    const uint8_t* source[4] = {bgrBits + static_cast<ptrdiff_t>(topRow) * rowBytes +
+                                    static_cast<ptrdiff_t>(g.CropLeft) * 3,
+                                nullptr, nullptr, nullptr};
+    const int sourceStride[4] = {-rowBytes, 0, 0, 0};
+    uint8_t* inner[4] = {
+        frame_->data[0] + static_cast<ptrdiff_t>(g.PadTop) * frame_->linesize[0] + g.PadLeft,
+        frame_->data[1] + static_cast<ptrdiff_t>(g.PadTop / 2) * frame_->linesize[1] +
+            g.PadLeft / 2,
+        frame_->data[2] + static_cast<ptrdiff_t>(g.PadTop / 2) * frame_->linesize[2] +
+            g.PadLeft / 2,
+        nullptr};
+    const int croppedHeight = g.SourceHeight - g.CropTop - g.CropBottom;
+    if (sws_scale(scaler_, source, sourceStride, 0, croppedHeight, inner, frame_->linesize) <= 0)
+        return Refuse(error, CodecFailure("Cannot convert the picture")), nullptr;
+    return frame_;
+}
+
+bool PictureConverter::EncodeRepeated(AVCodecContext* encoder, const uint8_t* bgrBits, int repeat,
+                                      int rowBytes, const PacketHandler& handler,
+                                      std::string* error) {
+    AVFrame* picture = Convert(bgrBits, rowBytes, error);
+    if (!picture) return false;
+    for (int i = 0; i < repeat; ++i) {
+        picture->pts = picturesSent_++;
+        if (!EncodeAndDeliver(encoder, picture, handler, error)) return false;
+    }
+    return true;
+}
+
+}  // namespace core

@@ -1,0 +1,193 @@
+// Direct VOBs as ffmpeg and ffprobe read them back.
+#include "core/output_writer.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "encoder_test_support.h"
+
+namespace {
+
+using namespace encoder_test;
+
+struct Clip {
+    std::vector<int> repeats;  // one picture per entry, encoded that many times
+    double audioSeconds;       // sound handed over alongside, in time order
+};
+
+// Writes a clip the way the job's sink does: each picture, then the sound up to its end.
+std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path,
+                     const Clip& clip) {
+    const core::Settings& s = host.settings;
+    const TestPicture card = MakeTestCard(host.picture.SourceWidth, host.picture.SourceHeight);
+    const int rate = host.audio.SampleRate, channels = host.audio.Channels;
+    const std::vector<int16_t> tone =
+        MakeTone(rate, channels, static_cast<int>(clip.audioSeconds * rate));
+    const int64_t totalSamples = static_cast<int64_t>(tone.size()) / channels;
+
+    core::OutputWriter writer(&host);
+    if (core::ConfigureVobWriter(writer, host, path.c_str()) < 0) return writer.Error();
+    int64_t pictures = 0, written = 0;
+    for (int repeat : clip.repeats) {
+        if (!writer.WriteVideo(card.bottomUpBgr.data(), repeat)) return writer.Error();
+        pictures += repeat;
+        const int64_t due =
+            std::min(totalSamples, pictures * rate * int64_t{s.FrameRateDen} / s.FrameRateNum);
+        if (due > written && !writer.WriteAudio(tone.data() + written * channels,
+                                                static_cast<int>((due - written) * channels)))
+            return writer.Error();
+        written = std::max(written, due);
+    }
+    return writer.Close() ? "" : writer.Error();
+}
+
+std::vector<double> FrameTimes(const std::string& path, const char* stream) {
+    std::istringstream lines(Run(std::string("ffprobe -v error -select_streams ") + stream +
+                                 ":0 -show_entries frame=pts_time -of csv=p=0 '" + path + "'")
+                                 .output);
+    std::vector<double> times;
+    for (std::string line; std::getline(lines, line);)
+        if (!line.empty()) times.push_back(std::stod(line));
+    return times;
+}
+
+struct VobCase {
+    const char* name;
+    int standard;
+    int sourceWidth, sourceHeight, padTop, padBottom;
+    uint32_t audioFormat;
+    int sampleRate, channels;
+};
+
+class DirectVob : public ::testing::TestWithParam<VobCase> {};
+
+// The VOB decodes clean; every picture given is in it (repeats and the B-reordered tail
+// included) one frame period apart; sound and pictures start within one frame; the sound is
+// 48 kHz whatever the source's rate.
+TEST_P(DirectVob, DecodesCleanWithEveryPictureInTime) {
+    const VobCase& c = GetParam();
+    TempDir dir;
+    auto host = MakeHost(c.standard, 3);
+    host.settings.AudioFormat = c.audioFormat;
+    host.settings.AudioKbps = 384;
+    host.picture.SourceWidth = c.sourceWidth;
+    host.picture.SourceHeight = c.sourceHeight;
+    host.picture.PadTop = c.padTop;
+    host.picture.PadBottom = c.padBottom;
+    host.picture.NeedsScaling =
+        c.sourceWidth != host.settings.OutputWidth || c.sourceHeight != host.settings.OutputHeight;
+    host.audio = {c.channels, c.sampleRate};
+    const std::string path = dir.File("clip.vob");
+    // The first picture three times, then singles and a pair: 3 + 10 + 2 = 15 pictures.
+    Clip clip{{3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2},
+              15.0 * host.settings.FrameRateDen / host.settings.FrameRateNum};
+    ASSERT_EQ(WriteVob(host, path, clip), "");
+
+    EXPECT_EQ(DecodeErrors(path), "");
+    EXPECT_EQ(Probe(path, "v", "codec_name,width,height,display_aspect_ratio"),
+              "mpeg2video\n720\n" + std::to_string(host.settings.OutputHeight) + "\n4:3");
+    EXPECT_EQ(
+        Probe(path, "a", "codec_name,sample_rate,channels"),
+        std::string(c.audioFormat == 0 ? "mp2" : "ac3") + "\n48000\n" + std::to_string(c.channels));
+
+    const std::vector<double> video = FrameTimes(path, "v");
+    const std::vector<double> audio = FrameTimes(path, "a");
+    ASSERT_EQ(video.size(), 15u);
+    ASSERT_FALSE(audio.empty());
+    const double period = double(host.settings.FrameRateDen) / host.settings.FrameRateNum;
+    for (size_t i = 1; i < video.size(); ++i)
+        EXPECT_NEAR(video[i] - video[i - 1], period, 0.0001) << "picture " << i;
+    EXPECT_NEAR(audio.front(), video.front(), period);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writer, DirectVob,
+    ::testing::Values(VobCase{"NtscMp2", 0, 720, 480, 0, 0, 0, 48000, 2},
+                      VobCase{"PalAc3From44100", 1, 720, 576, 0, 0, 1, 44100, 2},
+                      // Larger than the frame: converted at its own size, scaled down into the
+                      // letterboxed frame.
+                      VobCase{"Ntsc1280x720Letterboxed", 0, 1280, 720, 38, 36, 0, 44100, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(OutputWriter, ClipWithoutSoundMakesAPicturesOnlyVob) {
+    TempDir dir;
+    auto host = MakeHost();
+    host.audio = {0, 0};
+    const TestPicture card = MakeTestCard(720, 480);
+    const std::string path = dir.File("silent.vob");
+    core::OutputWriter writer(&host);
+    ASSERT_EQ(core::ConfigureVobWriter(writer, host, path.c_str()), 0) << writer.Error();
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(writer.WriteVideo(card.bottomUpBgr.data(), 1));
+    ASSERT_TRUE(writer.Close()) << writer.Error();
+    EXPECT_EQ(DecodeErrors(path), "");
+    EXPECT_EQ(FrameTimes(path, "v").size(), 5u);
+    EXPECT_EQ(Probe(path, "a", "codec_name"), "");
+}
+
+// The "dvd" format: 2048-byte packs at a mux rate of 10,080,000 bit/s (25,200 units of
+// 50 bytes/s in the pack header).
+TEST(OutputWriter, PacksAreDvdSectors) {
+    TempDir dir;
+    const auto host = MakeHost();
+    const std::string path = dir.File("packs.vob");
+    ASSERT_EQ(WriteVob(host, path, {{1, 1, 1, 1, 1, 1}, 0.2}), "");
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 0u);
+    ASSERT_EQ(bytes.size() % 2048, 0u);
+    for (size_t at = 0; at < bytes.size(); at += 2048) {
+        const auto* pack = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
+        ASSERT_EQ(pack[0] << 24 | pack[1] << 16 | pack[2] << 8 | pack[3], 0x000001BA) << at;
+        const int muxRate = pack[10] << 14 | pack[11] << 6 | pack[12] >> 2;
+        ASSERT_EQ(muxRate, 25200) << at;
+    }
+}
+
+TEST(OutputWriter, FailuresAreReported) {
+    TempDir dir;
+    const TestPicture card = MakeTestCard(720, 480);
+    {
+        // A full disk: some step from the header on fails, and Close says so.
+        const auto host = MakeHost();
+        core::OutputWriter writer(&host);
+        bool ok = core::ConfigureVobWriter(writer, host, "/dev/full") == 0;
+        for (int i = 0; ok && i < 30; ++i) ok = writer.WriteVideo(card.bottomUpBgr.data(), 1);
+        EXPECT_FALSE(writer.Close());
+        EXPECT_NE(writer.Error().find("No space"), std::string::npos) << writer.Error();
+    }
+    {
+        // A rate code outside the table leaves the rate unset: the codecs refuse to open, the
+        // library's reason reaches our error text, and nothing reaches the standard error.
+        const auto host = MakeHost();
+        core::OutputWriter writer(&host);
+        ASSERT_TRUE(writer.Open("dvd", dir.File("rate.vob").c_str()));
+        ASSERT_EQ(writer.AddVideoStream(AV_CODEC_ID_MPEG2VIDEO, 720, 480, 720, 480, 30), 1);
+        ::testing::internal::CaptureStderr();
+        EXPECT_FALSE(writer.OpenCodecs());
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_NE(writer.Error().find("timebase"), std::string::npos) << writer.Error();
+        EXPECT_LT(writer.WriteHeader(), 0);  // and nothing later pretends to work
+        EXPECT_FALSE(writer.WriteVideo(card.bottomUpBgr.data(), 1));
+    }
+    {
+        const auto host = MakeHost();
+        core::OutputWriter writer(&host);
+        EXPECT_FALSE(writer.Open("mp4", dir.File("x.vob").c_str()));
+        EXPECT_NE(writer.Error().find("mp4"), std::string::npos) << writer.Error();
+    }
+    {
+        const auto host = MakeHost();
+        core::OutputWriter writer(&host);
+        EXPECT_LT(core::ConfigureVobWriter(writer, host, dir.File("no/such/dir/x.vob").c_str()), 0);
+        EXPECT_NE(writer.Error().find("Cannot create"), std::string::npos) << writer.Error();
+    }
+    {
+        const auto host = MakeHost();
+        core::OutputWriter writer(&host);
+        EXPECT_FALSE(writer.WriteAudio(nullptr, 0));  // before the header
+        EXPECT_FALSE(writer.Close());
+    }
+}
+
+}  // namespace
