@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
@@ -48,6 +50,7 @@ public:
         BYTE* data = nullptr;
         sample->GetPointer(&data);
         if (videoTimes.size() == 1) firstPicture.assign(data, data + sample->GetActualDataLength());
+        pictureNumbers.push_back(PictureNumber(data));
         if (stopAfterPictures >= 0 && long(videoTimes.size()) >= stopAfterPictures) stop_.Set();
         std::this_thread::sleep_for(std::chrono::milliseconds(pictureDelayMs));
         return 0;
@@ -58,6 +61,10 @@ public:
         std::lock_guard lock(mutex);
         EXPECT_EQ(start, audioSamples * kUnitsPerSecond / 48000) << "audio must be gapless";
         audioSamples += sample->GetActualDataLength() / format.nBlockAlign;
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const auto* values = reinterpret_cast<const int16_t*>(data);
+        for (long i = 0; i < sample->GetActualDataLength() / 2; ++i) loudest = std::max(loudest, std::abs(int(values[i])));
         return 0;
     }
     HRESULT OnEndOfStream() override { return 0; }
@@ -76,9 +83,17 @@ public:
     std::vector<long> pictureSizes;
     std::vector<REFERENCE_TIME> videoTimes;
     std::vector<BYTE> firstPicture;
+    std::vector<int> pictureNumbers;  // of the numbered fixture, read at the centre
     int64_t audioSamples = 0;
+    int loudest = 0;
 
 private:
+    // The fixture's picture number from the colour at the centre (see kNumberedPictures).
+    int PictureNumber(const BYTE* data) const {
+        const BYTE* p = data + size_t(height / 2) * Rgb24Stride(width) + size_t(width / 2) * 3;
+        return int(std::lround(p[2] / 16.0)) + 16 * int(std::lround(p[1] / 16.0));
+    }
+
     core::Settings settings_;
     platform::ManualResetEvent stop_;
 };
@@ -176,6 +191,13 @@ TEST_F(DesGraphRun, DeliversTheRangeAtTheOutputSizeAndRate) {
         EXPECT_NEAR(centre.red, 128, 6);
         EXPECT_NEAR(centre.green, 16, 6);
         EXPECT_NEAR(centre.blue, 64, 6);
+        // Each output frame shows the 24 fps picture current at its time: some are repeated
+        // (NTSC) or skipped (PAL), none comes early or late.
+        for (size_t n = 0; n < sink.pictureNumbers.size(); ++n) {
+            const int expected = 24 + int(std::floor(double(n) / c.fps * 24 + 1e-9));
+            ASSERT_EQ(sink.pictureNumbers[n], expected) << "output frame " << n;
+        }
+        EXPECT_GT(sink.loudest, 2000) << "the clip's tone (an eighth of full scale), not silence";
 
         EXPECT_EQ(sink.format.nSamplesPerSec, 48000u);
         EXPECT_EQ(sink.format.wBitsPerSample, 16);
@@ -207,6 +229,7 @@ TEST_F(DesGraphRun, MissingSoundAndMissingPicturesArePadded) {
     EXPECT_NEAR(double(sink.videoTimes.size()), 50.0, 1.0);
     EXPECT_NEAR(double(sink.audioSamples), 2.0 * 48000, 1152);
     EXPECT_EQ(sink.format.nChannels, 2);
+    EXPECT_EQ(sink.loudest, 0);
 }
 
 TEST_F(DesGraphRun, StopEventEndsTheRunPromptly) {
