@@ -60,11 +60,14 @@ public:
         sample->GetTime(&start, &stop);
         std::lock_guard lock(mutex);
         EXPECT_EQ(start, audioSamples * kUnitsPerSecond / 48000) << "audio must be gapless";
-        audioSamples += sample->GetActualDataLength() / format.nBlockAlign;
         BYTE* data = nullptr;
         sample->GetPointer(&data);
         const auto* values = reinterpret_cast<const int16_t*>(data);
-        for (long i = 0; i < sample->GetActualDataLength() / 2; ++i) loudest = std::max(loudest, std::abs(int(values[i])));
+        for (long i = 0; i < sample->GetActualDataLength() / 2; ++i) {
+            if (values[i] != 0 && firstSoundAt < 0) firstSoundAt = audioSamples + i / format.nChannels;
+            loudest = std::max(loudest, std::abs(int(values[i])));
+        }
+        audioSamples += sample->GetActualDataLength() / format.nBlockAlign;
         return 0;
     }
     HRESULT OnEndOfStream() override { return 0; }
@@ -83,14 +86,17 @@ public:
     std::vector<long> pictureSizes;
     std::vector<REFERENCE_TIME> videoTimes;
     std::vector<BYTE> firstPicture;
-    std::vector<int> pictureNumbers;  // of the numbered fixture, read at the centre
+    static constexpr int kBlack = -1;
+    std::vector<int> pictureNumbers;  // of the numbered fixture, read at the centre; or kBlack
     int64_t audioSamples = 0;
     int loudest = 0;
+    int64_t firstSoundAt = -1;  // sample frame
 
 private:
     // The fixture's picture number from the colour at the centre (see kNumberedPictures).
     int PictureNumber(const BYTE* data) const {
         const BYTE* p = data + size_t(height / 2) * Rgb24Stride(width) + size_t(width / 2) * 3;
+        if (p[0] < 16) return kBlack;  // the fixture's blue is 64 throughout
         return int(std::lround(p[2] / 16.0)) + 16 * int(std::lround(p[1] / 16.0));
     }
 
@@ -230,6 +236,88 @@ TEST_F(DesGraphRun, MissingSoundAndMissingPicturesArePadded) {
     EXPECT_NEAR(double(sink.audioSamples), 2.0 * 48000, 1152);
     EXPECT_EQ(sink.format.nChannels, 2);
     EXPECT_EQ(sink.loudest, 0);
+}
+
+// The engine places a clip anywhere in the range: a second of the file at 1..2 s of a 3 s
+// range comes framed by black pictures and silence.
+TEST_F(DesGraphRun, ClipLaterInTheRangeIsFramedByBlackAndSilence) {
+    using namespace platform::des;
+    using platform::com::ComPtr;
+    using platform::com::CLSCTX_INPROC_SERVER;
+    const core::Settings settings = OutputSettings(1, 1);
+    CountingSink sink(settings);
+
+    ComPtr<IAMTimeline> timeline;
+    ASSERT_EQ(platform::com::CoCreateInstance(CLSID_AMTimeline, nullptr, CLSCTX_INPROC_SERVER, &timeline), 0);
+    ASSERT_EQ(timeline->SetDefaultFPS(25.0), 0);
+    CMediaType audioType;
+    audioType.majortype = MEDIATYPE_Audio;
+    for (const CMediaType& type : {reader::VideoGroupType(352, 288), audioType}) {
+        ComPtr<IAMTimelineObj> group, track, source;
+        ComPtr<IAMTimelineGroup> groupInterface;
+        ComPtr<IAMTimelineComp> comp;
+        ComPtr<IAMTimelineTrack> trackInterface;
+        ComPtr<IAMTimelineSrc> sourceInterface;
+        ASSERT_EQ(timeline->CreateEmptyNode(group.Put(), TIMELINE_MAJOR_TYPE_GROUP), 0);
+        ASSERT_EQ(timeline->CreateEmptyNode(track.Put(), TIMELINE_MAJOR_TYPE_TRACK), 0);
+        ASSERT_EQ(timeline->CreateEmptyNode(source.Put(), TIMELINE_MAJOR_TYPE_SOURCE), 0);
+        group.As(&groupInterface);
+        group.As(&comp);
+        track.As(&trackInterface);
+        source.As(&sourceInterface);
+        ASSERT_EQ(groupInterface->SetMediaType(&type), 0);
+        ASSERT_EQ(source->SetStartStop2(1.0, 2.0), 0);
+        ASSERT_EQ(sourceInterface->SetMediaName(clipPath_.c_str()), 0);
+        ASSERT_EQ(sourceInterface->SetMediaTimes2(1.0, 2.0), 0);
+        ASSERT_EQ(trackInterface->SrcAdd(source.Get()), 0);
+        ASSERT_EQ(comp->VTrackInsBefore(track.Get(), -1), 0);
+        ASSERT_EQ(timeline->AddGroup(group.Get()), 0);
+    }
+
+    ComPtr<IRenderEngine> engine;
+    ComPtr<ICaptureGraphBuilder2> builder;
+    ComPtr<IGraphBuilder> graph;
+    ASSERT_EQ(platform::com::CoCreateInstance(CLSID_RenderEngine, nullptr, CLSCTX_INPROC_SERVER, &engine), 0);
+    ASSERT_EQ(platform::com::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, &builder), 0);
+    ASSERT_EQ(engine->SetRenderRange2(0.0, 3.0), 0);
+    ASSERT_EQ(engine->SetTimelineObject(timeline.Get()), 0);
+    ASSERT_EQ(engine->ConnectFrontEnd(), 0);
+    ASSERT_EQ(engine->GetFilterGraph(graph.Put()), 0);
+    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), 0);
+    HRESULT ignored = 0;
+    ComPtr<reader::ReceiverVideo> video(new reader::ReceiverVideo(nullptr, &ignored));
+    ComPtr<reader::ReceiverAudio> audio(new reader::ReceiverAudio(nullptr, &ignored));
+    video->SetCallback(&sink);
+    audio->SetCallback(&sink);
+    ComPtr<IBaseFilter> videoFilter, audioFilter;
+    video.As(&videoFilter);
+    audio.As(&audioFilter);
+    ASSERT_EQ(graph->AddFilter(videoFilter.Get(), "ReceiverVideo"), 0);
+    ASSERT_EQ(graph->AddFilter(audioFilter.Get(), "ReceiverAudio"), 0);
+    for (long g = 0; g < 2; ++g) {
+        ComPtr<IPin> pin;
+        ASSERT_EQ(engine->GetGroupOutputPin(g, pin.Put()), 0);
+        ASSERT_EQ(builder->RenderStream(nullptr, nullptr, pin.Get(), nullptr,
+                                        g == 0 ? videoFilter.Get() : audioFilter.Get()), 0);
+    }
+    ASSERT_EQ(reader::RemoveReferenceClock(graph.Get()), 0);
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    graph.As(&control);
+    graph.As(&events);
+    ASSERT_EQ(control->Run(), 0);
+    long code = 0;
+    EXPECT_EQ(events->WaitForCompletion(20000, &code), 0);
+    EXPECT_EQ(code, EC_COMPLETE);
+    control->Stop();
+
+    ASSERT_EQ(sink.pictureNumbers.size(), 75u);
+    for (size_t n = 0; n < 75; ++n) {
+        const int expected = n < 25 || n >= 50 ? CountingSink::kBlack : 24 + int(n - 25) * 24 / 25;
+        ASSERT_EQ(sink.pictureNumbers[n], expected) << "output frame " << n;
+    }
+    EXPECT_EQ(sink.audioSamples, 3 * 48000);
+    EXPECT_NEAR(double(sink.firstSoundAt), 48000.0, 48.0);
 }
 
 TEST_F(DesGraphRun, StopEventEndsTheRunPromptly) {
