@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "media_fixtures.h"
+#include "core/log.h"
 #include "platform/com/class_table.h"
 
 namespace {
@@ -382,6 +383,39 @@ TEST_F(DesGraphRun, BadInputGivesNegativeResult) {
         EXPECT_LT(graph.Build(&clip), 0);
         graph.Release();
     }
+}
+
+// Without the editing services each missing class fails Build with its creation result;
+// only the timeline's absence has its own log line.
+TEST_F(DesGraphRun, MissingEditingServicesFailBuild) {
+    using namespace platform::des;
+    const std::string logPath = dir_.File("Lumivane.log");
+    const struct {
+        const char* name;
+        GUID clsid;
+        bool logged;
+    } cases[] = {
+        {"timeline", CLSID_AMTimeline, true},
+        {"render engine", CLSID_RenderEngine, false},
+        {"capture graph builder", CLSID_CaptureGraphBuilder2, false},
+        {"XML converter", CLSID_Xml2Dex, false},
+    };
+    ASSERT_EQ(clip_.ReadMediaInfo(clipPath_), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::InitLogAtPath(logPath);
+        platform::com::ClassFactory saved = platform::com::RegisterClassFactory(c.clsid, nullptr);
+        CountingSink sink(OutputSettings(1, 0));
+        DesGraph graph;
+        graph.Init(&sink);
+        EXPECT_EQ(graph.Build(&clip_), platform::com::REGDB_E_CLASSNOTREG);
+        graph.Release();
+        platform::com::RegisterClassFactory(c.clsid, saved);
+        const std::string log = reader_test::Run("cat '" + logPath + "'");
+        EXPECT_NE(log.find("]: Building DES Graph...\n"), std::string::npos) << log;
+        EXPECT_EQ(log.find("]: Creating TimeLine faile.\n") != std::string::npos, c.logged) << log;
+    }
+    core::InitLogAtPath("");
 }
 
 // A range of [10, 25] s puts the source at 0..15 s on the timeline with media times 10..25 s.
