@@ -108,6 +108,13 @@ TEST_F(DesTimeline, RefusesTimesThatCannotBeRendered) {
         EXPECT_EQ(source->SetStartStop2(c.start, c.stop), c.place);
         EXPECT_EQ(sourceInterface->SetMediaTimes2(c.start, c.stop), c.media);
     }
+    const struct {
+        int mode;
+        HRESULT result;
+    } modes[] = {{RESIZEF_STRETCH, S_OK},           {RESIZEF_PRESERVEASPECTRATIO, S_OK},
+                 {RESIZEF_CROP, E_NOTIMPL},         {RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX, E_NOTIMPL},
+                 {-1, E_INVALIDARG},                {4, E_INVALIDARG}};
+    for (const auto& m : modes) EXPECT_EQ(sourceInterface->SetStretchMode(m.mode), m.result) << m.mode;
     for (double fps : {0.0, -25.0, kNaN, kInf}) EXPECT_EQ(timeline_->SetDefaultFPS(fps), E_INVALIDARG);
     EXPECT_EQ(timeline_->SetDefaultFPS(30000.0 / 1001), S_OK);
 }

@@ -82,7 +82,8 @@ struct IAMTimelineSrc : IUnknown {
     // The part of the file that is played; E_INVALIDARG unless 0 <= start < stop, finite.
     virtual HRESULT SetMediaTimes2(double start, double stop) = 0;
     virtual HRESULT GetMediaTimes2(double* start, double* stop) = 0;
-    // One of the RESIZEF_ values; others: E_INVALIDARG.
+    // RESIZEF_STRETCH or RESIZEF_PRESERVEASPECTRATIO; the cropping modes: E_NOTIMPL; other
+    // values: E_INVALIDARG.
     virtual HRESULT SetStretchMode(int mode) = 0;
     virtual HRESULT GetStretchMode(int* mode) = 0;
 };

@@ -144,6 +144,9 @@ public:
     }
     HRESULT SetStretchMode(int mode) override {
         if (mode < RESIZEF_STRETCH || mode > RESIZEF_PRESERVEASPECTRATIO_NOLETTERBOX) return E_INVALIDARG;
+        // The engine fits pictures by stretching or letterboxing only; the cropping modes
+        // would come out stretched, so they are refused rather than rendered wrongly.
+        if (mode != RESIZEF_STRETCH && mode != RESIZEF_PRESERVEASPECTRATIO) return com::E_NOTIMPL;
         stretchMode_ = mode;
         return S_OK;
     }
