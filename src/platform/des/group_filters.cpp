@@ -99,14 +99,18 @@ public:
         return nullptr;
     }
 
+    // The stream state is reset without the filter lock held: the streaming side takes the
+    // stream lock first and reaches the graph (and through it our pins' lock) from there.
+    // Only the graph's thread changes state or connections, so nothing moves in between.
     HRESULT Pause() override {
-        CAutoLock lock(lock_);
-        if (state_ == State_Stopped) {
+        if (IsStopped()) {
+            const bool connected = input_.IsConnected();
+            const CMediaType inputType = connected ? input_.Type() : CMediaType();
             std::lock_guard stream(streamMutex_);
             aborted_ = false;
             finished_ = false;
             refused_ = false;
-            Begin(input_.IsConnected() ? &input_.Type() : nullptr);
+            Begin(connected ? &inputType : nullptr);
         }
         return CBaseFilter::Pause();
     }
