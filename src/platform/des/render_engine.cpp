@@ -91,7 +91,8 @@ HRESULT ReadGroup(IAMTimelineObj* groupObject, GroupPlan* plan) {
     return S_OK;
 }
 
-HRESULT FirstPin(IBaseFilter* filter, int index, ComPtr<IPin>* pin) {
+// Pin index of one of our group filters (kGroupInputPin or kGroupOutputPin).
+HRESULT PinOf(IBaseFilter* filter, int index, ComPtr<IPin>* pin) {
     auto* base = dynamic_cast<CBaseFilter*>(filter);
     CBasePin* found = base != nullptr ? base->GetPin(index) : nullptr;
     if (found == nullptr) return E_UNEXPECTED;
@@ -224,7 +225,7 @@ private:
             hr = graph->AddFilter(groupFilter.Get(), GroupName(index).c_str());
             if (FAILED(hr)) return hr;
         }
-        return FirstPin(groupFilter.Get(), kGroupOutputPin, output);
+        return PinOf(groupFilter.Get(), kGroupOutputPin, output);
     }
 
     static std::string GroupName(int index) { return "Group " + std::to_string(index); }
@@ -241,7 +242,7 @@ private:
         if (FAILED(hr)) return hr;
 
         ComPtr<IPin> input;
-        hr = FirstPin(groupFilter, kGroupInputPin, &input);
+        hr = PinOf(groupFilter, kGroupInputPin, &input);
         if (FAILED(hr)) return hr;
         ComPtr<IEnumPins> pins;
         hr = source->EnumPins(pins.Put());
