@@ -100,6 +100,39 @@ HRESULT PinOf(IBaseFilter* filter, int index, ComPtr<IPin>* pin) {
     return S_OK;
 }
 
+struct FrameFit {
+    const CMediaType* frameType;  // the group's
+    int stretchMode;
+};
+
+// Reconnects a video source so that it decodes straight to the size its pictures take in the
+// group's frame: scaling once, while converting from the decoder's format, costs far less
+// than converting at the file's size and scaling the RGB pictures again. When the source
+// cannot do that, the connection at the file's size stays and the group scales.
+HRESULT AskForFittedPictures(IGraphBuilder* graph, IPin* output, IPin* input, const FrameFit& fit) {
+    CMediaType native;
+    HRESULT hr = output->ConnectionMediaType(&native);
+    if (FAILED(hr)) return hr;
+    const auto* source = native.FormatAs<VIDEOINFOHEADER>();
+    const auto* frame = fit.frameType->FormatAs<VIDEOINFOHEADER>();
+    if (source == nullptr || frame == nullptr) return S_OK;
+    const FitRect rect = FitPicture(source->bmiHeader.biWidth, source->bmiHeader.biHeight,
+                                    frame->bmiHeader.biWidth, frame->bmiHeader.biHeight, fit.stretchMode);
+    if (rect.width == source->bmiHeader.biWidth && rect.height == source->bmiHeader.biHeight) return S_OK;
+
+    VIDEOINFOHEADER fitted = *source;
+    fitted.bmiHeader.biWidth = rect.width;
+    fitted.bmiHeader.biHeight = rect.height;
+    fitted.bmiHeader.biSizeImage = Rgb24Stride(rect.width) * uint32_t(rect.height);
+    CMediaType type(native);
+    if (!type.SetFormat(&fitted, sizeof fitted)) return com::E_OUTOFMEMORY;
+    type.lSampleSize = fitted.bmiHeader.biSizeImage;
+    graph->Disconnect(output);
+    graph->Disconnect(input);
+    if (SUCCEEDED(graph->ConnectDirect(output, input, &type))) return S_OK;
+    return graph->ConnectDirect(output, input, nullptr);
+}
+
 class RenderEngine : public com::CUnknown, public IRenderEngine {
 public:
     RenderEngine() : CUnknown(nullptr) {}
@@ -219,7 +252,9 @@ private:
             // adding, and the group must hear of a stop before its source is joined.
             const double mediaFrom = clip->mediaStart + (shownStart - clip->start);
             const double mediaTo = clip->mediaStart + (shownStop - clip->start);
-            hr = AddSource(graph, clip->path, index, ToUnits(mediaFrom), ToUnits(mediaTo), groupFilter.Get());
+            const FrameFit fit{&plan.type, clip->stretchMode};
+            hr = AddSource(graph, clip->path, index, ToUnits(mediaFrom), ToUnits(mediaTo),
+                           groupFilter.Get(), video ? &fit : nullptr);
             if (FAILED(hr)) return hr;
         } else {
             hr = graph->AddFilter(groupFilter.Get(), GroupName(index).c_str());
@@ -230,8 +265,10 @@ private:
 
     static std::string GroupName(int index) { return "Group " + std::to_string(index); }
 
+    // fit: for a video group, how its pictures are fitted to the frame.
     static HRESULT AddSource(IGraphBuilder* graph, const std::string& path, int index,
-                             REFERENCE_TIME from, REFERENCE_TIME to, IBaseFilter* groupFilter) {
+                             REFERENCE_TIME from, REFERENCE_TIME to, IBaseFilter* groupFilter,
+                             const FrameFit* fit) {
         ComPtr<IBaseFilter> source;
         ComPtr<IFileSourceFilter> loader;
         HRESULT hr = com::CoCreateInstance(CLSID_FfmpegSource, nullptr, com::CLSCTX_INPROC_SERVER, &source);
@@ -252,8 +289,9 @@ private:
         while (pins->Next(1, pin.Put(), &fetched) == S_OK && fetched == 1) {
             if (FAILED(graph->ConnectDirect(pin.Get(), input.Get(), nullptr))) continue;
             // The file has a stream of this kind: play only the clip's part of it.
+            hr = fit != nullptr ? AskForFittedPictures(graph, pin.Get(), input.Get(), *fit) : S_OK;
             ComPtr<IMediaSeeking> seeking;
-            hr = pin.As(&seeking);
+            if (SUCCEEDED(hr)) hr = pin.As(&seeking);
             if (SUCCEEDED(hr)) {
                 hr = seeking->SetPositions(&from, AM_SEEKING_AbsolutePositioning, &to,
                                            AM_SEEKING_AbsolutePositioning);
