@@ -226,6 +226,40 @@ TEST_F(DesGraphRun, LetterboxBandsAreBlackOnlyWhenProportionsAreKept) {
     }
 }
 
+// The source decodes straight to the size the pictures take in the frame, so they are
+// scaled once: 640 x 360 becomes 720 x 405 in a PAL frame when letterboxed.
+TEST_F(DesGraphRun, SourceDecodesAtTheFittedSize) {
+    ASSERT_EQ(clip_.ReadMediaInfo(clipPath_), 0);
+    const struct {
+        uint32_t letterBox;
+        int width, height;
+    } cases[] = {{0, 720, 405}, {1, 720, 576}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.letterBox);
+        CountingSink sink(OutputSettings(1, c.letterBox));
+        DesGraph graph;
+        graph.Init(&sink);
+        ASSERT_EQ(graph.Build(&clip_), 0);
+        platform::com::ComPtr<IBaseFilter> source;
+        ASSERT_EQ(graph.Graph()->FindFilterByName("Source 0", source.Put()), 0);
+        platform::com::ComPtr<IEnumPins> pins;
+        ASSERT_EQ(source->EnumPins(pins.Put()), 0);
+        platform::com::ComPtr<IPin> pin;
+        uint32_t fetched = 0;
+        int checked = 0;
+        while (pins->Next(1, pin.Put(), &fetched) == 0 && fetched == 1) {
+            CMediaType type;
+            if (pin->ConnectionMediaType(&type) != 0) continue;  // the unused sound pin
+            const auto* info = type.FormatAs<VIDEOINFOHEADER>();
+            ASSERT_NE(info, nullptr);
+            EXPECT_EQ(info->bmiHeader.biWidth, c.width);
+            EXPECT_EQ(info->bmiHeader.biHeight, c.height);
+            ++checked;
+        }
+        EXPECT_EQ(checked, 1);
+    }
+}
+
 // A file without sound still gets its range of silence, and one whose range runs past its
 // end gets black pictures to the end: the graph completes with the counts of the range.
 TEST_F(DesGraphRun, MissingSoundAndMissingPicturesArePadded) {
