@@ -90,7 +90,7 @@ public:
     GroupFilter(const GUID& clsid, const CMediaType& outputType, GroupSpan span)
         : CBaseFilter(nullptr, &lock_, clsid), span_(span), input_(this, &lock_),
           output_(this, &lock_, outputType) {}
-    ~GroupFilter() override { StopGenerator(); }
+    ~GroupFilter() override { Halt(); }
 
     int GetPinCount() override { return 2; }
     CBasePin* GetPin(int n) override {
@@ -128,8 +128,7 @@ public:
     // padding run on the source's thread sees the abort and the source's join is short.
     HRESULT Stop() override {
         CAutoLock lock(lock_);
-        aborted_ = true;
-        StopGenerator();
+        Halt();
         return CBaseFilter::Stop();
     }
 
@@ -168,6 +167,12 @@ protected:
         return false;
     }
     bool Aborted() const { return aborted_ || refused_; }
+    // Ends the generator before the object that it calls into goes; the concrete filters call
+    // it first thing in their destructors, in case a filter dies without being stopped.
+    void Halt() {
+        aborted_ = true;
+        StopGenerator();
+    }
 
     const GroupSpan span_;
 
@@ -214,7 +219,10 @@ public:
           frameBytes_(size_t(Rgb24Stride(width_)) * size_t(height_)),
           total_(OutputFrameCount(span.length, fps)) {}
 
-    ~VideoGroupFilter() override { sws_freeContext(scaler_); }
+    ~VideoGroupFilter() override {
+        Halt();
+        sws_freeContext(scaler_);
+    }
 
     HRESULT CheckInput(const CMediaType& type) override {
         const auto* info = type.FormatAs<VIDEOINFOHEADER>();
@@ -354,6 +362,7 @@ public:
           clipStart_(ToSampleFrames(span.clipStart)),
           clipStop_(ToSampleFrames(span.clipStop)),
           total_(ToSampleFrames(span.length)) {}
+    ~AudioGroupFilter() override { Halt(); }
 
     HRESULT CheckInput(const CMediaType& type) override {
         const auto* format = type.FormatAs<WAVEFORMATEX>();
