@@ -2,9 +2,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <string>
 
 #include "core/log.h"
 #include "platform/com/class_table.h"
+#include "platform/dshow/diagnostics.h"
 #include "platform/dshow/media_type.h"
 
 namespace reader {
@@ -66,6 +68,8 @@ void DesGraph::Init(DesGraphOwner* owner) {
 
 HRESULT DesGraph::Build(const ClipRecord* clip) {
     core::LogPrintf("Building DES Graph...\n");
+    // A read error on the engine's streaming threads has no caller to go back to: log it.
+    SetDiagnosticSink([](const std::string& line) { core::LogPrintf("%s", line.c_str()); });
     if (Owner == nullptr || clip == nullptr) return E_POINTER;
     const core::Settings& settings = Owner->JobSettings();
 
