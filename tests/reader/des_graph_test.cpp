@@ -394,19 +394,22 @@ TEST_F(DesGraphRun, BadInputGivesNegativeResult) {
         std::string path;
         double start, end;
         uint32_t rateDen;  // 0: a broken frame rate
+        int32_t width;     // 0: a broken output size
     };
     const Case cases[] = {
-        {"text renamed .avi", text, 0.0, 1.0, 1},
-        {"missing file", dir_.File("none.avi"), 0.0, 1.0, 1},
-        {"empty range", clipPath_, 2.0, 2.0, 1},
-        {"reversed range", clipPath_, 3.0, 1.0, 1},
-        {"negative start", clipPath_, -1.0, 1.0, 1},
-        {"zero frame-rate denominator", clipPath_, 0.0, 1.0, 0},
+        {"text renamed .avi", text, 0.0, 1.0, 1, 720},
+        {"missing file", dir_.File("none.avi"), 0.0, 1.0, 1, 720},
+        {"empty range", clipPath_, 2.0, 2.0, 1, 720},
+        {"reversed range", clipPath_, 3.0, 1.0, 1, 720},
+        {"negative start", clipPath_, -1.0, 1.0, 1, 720},
+        {"zero frame-rate denominator", clipPath_, 0.0, 1.0, 0, 720},
+        {"zero output width", clipPath_, 0.0, 1.0, 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         core::Settings settings = OutputSettings(1, 0);
         settings.FrameRateDen = c.rateDen;
+        settings.OutputWidth = c.width;
         CountingSink sink(settings);
         ClipRecord clip;
         clip.Path = c.path;
