@@ -78,9 +78,7 @@ HRESULT DesGraph::Build(const ClipRecord* clip) {
         core::LogPrintf("Creating TimeLine faile.\n");
         return hr;
     }
-    // A zero denominator would make the rate infinite; the timeline refuses that, and so
-    // does the check here before the division.
-    if (settings.FrameRateDen == 0) return E_INVALIDARG;
+    // A zero denominator gives an infinite or undefined rate, which the timeline refuses.
     hr = Timeline_->SetDefaultFPS(double(settings.FrameRateNum) / double(settings.FrameRateDen));
     if (FAILED(hr)) return hr;
 
