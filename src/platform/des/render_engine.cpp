@@ -393,11 +393,4 @@ HRESULT CreateXmlConverter(IUnknown* outer, REFIID riid, void** object) {
     return com::CreateStandalone<XmlConverter>(outer, riid, object);
 }
 
-void RegisterEditingServicesClasses() {
-    com::InstallBuiltInClass(CLSID_AMTimeline, CreateTimeline);
-    com::InstallBuiltInClass(CLSID_RenderEngine, CreateRenderEngine);
-    com::InstallBuiltInClass(CLSID_CaptureGraphBuilder2, CreateCaptureGraphBuilder);
-    com::InstallBuiltInClass(CLSID_Xml2Dex, CreateXmlConverter);
-}
-
 }  // namespace platform::des
