@@ -226,8 +226,9 @@ TEST_F(DesGraphRun, LetterboxBandsAreBlackOnlyWhenProportionsAreKept) {
     }
 }
 
-// The source decodes straight to the size the pictures take in the frame, so they are
-// scaled once: 640 x 360 becomes 720 x 405 in a PAL frame when letterboxed.
+// One source serves both groups, and it decodes straight to the size the pictures take in
+// the frame, so they are scaled once: 640 x 360 becomes 720 x 405 in a PAL frame when
+// letterboxed.
 TEST_F(DesGraphRun, SourceDecodesAtTheFittedSize) {
     ASSERT_EQ(clip_.ReadMediaInfo(clipPath_), 0);
     const struct {
@@ -249,7 +250,8 @@ TEST_F(DesGraphRun, SourceDecodesAtTheFittedSize) {
         int checked = 0;
         while (pins->Next(1, pin.Put(), &fetched) == 0 && fetched == 1) {
             CMediaType type;
-            if (pin->ConnectionMediaType(&type) != 0) continue;  // the unused sound pin
+            ASSERT_EQ(pin->ConnectionMediaType(&type), 0) << "both streams are used";
+            if (type.majortype != MEDIATYPE_Video) continue;
             const auto* info = type.FormatAs<VIDEOINFOHEADER>();
             ASSERT_NE(info, nullptr);
             EXPECT_EQ(info->bmiHeader.biWidth, c.width);
@@ -257,6 +259,8 @@ TEST_F(DesGraphRun, SourceDecodesAtTheFittedSize) {
             ++checked;
         }
         EXPECT_EQ(checked, 1);
+        platform::com::ComPtr<IBaseFilter> second;
+        EXPECT_NE(graph.Graph()->FindFilterByName("Source 1", second.Put()), 0);
     }
 }
 

@@ -172,12 +172,15 @@ public:
         hr = com::CoCreateInstance(CLSID_FilterGraph, nullptr, com::CLSCTX_INPROC_SERVER, &graph);
         if (FAILED(hr)) return hr;
         std::vector<ComPtr<IPin>> outputs;
-        for (size_t g = 0; g < plans.size(); ++g) {
+        sources_.clear();
+        for (size_t g = 0; g < plans.size() && SUCCEEDED(hr); ++g) {
             ComPtr<IPin> output;
             hr = BuildGroup(graph.Get(), int(g), plans[g], fps, rangeStart, rangeStop, &output);
-            if (FAILED(hr)) return hr;  // the graph and everything in it go with graph
             outputs.push_back(std::move(output));
         }
+        if (SUCCEEDED(hr)) hr = DropUnusedSources(graph.Get());
+        sources_.clear();
+        if (FAILED(hr)) return hr;  // the graph and everything in it go with graph
         graph_ = std::move(graph);
         outputs_ = std::move(outputs);
         return S_OK;
@@ -226,7 +229,7 @@ private:
     // Adds the group's filter, and the clip's source connected to it when the clip shows in
     // the range and its file has a stream of the group's kind; the filter's output pin comes
     // back in output.
-    static HRESULT BuildGroup(IGraphBuilder* graph, int index, const GroupPlan& plan, double fps,
+    HRESULT BuildGroup(IGraphBuilder* graph, int index, const GroupPlan& plan, double fps,
                               double rangeStart, double rangeStop, ComPtr<IPin>* output) {
         const bool video = plan.type.majortype == MEDIATYPE_Video;
         GroupSpan span;
@@ -265,16 +268,33 @@ private:
 
     static std::string GroupName(int index) { return "Group " + std::to_string(index); }
 
-    // fit: for a video group, how its pictures are fitted to the frame.
-    static HRESULT AddSource(IGraphBuilder* graph, const std::string& path, int index,
-                             REFERENCE_TIME from, REFERENCE_TIME to, IBaseFilter* groupFilter,
-                             const FrameFit* fit) {
-        ComPtr<IBaseFilter> source;
+    // One source filter per file and part of it: groups that play the same part of the same
+    // file share it, so the file is opened and read once.
+    HRESULT SourceFor(IGraphBuilder* graph, const std::string& path, REFERENCE_TIME from,
+                      REFERENCE_TIME to, ComPtr<IBaseFilter>* source) {
+        for (const SourceUse& use : sources_) {
+            if (use.path == path && use.from == from && use.to == to) {
+                *source = use.filter;
+                return S_OK;
+            }
+        }
         ComPtr<IFileSourceFilter> loader;
-        HRESULT hr = com::CoCreateInstance(CLSID_FfmpegSource, nullptr, com::CLSCTX_INPROC_SERVER, &source);
-        if (SUCCEEDED(hr)) hr = source.As(&loader);
+        HRESULT hr = com::CoCreateInstance(CLSID_FfmpegSource, nullptr, com::CLSCTX_INPROC_SERVER, source);
+        if (SUCCEEDED(hr)) hr = source->As(&loader);
         if (SUCCEEDED(hr)) hr = loader->Load(path.c_str(), nullptr);
-        if (SUCCEEDED(hr)) hr = graph->AddFilter(source.Get(), ("Source " + std::to_string(index)).c_str());
+        if (SUCCEEDED(hr)) {
+            hr = graph->AddFilter(source->Get(), ("Source " + std::to_string(sources_.size())).c_str());
+        }
+        if (FAILED(hr)) return hr;
+        sources_.push_back({path, from, to, *source});
+        return S_OK;
+    }
+
+    // fit: for a video group, how its pictures are fitted to the frame.
+    HRESULT AddSource(IGraphBuilder* graph, const std::string& path, int index, REFERENCE_TIME from,
+                      REFERENCE_TIME to, IBaseFilter* groupFilter, const FrameFit* fit) {
+        ComPtr<IBaseFilter> source;
+        HRESULT hr = SourceFor(graph, path, from, to, &source);
         if (SUCCEEDED(hr)) hr = graph->AddFilter(groupFilter, GroupName(index).c_str());
         if (FAILED(hr)) return hr;
 
@@ -299,13 +319,45 @@ private:
             return hr;
         }
         // No stream of the group's kind: the group runs on black or silence alone.
-        return graph->RemoveFilter(source.Get());
+        return S_OK;
     }
+
+    // Sources that feed no group (the file lacks the kinds of stream the groups want) leave
+    // the graph, so that nothing runs for nobody.
+    HRESULT DropUnusedSources(IGraphBuilder* graph) {
+        for (const SourceUse& use : sources_) {
+            if (!FeedsAnything(use.filter.Get())) {
+                const HRESULT hr = graph->RemoveFilter(use.filter.Get());
+                if (FAILED(hr)) return hr;
+            }
+        }
+        sources_.clear();
+        return S_OK;
+    }
+
+    static bool FeedsAnything(IBaseFilter* filter) {
+        ComPtr<IEnumPins> pins;
+        if (FAILED(filter->EnumPins(pins.Put()))) return false;
+        ComPtr<IPin> pin;
+        uint32_t fetched = 0;
+        while (pins->Next(1, pin.Put(), &fetched) == S_OK && fetched == 1) {
+            ComPtr<IPin> peer;
+            if (SUCCEEDED(pin->ConnectedTo(peer.Put()))) return true;
+        }
+        return false;
+    }
+
+    struct SourceUse {
+        std::string path;
+        REFERENCE_TIME from = 0, to = 0;
+        ComPtr<IBaseFilter> filter;
+    };
 
     ComPtr<IAMTimeline> timeline_;
     std::optional<std::pair<double, double>> range_;
     ComPtr<IGraphBuilder> graph_;
     std::vector<ComPtr<IPin>> outputs_;
+    std::vector<SourceUse> sources_;  // while ConnectFrontEnd builds the graph
 };
 
 // Joins an output pin (or a filter's first free output pin) to a filter's first free input.
