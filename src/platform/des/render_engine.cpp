@@ -230,7 +230,7 @@ private:
     // the range and its file has a stream of the group's kind; the filter's output pin comes
     // back in output.
     HRESULT BuildGroup(IGraphBuilder* graph, int index, const GroupPlan& plan, double fps,
-                              double rangeStart, double rangeStop, ComPtr<IPin>* output) {
+                       double rangeStart, double rangeStop, ComPtr<IPin>* output) {
         const bool video = plan.type.majortype == MEDIATYPE_Video;
         GroupSpan span;
         span.length = ToUnits(rangeStop - rangeStart);
