@@ -1,5 +1,6 @@
 // The objects our COM can create by class identifier.
 #include "platform/com/class_table.h"
+#include "platform/des/interfaces.h"
 #include "platform/dshow/ffmpeg_source.h"
 #include "platform/dshow/filter_graph.h"
 #include "platform/dshow/interfaces.h"
@@ -17,6 +18,7 @@ void RegisterBuiltInClasses() {
     InstallBuiltInClass(CLSID_ACMWrapper, CreateAudioConverter);
     InstallBuiltInClass(CLSID_NullRenderer, CreateNullRenderer);
     InstallBuiltInClass(CLSID_MediaDet, CreateMediaDet);
+    platform::des::RegisterEditingServicesClasses();
 }
 
 }  // namespace platform::com

@@ -52,9 +52,16 @@ public:
         return CBasePin::NonDelegatingQueryInterface(riid, object);
     }
 
+    // A video type may name another picture size than the one offered: the decoder scales to
+    // the connected size, so a consumer that wants smaller pictures saves a second scaling.
     HRESULT CheckMediaType(const CMediaType* type) override {
-        return type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
-                       type->formattype == offered_.formattype
+        const bool same = type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
+                          type->formattype == offered_.formattype;
+        if (!same) return com::S_FALSE;
+        if (offered_.majortype != MEDIATYPE_Video) return S_OK;
+        const auto* info = type->FormatAs<VIDEOINFOHEADER>();
+        return info != nullptr && info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight > 0 &&
+                       info->bmiHeader.biBitCount == 24
                    ? S_OK
                    : com::S_FALSE;
     }
@@ -84,6 +91,7 @@ public:
     IMemInputPin* Input() { return input_.Get(); }
     IPin* Peer() { return connected_.Get(); }
     const CMediaType& Offered() const { return offered_; }
+    const CMediaType& Connected() const { return mediaType_; }
 
 private:
     FfmpegSource* const source_;
@@ -365,7 +373,7 @@ Session::Session(FfmpegSource& source, MediaFile& file, Segment segment, bool fr
                  std::array<SourcePin*, kLanes> pins, RunGate& gate)
     : source_(source), file_(file), segment_(segment), fresh_(fresh), pins_(pins), gate_(gate) {
     if (pins_[kVideo]) {
-        const auto* info = pins_[kVideo]->Offered().FormatAs<VIDEOINFOHEADER>();
+        const auto* info = pins_[kVideo]->Connected().FormatAs<VIDEOINFOHEADER>();
         decoders_[kVideo] = CreateVideoDecoder(file_, info->bmiHeader.biWidth,
                                                info->bmiHeader.biHeight, segment_);
     }

@@ -1,0 +1,487 @@
+#include "platform/des/group_filters.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include "platform/des/interfaces.h"
+#include "platform/dshow/base_classes.h"
+#include "platform/dshow/media_sample.h"
+
+namespace platform::des {
+namespace {
+
+using com::ComPtr;
+using com::E_POINTER;
+using com::FAILED;
+using com::GetInterface;
+using com::S_FALSE;
+using com::S_OK;
+using com::SUCCEEDED;
+using namespace platform::dshow;
+
+constexpr GUID CLSID_VideoGroupFilter = com::MakeGuid("7de878fb-9f93-4a50-9758-13d7f95801c8");
+constexpr GUID CLSID_AudioGroupFilter = com::MakeGuid("98874352-0ba7-483d-9d49-c0f945c04175");
+
+constexpr int kGroupSampleRate = 48000;
+constexpr int kGroupChannels = 2;
+constexpr int64_t kSilenceChunk = kGroupSampleRate / 10;
+
+class GroupFilter;
+
+class GroupInputPin : public CBaseInputPin {
+public:
+    GroupInputPin(GroupFilter* filter, CCritSec* lock);
+    HRESULT CheckMediaType(const CMediaType* type) override;
+    HRESULT Receive(IMediaSample* sample) override;
+    HRESULT EndOfStream() override;
+    const CMediaType& Type() const { return mediaType_; }
+
+private:
+    GroupFilter* const group_;
+};
+
+class GroupOutputPin : public CBasePin {
+public:
+    GroupOutputPin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type)
+        : CBasePin(filter, lock, nullptr, "Output", PINDIR_OUTPUT), offered_(type) {}
+
+    HRESULT CheckMediaType(const CMediaType* type) override {
+        return type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
+                       type->formattype == offered_.formattype
+                   ? S_OK
+                   : S_FALSE;
+    }
+    HRESULT GetMediaType(int position, CMediaType* type) override {
+        if (type == nullptr) return E_POINTER;
+        if (position != 0) return VFW_S_NO_MORE_ITEMS;
+        *type = offered_;
+        return S_OK;
+    }
+    HRESULT CompleteConnect(IPin* receivePin) override {
+        return FAILED(ComPtr<IPin>(receivePin).As(&input_)) ? com::E_NOINTERFACE : S_OK;
+    }
+    HRESULT BreakConnect() override {
+        input_ = nullptr;
+        return S_OK;
+    }
+    IMemInputPin* Input() { return input_.Get(); }
+    IPin* Peer() { return connected_.Get(); }
+
+private:
+    const CMediaType offered_;
+    ComPtr<IMemInputPin> input_;
+};
+
+// What both groups share: the pins, the run and stop bookkeeping, and the generator that
+// stands in for a missing input, so a clip without sound still gets its silence (and one
+// without pictures its black) and the graph still completes.
+class GroupFilter : public CBaseFilter {
+public:
+    GroupFilter(const GUID& clsid, const CMediaType& outputType, GroupSpan span)
+        : CBaseFilter(nullptr, &lock_, clsid), span_(span), input_(this, &lock_),
+          output_(this, &lock_, outputType) {}
+    ~GroupFilter() override { Halt(); }
+
+    int GetPinCount() override { return 2; }
+    CBasePin* GetPin(int n) override {
+        if (n == kGroupInputPin) return &input_;
+        if (n == kGroupOutputPin) return &output_;
+        return nullptr;
+    }
+
+    // The stream state is reset without the filter lock held: the streaming side takes the
+    // stream lock first and reaches the graph (and through it our pins' lock) from there.
+    // Only the graph's thread changes state or connections, so nothing moves in between.
+    HRESULT Pause() override {
+        if (IsStopped()) {
+            const bool connected = input_.IsConnected();
+            const CMediaType inputType = connected ? input_.Type() : CMediaType();
+            std::lock_guard stream(streamMutex_);
+            aborted_ = false;
+            finished_ = false;
+            refused_ = false;
+            Begin(connected ? &inputType : nullptr);
+        }
+        return CBaseFilter::Pause();
+    }
+
+    HRESULT Run(REFERENCE_TIME start) override {
+        CAutoLock lock(lock_);
+        const HRESULT hr = CBaseFilter::Run(start);
+        if (SUCCEEDED(hr) && !input_.IsConnected() && !generator_.joinable()) {
+            generator_ = std::thread([this] { EndOfInput(); });
+        }
+        return hr;
+    }
+
+    // The graph stops us before our upstream source (we were added after it), so a long
+    // padding run on the source's thread sees the abort and the source's join is short.
+    HRESULT Stop() override {
+        CAutoLock lock(lock_);
+        Halt();
+        return CBaseFilter::Stop();
+    }
+
+    virtual HRESULT CheckInput(const CMediaType& type) = 0;
+
+    HRESULT OnSample(IMediaSample* sample) {
+        std::lock_guard stream(streamMutex_);
+        if (finished_ || aborted_ || refused_) return S_FALSE;
+        return Take(sample) ? S_OK : S_FALSE;
+    }
+
+    HRESULT EndOfInput() {
+        std::lock_guard stream(streamMutex_);
+        if (finished_) return S_OK;
+        finished_ = true;
+        if (aborted_) return S_OK;
+        if (!refused_) Finish();
+        if (!aborted_ && output_.Peer() != nullptr) output_.Peer()->EndOfStream();
+        return S_OK;
+    }
+
+protected:
+    // Called with the stream lock held. inputType: the connected type, null without input.
+    virtual void Begin(const CMediaType* inputType) = 0;
+    // False when nothing more is wanted.
+    virtual bool Take(IMediaSample* sample) = 0;
+    // Delivers what is left of the range after the input ended.
+    virtual void Finish() = 0;
+
+    // False when stopped or the downstream pin refused the sample.
+    bool Send(MediaSample* sample, REFERENCE_TIME start, REFERENCE_TIME stop) {
+        if (aborted_ || refused_ || output_.Input() == nullptr) return false;
+        sample->SetTime(&start, &stop);
+        if (output_.Input()->Receive(sample) == S_OK) return true;
+        refused_ = true;
+        return false;
+    }
+    bool Aborted() const { return aborted_ || refused_; }
+    // Ends the generator before the object that it calls into goes; the concrete filters call
+    // it first thing in their destructors, in case a filter dies without being stopped.
+    void Halt() {
+        aborted_ = true;
+        StopGenerator();
+    }
+
+    const GroupSpan span_;
+
+private:
+    void StopGenerator() {
+        if (generator_.joinable()) generator_.join();
+    }
+
+    CCritSec lock_;
+    GroupInputPin input_;
+    GroupOutputPin output_;
+    std::mutex streamMutex_;
+    std::atomic<bool> aborted_{false};
+    bool finished_ = false;
+    bool refused_ = false;
+    std::thread generator_;
+};
+
+GroupInputPin::GroupInputPin(GroupFilter* filter, CCritSec* lock)
+    : CBaseInputPin(filter, lock, nullptr, "Input"), group_(filter) {}
+
+HRESULT GroupInputPin::CheckMediaType(const CMediaType* type) {
+    return type == nullptr ? E_POINTER : group_->CheckInput(*type);
+}
+
+HRESULT GroupInputPin::Receive(IMediaSample* sample) {
+    const HRESULT hr = CBaseInputPin::Receive(sample);
+    if (hr != S_OK) return hr;
+    return group_->OnSample(sample);
+}
+
+HRESULT GroupInputPin::EndOfStream() { return group_->EndOfInput(); }
+
+// ---- Video ---------------------------------------------------------------------------------
+
+class VideoGroupFilter : public GroupFilter {
+public:
+    VideoGroupFilter(const CMediaType& outputType, double fps, int stretchMode, GroupSpan span)
+        : GroupFilter(CLSID_VideoGroupFilter, outputType, span),
+          fps_(fps),
+          stretchMode_(stretchMode),
+          width_(outputType.FormatAs<VIDEOINFOHEADER>()->bmiHeader.biWidth),
+          height_(outputType.FormatAs<VIDEOINFOHEADER>()->bmiHeader.biHeight),
+          frameBytes_(size_t(Rgb24Stride(width_)) * size_t(height_)),
+          total_(OutputFrameCount(span.length, fps)) {}
+
+    ~VideoGroupFilter() override {
+        Halt();
+        sws_freeContext(scaler_);
+    }
+
+    HRESULT CheckInput(const CMediaType& type) override {
+        const auto* info = type.FormatAs<VIDEOINFOHEADER>();
+        const bool fits = type.majortype == MEDIATYPE_Video && type.subtype == MEDIASUBTYPE_RGB24 &&
+                          type.formattype == FORMAT_VideoInfo && info != nullptr &&
+                          info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight > 0 &&
+                          info->bmiHeader.biBitCount == 24;
+        return fits ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+protected:
+    void Begin(const CMediaType* inputType) override {
+        next_ = 0;
+        held_.clear();
+        incoming_.clear();
+        sourceWidth_ = sourceHeight_ = 0;
+        if (inputType != nullptr) {
+            const auto& header = inputType->FormatAs<VIDEOINFOHEADER>()->bmiHeader;
+            sourceWidth_ = header.biWidth;
+            sourceHeight_ = header.biHeight;
+        }
+    }
+
+    // A source picture is shown from its own time until the next one's: every output frame
+    // that starts before this picture still shows the previous one (or this one, when it is
+    // the first), so pictures are repeated or skipped to hold the output rate.
+    bool Take(IMediaSample* sample) override {
+        REFERENCE_TIME start = 0, stop = 0;
+        if (FAILED(sample->GetTime(&start, &stop))) return true;
+        const REFERENCE_TIME at = span_.clipStart + start;
+        const bool usable = at < span_.clipStop && Scale(sample, &incoming_);
+        if (usable && held_.empty()) held_ = incoming_;
+        while (next_ < total_ && FrameStart(next_) < at) {
+            if (!EmitFrame(next_)) return false;
+            ++next_;
+        }
+        if (usable) held_.swap(incoming_);
+        return next_ < total_;
+    }
+
+    void Finish() override {
+        while (next_ < total_ && EmitFrame(next_)) ++next_;
+    }
+
+private:
+    REFERENCE_TIME FrameStart(int64_t n) const {
+        return REFERENCE_TIME(std::llround(double(n) * double(kUnitsPerSecond) / fps_));
+    }
+
+    bool EmitFrame(int64_t n) {
+        if (Aborted()) return false;
+        ComPtr<MediaSample> sample = MediaSample::Create(frameBytes_, pool_);
+        if (!sample) return false;
+        const REFERENCE_TIME start = FrameStart(n);
+        const bool inClip = start >= span_.clipStart && start < span_.clipStop;
+        if (inClip && !held_.empty()) {
+            std::memcpy(sample->Data(), held_.data(), frameBytes_);
+        } else {
+            std::memset(sample->Data(), 0, frameBytes_);  // black in RGB
+        }
+        sample->SetActualDataLength(long(frameBytes_));
+        return Send(sample.Get(), start, FrameStart(n + 1));
+    }
+
+    // Both pictures are bottom-up with the same row order, so scaling the rows as they lie
+    // in memory keeps the picture upright.
+    bool Scale(IMediaSample* sample, std::vector<BYTE>* frame) {
+        BYTE* source = nullptr;
+        const size_t sourceStride = Rgb24Stride(sourceWidth_);
+        if (sourceWidth_ <= 0 || FAILED(sample->GetPointer(&source)) || source == nullptr ||
+            size_t(sample->GetActualDataLength()) < sourceStride * size_t(sourceHeight_)) {
+            return false;
+        }
+        const FitRect fit = FitPicture(sourceWidth_, sourceHeight_, width_, height_, stretchMode_);
+        if (fit.width <= 0 || fit.height <= 0) return false;
+        scaler_ = sws_getCachedContext(scaler_, sourceWidth_, sourceHeight_, AV_PIX_FMT_BGR24,
+                                       fit.width, fit.height, AV_PIX_FMT_BGR24, SWS_BICUBIC,
+                                       nullptr, nullptr, nullptr);
+        if (scaler_ == nullptr) return false;
+        frame->assign(frameBytes_, 0);
+        const int targetStride = int(Rgb24Stride(width_));
+        uint8_t* target[4] = {frame->data() + size_t(fit.y) * targetStride + size_t(fit.x) * 3,
+                              nullptr, nullptr, nullptr};
+        int targetStrides[4] = {targetStride, 0, 0, 0};
+        const uint8_t* input[4] = {source, nullptr, nullptr, nullptr};
+        int inputStrides[4] = {int(sourceStride), 0, 0, 0};
+        return sws_scale(scaler_, input, inputStrides, 0, sourceHeight_, target, targetStrides) ==
+               fit.height;
+    }
+
+    const double fps_;
+    const int stretchMode_;
+    const int width_;
+    const int height_;
+    const size_t frameBytes_;
+    const int64_t total_;
+    const std::shared_ptr<SampleBufferPool> pool_ = std::make_shared<SampleBufferPool>(4);
+    SwsContext* scaler_ = nullptr;
+    int sourceWidth_ = 0;
+    int sourceHeight_ = 0;
+    int64_t next_ = 0;
+    std::vector<BYTE> held_;      // the picture current at the next output frame
+    std::vector<BYTE> incoming_;  // the newest picture, scaled
+};
+
+// ---- Audio ---------------------------------------------------------------------------------
+
+CMediaType GroupAudioType() {
+    WAVEFORMATEX format{};
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = kGroupChannels;
+    format.nSamplesPerSec = kGroupSampleRate;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = WORD(kGroupChannels * sizeof(int16_t));
+    format.nAvgBytesPerSec = format.nSamplesPerSec * format.nBlockAlign;
+    CMediaType type;
+    type.majortype = MEDIATYPE_Audio;
+    type.subtype = MEDIASUBTYPE_PCM;
+    type.formattype = FORMAT_WaveFormatEx;
+    type.bFixedSizeSamples = 1;
+    type.lSampleSize = format.nBlockAlign;
+    type.SetFormat(&format, sizeof format);
+    return type;
+}
+
+int64_t ToSampleFrames(REFERENCE_TIME units) {
+    return int64_t(std::llround(double(units) * kGroupSampleRate / double(kUnitsPerSecond)));
+}
+
+// The source delivers its sound without gaps from the clip's start, so sample frames are
+// counted rather than stamps read: the clip's sound starts at its place in the range and is
+// cut at its end, and silence fills the rest.
+class AudioGroupFilter : public GroupFilter {
+public:
+    explicit AudioGroupFilter(GroupSpan span)
+        : GroupFilter(CLSID_AudioGroupFilter, GroupAudioType(), span),
+          clipStart_(ToSampleFrames(span.clipStart)),
+          clipStop_(ToSampleFrames(span.clipStop)),
+          total_(ToSampleFrames(span.length)) {}
+    ~AudioGroupFilter() override { Halt(); }
+
+    HRESULT CheckInput(const CMediaType& type) override {
+        const auto* format = type.FormatAs<WAVEFORMATEX>();
+        const bool fits = type.majortype == MEDIATYPE_Audio && type.formattype == FORMAT_WaveFormatEx &&
+                          format != nullptr && format->wFormatTag == WAVE_FORMAT_PCM &&
+                          format->wBitsPerSample == 16 && format->nSamplesPerSec == kGroupSampleRate &&
+                          (format->nChannels == 1 || format->nChannels == 2);
+        return fits ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+
+protected:
+    void Begin(const CMediaType* inputType) override {
+        emitted_ = 0;
+        inputChannels_ = inputType != nullptr ? inputType->FormatAs<WAVEFORMATEX>()->nChannels : 0;
+    }
+
+    bool Take(IMediaSample* sample) override {
+        BYTE* data = nullptr;
+        if (inputChannels_ == 0 || FAILED(sample->GetPointer(&data)) || data == nullptr) return true;
+        if (!SilenceUntil(clipStart_)) return false;
+        const int64_t frames = sample->GetActualDataLength() / (inputChannels_ * int64_t(sizeof(int16_t)));
+        const int64_t count = std::min(frames, clipStop_ - emitted_);
+        if (count <= 0) return false;
+        const auto* values = reinterpret_cast<const int16_t*>(data);
+        return Emit(count, [&](int16_t* out) {
+            for (int64_t i = 0; i < count; ++i) {
+                const int16_t left = values[i * inputChannels_];
+                const int16_t right = values[i * inputChannels_ + inputChannels_ - 1];
+                out[2 * i] = left;
+                out[2 * i + 1] = right;
+            }
+        }) && emitted_ < clipStop_;
+    }
+
+    void Finish() override { SilenceUntil(total_); }
+
+private:
+    bool SilenceUntil(int64_t end) {
+        while (emitted_ < end) {
+            const int64_t count = std::min(end - emitted_, kSilenceChunk);
+            if (!Emit(count, [&](int16_t* out) { std::fill_n(out, count * kGroupChannels, 0); })) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    template <typename Fill>
+    bool Emit(int64_t count, Fill fill) {
+        count = std::min(count, total_ - emitted_);
+        if (count <= 0) return false;
+        const size_t bytes = size_t(count) * kGroupChannels * sizeof(int16_t);
+        ComPtr<MediaSample> sample = MediaSample::Create(bytes);
+        if (!sample) return false;
+        fill(reinterpret_cast<int16_t*>(sample->Data()));
+        sample->SetActualDataLength(long(bytes));
+        const REFERENCE_TIME start = emitted_ * kUnitsPerSecond / kGroupSampleRate;
+        emitted_ += count;
+        const REFERENCE_TIME stop = emitted_ * kUnitsPerSecond / kGroupSampleRate;
+        return Send(sample.Get(), start, stop);
+    }
+
+    const int64_t clipStart_;
+    const int64_t clipStop_;
+    const int64_t total_;
+    int inputChannels_ = 0;
+    int64_t emitted_ = 0;
+};
+
+template <typename Filter, typename... Args>
+HRESULT Create(com::ComPtr<IBaseFilter>* filter, Args&&... args) {
+    if (filter == nullptr) return E_POINTER;
+    auto* created = new (std::nothrow) Filter(std::forward<Args>(args)...);
+    if (created == nullptr) return com::E_OUTOFMEMORY;
+    created->NonDelegatingAddRef();
+    const HRESULT hr = created->NonDelegatingQueryInterface(IBaseFilter::kIid, filter->PutVoid());
+    created->NonDelegatingRelease();
+    return hr;
+}
+
+}  // namespace
+
+int64_t OutputFrameCount(REFERENCE_TIME length, double fps) {
+    if (length <= 0 || !std::isfinite(fps) || fps <= 0.0) return 0;
+    // A frame whose start rounds to the range's end belongs to what follows.
+    return int64_t(std::ceil(double(length) * fps / double(kUnitsPerSecond) - 1e-6));
+}
+
+FitRect FitPicture(int sourceWidth, int sourceHeight, int frameWidth, int frameHeight, int stretchMode) {
+    if (stretchMode != RESIZEF_PRESERVEASPECTRATIO || sourceWidth <= 0 || sourceHeight <= 0) {
+        return {0, 0, frameWidth, frameHeight};
+    }
+    FitRect fit;
+    if (int64_t(sourceWidth) * frameHeight >= int64_t(frameWidth) * sourceHeight) {
+        fit.width = frameWidth;
+        fit.height = int(std::llround(double(frameWidth) * sourceHeight / sourceWidth));
+    } else {
+        fit.height = frameHeight;
+        fit.width = int(std::llround(double(frameHeight) * sourceWidth / sourceHeight));
+    }
+    fit.width = std::clamp(fit.width, 1, frameWidth);
+    fit.height = std::clamp(fit.height, 1, frameHeight);
+    fit.x = (frameWidth - fit.width) / 2;
+    fit.y = (frameHeight - fit.height) / 2;
+    return fit;
+}
+
+HRESULT CreateVideoGroupFilter(const CMediaType& outputType, double fps, int stretchMode,
+                               GroupSpan span, ComPtr<IBaseFilter>* filter) {
+    const auto* info = outputType.FormatAs<VIDEOINFOHEADER>();
+    if (info == nullptr || info->bmiHeader.biWidth <= 0 || info->bmiHeader.biHeight <= 0 ||
+        !std::isfinite(fps) || fps <= 0.0) {
+        return com::E_INVALIDARG;
+    }
+    return Create<VideoGroupFilter>(filter, outputType, fps, stretchMode, span);
+}
+
+HRESULT CreateAudioGroupFilter(GroupSpan span, ComPtr<IBaseFilter>* filter) {
+    return Create<AudioGroupFilter>(filter, span);
+}
+
+}  // namespace platform::des
