@@ -452,7 +452,7 @@ TEST_F(DesGraphRun, MissingEditingServicesFailBuild) {
         EXPECT_EQ(graph.Build(&clip_), platform::com::REGDB_E_CLASSNOTREG);
         graph.Release();
         platform::com::RegisterClassFactory(c.clsid, saved);
-        const std::string log = reader_test::Run("cat '" + logPath + "'");
+        const std::string log = reader_test::Shell("cat '" + logPath + "'");
         EXPECT_NE(log.find("]: Building DES Graph...\n"), std::string::npos) << log;
         EXPECT_EQ(log.find("]: Creating TimeLine faile.\n") != std::string::npos, c.logged) << log;
     }

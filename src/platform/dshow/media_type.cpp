@@ -72,6 +72,10 @@ bool CMediaType::SetFormat(const void* format, uint32_t length) {
     return true;
 }
 
+bool CMediaType::IsEmpty() const {
+    return majortype == com::GUID_NULL && subtype == com::GUID_NULL && cbFormat == 0;
+}
+
 void CMediaType::Clear() {
     FreeMediaType(*this);
     static_cast<AM_MEDIA_TYPE&>(*this) = AM_MEDIA_TYPE{};

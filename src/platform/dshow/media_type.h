@@ -28,6 +28,7 @@ public:
         return pbFormat != nullptr && cbFormat >= sizeof(T) ? reinterpret_cast<const T*>(pbFormat)
                                                             : nullptr;
     }
+    bool IsEmpty() const;
     void Clear();
 
 private:
