@@ -32,32 +32,13 @@ bool ParseAc3Header(const uint8_t* bytes, Ac3Header& out) {
     out.bitRateKbps = kAc3BitRates[sizeCode / 2];
     out.frameLength = 2u * static_cast<uint32_t>(kAc3FrameWords[rateCode][sizeCode / 2]);
     if (rateCode == 1 && (sizeCode & 1)) out.frameLength += 2;
+    out.samples = kAc3SamplesPerFrame;
     return true;
 }
 
-Ac3Stream::Ac3Stream(FileBitReader* reader, Multiplexor* mux) : SubstreamAudioStream(reader, mux, 0x80) {}
+const SubstreamHeaderFormat kAc3HeaderFormat{kAc3HeaderBytes, ParseAc3Header};
 
-bool Ac3Stream::Detect(BitReader& reader) {
-    uint8_t bytes[kAc3HeaderBytes];
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(reader.ReadBits(8));
-    Ac3Header header;
-    return ParseAc3Header(bytes, header);
-}
-
-bool Ac3Stream::ReadFrameHeader(AudioFrame& frame) {
-    uint8_t bytes[kAc3HeaderBytes];
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(reader_->ReadBits(8));
-    Ac3Header header;
-    if (!ParseAc3Header(bytes, header)) return false;
-    if (sampleRate_ == 0) {
-        sampleRate_ = static_cast<uint32_t>(header.sampleRate);
-        bitRateKbps_ = static_cast<uint32_t>(header.bitRateKbps);
-    } else if (static_cast<uint32_t>(header.sampleRate) != sampleRate_) {
-        return false;
-    }
-    frame.length = header.frameLength;
-    frame.samples = kAc3SamplesPerFrame;
-    return true;
-}
+Ac3Stream::Ac3Stream(FileBitReader* reader, Multiplexor* mux)
+    : SubstreamAudioStream(reader, mux, 0x80, kAc3HeaderFormat) {}
 
 }  // namespace psmux

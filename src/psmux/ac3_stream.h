@@ -5,24 +5,18 @@
 
 namespace psmux {
 
-struct Ac3Header {
-    int sampleRate = 0;
-    int bitRateKbps = 0;
-    uint32_t frameLength = 0;  // bytes
-};
+using Ac3Header = SubstreamFrameHeader;
 
 // Parses the first six bytes of an AC-3 frame; false for a missing sync word, reserved sample
 // rate or frame-size codes, or a bit-stream id this format does not cover (E-AC-3).
 bool ParseAc3Header(const uint8_t* bytes, Ac3Header& out);
 
+extern const SubstreamHeaderFormat kAc3HeaderFormat;
+
 class Ac3Stream : public SubstreamAudioStream {
 public:
     Ac3Stream(FileBitReader* reader, Multiplexor* mux);
-    static bool Detect(BitReader& reader);
-    bool Open(int n) override { return OpenSubstream(n); }
-
-protected:
-    bool ReadFrameHeader(AudioFrame& frame) override;
+    static bool Detect(BitReader& reader) { return SubstreamAudioStream::Detect(reader, kAc3HeaderFormat); }
 };
 
 }  // namespace psmux

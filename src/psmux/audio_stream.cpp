@@ -146,10 +146,42 @@ size_t AudioStream::WriteSector() {
     return written;
 }
 
-SubstreamAudioStream::SubstreamAudioStream(FileBitReader* reader, Multiplexor* mux, uint8_t substreamBase)
-    : AudioStream(reader, mux), substreamBase_(substreamBase) {}
+SubstreamAudioStream::SubstreamAudioStream(FileBitReader* reader, Multiplexor* mux, uint8_t substreamBase,
+                                           SubstreamHeaderFormat format)
+    : AudioStream(reader, mux), substreamBase_(substreamBase), format_(format) {}
 
-bool SubstreamAudioStream::OpenSubstream(int n) {
+namespace {
+
+// Reads the header bytes of a sub-stream frame; the longest header of the formats is 10 bytes.
+bool ReadSubstreamHeader(BitReader& reader, SubstreamHeaderFormat format, SubstreamFrameHeader& header) {
+    uint8_t bytes[16];
+    if (format.headerBytes > sizeof bytes) return false;
+    for (size_t i = 0; i < format.headerBytes; ++i) bytes[i] = static_cast<uint8_t>(reader.ReadBits(8));
+    return format.parse(bytes, header);
+}
+
+}  // namespace
+
+bool SubstreamAudioStream::Detect(BitReader& reader, SubstreamHeaderFormat format) {
+    SubstreamFrameHeader header;
+    return ReadSubstreamHeader(reader, format, header);
+}
+
+bool SubstreamAudioStream::ReadFrameHeader(AudioFrame& frame) {
+    SubstreamFrameHeader header;
+    if (!ReadSubstreamHeader(*reader_, format_, header)) return false;
+    if (sampleRate_ == 0) {
+        sampleRate_ = static_cast<uint32_t>(header.sampleRate);
+        bitRateKbps_ = static_cast<uint32_t>(header.bitRateKbps);
+    } else if (static_cast<uint32_t>(header.sampleRate) != sampleRate_) {
+        return false;
+    }
+    frame.length = header.frameLength;
+    frame.samples = header.samples;
+    return true;
+}
+
+bool SubstreamAudioStream::Open(int n) {
     const MuxParams& p = mux_->Params();
     audioNumber_ = n;
     Configure(kPrivateStream1, 1, 16384, p.zeroStuffing, p.buffersInAudioPackets, p.buffersEveryAudioPacket);

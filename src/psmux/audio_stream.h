@@ -44,19 +44,39 @@ protected:
     uint32_t frameNumber_ = 0;
 };
 
+// What an AC-3 or DTS frame header says of its frame.
+struct SubstreamFrameHeader {
+    int sampleRate = 0;
+    int bitRateKbps = 0;
+    uint32_t frameLength = 0;  // bytes
+    uint32_t samples = 0;      // per channel
+};
+
+// A sub-stream format's frame-header parser and the bytes it reads.
+struct SubstreamHeaderFormat {
+    size_t headerBytes;
+    bool (*parse)(const uint8_t* bytes, SubstreamFrameHeader& out);
+};
+
 // AC-3 and DTS in private stream 1: a 4-byte sub-stream header with the count of frames that
 // start in the packet and the offset of the first of them.
 class SubstreamAudioStream : public AudioStream {
 public:
-    SubstreamAudioStream(FileBitReader* reader, Multiplexor* mux, uint8_t substreamBase);
+    SubstreamAudioStream(FileBitReader* reader, Multiplexor* mux, uint8_t substreamBase,
+                         SubstreamHeaderFormat format);
+    bool Open(int n) override;
     size_t ReadPayload(uint8_t* buffer, size_t maximum) override;
     int SubstreamHeaderSize() const override { return 4; }
 
+    // True when the reader's next bytes are a valid frame header of the format.
+    static bool Detect(BitReader& reader, SubstreamHeaderFormat format);
+
 protected:
-    bool OpenSubstream(int n);
+    bool ReadFrameHeader(AudioFrame& frame) override;
 
 private:
     uint8_t substreamBase_;
+    SubstreamHeaderFormat format_;
 };
 
 struct MpegAudioHeader {

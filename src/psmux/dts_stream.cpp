@@ -43,29 +43,9 @@ bool ParseDtsHeader(const uint8_t* bytes, DtsHeader& out) {
     return true;
 }
 
-DtsStream::DtsStream(FileBitReader* reader, Multiplexor* mux) : SubstreamAudioStream(reader, mux, 0x88) {}
+const SubstreamHeaderFormat kDtsHeaderFormat{kDtsHeaderBytes, ParseDtsHeader};
 
-bool DtsStream::Detect(BitReader& reader) {
-    uint8_t bytes[kDtsHeaderBytes];
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(reader.ReadBits(8));
-    DtsHeader header;
-    return ParseDtsHeader(bytes, header);
-}
-
-bool DtsStream::ReadFrameHeader(AudioFrame& frame) {
-    uint8_t bytes[kDtsHeaderBytes];
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(reader_->ReadBits(8));
-    DtsHeader header;
-    if (!ParseDtsHeader(bytes, header)) return false;
-    if (sampleRate_ == 0) {
-        sampleRate_ = static_cast<uint32_t>(header.sampleRate);
-        bitRateKbps_ = static_cast<uint32_t>(header.bitRateKbps);
-    } else if (static_cast<uint32_t>(header.sampleRate) != sampleRate_) {
-        return false;
-    }
-    frame.length = header.frameLength;
-    frame.samples = header.samples;
-    return true;
-}
+DtsStream::DtsStream(FileBitReader* reader, Multiplexor* mux)
+    : SubstreamAudioStream(reader, mux, 0x88, kDtsHeaderFormat) {}
 
 }  // namespace psmux

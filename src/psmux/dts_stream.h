@@ -5,25 +5,18 @@
 
 namespace psmux {
 
-struct DtsHeader {
-    int sampleRate = 0;
-    int bitRateKbps = 0;
-    uint32_t frameLength = 0;
-    uint32_t samples = 0;
-};
+using DtsHeader = SubstreamFrameHeader;
 
 // Parses the first ten bytes of a DTS core frame; false for a missing sync word, a sample
 // frequency or bit rate outside the tables, or frame sizes the format does not allow.
 bool ParseDtsHeader(const uint8_t* bytes, DtsHeader& out);
 
+extern const SubstreamHeaderFormat kDtsHeaderFormat;
+
 class DtsStream : public SubstreamAudioStream {
 public:
     DtsStream(FileBitReader* reader, Multiplexor* mux);
-    static bool Detect(BitReader& reader);
-    bool Open(int n) override { return OpenSubstream(n); }
-
-protected:
-    bool ReadFrameHeader(AudioFrame& frame) override;
+    static bool Detect(BitReader& reader) { return SubstreamAudioStream::Detect(reader, kDtsHeaderFormat); }
 };
 
 }  // namespace psmux
