@@ -29,18 +29,6 @@ HRESULT FirstFailure(std::initializer_list<HRESULT> results) {
     return S_OK;
 }
 
-template <typename Filter>
-HRESULT AddReceiver(IGraphBuilder* graph, ComPtr<Filter>* slot, const char* name) {
-    HRESULT ignored = S_OK;
-    auto* created = new (std::nothrow) Filter(nullptr, &ignored);
-    if (created == nullptr) return E_OUTOFMEMORY;
-    *slot = ComPtr<Filter>(created);
-    ComPtr<IBaseFilter> filter;
-    HRESULT hr = created->QueryInterface(IBaseFilter::kIid, filter.PutVoid());
-    if (FAILED(hr)) return hr;
-    return graph->AddFilter(filter.Get(), name);
-}
-
 }  // namespace
 
 CMediaType VideoGroupType(int32_t width, int32_t height) {

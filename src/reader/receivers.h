@@ -3,6 +3,8 @@
 // no thread.
 #pragma once
 
+#include <new>
+
 #include "platform/dshow/base_classes.h"
 #include "reader/sample_sink.h"
 
@@ -126,5 +128,20 @@ class ReceiverAudio : public ReceiverFilter {
 public:
     ReceiverAudio(IUnknown* outer, HRESULT* hr);
 };
+
+// Creates a receiver of type Filter into slot (which holds the creator's reference) and adds
+// it to graph under name.
+template <typename Filter>
+HRESULT AddReceiver(platform::dshow::IGraphBuilder* graph, platform::com::ComPtr<Filter>* slot,
+                    const char* name) {
+    HRESULT ignored = platform::com::S_OK;
+    auto* created = new (std::nothrow) Filter(nullptr, &ignored);
+    if (created == nullptr) return platform::com::E_OUTOFMEMORY;
+    *slot = platform::com::ComPtr<Filter>(created);
+    platform::com::ComPtr<platform::dshow::IBaseFilter> filter;
+    HRESULT hr = created->QueryInterface(platform::dshow::IBaseFilter::kIid, filter.PutVoid());
+    if (platform::com::FAILED(hr)) return hr;
+    return graph->AddFilter(filter.Get(), name);
+}
 
 }  // namespace reader

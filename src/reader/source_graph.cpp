@@ -24,18 +24,6 @@ void RouteDiagnosticsToLog() {
     SetDiagnosticSink([](const std::string& line) { core::LogPrintf("%s", line.c_str()); });
 }
 
-template <typename Filter>
-HRESULT AddReceiver(IGraphBuilder* graph, ComPtr<Filter>* slot, const char* name) {
-    HRESULT ignored = S_OK;
-    auto* created = new (std::nothrow) Filter(nullptr, &ignored);
-    if (created == nullptr) return E_OUTOFMEMORY;
-    *slot = ComPtr<Filter>(created);
-    ComPtr<IBaseFilter> filter;
-    HRESULT hr = created->QueryInterface(IBaseFilter::kIid, filter.PutVoid());
-    if (FAILED(hr)) return hr;
-    return graph->AddFilter(filter.Get(), name);
-}
-
 }  // namespace
 
 void SourceGraph::Init(GraphOwner* owner) {
