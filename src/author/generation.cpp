@@ -15,6 +15,7 @@
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
 #include "author/ifo_tables.h"
+#include "author/ifo_layout.h"
 #include "author/ifo_writer.h"
 #include "author/nav_fixer.h"
 #include "author/vob_scanner.h"
@@ -29,15 +30,15 @@ constexpr int kMaxTitles = 99;
 constexpr int kMaxChaptersPerTitle = 99;
 
 // Titleset information file fields read back by the table of contents.
-constexpr char kVtsIdentifier[] = "DVDVIDEO-VTS";
-constexpr size_t kVtsLastSector = 0x00c;
-constexpr size_t kVtsCategory = 0x022;
-constexpr size_t kVtsMenuVobStart = 0x0c0;
-constexpr size_t kVtsPttSrpt = 0x0c8;
-constexpr size_t kVtsMenuPgciUt = 0x0d0;
+using ifo_layout::kVtsIdentifier;
+using ifo_layout::kVtsPttSrpt;
+using ifo_layout::kVtsMenuPgciUt;
+constexpr size_t kVtsLastSector = ifo_layout::kLastSector;
+constexpr size_t kVtsCategory = ifo_layout::kCategory;
+constexpr size_t kVtsMenuVobStart = ifo_layout::kMenuVobStart;
 constexpr uint32_t kRootMenuCategory = 0x80 | 3;  // entry PGC of the root menu
 constexpr uint32_t kMaxTableBytes = 1u << 24;
-constexpr size_t kVtsAttributes = 0x100;
+constexpr size_t kVtsAttributes = ifo_layout::kMenuAttributes;
 
 // Single-level directory creation; an existing directory is fine.
 void make_directory(const std::string& path) {

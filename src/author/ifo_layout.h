@@ -1,0 +1,34 @@
+// Byte offsets of the information files' headers: the writers fill them in and the table of
+// contents reads a titleset's header back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace author::ifo_layout {
+
+// Header fields shared by both files.
+constexpr size_t kIdentifier = 0x000;
+constexpr size_t kLastSector = 0x00c;
+constexpr size_t kIfoLastSector = 0x01c;
+constexpr size_t kVersion = 0x021;
+constexpr size_t kCategory = 0x022;
+constexpr uint8_t kVersionValue = 0x11;
+constexpr size_t kHeaderLastByte = 0x080;
+constexpr size_t kMenuVobStart = 0x0c0;
+constexpr size_t kMenuAttributes = 0x100;
+
+// Titleset header.
+constexpr char kVtsIdentifier[] = "DVDVIDEO-VTS";
+constexpr size_t kTitleVobStart = 0x0c4;
+constexpr size_t kVtsPttSrpt = 0x0c8;
+constexpr size_t kVtsPgcit = 0x0cc;
+constexpr size_t kVtsMenuPgciUt = 0x0d0;
+constexpr size_t kVtsTmapt = 0x0d4;
+constexpr size_t kVtsMenuCadt = 0x0d8;
+constexpr size_t kVtsMenuVobuAdmap = 0x0dc;
+constexpr size_t kVtsTitleCadt = 0x0e0;
+constexpr size_t kVtsTitleVobuAdmap = 0x0e4;
+constexpr size_t kTitleAttributes = 0x200;
+
+}  // namespace author::ifo_layout
