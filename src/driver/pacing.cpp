@@ -77,9 +77,9 @@ int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate) {
     return std::max(0, reader::TruncateToInt32((rangeEnd - rangeStart) * frameRate));
 }
 
-int ClipPercent(double seconds, double clipLength) {
-    if (!(clipLength > 0.0)) return 0;
-    return std::clamp(reader::TruncateToInt32(seconds / clipLength * 100.0), 0, 100);
+int ClipPercent(double done, double whole) {
+    if (!(whole > 0.0)) return 0;
+    return std::clamp(reader::TruncateToInt32(done / whole * 100.0), 0, 100);
 }
 
 std::string ProgressStatusText(int32_t received, int32_t total, int32_t delivered,
