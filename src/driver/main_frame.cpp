@@ -309,12 +309,11 @@ void MainFrame::EncodeJob() {
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     clipLength_ = clip.RangeEnd > clip.RangeStart ? clip.RangeEnd - clip.RangeStart : 0.0;
     // The timeline delivers the range at the output rate, whatever the clip's own rate, so
-    // that rate counts the pictures to come (and the percentage never passes 100).
-    const double pictureRate =
-        ReadsThroughTimeline() && jobSettings_.FrameRateDen != 0
-            ? double(jobSettings_.FrameRateNum) / jobSettings_.FrameRateDen
-            : clip.FrameRate;
-    totalFrames_ = ExpectedFrames(clip.RangeStart, clip.RangeEnd, pictureRate);
+    // the total counts those pictures (and the progress never runs past it).
+    totalFrames_ = ReadsThroughTimeline()
+                       ? TimelineFrames(clip.RangeStart, clip.RangeEnd, jobSettings_.FrameRateNum,
+                                        jobSettings_.FrameRateDen)
+                       : ExpectedFrames(clip.RangeStart, clip.RangeEnd, clip.FrameRate);
     if (platform::ProgressTarget* bar = ProgressBar()) {
         bar->Post(platform::PBM_SETRANGE, 0, kProgressRange0To100);
     }

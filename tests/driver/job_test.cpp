@@ -96,6 +96,15 @@ struct Road {
     uint32_t useDes;    // 1: the editing-services timeline reads the clips
 };
 
+// The numbers that follow each `label` in the log, in order.
+std::vector<int> LoggedCounts(const std::string& log, const std::string& label) {
+    std::vector<int> counts;
+    for (std::size_t at = log.find(label); at != std::string::npos; at = log.find(label, at + 1)) {
+        counts.push_back(std::atoi(log.c_str() + at + label.size()));
+    }
+    return counts;
+}
+
 // "Encoded r / t frames ..." statuses whose count r runs past the total t announced.
 std::vector<std::string> CountsPastTheirTotal(const std::vector<std::string>& statuses) {
     std::vector<std::string> past;
@@ -134,8 +143,14 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     EXPECT_LE(*std::max_element(positions.begin(), positions.end()), 100u);
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
     ExpectOnlyDiscAndUserFiles();
-    EXPECT_EQ(testing::ReadFile(core::LogPath()).find("Building DES Graph") != std::string::npos,
-              GetParam().useDes == 1);
+    const std::string log = testing::ReadFile(core::LogPath());
+    EXPECT_EQ(log.find("Building DES Graph") != std::string::npos, GetParam().useDes == 1);
+    if (GetParam().useDes == 1) {
+        // The timeline delivers exactly the pictures announced, and the sink takes them all.
+        const std::vector<int> totals = LoggedCounts(log, "total frames: ");
+        EXPECT_EQ(totals.size(), 2u);
+        EXPECT_EQ(totals, LoggedCounts(log, "received frames: "));
+    }
 
     const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
     EXPECT_EQ(disc.titles, 1);
