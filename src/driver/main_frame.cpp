@@ -324,8 +324,12 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
     lastPictureEnd_ = 0;
-    // hCanceled is left alone: a Stop between two clips must still end the job.
+    // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
+    // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
+    // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
+    // before hStop, so testing after the reset misses none.
     hStop.Reset();
+    if (hCanceled.IsSet()) hStop.Set();
 }
 
 MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::ClipRecord& clip,

@@ -335,7 +335,7 @@ TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
 }
 
 // Stop before the first picture: nothing was made, so nothing is authored and nothing is left.
-TEST_F(JobTest, StopBeforeTheFirstPictureLeavesNothing) {
+TEST_P(JobReaderTest, StopBeforeTheFirstPictureLeavesNothing) {
     for (uint32_t direct : {0u, 1u}) {
         SCOPED_TRACE(direct ? "direct" : "elementary streams");
         frame_.Settings().DirectVOB = direct;
@@ -376,8 +376,9 @@ TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
     }
 }
 
-// A clip without sound gives a chapter of pictures only, on both roads.
-TEST_F(JobTest, ClipWithoutSound) {
+// A clip without sound gives a chapter of pictures only (of silence on the timeline), on both
+// roads.
+TEST_P(JobReaderTest, ClipWithoutSound) {
     const std::string silent =
         testing::MakeClip(work_ / "silent.avi", "352x240", "30000/1001", 0, 0, 1.0);
     for (uint32_t direct : {0u, 1u}) {
@@ -387,7 +388,7 @@ TEST_F(JobTest, ClipWithoutSound) {
         const std::string output = work / "out";
         frame.Settings().OutputFolder = output;
         frame.Settings().DirectVOB = direct;
-        frame.Settings().UseDES = 0;
+        frame.Settings().UseDES = GetParam();
         frame.AddClip(testing::ProbeClip(silent));
         ASSERT_TRUE(frame.OnStartEncoding());
         frame.WaitForJob();
