@@ -598,8 +598,10 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
     if (!timed) start = 0;
     const double seconds = double(start) * 1e-7;
-    const bool paced = timed && !ReadsThroughTimeline();
-    if (paced) {
+    // The plain graph's stamps follow the source: the sink cuts the range's end and paces by
+    // them. The timeline's pictures come cut and paced already.
+    const bool sourceTimed = timed && !ReadsThroughTimeline();
+    if (sourceTimed) {
         // Times count from the range start, where the graph was sought to; a picture belongs
         // to the range when its middle does, so the clip holds as many pictures as the range
         // lasts. The seek also delivers the picture that covers the start.
@@ -611,7 +613,7 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
         if (middle < 0.0) return kOk;
     }
     int repeat = 1;
-    if (paced) {
+    if (sourceTimed) {
         repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         if (repeat == 0) return kOk;
     } else {

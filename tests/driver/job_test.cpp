@@ -246,13 +246,14 @@ TEST_P(JobReaderTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
 
 // A clip the reader cannot open ends the job with the graph message; the clips made before it
 // stay, nothing is authored and the user's files are untouched.
-TEST_F(JobTest, UnreadableClipEndsTheJobWithoutAuthoring) {
+TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     const std::string broken = work_ / "broken.avi";
     testing::WriteFile(broken, "this is not a video");
     frame_.Settings().DirectVOB = 1;
     frame_.AddClip(testing::ProbeClip(palClip_));
     reader::ClipRecord unreadable;
     unreadable.Path = broken;
+    unreadable.RangeEnd = 1.0;  // a range the timeline would accept
     frame_.AddClip(unreadable);
     RunJob();
 
