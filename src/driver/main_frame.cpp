@@ -16,6 +16,7 @@
 #include "core/file_utils.h"
 #include "core/log.h"
 #include "driver/arg_list.h"
+#include "driver/clip_graph.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -267,10 +268,6 @@ uint32_t MainFrame::EncodeThreadProc() {
 void MainFrame::EncodeJob() {
     SetStatus("Start encoding...");
     core::InitCodecLibrary();
-    if (jobSettings_.UseDES) {
-        core::LogPrintf("Editing-services timeline not available; reading clips through the "
-                        "source graph\n");
-    }
     DiscardAudioQueue();
     JobFiles files;
     for (std::size_t index = 0; index < kMaxClipsPerDisc; ++index) {
@@ -311,7 +308,12 @@ void MainFrame::EncodeJob() {
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     clipLength_ = clip.RangeEnd > clip.RangeStart ? clip.RangeEnd - clip.RangeStart : 0.0;
-    totalFrames_ = ExpectedFrames(clip.RangeStart, clip.RangeEnd, clip.FrameRate);
+    // The timeline delivers the range at the output rate, whatever the clip's own rate, so
+    // the total counts those pictures (and the progress never runs past it).
+    totalFrames_ = ReadsThroughTimeline()
+                       ? TimelineFrames(clip.RangeStart, clip.RangeEnd, jobSettings_.FrameRateNum,
+                                        jobSettings_.FrameRateDen)
+                       : ExpectedFrames(clip.RangeStart, clip.RangeEnd, clip.FrameRate);
     if (platform::ProgressTarget* bar = ProgressBar()) {
         bar->Post(platform::PBM_SETRANGE, 0, kProgressRange0To100);
     }
@@ -322,8 +324,12 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
     lastPictureEnd_ = 0;
-    // hCanceled is left alone: a Stop between two clips must still end the job.
+    // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
+    // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
+    // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
+    // before hStop, so testing after the reset misses none.
     hStop.Reset();
+    if (hCanceled.IsSet()) hStop.Set();
 }
 
 MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::ClipRecord& clip,
@@ -341,25 +347,24 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     }
 
     reader::ClipRecord graphClip = clip;  // the graph keeps a pointer to it while it lives
-    reader::SourceGraph graph;
-    graph.Init(this);
-    if (FAILED(graph.Build(&graphClip))) {
+    const std::unique_ptr<ClipGraph> graph = MakeClipGraph(ReadsThroughTimeline(), this);
+    if (FAILED(graph->Build(&graphClip))) {
         platform::ShowMessageBox("Creating DirectShow Graph failed.\nPlease make sure you have "
                                  "latest DirectX installed.",
                                  "Error", platform::MB_ICONERROR);
-        graph.Release();
+        graph->Release();
         ReleaseClipOutputs();
         return ClipOutcome::Failed;
     }
     std::string error;
     if (!OpenClipOutputs(vobPath, error)) {
-        graph.Release();
+        graph->Release();
         ReleaseClipOutputs();
         ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
-    graph.RenderGraph();
-    graph.Release();
+    graph->Run();
+    graph->Release();
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
@@ -541,8 +546,11 @@ platform::com::HRESULT MainFrame::OnVideoFormat(const AM_MEDIA_TYPE* type) {
     const int width = info.bmiHeader.biWidth;
     const int height = info.bmiHeader.biHeight < 0 ? -info.bmiHeader.biHeight
                                                    : info.bmiHeader.biHeight;
+    // The timeline has fitted the picture by its stretch mode already; should a picture still
+    // arrive at another size, it is only scaled, never given a second set of bands.
+    const bool stretch = jobSettings_.LetterBox == 1 || ReadsThroughTimeline();
     const PadBands bands = ComputePadBands(width, height, jobSettings_.OutputWidth,
-                                           jobSettings_.OutputHeight, jobSettings_.LetterBox == 1);
+                                           jobSettings_.OutputHeight, stretch);
     geometry_.SourceWidth = width;
     geometry_.SourceHeight = height;
     geometry_.PadTop = bands.Top;
@@ -590,7 +598,10 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
     if (!timed) start = 0;
     const double seconds = double(start) * 1e-7;
-    if (timed) {
+    // The plain graph's stamps follow the source: the sink cuts the range's end and paces by
+    // them. The timeline's pictures come cut and paced already.
+    const bool sourceTimed = timed && !ReadsThroughTimeline();
+    if (sourceTimed) {
         // Times count from the range start, where the graph was sought to; a picture belongs
         // to the range when its middle does, so the clip holds as many pictures as the range
         // lasts. The seek also delivers the picture that covers the start.
@@ -602,11 +613,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
         if (middle < 0.0) return kOk;
     }
     int repeat = 1;
-    if (timed) {
+    if (sourceTimed) {
         repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         if (repeat == 0) return kOk;
     } else {
-        pacing_.FramesDelivered += 1;  // nothing to pace by
+        pacing_.FramesDelivered += 1;  // one picture per output frame already, or nothing to pace by
     }
 
     bool written;
@@ -620,7 +631,9 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     // An encoder that failed (a full disk) fails every later call: end the clip now, the job
     // reports it when it closes the outputs.
     if (!written) hStop.Set();
-    if (!hCanceled.IsSet()) UpdateProgress(ClipPercent(seconds, clipLength_));
+    const int percent = ReadsThroughTimeline() ? ClipPercent(pacing_.FramesReceived, totalFrames_)
+                                               : ClipPercent(seconds, clipLength_);
+    if (!hCanceled.IsSet()) UpdateProgress(percent);
     return kOk;
 }
 
@@ -628,7 +641,10 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     if (sample == nullptr || sample->IsPreroll() == kOk || hCanceled.IsSet()) return kOk;
     REFERENCE_TIME start = 0, stop = 0;
     if (FAILED(sample->GetTime(&start, &stop))) start = 0;
-    if (clipLength_ > 0.0 && double(start) * 1e-7 > clipLength_) return kOk;  // past the range
+    // Past the range: only the plain graph runs on to the end of the file.
+    if (!ReadsThroughTimeline() && clipLength_ > 0.0 && double(start) * 1e-7 > clipLength_) {
+        return kOk;
+    }
     platform::dshow::BYTE* data = nullptr;
     sample->GetPointer(&data);
     // Whole sample frames only, so the channels stay interleaved in step.

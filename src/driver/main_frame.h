@@ -29,6 +29,7 @@
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "reader/clip_record.h"
+#include "reader/des_graph.h"
 #include "reader/sample_sink.h"
 #include "reader/source_graph.h"
 
@@ -42,7 +43,7 @@ struct AudioPacket {
     std::vector<int16_t> Samples;  // interleaved
 };
 
-class MainFrame : public reader::SampleSink, public reader::GraphOwner, public core::EncoderHost {
+class MainFrame : public reader::SampleSink, public reader::DesGraphOwner, public core::EncoderHost {
 public:
     // view receives status, progress and command states; null shows nothing.
     explicit MainFrame(FrameView* view = nullptr);
@@ -94,10 +95,11 @@ public:
     HRESULT OnEndOfStream() override;
     HRESULT OnAudioEndOfStream() override;
 
-    // ---- GraphOwner ------------------------------------------------------------------------
+    // ---- GraphOwner and DesGraphOwner ------------------------------------------------------
     reader::SampleSink* Sink() override { return this; }
     const platform::ManualResetEvent* StopEvent() override { return &hStop; }
     const platform::ManualResetEvent* CancelEvent() override { return &hCanceled; }
+    const core::Settings& JobSettings() override { return jobSettings_; }
 
     // ---- EncoderHost (read by the encoders and the writer when they open) ----------------
     const core::Settings& EncoderSettings() const override { return jobSettings_; }
@@ -143,6 +145,10 @@ private:
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(JobResult result);
 
+    // The clip is read through the editing-services timeline, which cuts the range and
+    // delivers pictures at the output size and rate: the sink then neither paces, nor fits,
+    // nor looks for the range's end.
+    bool ReadsThroughTimeline() const { return jobSettings_.UseDES != 0; }
     // How long a picture lasts: its own stamps, else the output frame time.
     double PictureSeconds(int64_t start, int64_t stop) const;
     void UpdateProgress(int percent);

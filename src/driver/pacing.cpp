@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/file_utils.h"
+#include "platform/des/group_filters.h"
 #include "reader/clip_record.h"
 
 namespace driver {
@@ -17,6 +18,8 @@ constexpr int32_t kPicturesNeverDropped = 12;
 constexpr double kPacingTolerance = 1.1;
 // A lead larger than this is a time-stamp jump backwards, not something to drop away.
 constexpr double kLargestCorrectableLead = 10.0;
+// Media times count in 100-ns units.
+constexpr double kUnitsPerSecond = 1e7;
 
 int32_t SaturatingAdd(int32_t a, int64_t b) {
     const int64_t sum = int64_t(a) + b;
@@ -77,9 +80,18 @@ int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate) {
     return std::max(0, reader::TruncateToInt32((rangeEnd - rangeStart) * frameRate));
 }
 
-int ClipPercent(double seconds, double clipLength) {
-    if (!(clipLength > 0.0)) return 0;
-    return std::clamp(reader::TruncateToInt32(seconds / clipLength * 100.0), 0, 100);
+int32_t TimelineFrames(double rangeStart, double rangeEnd, uint32_t rateNum, uint32_t rateDen) {
+    if (rateDen == 0 || !(rangeEnd > rangeStart)) return 0;
+    // Counted the way the render engine counts them, so the total is the one it delivers.
+    const double units = std::round((rangeEnd - rangeStart) * double(kUnitsPerSecond));
+    if (!(units < double(std::numeric_limits<int64_t>::max()))) return 0;
+    const int64_t frames = platform::des::OutputFrameCount(int64_t(units), double(rateNum) / rateDen);
+    return int32_t(std::min<int64_t>(frames, std::numeric_limits<int32_t>::max()));
+}
+
+int ClipPercent(double done, double whole) {
+    if (!(whole > 0.0)) return 0;
+    return std::clamp(reader::TruncateToInt32(done / whole * 100.0), 0, 100);
 }
 
 std::string ProgressStatusText(int32_t received, int32_t total, int32_t delivered,

@@ -42,9 +42,14 @@ int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t r
 // The expected output pictures of a range, truncated; 0 for an empty or reversed range.
 int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate);
 
-// Percentage of the clip's length reached at `seconds` from its start, truncated and held to
-// 0..100; 0 when the clip has no length.
-int ClipPercent(double seconds, double clipLength);
+// The pictures the editing-services timeline delivers for a range at the output rate
+// rateNum/rateDen: every output frame that starts inside it. 0 for an empty or reversed range
+// or a rate without a denominator.
+int32_t TimelineFrames(double rangeStart, double rangeEnd, uint32_t rateNum, uint32_t rateDen);
+
+// Percentage of a clip done: `done` of `whole`, both seconds of its length or both pictures of
+// its total; truncated and held to 0..100, and 0 when the whole is nothing.
+int ClipPercent(double done, double whole);
 
 // "Encoded r / t frames - f FPS - Total time : h:mm:ss" (without " / t" when the total is
 // unknown); the rate is 0 until time has passed.

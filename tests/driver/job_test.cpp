@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
@@ -49,6 +50,7 @@ protected:
         output_ = work_ / "out";
         frame_.Settings().OutputFolder = output_;
         frame_.Settings().Standard = 0;
+        frame_.Settings().UseDES = 0;  // the tests that read through the timeline say so
         // A user's own files in the output folder must come through a job unchanged.
         ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
         testing::WriteFile(output_ + "/notes.txt", "mine");
@@ -91,7 +93,30 @@ struct Road {
     uint32_t directVob;
     uint32_t audioFormat;
     uint32_t standard;  // 0 NTSC, 1 PAL
+    uint32_t useDes;    // 1: the editing-services timeline reads the clips
 };
+
+// The numbers that follow each `label` in the log, in order.
+std::vector<int> LoggedCounts(const std::string& log, const std::string& label) {
+    std::vector<int> counts;
+    for (std::size_t at = log.find(label); at != std::string::npos; at = log.find(label, at + 1)) {
+        counts.push_back(std::atoi(log.c_str() + at + label.size()));
+    }
+    return counts;
+}
+
+// "Encoded r / t frames ..." statuses whose count r runs past the total t announced.
+std::vector<std::string> CountsPastTheirTotal(const std::vector<std::string>& statuses) {
+    std::vector<std::string> past;
+    for (const std::string& status : statuses) {
+        int received = 0, total = 0;
+        if (std::sscanf(status.c_str(), "Encoded %d / %d frames", &received, &total) == 2 &&
+            received > total) {
+            past.push_back(status);
+        }
+    }
+    return past;
+}
 
 void PrintTo(const Road& road, std::ostream* out) { *out << road.name; }
 
@@ -101,8 +126,9 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     frame_.Settings().DirectVOB = GetParam().directVob;
     frame_.Settings().AudioFormat = GetParam().audioFormat;
     frame_.Settings().Standard = GetParam().standard;
-    frame_.AddClip(testing::ProbeClip(ntscClip_));
-    frame_.AddClip(testing::ProbeClip(palClip_));
+    frame_.Settings().UseDES = GetParam().useDes;
+    const reader::ClipRecord clips[] = {testing::ProbeClip(ntscClip_), testing::ProbeClip(palClip_)};
+    for (const reader::ClipRecord& clip : clips) frame_.AddClip(clip);
     std::vector<uintptr_t> positions;  // only the worker and the graph's video thread post
     std::mutex positionsMutex;
     view_.onProgress = [&](unsigned message, uintptr_t wParam) {
@@ -117,22 +143,35 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     EXPECT_LE(*std::max_element(positions.begin(), positions.end()), 100u);
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
     ExpectOnlyDiscAndUserFiles();
-    EXPECT_EQ(testing::ReadFile(core::LogPath()).find("timeline not available") != std::string::npos,
-              true);
+    const std::string log = testing::ReadFile(core::LogPath());
+    EXPECT_EQ(log.find("Building DES Graph") != std::string::npos, GetParam().useDes == 1);
+    if (GetParam().useDes == 1) {
+        // The timeline delivers exactly the pictures announced, and the sink takes them all.
+        const std::vector<int> totals = LoggedCounts(log, "total frames: ");
+        EXPECT_EQ(totals.size(), 2u);
+        EXPECT_EQ(totals, LoggedCounts(log, "received frames: "));
+    }
 
     const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
     EXPECT_EQ(disc.titles, 1);
     EXPECT_EQ(disc.chapters, 2);
     EXPECT_EQ(disc.ntsc, GetParam().standard == 0);
     EXPECT_EQ(disc.width, 720);
+    // Each chapter lasts its clip's range (the whole probed file: ffmpeg rounds the 25 fps
+    // clip up to 38 pictures, 1.52 s).
     ASSERT_EQ(disc.cells.size(), 2u);
-    for (double seconds : disc.cells) EXPECT_NEAR(seconds, kClipSeconds, 1.0 / disc.framesPerSecond);
+    double rangeSeconds = 0;
+    for (std::size_t i = 0; i < 2; ++i) {
+        const double range = clips[i].RangeEnd - clips[i].RangeStart;
+        EXPECT_NEAR(disc.cells[i], range, 1.0 / disc.framesPerSecond) << "chapter " << i + 1;
+        rangeSeconds += range;
+    }
 
-    // The sound keeps up with the pictures on both roads, whatever the source's rate.
+    // The sound keeps up with the pictures on all roads, whatever the source's rate.
     const testing::StreamSeconds decoded =
         testing::DecodedSeconds(output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB");
-    EXPECT_NEAR(decoded.video, 2 * kClipSeconds, 2.0 / disc.framesPerSecond);
-    EXPECT_NEAR(decoded.audio, 2 * kClipSeconds, 0.1);
+    EXPECT_NEAR(decoded.video, rangeSeconds, 2.0 / disc.framesPerSecond);
+    EXPECT_NEAR(decoded.audio, rangeSeconds, 0.1);
 
     const std::string report = testing::RunLsdvd(output_ + "/DVD");
     EXPECT_NE(report.find("Chapters: 02"), std::string::npos) << report;
@@ -143,19 +182,38 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     EXPECT_EQ(statuses.back(), "Job finished. Output folder: " + output_);
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Creating DVD structure..."),
               statuses.end());
+    // The total counts the pictures the reader delivers, at the output rate on the timeline.
+    EXPECT_EQ(CountsPastTheirTotal(statuses), std::vector<std::string>{});
     EXPECT_TRUE(view_.Commands()[ID_START]);
     EXPECT_FALSE(view_.Commands()[ID_STOP]);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, JobRoadTest,
-                         ::testing::Values(Road{"ElementaryStreamsMp2", 0, 0, 0},
-                                           Road{"DirectVobAc3", 1, 1, 0},
-                                           Road{"DirectVobPalMp2", 1, 0, 1}),
+                         ::testing::Values(Road{"ElementaryStreamsMp2", 0, 0, 0, 0},
+                                           Road{"DirectVobAc3", 1, 1, 0, 0},
+                                           Road{"DirectVobPalMp2", 1, 0, 1, 0},
+                                           Road{"TimelineElementaryStreamsMp2", 0, 0, 0, 1},
+                                           Road{"TimelineDirectVobAc3", 1, 1, 0, 1},
+                                           Road{"TimelinePalElementaryStreamsAc3", 0, 1, 1, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Both readers: the plain graph (0) and the editing-services timeline (1).
+class JobReaderTest : public JobTest, public ::testing::WithParamInterface<uint32_t> {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        frame_.Settings().UseDES = GetParam();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Readers, JobReaderTest, ::testing::Values(0u, 1u),
+                         [](const auto& info) {
+                             return std::string(info.param ? "Timeline" : "PlainGraph");
+                         });
 
 // Stop during the second of three clips: that clip is finished from what was encoded, the third
 // never starts, and the disc holds the two.
-TEST_F(JobTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
+TEST_P(JobReaderTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
     frame_.Settings().DirectVOB = 0;
     for (const std::string& clip : {ntscClip_, ntscClip_, palClip_}) {
         frame_.AddClip(testing::ProbeClip(clip));
@@ -188,13 +246,14 @@ TEST_F(JobTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
 
 // A clip the reader cannot open ends the job with the graph message; the clips made before it
 // stay, nothing is authored and the user's files are untouched.
-TEST_F(JobTest, UnreadableClipEndsTheJobWithoutAuthoring) {
+TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     const std::string broken = work_ / "broken.avi";
     testing::WriteFile(broken, "this is not a video");
     frame_.Settings().DirectVOB = 1;
     frame_.AddClip(testing::ProbeClip(palClip_));
     reader::ClipRecord unreadable;
     unreadable.Path = broken;
+    unreadable.RangeEnd = 1.0;  // a range the timeline would accept
     frame_.AddClip(unreadable);
     RunJob();
 
@@ -210,7 +269,7 @@ TEST_F(JobTest, UnreadableClipEndsTheJobWithoutAuthoring) {
 }
 
 // A range inside the clip: the chapter lasts as long as the range, on both roads.
-TEST_F(JobTest, ClipRangeSetsTheChapterLength) {
+TEST_P(JobReaderTest, ClipRangeSetsTheChapterLength) {
     for (uint32_t direct : {0u, 1u}) {
         SCOPED_TRACE(direct ? "direct" : "elementary streams");
         TempFolder work;
@@ -219,6 +278,7 @@ TEST_F(JobTest, ClipRangeSetsTheChapterLength) {
         const std::string output = work / "out";
         frame.Settings().OutputFolder = output;
         frame.Settings().DirectVOB = direct;
+        frame.Settings().UseDES = GetParam();
         reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
         clip.RangeStart = 0.5;
         clip.RangeEnd = 1.2;
@@ -276,7 +336,7 @@ TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
 }
 
 // Stop before the first picture: nothing was made, so nothing is authored and nothing is left.
-TEST_F(JobTest, StopBeforeTheFirstPictureLeavesNothing) {
+TEST_P(JobReaderTest, StopBeforeTheFirstPictureLeavesNothing) {
     for (uint32_t direct : {0u, 1u}) {
         SCOPED_TRACE(direct ? "direct" : "elementary streams");
         frame_.Settings().DirectVOB = direct;
@@ -317,8 +377,9 @@ TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
     }
 }
 
-// A clip without sound gives a chapter of pictures only, on both roads.
-TEST_F(JobTest, ClipWithoutSound) {
+// A clip without sound gives a chapter of pictures only (of silence on the timeline), on both
+// roads.
+TEST_P(JobReaderTest, ClipWithoutSound) {
     const std::string silent =
         testing::MakeClip(work_ / "silent.avi", "352x240", "30000/1001", 0, 0, 1.0);
     for (uint32_t direct : {0u, 1u}) {
@@ -328,6 +389,7 @@ TEST_F(JobTest, ClipWithoutSound) {
         const std::string output = work / "out";
         frame.Settings().OutputFolder = output;
         frame.Settings().DirectVOB = direct;
+        frame.Settings().UseDES = GetParam();
         frame.AddClip(testing::ProbeClip(silent));
         ASSERT_TRUE(frame.OnStartEncoding());
         frame.WaitForJob();

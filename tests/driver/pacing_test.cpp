@@ -108,6 +108,14 @@ TEST(ClipArithmetic, FramesPercentAndStatusText) {
     EXPECT_EQ(ExpectedFrames(0.0, 10.5, 29.97), 314);
     EXPECT_EQ(ExpectedFrames(5.0, 2.0, 25.0), 0);
 
+    // The timeline counts output frames that start inside the range, whatever the source's rate.
+    EXPECT_EQ(TimelineFrames(0.0, 1.52, 30000, 1001), 46);
+    EXPECT_EQ(TimelineFrames(0.0, 1.5015, 30000, 1001), 45);  // exactly 45 frame periods
+    EXPECT_EQ(TimelineFrames(0.5, 1.2, 25, 1), 18);
+    EXPECT_EQ(TimelineFrames(2.0, 2.0, 25, 1), 0);
+    EXPECT_EQ(TimelineFrames(0.0, 1.0, 25, 0), 0);
+    EXPECT_EQ(TimelineFrames(0.0, 1e300, 25, 1), 0);
+
     EXPECT_EQ(ClipPercent(5.0, 10.0), 50);
     EXPECT_EQ(ClipPercent(12.0, 10.0), 100);
     EXPECT_EQ(ClipPercent(-1.0, 10.0), 0);

@@ -65,6 +65,38 @@ TEST_F(SinkTest, PictureSmallerThanItsFormatIsSkipped) {
     EXPECT_TRUE(frame_.StopEvent()->IsSet());
 }
 
+// The timeline fits the picture by its own stretch mode, so the sink adds no bands there even
+// when a picture arrives at another size; the plain graph's pictures are fitted by the sink.
+TEST_F(SinkTest, OnlyThePlainGraphsPicturesGetBands) {
+    struct Case {
+        const char* name;
+        uint32_t useDes, letterBox;
+        int width, height;
+        int padTop, padLeft;
+        bool scaled;
+    };
+    const Case cases[] = {
+        {"plain graph, wide source", 0, 0, 640, 352, 42, 0, true},
+        {"plain graph, stretched", 0, 1, 640, 352, 0, 0, true},
+        {"timeline, output size", 1, 0, 720, 480, 0, 0, false},
+        {"timeline, another size", 1, 0, 640, 352, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        frame_.Settings().Standard = 0;
+        frame_.Settings().UseDES = c.useDes;
+        frame_.Settings().LetterBox = c.letterBox;
+        frame_.PrepareJobSettings();
+        SetVideoFormat(c.width, c.height);
+        const core::PictureGeometry geometry = frame_.EncoderPicture();
+        EXPECT_EQ(geometry.PadTop, c.padTop);
+        EXPECT_EQ(geometry.PadBottom, c.padTop);
+        EXPECT_EQ(geometry.PadLeft, c.padLeft);
+        EXPECT_EQ(geometry.PadRight, c.padLeft);
+        EXPECT_EQ(geometry.NeedsScaling, c.scaled);
+    }
+}
+
 TEST_F(SinkTest, FormatsWithoutTheirBlocksAreIgnored) {
     AM_MEDIA_TYPE empty{};
     frame_.OnVideoFormat(&empty);

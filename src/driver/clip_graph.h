@@ -1,0 +1,29 @@
+// The reader that decodes one clip for the job, whichever road the settings chose: a plain
+// source graph, which leaves pacing, scaling and the range's end to the sink, or the
+// editing-services timeline, which cuts the range and delivers pictures already at the output
+// size and rate. The job drives both the same way: Build, open its outputs, Run, Release.
+#pragma once
+
+#include <memory>
+
+#include "reader/clip_record.h"
+#include "reader/des_graph.h"
+#include "reader/source_graph.h"
+
+namespace driver {
+
+class ClipGraph {
+public:
+    virtual ~ClipGraph() = default;
+    // Builds the graph for clip (which must outlive the graph); the sink has its formats when
+    // this returns. Negative: the clip cannot be read this way.
+    virtual platform::com::HRESULT Build(reader::ClipRecord* clip) = 0;
+    // Returns when the clip is done or the owner's stop event is set.
+    virtual void Run() = 0;
+    virtual void Release() = 0;
+};
+
+// The timeline when useTimeline is set, else the plain graph; both report to owner.
+std::unique_ptr<ClipGraph> MakeClipGraph(bool useTimeline, reader::DesGraphOwner* owner);
+
+}  // namespace driver
