@@ -11,11 +11,13 @@
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    // Each test runs in a process of its own under ctest; the settings it stores must reach
-    // neither the user's own nor another test's.
+    // Each test runs in a process of its own under ctest; the settings it stores and the
+    // documents folder the window defaults to must reach neither the user's own nor another
+    // test's.
     std::string config = (std::filesystem::temp_directory_path() / "lumivane-ui-config-XXXXXX").string();
     if (mkdtemp(config.data()) == nullptr) return 1;
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("XDG_DOCUMENTS_DIR", (config + "/Documents").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     core::InitLogAtPath("");
     platform::com::ScopedComInit com;  // the preview builds its graph on this thread
