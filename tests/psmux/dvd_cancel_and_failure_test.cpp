@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <filesystem>
+#include <functional>
 #include <random>
 
 #include "media_fixtures.h"
@@ -21,25 +23,25 @@ int Mux(const std::string& out, const std::string& a, const std::string& b,
     return psmux::RunMultiplexer(out.c_str(), a.c_str(), b.c_str(), progress, cancel);
 }
 
-// Sets the cancel event when the multiplexer reports progress for the n-th time, that is
-// during its n-th refill of pictures.
-class CancelAtProgress : public platform::ProgressTarget {
+// Sets the cancel event at the first progress message (sent once per refill of pictures) for
+// which `when` (count of messages so far, percentage) holds.
+class CancelWhen : public platform::ProgressTarget {
 public:
-    CancelAtProgress(platform::ManualResetEvent& event, int n) : event_(event), n_(n) {}
-    void Post(unsigned, uintptr_t, intptr_t) override {
-        if (++count_ == n_) event_.Set();
+    CancelWhen(platform::ManualResetEvent& event, std::function<bool(int, int)> when)
+        : event_(event), when_(std::move(when)) {}
+    void Post(unsigned, uintptr_t percent, intptr_t) override {
+        if (when_(++count_, static_cast<int>(percent))) event_.Set();
     }
-    int Count() const { return count_; }
 
 private:
     platform::ManualResetEvent& event_;
-    int n_;
+    std::function<bool(int, int)> when_;
     int count_ = 0;
 };
 
 TEST(DvdCancel, EveryCancelPointLeavesAWellFormedPrefix) {
-    const std::string video = MpegVideo({false, 8, 2});
-    const std::string audio = Mp2Audio(384, 2);
+    const std::string video = MpegVideo({false, 8, 2, 6});
+    const std::string audio = Mp2Audio(384, 6);
     const std::vector<uint8_t> es = ReadFile(video);
 
     platform::RecordingProgressTarget counter;
@@ -49,19 +51,37 @@ TEST(DvdCancel, EveryCancelPointLeavesAWellFormedPrefix) {
 
     std::mt19937 random(12345);
     const int randomPoint = std::uniform_int_distribution<int>(2, refills - 1)(random);
-    // 0: set before the run; 1: during preparation's first refill; then mid-run points.
-    for (int point : {0, 1, 3, randomPoint}) {
-        SCOPED_TRACE("cancel at progress message " + std::to_string(point));
-        platform::ManualResetEvent cancel(point == 0);
-        CancelAtProgress progress(cancel, point);
+    // A hundred rounds have passed once about a hundred sectors of video are written.
+    const double roundHundredPercent = 100.0 * 2025 * 100 / static_cast<double>(es.size());
+    ASSERT_LT(roundHundredPercent, 50);
+    struct Point {
+        std::string what;
+        bool setBefore;
+        std::function<bool(int, int)> when;
+        int minimumSectors;
+        int maximumSectors;
+    };
+    const Point points[] = {
+        {"before the first round", true, [](int, int) { return false; }, 1, 1},
+        {"during the first refill", false, [](int count, int) { return count == 1; }, 1, INT_MAX},
+        {"at round 100", false, [&](int, int percent) { return percent >= roundHundredPercent; }, 100, 150},
+        {"at refill " + std::to_string(randomPoint), false,
+         [&](int count, int) { return count == randomPoint; }, 2, INT_MAX},
+    };
+    for (const Point& point : points) {
+        SCOPED_TRACE("cancel " + point.what);
+        platform::ManualResetEvent cancel(point.setBefore);
+        CancelWhen progress(cancel, point.when);
         const std::string out = NewPath(".vob");
         EXPECT_EQ(0, Mux(out, video, audio, &progress, &cancel));
         const VobReport report = CheckDvdVob(ReadFile(out));
         EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_GE(report.sectors, point.minimumSectors);
+        EXPECT_LE(report.sectors, point.maximumSectors);
         ASSERT_LE(report.video.size(), es.size());
         EXPECT_TRUE(std::equal(report.video.begin(), report.video.end(), es.begin()));
         EXPECT_LT(report.video.size(), es.size());
-        if (point >= 3) {
+        if (point.minimumSectors > 1) {
             EXPECT_GT(report.navSectors, 0);
             EXPECT_TRUE(DecodesCleanly(out));
         }
