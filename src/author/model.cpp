@@ -75,7 +75,7 @@ int32_t seconds_to_ticks(double seconds) {
     constexpr double kTicksPerSecond = 90000.0;
     const double ticks = seconds * kTicksPerSecond + 0.5;
     // A time past what 32-bit ticks hold (about 6.6 hours) would wrap into a wrong cell.
-    if (ticks >= 2147483648.0 || ticks <= -2147483649.0)
+    if (!(ticks < 2147483648.0 && ticks > -2147483649.0))  // NaN fails too
         fatal("ERR:  Time %.3f s is out of range\n", seconds);
     return static_cast<int32_t>(ticks);
 }

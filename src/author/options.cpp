@@ -372,11 +372,9 @@ double parse_chapter_time(const char* text) {
     double total = 0, field = 0;
     for (const char* p = text; *p != '\0'; ++p) {
         if (std::strchr(p, ':') == nullptr) {
-            // Only plain decimal seconds: strtod alone would also take signs, blanks, exponents,
-            // hex and "inf".
-            if (std::strspn(p, "0123456789.") != std::strlen(p)) break;
             char* end = nullptr;
             const double seconds = std::strtod(p, &end);
+            // "inf" and "nan" are numbers to strtod but no times.
             if (end == p || *end != '\0' || !std::isfinite(seconds)) break;
             return total * 60 + seconds;
         }

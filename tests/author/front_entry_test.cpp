@@ -106,6 +106,16 @@ TEST(Entry, JobRunsThroughTheCommand) {
         EXPECT_TRUE(std::filesystem::exists(out + "/VIDEO_TS/" + name)) << name;
     EXPECT_TRUE(std::filesystem::is_directory(out + "/AUDIO_TS"));
     EXPECT_EQ(WEXITSTATUS(std::system((bin + " -x p.xml" + quiet).c_str())), 1);
+
+    // -h prints the usage text on standard error and fails.
+    std::FILE* help = ::popen((bin + " -h 2>&1 >/dev/null").c_str(), "r");
+    ASSERT_NE(help, nullptr);
+    std::string usage;
+    char buffer[256];
+    while (size_t n = std::fread(buffer, 1, sizeof buffer, help)) usage.append(buffer, n);
+    EXPECT_EQ(WEXITSTATUS(::pclose(help)), 1);
+    EXPECT_EQ(usage.rfind("discforgesyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u) << usage;
+    EXPECT_NE(usage.find("--help or -h"), std::string::npos);
 }
 
 TEST(Entry, CancelledRunReturnsToTheCaller) {

@@ -1,6 +1,8 @@
 // The title and menu model's building operations.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "author/diagnostics.h"
 #include "author/model.h"
 
@@ -81,6 +83,11 @@ TEST_F(ModelTest, TimesBeyond32BitTicksAreRefused) {
     const std::string message =
         fatal_message([&] { source_add_cell(source, 0.0, 7 * 3600.0, kCellPlain, 0, nullptr); });
     EXPECT_NE(message.find("ERR:  Time 25200.000 s is out of range"), std::string::npos);
+    for (double seconds : {-7 * 3600.0, std::nan(""), HUGE_VAL})
+        EXPECT_NE(fatal_message([&] { source_add_cell(source, 0.0, seconds, kCellPlain, 0, nullptr); })
+                      .find("is out of range"),
+                  std::string::npos)
+            << seconds;
     EXPECT_TRUE(source->cells.empty());
 }
 

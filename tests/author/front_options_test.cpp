@@ -10,6 +10,7 @@
 #include <fcntl.h>
 
 #include <array>
+#include <filesystem>
 
 using namespace author;
 using front_test::Args;
@@ -223,10 +224,12 @@ TEST(Options, ChapterTimes) {
     const std::pair<const char*, double> good[] = {
         {"90", 90}, {"1:30", 90}, {"1:00:00.5", 3600.5}, {"1:", 60}, {"", 0}, {"2.25", 2.25},
         {"1:1:1:1", 219661},
+        // The seconds field is whatever strtod reads, as long as it reads all of it.
+        {"1e3", 1000}, {"0x10", 16}, {"1:-3", 57}, {"1:+3", 63},
     };
     for (const auto& [text, seconds] : good) EXPECT_DOUBLE_EQ(parse_chapter_time(text), seconds) << text;
     testing::internal::CaptureStderr();
-    for (const char* bad : {"1:3a", "x", "1:-3", "inf", "1;30", "0x10", "1e3", " 5"})
+    for (const char* bad : {"1:3a", "x", "inf", "1:nan", "1;30", "1.5.2", "1: "})
         EXPECT_THROW(parse_chapter_time(bad), FatalError) << bad;
     EXPECT_NE(testing::internal::GetCapturedStderr().find("ERR:  Cannot parse chapter timestamp 'x'\n"),
               std::string::npos);
@@ -322,6 +325,103 @@ TEST(Options, PaletteFiles) {
     p = parse(Args({"x", "-p", wide, "-o", "o"}));
     EXPECT_TRUE(p.fatal);
     EXPECT_NE(p.messages.find("has a colour wider than 6 digits: 1000000"), std::string::npos) << p.messages;
+}
+
+// The parts of a built model that the options set, as one line of text.
+std::string describe(const Parsed& p) {
+    if (p.fatal || p.result != kParseBuild) return "failed";
+    const RunRequest& r = p.request;
+    std::string text = r.table_of_contents ? "toc" : "titleset";
+    auto describe_pgcs = [&text](const char* name, const PgcGroup* group) {
+        if (group == nullptr) return;
+        text += std::string(" ") + name + std::to_string(group->type) + "[";
+        for (const Pgc* pgc : group->pgcs) {
+            text += "(";
+            for (const PgcSource* source : pgc->sources) {
+                text += source->file_name + ":";
+                for (const Cell& cell : source->cells)
+                    text += std::to_string(cell.start) + "-" + std::to_string(cell.end) + "k" +
+                            std::to_string(cell.kind) + ",";
+            }
+            for (const PgcButton& button : pgc->buttons) text += " b:" + button.name;
+            text += " e" + std::to_string(pgc->entry_mask);
+            if (pgc->pre_commands) text += " pre";
+            if (pgc->post_commands) text += " post";
+            if (pgc->palette) text += " pal" + std::to_string((*pgc->palette)[0]);
+            text += ")";
+        }
+        text += "]";
+    };
+    auto describe_streams = [&text](const VobGroup* g) {
+        if (g == nullptr) return;
+        text += " v" + std::to_string(g->video.tv_standard) + std::to_string(g->video.aspect) +
+                std::to_string(g->video.resolution) + " a";
+        for (int t = 0; t < g->audio_track_count; ++t) text += std::to_string(g->audio[t].format);
+        text += " s" + std::to_string(g->subpicture_track_count);
+    };
+    describe_pgcs("menus", r.menus->languages.at(0).group);
+    describe_streams(r.menus->vob_group);
+    describe_pgcs("titles", r.titles);
+    if (r.titles != nullptr) describe_streams(r.titles->vob_group);
+    if (r.first_play != nullptr) text += " fpc";
+    return text + " o=" + r.output_directory;
+}
+
+TEST(Options, LongOptionsAndPrefixesActAsTheirShortForms) {
+    TempDir dir;
+    std::string values;
+    for (int i = 0; i < 16; ++i) values += "123456\n";
+    const std::string palette = dir.file("p.yuv", values);
+    struct Case {
+        std::vector<std::string> long_form, short_form;
+    };
+    const Case cases[] = {
+        {{"--video=pal+16:9", "--audio=ac3,mp2", "--subpictures=en,fr", "-f", "a.vob"},
+         {"-v", "pal+16:9", "-a", "ac3,mp2", "-s", "en,fr", "-f", "a.vob"}},
+        {{"--vid=pal", "--au", "ac3", "--sub=en"}, {"-v", "pal", "-a", "ac3", "-s", "en"}},
+        {{"--file=a.vob", "--file", "b.vob"}, {"-f", "a.vob", "-f", "b.vob"}},
+        {{"--chapters=0,1:00", "--fi=a.vob"}, {"-c", "0,1:00", "-f", "a.vob"}},
+        {{"--chapters", "-f", "a.vob", "-f", "b.vob"}, {"-C", "-f", "a.vob", "-f", "b.vob"}},
+        {{"--menu", "--entry=root,ptt", "--button=play=jump title 1;", "--instructions=pre=g1 = 1;",
+          "--title", "--instr", "post=exit;", "a.vob"},
+         {"-m", "-e", "root,ptt", "-b", "play=jump title 1;", "-i", "pre=g1 = 1;", "-t", "-i",
+          "post=exit;", "a.vob"}},
+        {{"--palette=" + palette, "--butt", "jump title 1;"}, {"-p", palette, "-b", "jump title 1;"}},
+        {{"--toc", "--me", "--fpc=jump title 1;", "menu.vob"}, {"-T", "-m", "--fp=jump title 1;", "menu.vob"}},
+        {{"--jumppad", "--ti", "--tit", "a.vob"}, {"--jump", "-t", "-t", "a.vob"}},
+        {{"--help"}, {"-h"}},
+        {{"--he"}, {"-h"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> long_args{"discforge", "-o", "o"}, short_args{"discforge", "-o", "o"};
+        long_args.insert(long_args.end(), c.long_form.begin(), c.long_form.end());
+        short_args.insert(short_args.end(), c.short_form.begin(), c.short_form.end());
+        SCOPED_TRACE(long_args[3]);
+        const std::string expected = describe(parse(Args(short_args)));
+        EXPECT_EQ(describe(parse(Args(long_args))), expected);
+        if (c.short_form[0] != "-h") {
+            EXPECT_NE(expected, "failed");
+        }
+    }
+    // "--t" could be --title or --toc: the parser's complaint and an option error.
+    Parsed ambiguous = parse({"x", "--t", "-o", "o"});
+    EXPECT_EQ(ambiguous.result, kParseFailed);
+    EXPECT_NE(ambiguous.messages.find("ERR:  getopt returned bad code 63\n"), std::string::npos);
+}
+
+TEST(Options, PaletteWithoutANameReadsTheDefaultFile) {
+    TempDir dir;
+    std::string values;
+    for (int i = 0; i < 16; ++i) values += "abcdef\n";
+    dir.file("xste-palette.dat", values);
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    for (const char* option : {"-P", "--palette"}) {
+        Parsed p = parse({"x", option, "-o", "o"});
+        ASSERT_EQ(p.result, kParseBuild) << p.messages;
+        EXPECT_EQ((*p.request.titles->pgcs[0]->palette)[0], 0xabcdefu) << option;
+    }
+    std::filesystem::current_path(before);
 }
 
 TEST(Options, PaletteFromDescriptor) {
