@@ -44,7 +44,8 @@ constexpr uint8_t kCellStcDiscontinuity = 0x02;
 constexpr size_t kCellPositionBytes = 4;
 
 constexpr uint32_t kPaletteUnsetWritten = 0x108080;  // black in 0x00YYCrCb
-constexpr int kMaxEntryPgcInstructions = 128;
+// A PGC's command table holds at most this many instructions, pre, post and cell together.
+constexpr size_t kMaxPgcInstructions = 128;
 // Line numbers of jumps inside a command group are one byte wide.
 constexpr int kMaxCommandLine = kMaxGotoLine;
 
@@ -105,6 +106,11 @@ const PgcGroup& group_of(const Workset& workset, int mode) {
 
 VobGroup& vob_group_of(const Workset& workset, int mode) {
     return mode == kPgcTitles ? *workset.titles->vob_group : *workset.menus->vob_group;
+}
+
+void check_command_count(size_t count) {
+    if (count > kMaxPgcInstructions)
+        fatal("ERR:  Too many pre/post/cell commands.  Reduce complexity and/or disable\njumppad.\n");
 }
 
 void check_line(int line, int pgc_index, int mode) {
@@ -176,6 +182,7 @@ size_t write_command_table(ByteBuffer& out, size_t at, Workset& workset, int ind
         }
     }
     const size_t end = writer.position();
+    check_command_count((end - pre_start) / kInstructionBytes);
 
     const size_t table = at + kPgcCommandTable;
     out.set_u16(at + kPgcCommandTableOffset, kPgcCommandTable);
@@ -369,8 +376,7 @@ size_t gen_entry_pgc(ByteBuffer& out, size_t at, int pgc_number, const Workset* 
         writer.emit(kJumpFirstPlay);
     }
     const size_t count = (writer.position() - (at + kPgcCommands)) / kInstructionBytes;
-    if (count > kMaxEntryPgcInstructions)
-        fatal("ERR:  Too many pre/post/cell commands.  Reduce complexity and/or disable\njumppad.\n");
+    check_command_count(count);
     out.set_u16(at + kPgcCommandTableOffset, kPgcCommandTable);
     out.set_u16(at + kPgcCommandTable, static_cast<uint32_t>(count));
     out.set_u16(at + kPgcCommandTable + 6, static_cast<uint32_t>(kInstructionBytes * count + 7));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "author/ifo_fixtures.h"
+#include "author/diagnostics.h"
 #include "author/ifo_tables.h"
 
 namespace author {
@@ -169,6 +170,29 @@ TEST_F(PgcWriter, EntryPgcWithoutHolderJumpsToFirstPlay) {
     ByteBuffer out;
     EXPECT_EQ(gen_entry_pgc(out, 0, -1, nullptr), 0xf4u + 8);
     EXPECT_EQ(out.u64(0xf4), 0x3006000000000000ull);
+}
+
+TEST_F(PgcWriter, CommandTableHoldsAtMost128Instructions) {
+    GuiTitleset disc(1, 1);
+    Pgc* title = disc.titles->pgcs[0];
+    auto commands = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "g1 = " + std::to_string(i) + ";";
+        return text;
+    };
+    // 127 pre commands and the default exit fill the table.
+    pgc_set_pre_commands(title, commands(127).c_str());
+    ByteBuffer out;
+    write_pgc(out, 0, disc.workset, 0, kPgcTitles);
+    EXPECT_EQ(out.u16(kCommandTable), 127u);
+    EXPECT_EQ(out.u16(kCommandTable + 2), 1u);
+
+    pgc_set_post_commands(title, "g2 = 1; exit;");
+    ::testing::internal::CaptureStderr();
+    ByteBuffer over;
+    EXPECT_THROW(write_pgc(over, 0, disc.workset, 0, kPgcTitles), FatalError);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("ERR:  Too many pre/post/cell commands."),
+              std::string::npos);
 }
 
 TEST_F(PgcWriter, TableLargerThanAnyStartingBufferIsWrittenWhole) {
