@@ -133,6 +133,24 @@ TEST_F(ManagerFile, FirstPlayCommandsAreCompiledIntoTheHeader) {
     EXPECT_EQ(file.size(), 3u * kSectorSize);
 }
 
+TEST_F(ManagerFile, FirstPlayCommandsFitTheHeaderSector) {
+    auto commands = [](int count) {
+        std::string text;
+        for (int i = 0; i < count; ++i) text += "g1 = " + std::to_string(i) + ";";
+        return text;
+    };
+    Pgc* fits = pgc_create();
+    pgc_set_pre_commands(fits, commands(97).c_str());
+    EXPECT_EQ(build_vmg_ifo(workset, fits).u16(0x4ec), 97u);
+
+    Pgc* too_many = pgc_create();
+    pgc_set_pre_commands(too_many, commands(98).c_str());
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(build_vmg_ifo(workset, too_many), FatalError);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "ERR:  First-play commands compile to 98 instructions; at most 97 fit\n");
+}
+
 TEST_F(ManagerFile, FirstPlayPgcWithMoreThanCommandsIsRefused) {
     Pgc* first_play = pgc_create();
     first_play->entry_mask = kEntryTitle;
