@@ -61,15 +61,15 @@ double DvdTimeSeconds(const dvd_time_t& time, double* framesPerSecond) {
 }  // namespace
 
 std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
-                     int sampleRate, int channels, double seconds) {
+                     int sampleRate, int channels, double seconds, const ClipCodecs& codecs) {
     std::ostringstream command;
     command << "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" << size
             << ":rate=" << rate << ":duration=" << seconds;
     if (channels > 0) {
         command << " -f lavfi -i sine=frequency=440:sample_rate=" << sampleRate
-                << ":duration=" << seconds << " -ac " << channels << " -c:a pcm_s16le";
+                << ":duration=" << seconds << " -ac " << channels << " -c:a " << codecs.audio;
     }
-    command << " -c:v mpeg4 -q:v 4 '" << path << "' 2>&1";
+    command << " -c:v " << codecs.video << " '" << path << "' 2>&1";
     int status = 0;
     const std::string output = RunCommand(command.str(), &status);
     EXPECT_EQ(status, 0) << command.str() << "\n" << output;
@@ -191,29 +191,41 @@ StreamSeconds DecodedSeconds(const std::string& vob) {
     int status = 0;
     const std::string output = RunCommand(
         "ffprobe -v error -count_frames -show_entries "
-        "stream=codec_type,codec_name,nb_read_frames,r_frame_rate -of csv=p=0 '" + vob + "' 2>&1",
+        "stream=codec_type,codec_name,sample_rate,nb_read_frames,r_frame_rate -of compact=p=0 '" +
+            vob + "' 2>&1",
         &status);
     EXPECT_EQ(status, 0) << output;
     StreamSeconds seconds;
     std::istringstream lines(output);
     std::string line;
     while (std::getline(lines, line)) {
-        // codec_name,codec_type,r_frame_rate,nb_read_frames
-        std::vector<std::string> fields;
+        // One stream a line: name=value pairs separated by '|'.
+        std::map<std::string, std::string> fields;
         std::istringstream parts(line);
-        for (std::string field; std::getline(parts, field, ',');) fields.push_back(field);
-        if (fields.size() < 4) continue;
-        const double frames = std::atof(fields[3].c_str());
-        if (fields[1] == "video") {
+        for (std::string field; std::getline(parts, field, '|');) {
+            const std::size_t equals = field.find('=');
+            if (equals != std::string::npos) fields[field.substr(0, equals)] = field.substr(equals + 1);
+        }
+        const double frames = std::atof(fields["nb_read_frames"].c_str());
+        if (fields["codec_type"] == "video") {
             int num = 0, den = 1;
-            std::sscanf(fields[2].c_str(), "%d/%d", &num, &den);
+            std::sscanf(fields["r_frame_rate"].c_str(), "%d/%d", &num, &den);
             if (num > 0) seconds.video = frames * den / num;
-        } else if (fields[1] == "audio") {
-            const double samplesPerFrame = fields[0] == "ac3" ? 1536 : 1152;
-            seconds.audio = frames * samplesPerFrame / 48000.0;
+        } else if (fields["codec_type"] == "audio") {
+            seconds.audioSampleRate = std::atoi(fields["sample_rate"].c_str());
+            const double samplesPerFrame = fields["codec_name"] == "ac3" ? 1536 : 1152;
+            if (seconds.audioSampleRate > 0) seconds.audio = frames * samplesPerFrame / seconds.audioSampleRate;
         }
     }
     return seconds;
+}
+
+std::string DecodeErrors(const std::string& file) {
+    int status = 0;
+    const std::string output =
+        RunCommand("ffmpeg -nostdin -v error -i '" + file + "' -f null - 2>&1", &status);
+    EXPECT_EQ(status, 0) << output;
+    return output;
 }
 
 std::string RunLsdvd(const std::string& dvdFolder) {

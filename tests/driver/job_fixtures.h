@@ -28,11 +28,17 @@ private:
     std::string path_;
 };
 
+// The ffmpeg encoder options of a clip's two streams; the container follows the file name.
+struct ClipCodecs {
+    std::string video = "mpeg4 -q:v 4";
+    std::string audio = "pcm_s16le";
+};
+
 // Makes a clip with the ffmpeg tool from its test sources: `seconds` of testsrc at size and
 // rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test when
 // ffmpeg does.
 std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
-                     int sampleRate, int channels, double seconds);
+                     int sampleRate, int channels, double seconds, const ClipCodecs& codecs = {});
 
 // Probes a clip as the add-clips thread does.
 reader::ClipRecord ProbeClip(const std::string& path);
@@ -100,8 +106,13 @@ DiscLayout ReadDisc(const std::string& dvdFolder);
 struct StreamSeconds {
     double video = 0;
     double audio = 0;
+    int audioSampleRate = 0;
 };
 StreamSeconds DecodedSeconds(const std::string& vob);
+
+// What ffmpeg reports when it decodes every stream of a file to nothing: empty for a clean
+// file. Fails the test when ffmpeg cannot read the file at all.
+std::string DecodeErrors(const std::string& file);
 
 // lsdvd's report on the folder; fails the test when lsdvd fails.
 std::string RunLsdvd(const std::string& dvdFolder);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -168,10 +169,12 @@ TEST_P(JobRoadTest, TwoClipsBecomeOneTitleWithAChapterEach) {
     }
 
     // The sound keeps up with the pictures on all roads, whatever the source's rate.
-    const testing::StreamSeconds decoded =
-        testing::DecodedSeconds(output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB");
+    const std::string titleVob = output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB";
+    const testing::StreamSeconds decoded = testing::DecodedSeconds(titleVob);
     EXPECT_NEAR(decoded.video, rangeSeconds, 2.0 / disc.framesPerSecond);
     EXPECT_NEAR(decoded.audio, rangeSeconds, 0.1);
+    EXPECT_EQ(decoded.audioSampleRate, 48000);
+    EXPECT_EQ(testing::DecodeErrors(titleVob), "");
 
     const std::string report = testing::RunLsdvd(output_ + "/DVD");
     EXPECT_NE(report.find("Chapters: 02"), std::string::npos) << report;
@@ -203,6 +206,27 @@ protected:
     void SetUp() override {
         JobTest::SetUp();
         frame_.Settings().UseDES = GetParam();
+    }
+
+    // Runs a job over clips once per writer (elementary streams, then direct), each into a
+    // fresh output folder, and hands each finished DVD folder to check.
+    void OnBothWriters(const std::vector<reader::ClipRecord>& clips,
+                       const std::function<void(const std::string& dvdFolder)>& check) {
+        for (uint32_t direct : {0u, 1u}) {
+            SCOPED_TRACE(direct ? "direct" : "elementary streams");
+            TempFolder work;
+            MainFrame frame;
+            const std::string output = work / "out";
+            frame.Settings().OutputFolder = output;
+            frame.Settings().DirectVOB = direct;
+            frame.Settings().UseDES = GetParam();
+            for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
+            ASSERT_TRUE(frame.OnStartEncoding());
+            frame.WaitForJob();
+            for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+            EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+            check(output + "/DVD");
+        }
     }
 };
 
@@ -244,6 +268,36 @@ TEST_P(JobReaderTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
     EXPECT_LT(disc.cells[1], 0.5);
 }
 
+// The files people bring: an MP4 with H.264 pictures and AAC sound at 44.1 kHz, played from
+// a range that starts between its key frames, and an AVI with 22.05 kHz mono sound. Both
+// become chapters of their range's length with 48 kHz sound that decodes cleanly, on both
+// writers.
+TEST_P(JobReaderTest, Mp4AndLowRateAviBecomeChapters) {
+    const std::string mp4 = testing::MakeClip(work_ / "phone.mp4", "640x360", "30", 44100, 2, 3.0,
+                                              {"libx264 -pix_fmt yuv420p", "aac"});
+    const std::string avi = testing::MakeClip(work_ / "old.avi", "352x288", "25", 22050, 1, 1.0);
+    reader::ClipRecord phone = testing::ProbeClip(mp4);
+    phone.RangeStart = 0.5;
+    phone.RangeEnd = 2.2;
+    const reader::ClipRecord old = testing::ProbeClip(avi);
+    OnBothWriters({phone, old}, [&](const std::string& dvdFolder) {
+        const DiscLayout disc = testing::ReadDisc(dvdFolder);
+        EXPECT_EQ(disc.chapters, 2);
+        ASSERT_EQ(disc.cells.size(), 2u);
+        EXPECT_NEAR(disc.cells[0], 1.7, 1.0 / disc.framesPerSecond);
+        EXPECT_NEAR(disc.cells[1], old.RangeEnd - old.RangeStart, 1.0 / disc.framesPerSecond);
+        const std::string titleVob = dvdFolder + "/VIDEO_TS/VTS_01_1.VOB";
+        const testing::StreamSeconds decoded = testing::DecodedSeconds(titleVob);
+        const double seconds = 1.7 + old.RangeEnd - old.RangeStart;
+        EXPECT_NEAR(decoded.video, seconds, 2.0 / disc.framesPerSecond);
+        EXPECT_NEAR(decoded.audio, seconds, 0.1);
+        EXPECT_EQ(decoded.audioSampleRate, 48000);
+        EXPECT_EQ(testing::DecodeErrors(titleVob), "");
+        const std::string report = testing::RunLsdvd(dvdFolder);
+        EXPECT_NE(report.find("Chapters: 02"), std::string::npos) << report;
+    });
+}
+
 // A clip the reader cannot open ends the job with the graph message; the clips made before it
 // stay, nothing is authored and the user's files are untouched.
 TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
@@ -270,26 +324,14 @@ TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
 
 // A range inside the clip: the chapter lasts as long as the range, on both roads.
 TEST_P(JobReaderTest, ClipRangeSetsTheChapterLength) {
-    for (uint32_t direct : {0u, 1u}) {
-        SCOPED_TRACE(direct ? "direct" : "elementary streams");
-        TempFolder work;
-        RecordingView view;
-        MainFrame frame(&view);
-        const std::string output = work / "out";
-        frame.Settings().OutputFolder = output;
-        frame.Settings().DirectVOB = direct;
-        frame.Settings().UseDES = GetParam();
-        reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
-        clip.RangeStart = 0.5;
-        clip.RangeEnd = 1.2;
-        frame.AddClip(clip);
-        ASSERT_TRUE(frame.OnStartEncoding());
-        frame.WaitForJob();
-        EXPECT_TRUE(boxes_.Shown().empty());
-        const DiscLayout disc = testing::ReadDisc(output + "/DVD");
+    reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
+    clip.RangeStart = 0.5;
+    clip.RangeEnd = 1.2;
+    OnBothWriters({clip}, [](const std::string& dvdFolder) {
+        const DiscLayout disc = testing::ReadDisc(dvdFolder);
         ASSERT_EQ(disc.cells.size(), 1u);
         EXPECT_NEAR(disc.cells[0], 0.7, 1.0 / disc.framesPerSecond);
-    }
+    });
 }
 
 // Stop while the first clip is multiplexed: the multiplexer ends early with a shorter, well
@@ -333,6 +375,27 @@ TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
         EXPECT_NEAR(testing::DecodedSeconds(output_ + vob).video, kClipSeconds, 0.05) << vob;
     }
     EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+}
+
+// A file of the user's named "DVD" in the output folder: the disc cannot be made there, so the
+// job says so and keeps the encoded VOB instead of deleting it, and the file stays as it was.
+TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
+    testing::WriteFile(output_ + "/DVD", "also mine");
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    RunJob();
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text,
+              "Creating the DVD structure failed; the clips' VOB files are kept in the output "
+              "folder.");
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+    EXPECT_EQ(testing::ListFolder(output_),
+              (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
+    EXPECT_EQ(testing::ReadFile(output_ + "/DVD"), "also mine");
+    EXPECT_NEAR(testing::DecodedSeconds(output_ + "/Lumivane00.vob").video, kClipSeconds, 0.05);
+    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
 // Stop before the first picture: nothing was made, so nothing is authored and nothing is left.
@@ -382,23 +445,11 @@ TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
 TEST_P(JobReaderTest, ClipWithoutSound) {
     const std::string silent =
         testing::MakeClip(work_ / "silent.avi", "352x240", "30000/1001", 0, 0, 1.0);
-    for (uint32_t direct : {0u, 1u}) {
-        SCOPED_TRACE(direct ? "direct" : "elementary streams");
-        TempFolder work;
-        MainFrame frame;
-        const std::string output = work / "out";
-        frame.Settings().OutputFolder = output;
-        frame.Settings().DirectVOB = direct;
-        frame.Settings().UseDES = GetParam();
-        frame.AddClip(testing::ProbeClip(silent));
-        ASSERT_TRUE(frame.OnStartEncoding());
-        frame.WaitForJob();
-        EXPECT_TRUE(boxes_.Shown().empty()) << boxes_.Shown().front().text;
-        EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
-        const DiscLayout disc = testing::ReadDisc(output + "/DVD");
+    OnBothWriters({testing::ProbeClip(silent)}, [](const std::string& dvdFolder) {
+        const DiscLayout disc = testing::ReadDisc(dvdFolder);
         ASSERT_EQ(disc.cells.size(), 1u);
         EXPECT_NEAR(disc.cells[0], 1.0, 1.0 / disc.framesPerSecond);
-    }
+    });
 }
 
 // An elementary-stream file that cannot be created ends the job with the system's reason under
