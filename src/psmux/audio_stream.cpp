@@ -123,12 +123,12 @@ size_t AudioStream::WriteSector() {
     const size_t header = static_cast<size_t>(SubstreamHeaderSize());
     size_t limit = 0;
     if (next == nullptr) {
-        limit = header + bytesNotSent_;
+        limit = header + PacketBytesOf(bytesNotSent_);
     } else if (mux_->RunningOut()) {
         // Frames due at or after the run-out point stay out of this packet.
         const size_t before = BytesBeforeUnit(
             [&](const AccessUnit& unit) { return unit.pts + offset_ >= mux_->RunOutPts(); });
-        if (before != 0) limit = header + before;
+        if (before != 0) limit = header + PacketBytesOf(before);
     }
     const int spaceWithPts = mux_->PacketPayloadFor(*this, buffersThisPacket_, true, false);
     const size_t audioRoom = spaceWithPts > 0 ? UsableAudioBytes(static_cast<size_t>(spaceWithPts)) : 0;

@@ -30,8 +30,11 @@ protected:
     // Reads the frame header at the cursor (a frame start); false when it is not a valid
     // header of this stream (lost sync, reserved values, a change of sample rate).
     virtual bool ReadFrameHeader(AudioFrame& frame) = 0;
-    // Audio bytes a packet may carry when `space` bytes are left after its sub-stream header.
+    // Bytes of the file a packet may carry when `space` bytes are left after its sub-stream
+    // header, and the packet bytes that whole units of `fileBytes` take: the two differ only
+    // for samples that are repacked on the way.
     virtual size_t UsableAudioBytes(size_t space) const { return space; }
+    virtual size_t PacketBytesOf(size_t fileBytes) const { return fileBytes; }
     // Scans the first frame after Configure; false when there is none.
     bool ScanFirstFrame();
     bool ScanFrame();

@@ -95,10 +95,14 @@ bool LpcmStream::Open(int n) {
 }
 
 uint32_t LpcmStream::BitRate() const {
-    return static_cast<uint32_t>(wav_.sampleRate * wav_.channels * wav_.containerBytes * 8);
+    return static_cast<uint32_t>(wav_.sampleRate * wav_.channels * wav_.bitsPerSample);
 }
 
 size_t LpcmStream::GroupBytes() const { return bytesPerFrame_ * kFramesPerGroup; }
+
+size_t LpcmStream::PackedGroupBytes() const {
+    return static_cast<size_t>(wav_.channels * kFramesPerGroup * wav_.bitsPerSample / 8);
+}
 
 bool LpcmStream::ReadFrameHeader(AudioFrame& frame) {
     const uint64_t position = reader_->BitPosition() / 8;
@@ -113,26 +117,42 @@ bool LpcmStream::ReadFrameHeader(AudioFrame& frame) {
     return true;
 }
 
-size_t LpcmStream::UsableAudioBytes(size_t space) const { return space - space % GroupBytes(); }
+size_t LpcmStream::UsableAudioBytes(size_t space) const { return space / PackedGroupBytes() * GroupBytes(); }
 
-void LpcmStream::PackSamples(uint8_t* bytes, size_t length) const {
+size_t LpcmStream::PacketBytesOf(size_t fileBytes) const { return fileBytes / GroupBytes() * PackedGroupBytes(); }
+
+size_t LpcmStream::PackSamples(const uint8_t* in, size_t length, uint8_t* out) const {
     if (wav_.containerBytes == 2) {
-        for (size_t i = 0; i + 1 < length; i += 2) std::swap(bytes[i], bytes[i + 1]);
-        return;
+        for (size_t i = 0; i + 1 < length; i += 2) {
+            out[i] = in[i + 1];
+            out[i + 1] = in[i];
+        }
+        return length;
     }
-    // 24 bits: per group, the upper 16 bits of every sample big-endian, then their low bytes.
+    // Per group of two sample frames: the upper 16 bits of every sample, big-endian, then the
+    // rest of each sample: its low byte (24 bits) or, two to a byte, its low nibble (20 bits,
+    // which the file holds left-justified in 3 bytes).
     const size_t group = GroupBytes();
     const size_t samples = group / 3;
-    uint8_t packed[kFramesPerGroup * 8 * 3];
+    const bool twentyBits = wav_.bitsPerSample == 20;
+    size_t packed = 0;
     for (size_t at = 0; at + group <= length; at += group) {
-        uint8_t* in = bytes + at;
+        const uint8_t* from = in + at;
+        uint8_t* to = out + packed;
         for (size_t s = 0; s < samples; ++s) {
-            packed[2 * s] = in[3 * s + 2];
-            packed[2 * s + 1] = in[3 * s + 1];
-            packed[2 * samples + s] = in[3 * s];
+            to[2 * s] = from[3 * s + 2];
+            to[2 * s + 1] = from[3 * s + 1];
         }
-        std::memcpy(in, packed, group);
+        uint8_t* rest = to + 2 * samples;
+        if (twentyBits) {
+            for (size_t s = 0; s < samples; s += 2)
+                rest[s / 2] = static_cast<uint8_t>((from[3 * s] & 0xF0) | from[3 * (s + 1)] >> 4);
+        } else {
+            for (size_t s = 0; s < samples; ++s) rest[s] = from[3 * s];
+        }
+        packed += PackedGroupBytes();
     }
+    return packed;
 }
 
 size_t LpcmStream::ReadPayload(uint8_t* buffer, size_t maximum) {
@@ -142,22 +162,25 @@ size_t LpcmStream::ReadPayload(uint8_t* buffer, size_t maximum) {
     const bool startsWithUnit = newUnitStartsNextPacket_;
     const uint32_t restOfCurrent = bytesNotSent_;
     const uint32_t firstIndex = startsWithUnit ? current_.decodeIndex : current_.decodeIndex + 1;
-    size_t want = UsableAudioBytes(std::min(maximum - kHeader, ScannedBytesAhead()));
-    size_t n = reader_->ReadBytes(buffer + kHeader, want);
+    const size_t ahead = ScannedBytesAhead();
+    size_t want = std::min(UsableAudioBytes(maximum - kHeader), ahead - ahead % GroupBytes());
+    // 20-bit samples take less room packed than in the file, so they are read aside first.
+    if (fileBytes_.size() < want) fileBytes_.resize(want);
+    size_t n = reader_->ReadBytes(fileBytes_.data(), want);
     reader_->DiscardBefore(from);
     if (n == 0) return 0;
-    PackSamples(buffer + kHeader, n);
+    const size_t packed = PackSamples(fileBytes_.data(), n, buffer + kHeader);
     const unsigned started = RecordMuxed(n);
-    const uint32_t firstOffset = (started > 0 && !startsWithUnit) ? restOfCurrent : 0;
-    // 20-bit samples travel in the 24-bit layout, their low bits zero as the file holds them.
-    const int bitsCode = wav_.containerBytes == 2 ? 0 : 2;
+    const uint32_t firstOffset =
+        (started > 0 && !startsWithUnit) ? static_cast<uint32_t>(PacketBytesOf(restOfCurrent)) : 0;
+    const int bitsCode = wav_.bitsPerSample == 16 ? 0 : wav_.bitsPerSample == 20 ? 1 : 2;
     buffer[0] = static_cast<uint8_t>(0xA0 + audioNumber_);
     buffer[1] = static_cast<uint8_t>(std::min(started, 255u));
     PutBe16(buffer + 2, firstOffset + 1);
     buffer[4] = static_cast<uint8_t>(firstIndex % kFrameIndexModulus);
     buffer[5] = static_cast<uint8_t>(bitsCode << 6 | (wav_.sampleRate != 48000 ? 1 : 0) << 4 | (wav_.channels - 1));
     buffer[6] = kNoDynamicRange;
-    return n + kHeader;
+    return packed + kHeader;
 }
 
 }  // namespace psmux

@@ -1,6 +1,8 @@
 // LPCM audio from a WAV file, in private stream 1 (sub-streams 0xA0 + n).
 #pragma once
 
+#include <vector>
+
 #include "psmux/audio_stream.h"
 #include "psmux/mux_job.h"
 
@@ -36,16 +38,21 @@ public:
 protected:
     bool ReadFrameHeader(AudioFrame& frame) override;
     size_t UsableAudioBytes(size_t space) const override;
+    size_t PacketBytesOf(size_t fileBytes) const override;
 
 private:
-    // Reorders WAV samples (little-endian) into the DVD's big-endian sample groups.
-    void PackSamples(uint8_t* bytes, size_t length) const;
+    // Reorders `length` bytes of WAV samples (little-endian, whole groups) into the DVD's
+    // big-endian sample groups at `out`; answers the packed length, shorter for 20 bits.
+    size_t PackSamples(const uint8_t* in, size_t length, uint8_t* out) const;
+    // Bytes of one group of two sample frames in the file and in a packet.
     size_t GroupBytes() const;
+    size_t PackedGroupBytes() const;
 
     const LpcmParams* requested_;
     WavFormat wav_;
     size_t bytesPerFrame_ = 0;  // one sample of every channel
     bool requestMismatch_ = false;
+    std::vector<uint8_t> fileBytes_;  // one packet's samples as the file holds them
 };
 
 }  // namespace psmux

@@ -74,14 +74,16 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
         std::string expected;
         std::string demuxFormat;  // how the audio is compared with its input
         std::string inputAsRaw;   // the input decoded to the same raw form, if it is PCM
+        std::string bits;         // the sample size the stream announces, if it is PCM
     };
     const Case cases[] = {
-        {DtsAudio(1.5), "dts@48000", "dts", ""},
-        {DtsAudio(1.5, 1536), "dts@48000", "dts", ""},  // 2048-byte frames, larger than a packet
-        {WavAudio(16, 2, 1.5), "pcm_dvd@48000", "s16le", "s16le"},
-        {WavAudio(24, 2, 1.5), "pcm_dvd@48000", "s24le", "s24le"},
-        {WavAudio(16, 1, 1.5), "pcm_dvd@48000", "s16le", "s16le"},
-        {wav20Path, "pcm_dvd@48000", "s24le", "s24le"},
+        {DtsAudio(1.5), "dts@48000", "dts", "", ""},
+        {DtsAudio(1.5, 1536), "dts@48000", "dts", "", ""},  // 2048-byte frames, larger than a packet
+        {WavAudio(16, 2, 1.5), "pcm_dvd@48000", "s16le", "s16le", "16"},
+        {WavAudio(24, 2, 1.5), "pcm_dvd@48000", "s24le", "s24le", "24"},
+        {WavAudio(16, 1, 1.5), "pcm_dvd@48000", "s16le", "s16le", "16"},
+        {WavAudio(24, 1, 1.5), "pcm_dvd@48000", "s24le", "s24le", "24"},
+        {wav20Path, "pcm_dvd@48000", "s24le", "s24le", "20"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.audio);
@@ -91,6 +93,11 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
         EXPECT_TRUE(report.Ok()) << report.Summary();
         EXPECT_EQ(ProbeStreams(out), (std::vector<std::string>{"mpeg2video", c.expected}));
         EXPECT_TRUE(DecodesCleanly(out));
+        if (!c.bits.empty()) {
+            EXPECT_EQ(psmux_test::Run("ffprobe -v error -select_streams a -show_entries stream=bits_per_raw_sample -of csv=p=0 " +
+                          Quote(out)),
+                      c.bits + "\n");
+        }
         std::vector<uint8_t> demuxed;
         std::vector<uint8_t> input;
         if (c.inputAsRaw.empty()) {
