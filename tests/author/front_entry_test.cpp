@@ -77,6 +77,19 @@ TEST(Entry, TheRunAfterAFatalErrorWorks) {
     EXPECT_EQ(r.result, 1);
     EXPECT_NE(r.messages.find("ERR:  Parser failed on code 'jump nowhere;'.\n"), std::string::npos)
         << r.messages;
+    // Values that do not fit their instruction fields fail the run when the commands compile.
+    const std::pair<const char*, const char*> too_large[] = {
+        {"post=g1 = 65536;", "ERR:  Constant 65536 does not fit in 16 bits\n"},
+        {"post=audio = 128;", "ERR:  Stream number 128 is too large (0 to 127)\n"},
+        {"post=jump title 2;", "ERR:  Cannot jump to title #2, only 1 exist\n"},
+        {"pre=if (g1 == 99999) exit;", "ERR:  Constant 99999 does not fit in 16 bits\n"},
+    };
+    for (const auto& [commands, message] : too_large) {
+        r = run({"psmux", "-o", out, "-f", vob, "-i", commands});
+        EXPECT_EQ(r.result, 1) << commands;
+        EXPECT_NE(r.messages.find(std::string(message) + "ERR:  in VTS pgc 0, <"), std::string::npos)
+            << r.messages;
+    }
     r = run({"psmux", "-o", out, "-f", vob});
     EXPECT_EQ(r.result, 0) << r.messages;
     r = run({"psmux", "-T", "-o", out});
