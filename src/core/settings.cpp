@@ -10,8 +10,8 @@ namespace core {
 
 namespace {
 
-// The store's folder-name limit counts characters, terminator included, as the buffer the
-// value was first read into did: a folder of 260 or more characters is refused.
+// The store's folder-name limit counts UTF-16 units, terminator included, as the wide-character
+// buffer the value was first read into did: a folder of 260 or more units is refused.
 constexpr size_t kOutputFolderLimit = 260;
 
 constexpr uint32_t kStandardNtsc = 0;
@@ -32,10 +32,11 @@ constexpr uint32_t kAc3Kbps[] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 16
                                  192, 224, 256, 320, 384, 448, 512, 576, 640};
 constexpr uint32_t kDefaultAudioBitrateIndex = 13;
 
-// Number of characters (UTF-8 code points) in text, or nothing when text is not valid UTF-8.
-std::optional<size_t> CountCharacters(const std::string& text) {
+// Length of text in UTF-16 units (a character beyond the basic plane takes two), or nothing
+// when text is not valid UTF-8.
+std::optional<size_t> CountUtf16Units(const std::string& text) {
     size_t count = 0;
-    for (size_t i = 0; i < text.size(); ++count) {
+    for (size_t i = 0; i < text.size();) {
         const unsigned char lead = static_cast<unsigned char>(text[i]);
         size_t length;
         if (lead < 0x80) length = 1;
@@ -47,14 +48,15 @@ std::optional<size_t> CountCharacters(const std::string& text) {
         for (size_t k = 1; k < length; ++k)
             if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return std::nullopt;
         i += length;
+        count += length == 4 ? 2 : 1;
     }
     return count;
 }
 
 // A usable folder: a non-empty UTF-8 string short enough for the limit.
 bool IsAcceptableFolder(const std::string& folder) {
-    const std::optional<size_t> characters = CountCharacters(folder);
-    return characters && *characters > 0 && *characters < kOutputFolderLimit;
+    const std::optional<size_t> units = CountUtf16Units(folder);
+    return units && *units > 0 && *units < kOutputFolderLimit;
 }
 
 std::optional<uint32_t> QueryNumber(const platform::SettingsStore& store, const char* name) {

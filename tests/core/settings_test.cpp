@@ -106,6 +106,10 @@ std::string Repeat(const std::string& piece, size_t times) {
 TEST_F(SettingsTest, LoadAppliesEveryTypeAndRangeRule) {
     const std::string e259 = "/" + Repeat("\xC3\xA9", 258);  // 259 characters, 517 bytes
     const std::string e260 = "/" + Repeat("\xC3\xA9", 259);
+    // A character beyond the basic plane counts twice: these are 259 and 260 units long,
+    // though only 130 and 131 characters.
+    const std::string disc259 = "/" + Repeat("\xF0\x9F\x93\x80", 129);
+    const std::string disc260 = disc259 + "x";
     struct Case {
         const char* name;
         std::vector<std::string> stored;  // lines of the store file; none: no file
@@ -146,6 +150,10 @@ TEST_F(SettingsTest, LoadAppliesEveryTypeAndRangeRule) {
         {"folder of 259 characters is taken", {Text("OutputFolder", e259)},
          [&](Settings& s) { s.OutputFolder = e259; }},
         {"folder of 260 characters is ignored", {Text("OutputFolder", e260)}, [](Settings&) {}},
+        {"folder of 259 UTF-16 units is taken", {Text("OutputFolder", disc259)},
+         [&](Settings& s) { s.OutputFolder = disc259; }},
+        {"folder of 260 UTF-16 units is ignored", {Text("OutputFolder", disc260)},
+         [](Settings&) {}},
         {"expandable folder is taken as written",
          {Text("OutputFolder", "/media/%USER%", platform::REG_EXPAND_SZ)},
          [](Settings& s) { s.OutputFolder = "/media/%USER%"; }},
