@@ -252,12 +252,13 @@ void InstallCrashHandlers() {
         for (int signal : kFaultSignals) ::sigaction(signal, &action, nullptr);
         std::set_terminate(OnTerminate);
     });
+    // Without a stack of its own the handler could not run when this thread's stack is used up.
+    t_altStack.EnsureInstalled();
+    LearnStackBounds();
 }
 
 bool RunGuarded(const std::function<void()>& body) {
     InstallCrashHandlers();
-    t_altStack.EnsureInstalled();
-    LearnStackBounds();
 
     GuardFrame frame;
     frame.previous = t_innermostGuard;

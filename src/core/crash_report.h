@@ -57,7 +57,9 @@ uint32_t ExceptionCodeForSignal(int signal, int signalCode);
 bool RunGuarded(const std::function<void()>& body);
 
 // Installs the process's fault handlers (RunGuarded does it on first use), so that a fault
-// outside every guard still writes the report before the process ends. Idempotent.
+// outside every guard still writes the report before the process ends, and readies the calling
+// thread, so that a stack overflow on it is reported too. A thread that runs unguarded calls it
+// once to have its own stack overflow reported. Idempotent.
 void InstallCrashHandlers();
 
 }  // namespace core

@@ -64,12 +64,17 @@ int Recurse(int depth) {
 }
 #pragma GCC diagnostic pop
 
-void CrashWithoutAGuard() {
+// Runs fault on a thread of its own with the handlers installed there but no guard.
+void CrashWithoutAGuard(void (*fault)()) {
     const rlimit noCoreFile{0, 0};
     ::setrlimit(RLIMIT_CORE, &noCoreFile);
-    core::InstallCrashHandlers();
-    WriteThroughNull();
+    std::thread([fault] {
+        core::InstallCrashHandlers();
+        fault();
+    }).join();
 }
+
+void OverflowTheStack() { Recurse(0); }
 
 class CrashReportTest : public ::testing::Test {
 protected:
@@ -157,9 +162,52 @@ TEST_F(CrashReportTest, TheInnermostGuardCatches) {
 }
 
 TEST_F(CrashReportTest, AnUnguardedFaultWritesTheReportAndEndsTheProcess) {
-    EXPECT_EXIT(CrashWithoutAGuard(), testing::KilledBySignal(SIGSEGV), "");
-    ExpectReport(Messages(log), "ExceptionCode = 0xC0000005 - EXCEPTION_ACCESS_VIOLATION",
-                 "0x00000000");
+    struct Case {
+        const char* name;
+        void (*fault)();
+        int signal;
+        const char* codeLine;  // a pattern
+        size_t lines;
+    };
+    const Case cases[] = {
+        {"access violation", WriteThroughNull, SIGSEGV,
+         "ExceptionCode = 0xC0000005 - EXCEPTION_ACCESS_VIOLATION", 5},
+        {"divide by zero", DivideByZero, SIGFPE,
+         "ExceptionCode = 0xC0000094 - EXCEPTION_INT_DIVIDE_BY_ZERO", 5},
+        // Unnamed, so the address line continues the code line.
+        {"stack overflow", OverflowTheStack, SIGSEGV,
+         "ExceptionCode = 0xC00000FD - ExceptionAddress = 0x[0-9A-F]+", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        core::InitLogAtPath(log);
+        EXPECT_EXIT(CrashWithoutAGuard(c.fault), testing::KilledBySignal(c.signal), "");
+        const std::vector<std::string> m = Messages(log);
+        ASSERT_EQ(m.size(), c.lines);
+        EXPECT_EQ(m[0], kBanner);
+        EXPECT_TRUE(std::regex_match(m[1], std::regex(c.codeLine))) << m[1];
+        EXPECT_EQ(m[c.lines - 2], "ExceptionFlags = 0x00000000");
+        EXPECT_EQ(m[c.lines - 1], kBanner);
+    }
+}
+
+TEST(CrashReport, SignalsMapToTheirExceptionCodes) {
+    const struct {
+        int signal, signalCode;
+        uint32_t code;
+    } cases[] = {
+        {SIGSEGV, SEGV_MAPERR, 0xC0000005}, {SIGSEGV, SEGV_ACCERR, 0xC0000005},
+        {SIGBUS, BUS_ADRALN, 0x80000002},   {SIGBUS, BUS_ADRERR, 0xC0000005},
+        {SIGFPE, FPE_INTDIV, 0xC0000094},   {SIGFPE, FPE_INTOVF, 0xC0000095},
+        {SIGFPE, FPE_FLTDIV, 0xC000008E},   {SIGFPE, FPE_FLTOVF, 0xC0000091},
+        {SIGFPE, FPE_FLTUND, 0xC0000093},   {SIGFPE, FPE_FLTRES, 0xC000008F},
+        {SIGFPE, FPE_FLTINV, 0xC0000090},   {SIGFPE, FPE_FLTSUB, 0xC000008C},
+        {SIGILL, ILL_PRVOPC, 0xC0000096},   {SIGILL, ILL_ILLOPC, 0xC000001D},
+        {SIGTRAP, TRAP_BRKPT, 0x80000003},  {SIGTRAP, TRAP_TRACE, 0x80000004},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(core::ExceptionCodeForSignal(c.signal, c.signalCode), c.code)
+            << c.signal << "/" << c.signalCode;
 }
 
 TEST_F(CrashReportTest, LogExceptionInfoNamesKnownCodes) {
