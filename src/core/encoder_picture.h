@@ -52,7 +52,9 @@ private:
 
     PictureGeometry geometry_;
     SwsContext* scaler_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    AVFrame* frame_ = nullptr;   // the output picture, pad bands included
+    AVFrame* source_ = nullptr;  // the caller's picture during one conversion
+    AVFrame* inner_ = nullptr;   // the output picture less its pad bands, during one conversion
     int64_t picturesSent_ = 0;
 };
 
