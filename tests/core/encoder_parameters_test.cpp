@@ -1,8 +1,11 @@
 // The DVD parameter set as the opened encoder contexts carry it.
+#include <algorithm>
 #include <cstdio>
 
 #include "core/audio_encoder.h"
 #include "core/encoder_dvd_video.h"
+#include "core/encoder_packets.h"
+#include "core/encoder_picture.h"
 #include "core/output_writer.h"
 #include "core/video_encoder.h"
 #include "encoder_test_support.h"
@@ -111,6 +114,51 @@ TEST(EncoderParameters, FixedParametersOfBothRoads) {
     EXPECT_EQ(direct->time_base.num, 1);
     EXPECT_EQ(direct->time_base.den, 25);
     EXPECT_TRUE(writer.Close()) << writer.Error();
+}
+
+// Each repeat of a picture is a picture of its own in time: the first picture of a clip given
+// three times at 30000/1001 is stamped 0, 33367 and 66733 µs, and every picture comes out of the
+// opened encoder with its own stamp once it is drained, held-back B-pictures included.
+TEST(EncoderParameters, RepeatsGetTheirOwnIncreasingTimestamps) {
+    const struct {
+        int standard;
+        std::vector<int> repeats;
+        std::vector<int64_t> micros;
+    } kCases[] = {
+        {0, {3, 1}, {0, 33367, 66733, 100100}},
+        {1, {2, 1, 2}, {0, 40000, 80000, 120000, 160000}},
+    };
+    for (const auto& c : kCases) {
+        const auto host = MakeHost(c.standard, 0);
+        const core::Settings& s = host.settings;
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MPEG2VIDEO);
+        AVCodecContext* ctx = avcodec_alloc_context3(codec);
+        ASSERT_NE(ctx, nullptr);
+        ctx->framerate = {static_cast<int>(s.FrameRateNum), static_cast<int>(s.FrameRateDen)};
+        ctx->time_base = av_inv_q(ctx->framerate);
+        std::string error;
+        ASSERT_TRUE(core::ApplyDvdVideoParameters(ctx, s, core::VideoRoad::ElementaryStream, &error))
+            << error;
+        ASSERT_GE(avcodec_open2(ctx, codec, nullptr), 0);
+
+        core::PictureConverter converter;
+        ASSERT_TRUE(converter.Open(host.picture, s.OutputWidth, s.OutputHeight, &error)) << error;
+        const encoder_test::TestPicture card =
+            encoder_test::MakeTestCard(s.OutputWidth, s.OutputHeight);
+        std::vector<int64_t> micros;
+        const core::PacketHandler collect = [&](AVPacket* packet, std::string*) {
+            micros.push_back(av_rescale_q(packet->pts, ctx->time_base, {1, 1'000'000}));
+            return true;
+        };
+        for (int repeat : c.repeats)
+            ASSERT_TRUE(converter.EncodeRepeated(ctx, card.bottomUpBgr.data(), repeat, 0, collect,
+                                                 &error))
+                << error;
+        ASSERT_TRUE(core::EncodeAndDeliver(ctx, nullptr, collect, &error)) << error;
+        std::sort(micros.begin(), micros.end());  // packets come in coding order
+        EXPECT_EQ(micros, c.micros) << "standard " << c.standard;
+        avcodec_free_context(&ctx);
+    }
 }
 
 TEST(EncoderParameters, SampleAspectSignalsFourByThreeAtEveryFrameSize) {
