@@ -17,8 +17,13 @@
 #include <vector>
 
 #include "core/audio_encoder.h"
+#include "core/encoder_dvd_video.h"
 #include "core/output_writer.h"
 #include "core/video_encoder.h"
+
+extern "C" {
+#include <libavutil/opt.h>
+}
 
 namespace {
 
@@ -31,7 +36,7 @@ struct Options {
     int height = 480;
     int sampleRate = 48000;
     int channels = 2;
-    unsigned bitrate = 2400;  // kbit/s
+    unsigned bitrate = 0;  // kbit/s; 0 keeps the settings' default
     int rounds = 1;           // the best of several rounds evens out a busy machine
     bool compareFfmpeg = false;
 };
@@ -114,12 +119,8 @@ core::FixedEncoderHost MakeHost(const Options& options) {
     core::Settings& s = host.settings;
     s.Standard = options.pal ? 1 : 0;
     s.AudioFormat = options.ac3 ? 1 : 0;
-    s.OutputWidth = 720;
-    s.OutputHeight = options.pal ? 576 : 480;
-    s.FrameRateNum = options.pal ? 25 : 30000;
-    s.FrameRateDen = options.pal ? 1 : 1001;
-    s.AudioKbps = options.ac3 ? 320 : 384;  // row 13 of each format's table
-    s.Bitrate = options.bitrate;
+    if (options.bitrate != 0) s.Bitrate = options.bitrate;
+    s.ApplyVideoStandard();
 
     core::PictureGeometry& g = host.picture;
     g.SourceWidth = options.width;
@@ -188,9 +189,34 @@ bool Fail(const char* what, const std::string& reason) {
     return false;
 }
 
+// The opened video encoder's settings as ffmpeg command-line options, so that ffmpeg's own
+// encoder runs with exactly the parameters ours got (rate control, quantiser and lambda limits,
+// GOP, B-pictures, threads), not with a copy of the rules that chose them.
+std::string FfmpegEncoderOptions(const AVCodecContext* ctx) {
+    static const char* const kNames[] = {
+        "b",        "maxrate",   "minrate",       "bt",       "bufsize",    "rc_init_occupancy",
+        "g",        "bf",        "b_qfactor",     "b_qoffset", "i_qfactor", "i_qoffset",
+        "qblur",    "qdiff",     "mbd",           "dc",       "qmin",       "qmax",
+        "mblmin",   "mblmax",    "threads",       "lmin",     "lmax",       "rc_buf_aggressivity",
+        "qsquish",  "rc_init_cplx", "b_strategy", "sc_threshold"};
+    std::string line;
+    for (const char* name : kNames) {
+        uint8_t* value = nullptr;
+        if (av_opt_get(const_cast<AVCodecContext*>(ctx), name, AV_OPT_SEARCH_CHILDREN, &value) < 0)
+            continue;
+        line += std::string(" -") + name + " " + reinterpret_cast<const char*>(value);
+        av_free(value);
+    }
+    if (ctx->flags & AV_CODEC_FLAG_QSCALE)
+        line += " -flags +qscale -global_quality " + std::to_string(ctx->global_quality);
+    if (ctx->flags & AV_CODEC_FLAG_CLOSED_GOP) line += " -flags +cgop";
+    return line;
+}
+
+// ffmpegOptions receives the opened video encoder's settings for the comparison.
 bool RunElementaryRoad(const Options& options, core::FixedEncoderHost& host,
                        const std::vector<std::vector<uint8_t>>& pictures, int64_t pictureCount,
-                       const std::vector<int16_t>& tone) {
+                       const std::vector<int16_t>& tone, std::string* ffmpegOptions) {
     const std::string videoPath = options.outDir + "/Chapter00.m2v";
     const std::string audioPath =
         options.outDir + (options.ac3 ? "/Chapter00.ac3" : "/Chapter00.mp2");
@@ -202,6 +228,7 @@ bool RunElementaryRoad(const Options& options, core::FixedEncoderHost& host,
     video.SetOutputFile(&videoFile);
     auto start = std::chrono::steady_clock::now();
     if (video.Open(&host) != 1) return Fail("video", video.Error());
+    *ffmpegOptions = FfmpegEncoderOptions(video.CodecContext());
     for (int64_t i = 0; i < pictureCount; ++i)
         if (video.EncodeFrame(pictures[i % kDistinctPictures].data(), 1) != 0)
             return Fail("video", video.Error());
@@ -253,11 +280,13 @@ bool RunDirectRoad(const Options& options, core::FixedEncoderHost& host,
 }
 
 // The same pictures, top-down as ffmpeg's rawvideo wants them, through ffmpeg's own
-// mpeg2video encoder with the parameters the elementary road uses at rates above the
-// fixed-quantiser range.
+// mpeg2video encoder with the elementary road's encoder settings, scaled into the same inner
+// rectangle of the same padded frame.
 bool RunFfmpeg(const Options& options, const core::FixedEncoderHost& host,
-               const std::vector<std::vector<uint8_t>>& pictures, int64_t pictureCount) {
+               const std::vector<std::vector<uint8_t>>& pictures, int64_t pictureCount,
+               const std::string& encoderOptions) {
     const core::Settings& s = host.settings;
+    const core::PictureGeometry& g = host.picture;
     const std::string rawPath = options.outDir + "/pictures.bgr";
     std::FILE* raw = std::fopen(rawPath.c_str(), "wb");
     if (!raw) return Fail("cannot create", rawPath);
@@ -267,21 +296,22 @@ bool RunFfmpeg(const Options& options, const core::FixedEncoderHost& host,
             std::fwrite(bits.data() + static_cast<size_t>(y) * rowBytes, 1, options.width * 3, raw);
     if (std::fclose(raw) != 0) return Fail("cannot write", rawPath);
 
-    const bool coarseFloor = s.Bitrate < 2900;  // the 720-wide frame's floor
+    const AVRational aspect = core::SampleAspectFor4x3(s.OutputWidth, s.OutputHeight);
+    std::string filters = "scale=" + std::to_string(s.OutputWidth - g.PadLeft - g.PadRight) + ":" +
+                          std::to_string(s.OutputHeight - g.PadTop - g.PadBottom) +
+                          ":flags=bicubic";
+    if (g.PadLeft || g.PadRight || g.PadTop || g.PadBottom)  // black, as the job pads
+        filters += ",pad=" + std::to_string(s.OutputWidth) + ":" + std::to_string(s.OutputHeight) +
+                   ":" + std::to_string(g.PadLeft) + ":" + std::to_string(g.PadTop) + ":black";
+    filters += ",setsar=" + std::to_string(aspect.num) + "/" + std::to_string(aspect.den);
     char command[4096];
     std::snprintf(command, sizeof command,
-                  "ffmpeg -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %u/%u -stream_loop -1 "
-                  "-i '%s' -frames:v %lld -vf scale=%d:%d -pix_fmt yuv420p -c:v mpeg2video "
-                  "-b:v %uk -maxrate %uk -minrate %uk -bt 9175040 -bufsize 1835008 "
-                  "-rc_init_occupancy 1376256 -g %d -bf %d -b_qfactor 2 -i_qfactor 0.5 -qblur 0 "
-                  "-qdiff 5 -mbd simple -qmin %d -lmin %d -rc_buf_aggressivity 0.5 -qsquish 1 "
-                  "-rc_init_cplx 500 -b_strategy 0 -sc_threshold 1000000000 -aspect 4:3 "
-                  "-f mpeg2video '%s/ffmpeg.m2v'",
+                  "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgr24 -s %dx%d -r %u/%u "
+                  "-stream_loop -1 -i '%s' -frames:v %lld -vf '%s' -pix_fmt yuv420p "
+                  "-c:v mpeg2video%s -f mpeg2video '%s/ffmpeg.m2v'",
                   options.width, options.height, s.FrameRateNum, s.FrameRateDen, rawPath.c_str(),
-                  static_cast<long long>(pictureCount), s.OutputWidth, s.OutputHeight, s.Bitrate,
-                  std::max(s.MaxBitrate, s.Bitrate), std::min(s.MinBitrate, s.Bitrate),
-                  core::GopSizeForIndex(s.GOPSizeIndex), core::BFramesForIndex(s.BFramesIndex),
-                  coarseFloor ? 2 : 1, coarseFloor ? 236 : 118, options.outDir.c_str());
+                  static_cast<long long>(pictureCount), filters.c_str(), encoderOptions.c_str(),
+                  options.outDir.c_str());
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command);
     const double seconds = Seconds(start);
@@ -308,11 +338,15 @@ int main(int argc, char** argv) {
     const auto tone = MakeTone(options, std::llround(options.seconds * options.sampleRate));
 
     bool ok = true;
+    std::string ffmpegOptions;
     for (int round = 0; ok && round < options.rounds; ++round) {
-        ok = RunElementaryRoad(options, host, pictures, pictureCount, tone) &&
+        ok = RunElementaryRoad(options, host, pictures, pictureCount, tone, &ffmpegOptions) &&
              RunDirectRoad(options, host, pictures, pictureCount, tone);
-        if (ok && options.compareFfmpeg) ok = RunFfmpeg(options, host, pictures, pictureCount);
+        if (ok && options.compareFfmpeg)
+            ok = RunFfmpeg(options, host, pictures, pictureCount, ffmpegOptions);
     }
+    if (ok && options.compareFfmpeg)
+        std::printf("ffmpeg ran with the encoder options:%s\n", ffmpegOptions.c_str());
     if (ok && options.rounds > 1)
         for (const auto& [road, best] : g_best)
             std::printf("best %-24s %8.1f pictures/s\n", road.c_str(), best);
