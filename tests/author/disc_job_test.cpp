@@ -39,6 +39,10 @@ struct Variant {
     const char* audio_format;  // as lsdvd names it
     int channels;
     const char* aspect;
+    // Set for clips that our own multiplexer makes from elementary streams: the audio file's
+    // name and ffmpeg's options for it; `options` then encode the video alone.
+    const char* audio_file = nullptr;
+    const char* audio_options = nullptr;
 };
 
 void PrintTo(const Variant& variant, std::ostream* out) { *out << variant.name; }
@@ -50,7 +54,11 @@ TEST_P(JobDisc, TitlesetAndTableOfContentsReadBackCleanly) {
     TempDir work;
     std::vector<std::string> clips;
     for (const char* name : {"a.vob", "b.vob", "c.vob"})
-        clips.push_back(testing::make_clip(work.path(), name, kClipSeconds, variant.options));
+        clips.push_back(variant.audio_file == nullptr
+                            ? testing::make_clip(work.path(), name, kClipSeconds, variant.options)
+                            : testing::make_muxed_clip(work.path(), name, kClipSeconds, variant.options,
+                                                       std::string(name) + "-" + variant.audio_file,
+                                                       variant.audio_options));
     const std::string dvd = work / "DVD";
     platform::RecordingProgressTarget progress;
     testing::author_job_disc(dvd, clips, &progress);
@@ -79,7 +87,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Variant{"PalMp2", "-target pal-dvd -g 12 -c:a mp2 -b:a 224k", true, "mpeg1", 2, "4/3"},
                       Variant{"PalAc3", "-target pal-dvd -g 12", true, "ac3", 1, "4/3"},
                       Variant{"NtscAc3Surround", "-target ntsc-dvd -g 15 -ac 6", false, "ac3", 6, "4/3"},
-                      Variant{"Pal16By9", "-target pal-dvd -g 12 -aspect 16:9", true, "ac3", 1, "16/9"}),
+                      Variant{"Pal16By9", "-target pal-dvd -g 12 -aspect 16:9", true, "ac3", 1, "16/9"},
+                      Variant{"PalMp2OwnMultiplexer", "-target pal-dvd -g 12", true, "mpeg1", 2, "4/3", "a.mp2",
+                              "-c:a mp2 -b:a 224k -f mp2"},
+                      Variant{"NtscAc3OwnMultiplexer", "-target ntsc-dvd -g 15 -aspect 16:9", false, "ac3", 2, "16/9",
+                              "a.ac3", "-c:a ac3 -b:a 192k -ac 2 -f ac3"},
+                      Variant{"PalLpcmOwnMultiplexer", "-target pal-dvd -g 12", true, "lpcm ", 2, "4/3", "a.wav",
+                              "-c:a pcm_s16le -ac 2 -f wav"},
+                      // DTS headers are not read: a DTS track takes the attribute defaults (6 channels).
+                      Variant{"PalDtsOwnMultiplexer", "-target pal-dvd -g 12", true, "dts", 6, "4/3", "a.dts",
+                              "-c:a dca -strict -2 -ac 2 -f dts"}),
     [](const ::testing::TestParamInfo<Variant>& info) { return std::string(info.param.name); });
 
 TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {

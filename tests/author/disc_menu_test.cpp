@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "author/disc_support.h"
+#include "scan_fixtures.h"
 
 namespace author {
 namespace {
@@ -56,20 +57,61 @@ private:
     pci_t* last_pci_ = nullptr;
 };
 
+// Where the titleset menu's two buttons lie: side by side, each the other's left and right.
+struct ButtonBox {
+    int x1, y1, x2, y2;
+};
+constexpr ButtonBox kFirstButton{100, 100, 300, 200};
+constexpr ButtonBox kSecondButton{400, 100, 600, 200};
+
+std::vector<uint8_t> button_record(const char* name, int colour_group, const ButtonBox& box,
+                                   const char* neighbour) {
+    using namespace scan_test;
+    auto u16 = [](int v) { return std::vector<uint8_t>{uint8_t(v >> 8), uint8_t(v)}; };
+    return concat({text(name), {0, 0, 0, uint8_t(colour_group)}, u16(box.x1), u16(box.y1), u16(box.x2),
+                   u16(box.y2), text(""), text(""), text(neighbour), text(neighbour)});
+}
+
+// A copy of the menu VOB with a "discforge-data" sector in front that lays out buttons 1 and 2.
+std::string with_button_layout(const std::string& menu, const std::string& path) {
+    using namespace scan_test;
+    const std::vector<uint8_t> records = concat({
+        {2, 1, 0x12, 0x21, 0xFF, 0xFF, 0x12, 0x21, 0xFF, 0xFF},  // one button colour entry
+        {3, 2},
+        button_record("1", 0, kFirstButton, "2"),
+        button_record("2", 0, kSecondButton, "1"),
+        {0xFF},
+    });
+    std::vector<uint8_t> bytes = data_sector(records);
+    const std::vector<uint8_t> stream = testing::read_file(menu);
+    bytes.insert(bytes.end(), stream.begin(), stream.end());
+    testing::write_file(path, bytes);
+    return path;
+}
+
+void expect_box(const btni_t& button, const ButtonBox& box) {
+    EXPECT_EQ(button.x_start, unsigned(box.x1));
+    EXPECT_EQ(button.y_start, unsigned(box.y1));
+    EXPECT_EQ(button.x_end, unsigned(box.x2));
+    EXPECT_EQ(button.y_end, unsigned(box.y2));
+}
+
 TEST(MenuDisc, ButtonsReachTheTitlesTheyName) {
     TempDir work;
     const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string laid_out = with_button_layout(menu, work / "buttons.vob");
     const std::string a = testing::make_clip(work.path(), "a.vob", 3, "-target pal-dvd -g 12");
     const std::string b = testing::make_clip(work.path(), "b.vob", 3, "-target pal-dvd -g 12");
     const std::string dvd = work / "DVD";
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-m", "-f", menu, "-b", "jump title 1;", "-b",
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-m", "-f", laid_out, "-b", "jump title 1;", "-b",
                                       "jump title 1 chapter 2;", "-t", "-f", a, "-f", b}),
               0);
     ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd, "-m", "-f", menu, "-b", "jump titleset 1 menu;"}), 0);
     ::testing::internal::GetCapturedStderr();
     testing::check_files(dvd, true);
     testing::check_reader_accepts(dvd, 1);
+    testing::check_reader_accepts_backups(dvd, 1);
 
     Player player(dvd);
     ASSERT_TRUE(player.nav());
@@ -87,8 +129,16 @@ TEST(MenuDisc, ButtonsReachTheTitlesTheyName) {
     ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
     ASSERT_TRUE(player.play_until(in_menu_with_buttons(vtsm, 2)));
 
-    // The second button of the titleset menu plays chapter 2 of title 1.
-    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 2), DVDNAV_STATUS_OK);
+    // The highlight data places the buttons as laid out, and they lead to each other sideways.
+    const hl_gi_t& highlight = player.pci()->hli.hl_gi;
+    EXPECT_EQ(highlight.hli_ss, 1u);
+    expect_box(player.pci()->hli.btnit[0], kFirstButton);
+    expect_box(player.pci()->hli.btnit[1], kSecondButton);
+    EXPECT_EQ(player.pci()->hli.btnit[0].right, 2u);
+    EXPECT_EQ(player.pci()->hli.btnit[1].left, 1u);
+
+    // A click on the second button plays chapter 2 of title 1.
+    ASSERT_EQ(dvdnav_mouse_activate(player.nav(), player.pci(), 500, 150), DVDNAV_STATUS_OK);
     ASSERT_TRUE(player.play_until([&](pci_t*) { return vts(player.nav()) != 0; }));
     int32_t title = 0, part = 0;
     ASSERT_EQ(dvdnav_current_title_info(player.nav(), &title, &part), DVDNAV_STATUS_OK);
@@ -116,6 +166,7 @@ TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
     ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
     ::testing::internal::GetCapturedStderr();
     testing::check_reader_accepts(dvd, 1);
+    testing::check_reader_accepts_backups(dvd, 1);
     Player player(dvd);
     ASSERT_TRUE(player.nav());
     ASSERT_TRUE(player.play_until([&](pci_t* pci) {
@@ -135,6 +186,7 @@ TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
     ::testing::internal::GetCapturedStderr();
     testing::check_files(dvd);
     testing::check_reader_accepts(dvd, 1);
+    testing::check_reader_accepts_backups(dvd, 1);
     Player player(dvd);
     ASSERT_TRUE(player.nav());
     EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));

@@ -12,10 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <set>
 
 #include "author/authoring_main.h"
+#include "psmux/multiplexer.h"
 
 namespace author::testing {
 
@@ -120,6 +122,64 @@ void walk_nav_packs(dvd_file_t* vobs, const std::vector<uint32_t>& starts, uint3
     EXPECT_LE(std::llabs(cell_sum - cells[cell].ticks), frame);
 }
 
+// Menu cells as the menu tables describe them: where each lies from the cell address table, how
+// long it plays from the menu PGC of the first language that holds it.
+std::vector<CellSpan> menu_cells(const ifo_handle_t& ifo) {
+    std::vector<CellSpan> cells;
+    const c_adt_t& c_adt = *ifo.menu_c_adt;
+    const pgcit_t& menus = *ifo.pgci_ut->lu[0].pgcit;
+    for (size_t i = 0; i < (c_adt.last_byte + 1 - 8) / 12; ++i) {
+        const cell_adr_t& address = c_adt.cell_adr_table[i];
+        int64_t ticks = -1;
+        for (int p = 0; p < menus.nr_of_pgci_srp && ticks < 0; ++p) {
+            const pgc_t& pgc = *menus.pgci_srp[p].pgc;
+            for (int c = 0; c < pgc.nr_of_cells && ticks < 0; ++c)
+                if (pgc.cell_position[c].vob_id_nr == address.vob_id && pgc.cell_position[c].cell_nr == address.cell_id)
+                    ticks = ticks_of(pgc.cell_playback[c].playback_time);
+        }
+        EXPECT_GE(ticks, 0) << "menu cell " << i << " is played by no menu";
+        cells.push_back({address.vob_id, address.cell_id, address.start_sector, address.last_sector, ticks});
+    }
+    return cells;
+}
+
+// The NAV packs of a menu VOB (the manager's for titleset 0) against its menu tables.
+void walk_menu_nav_packs(dvd_reader_t* reader, const ifo_handle_t& ifo, int titleset) {
+    SCOPED_TRACE(titleset == 0 ? "manager menus" : "titleset menus");
+    ASSERT_TRUE(ifo.pgci_ut && ifo.menu_c_adt && ifo.menu_vobu_admap);
+    const vobu_admap_t& admap = *ifo.menu_vobu_admap;
+    const std::vector<uint32_t> starts(admap.vobu_start_sectors,
+                                       admap.vobu_start_sectors + (admap.last_byte + 1 - 4) / 4);
+    // Menus made only of entry PGCs (a jumppad without menus) have tables but no VOB.
+    if (starts.empty()) {
+        EXPECT_EQ(ifo.menu_c_adt->last_byte + 1, 8u);
+        return;
+    }
+    Owned<dvd_file_t> vobs(DVDOpenFile(reader, titleset, DVD_READ_MENU_VOBS));
+    ASSERT_TRUE(vobs);
+    const video_attr_t& video = titleset == 0 ? ifo.vmgi_mat->vmgm_video_attr : ifo.vtsi_mat->vtsm_video_attr;
+    walk_nav_packs(vobs.get(), starts, static_cast<uint32_t>(DVDFileSize(vobs.get())), menu_cells(ifo),
+                   video.video_format == 1 ? 3600 : 3003);
+}
+
+// Runs the check over a copy of the folder in which every IFO is its BUP (the VOBs linked).
+void with_backups_as_information_files(const std::string& dvd, const std::function<void(const std::string&)>& check) {
+    TempDir copy;
+    fs::create_directories(copy / "VIDEO_TS");
+    for (const fs::directory_entry& entry : fs::directory_iterator(dvd + "/VIDEO_TS")) {
+        const std::string name = entry.path().filename().string();
+        const std::string target = copy / ("VIDEO_TS/" + name);
+        if (entry.path().extension() == ".VOB") {
+            fs::create_symlink(fs::absolute(entry.path()), target);
+        } else if (entry.path().extension() == ".BUP") {
+            fs::copy_file(entry.path(), target);
+            fs::copy_file(entry.path(), copy / ("VIDEO_TS/" + name.substr(0, name.size() - 3) + "IFO"));
+        }
+    }
+    check(copy.path());
+}
+
+
 void check_disc_folder(const std::string& dvd, const ExpectedDisc& expected) {
     ReaderLog log;
     const dvd_logger_cb logger{&ReaderLog::log};
@@ -219,15 +279,40 @@ void check_disc_folder(const std::string& dvd, const ExpectedDisc& expected) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kVideoSource[] = "-f lavfi -i testsrc=size=720x576:rate=25";
+constexpr char kAudioSource[] = "-f lavfi -i sine=sample_rate=48000";
+
+// Runs ffmpeg over the sources for `seconds` with the output options into `path`.
+void run_ffmpeg(const std::string& sources, double seconds, const std::string& output_options,
+                const std::string& path) {
+    char length[32];
+    std::snprintf(length, sizeof length, "%g", seconds);
+    const std::string command = "ffmpeg -nostdin -v error -y " + sources + " -t " + length + " " +
+                                output_options + " " + quoted(path);
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+}  // namespace
+
 std::string make_clip(const std::string& dir, const std::string& name, double seconds,
                       const std::string& output_options) {
     const std::string path = dir + "/" + name;
-    char length[32];
-    std::snprintf(length, sizeof length, "%g", seconds);
-    const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=720x576:rate=25 "
-                                "-f lavfi -i sine=sample_rate=48000 -t " + std::string(length) + " " +
-                                output_options + " " + quoted(path);
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    run_ffmpeg(std::string(kVideoSource) + " " + kAudioSource, seconds, output_options, path);
+    return path;
+}
+
+std::string make_muxed_clip(const std::string& dir, const std::string& name, double seconds,
+                            const std::string& video_options, const std::string& audio_file,
+                            const std::string& audio_options) {
+    const std::string video = dir + "/" + name + ".m2v";
+    const std::string audio = dir + "/" + audio_file;
+    run_ffmpeg(kVideoSource, seconds, video_options + " -an -f mpeg2video", video);
+    run_ffmpeg(kAudioSource, seconds, audio_options, audio);
+    const std::string path = dir + "/" + name;
+    EXPECT_EQ(psmux::RunMultiplexer(path.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr), 0)
+        << path;
     return path;
 }
 
@@ -260,17 +345,18 @@ void check_reader_accepts(const std::string& dvd, int titlesets) {
     Owned<ifo_handle_t> vmg(ifoOpen(dvd_reader.get(), 0));
     ASSERT_TRUE(vmg && vmg->vmgi_mat);
     EXPECT_EQ(vmg->vmgi_mat->vmg_nr_of_title_sets, titlesets);
-    if (vmg->vmgi_mat->vmgm_vobs != 0) {
-        EXPECT_TRUE(vmg->pgci_ut && vmg->menu_c_adt && vmg->menu_vobu_admap);
-    }
+    if (vmg->vmgi_mat->vmgm_vobs != 0) walk_menu_nav_packs(dvd_reader.get(), *vmg, 0);
     for (int n = 1; n <= titlesets; ++n) {
         Owned<ifo_handle_t> vts(ifoOpen(dvd_reader.get(), n));
         ASSERT_TRUE(vts && vts->vtsi_mat) << "titleset " << n;
-        if (vts->vtsi_mat->vtsm_vobs != 0) {
-            EXPECT_TRUE(vts->pgci_ut && vts->menu_c_adt && vts->menu_vobu_admap);
-        }
+        if (vts->vtsi_mat->vtsm_vobs != 0) walk_menu_nav_packs(dvd_reader.get(), *vts, n);
     }
     log.expect_no_check_failures();
+}
+
+void check_reader_accepts_backups(const std::string& dvd, int titlesets) {
+    SCOPED_TRACE("backup files");
+    with_backups_as_information_files(dvd, [&](const std::string& copy) { check_reader_accepts(copy, titlesets); });
 }
 
 void check_job_disc(const std::string& dvd, const ExpectedDisc& expected) {
@@ -280,20 +366,9 @@ void check_job_disc(const std::string& dvd, const ExpectedDisc& expected) {
 
 void check_job_disc_from_backups(const std::string& dvd, const ExpectedDisc& expected) {
     SCOPED_TRACE("backup files");
-    TempDir copy;
-    fs::create_directories(copy / "VIDEO_TS");
-    for (const fs::directory_entry& entry : fs::directory_iterator(dvd + "/VIDEO_TS")) {
-        const std::string name = entry.path().filename().string();
-        const std::string target = copy / ("VIDEO_TS/" + name);
-        if (entry.path().extension() == ".VOB") {
-            fs::create_symlink(fs::absolute(entry.path()), target);
-        } else if (entry.path().extension() == ".BUP") {
-            fs::copy_file(entry.path(), target);
-            fs::copy_file(entry.path(), copy / ("VIDEO_TS/" + name.substr(0, name.size() - 3) + "IFO"));
-        }
-    }
-    check_disc_folder(copy.path(), expected);
+    with_backups_as_information_files(dvd, [&](const std::string& copy) { check_disc_folder(copy, expected); });
 }
+
 
 void check_files(const std::string& dvd, bool manager_menu) {
     ASSERT_TRUE(fs::is_directory(dvd + "/AUDIO_TS"));

@@ -20,6 +20,14 @@ namespace author::testing {
 std::string make_clip(const std::string& dir, const std::string& name, double seconds,
                       const std::string& output_options);
 
+// Makes `name` in `dir` with our own multiplexer: ffmpeg encodes `seconds` of testsrc through
+// the video options into an MPEG-2 elementary stream and of a sine tone through the audio
+// options into `audio_file` (its extension names the format where the multiplexer needs it, as
+// ".wav" for LPCM). Returns its path.
+std::string make_muxed_clip(const std::string& dir, const std::string& name, double seconds,
+                            const std::string& video_options, const std::string& audio_file,
+                            const std::string& audio_options);
+
 // Runs the engine over the arguments (the program name is added); returns its result.
 int run_discforge(const std::vector<std::string>& arguments,
                   platform::ProgressTarget* progress = nullptr,
@@ -41,8 +49,10 @@ void check_job_disc(const std::string& dvd, const ExpectedDisc& expected);
 // The same checks once more with every IFO replaced by its BUP (in a copy of the folder).
 void check_job_disc_from_backups(const std::string& dvd, const ExpectedDisc& expected);
 // Opens the manager and every titleset with libdvdread, which must find each menu table the
-// files announce and log no consistency complaint.
+// files announce and log no consistency complaint; walks the NAV packs of every menu VOB.
 void check_reader_accepts(const std::string& dvd, int titlesets);
+// The same once more with every IFO replaced by its BUP.
+void check_reader_accepts_backups(const std::string& dvd, int titlesets);
 
 // IFO == BUP, every file a whole number of sectors, an empty AUDIO_TS, and VIDEO_TS.VOB only
 // for a disc with a table-of-contents menu.

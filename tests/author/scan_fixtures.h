@@ -110,6 +110,15 @@ inline std::vector<uint8_t> private_audio(uint8_t sub_id, int frames, int pointe
     return payload;
 }
 
+// A record's name field: the text and its NUL.
+inline std::vector<uint8_t> text(const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s) + 1); }
+
+inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
+    std::vector<uint8_t> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 // The records of a "discforge-data" sector for subpicture stream `stream`.
 inline Sector data_sector(const std::vector<uint8_t>& records, uint8_t version = 1,
                           uint8_t type = 1, uint8_t stream = 0) {

@@ -499,14 +499,6 @@ struct MenuFixture {
     void scan() { scan_vob_units(dir / "VTS_01", *menus.group, kScanTitlesetMenus); }
 };
 
-std::vector<uint8_t> text(const char* s) { return std::vector<uint8_t>(s, s + strlen(s) + 1); }
-
-std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
 TEST_F(ScanTest, DataSectorSetsButtonsAndColoursAndIsNotWritten) {
     const std::vector<uint8_t> records = concat({
         // two colours (Y, Cr, Cb)
