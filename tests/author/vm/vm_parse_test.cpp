@@ -67,6 +67,7 @@ INSTANTIATE_TEST_SUITE_P(Conditions, ParsesTo, testing::Values(
     // After a comparison, | and ^ extend its right operand while the words and/or join conditions.
     TreeCase{"if (g1 == 1 | 2) exit;", "IF(EQ(g1, OR(1, 2)), {EXIT})"},
     TreeCase{"if (g1 == 1 ^ 2) exit;", "IF(EQ(g1, XOR(1, 2)), {EXIT})"},
+    TreeCase{"if (g1 == 1 & 2 && g2 | 1 == 3) exit;", "IF(LAND(EQ(g1, AND(1, 2)), EQ(OR(g2, 1), 3)), {EXIT})"},
     TreeCase{"if (g1 == 1 or g2 == 2) exit;", "IF(LOR(EQ(g1, 1), EQ(g2, 2)), {EXIT})"},
     TreeCase{"if (g1 and 2 == 2) exit;", "IF(EQ(AND(g1, 2), 2), {EXIT})"},
     TreeCase{"if (g1 eq 1 && g2 ne 2 && g3 ge 3 && g4 gt 4 && g5 le 5 && g6 lt 6) exit;",
