@@ -22,6 +22,7 @@
 #include "core/log.h"
 #include "platform/message_box.h"
 #include "ui/about_dialog.h"
+#include "ui/add_clips_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/clip_list_form.h"
 #include "ui/clip_range_dialog.h"
@@ -289,11 +290,11 @@ void MainFrameWindow::AppendClip(const reader::ClipRecord& clip) {
 }
 
 void MainFrameWindow::OnFileAdd() {
-    const QStringList chosen = QFileDialog::getOpenFileNames(
-        this, "Choose Source Video Files", QString(),
-        "Video files (*.avi *.asf *.mpg *.vob *.wmv);;All Files (*)");
+    QFileDialog dialog(this);
+    ConfigureAddClipsDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted) return;
     std::vector<std::string> paths;
-    for (const QString& path : chosen) paths.push_back(path.toStdString());
+    for (const QString& path : dialog.selectedFiles()) paths.push_back(path.toStdString());
     AddClips(std::move(paths));
 }
 

@@ -250,6 +250,7 @@ TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
     QTest::keyClick(Form()->List(), Qt::Key_C, Qt::ControlModifier);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].text, "Do you want to stop encoding DVD?");
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Sop?");
     EXPECT_EQ(window.Command(ID_STOP)->isEnabled(), true);
     EXPECT_TRUE(window.Frame().IsJobRunning());
 

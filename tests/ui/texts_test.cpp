@@ -1,9 +1,13 @@
-// The texts the window writes: clip times and the settings dialog's rows.
+// The texts the window writes: clip times, the clip list's columns and rows, and the settings
+// dialog's rows.
 #include <gtest/gtest.h>
 
+#include <QHeaderView>
+#include <QTableWidget>
 #include <cmath>
 #include <limits>
 
+#include "ui/clip_list_form.h"
 #include "ui/settings_choices.h"
 #include "ui/time_text.h"
 
@@ -24,6 +28,44 @@ TEST(ClipTimeText, TruncatesEachPartAndLeavesHoursUnbounded) {
         {std::numeric_limits<double>::infinity(), "2562047788015215:30:07"},
     };
     for (const auto& c : cases) EXPECT_EQ(ui::FormatClipTime(c.seconds), c.text) << c.seconds;
+}
+
+TEST(ClipListTexts, ColumnsAndRowsShowTheClipRecord) {
+    ui::ClipListForm form(nullptr);
+    const QTableWidget* list = form.List();
+    const struct {
+        const char* header;
+        int width;
+    } columns[] = {{"File name", 180}, {"Resolution", 80}, {"Duration", 80},
+                   {"Frames", 80},     {"Start", 80},      {"End", 80}};
+    ASSERT_EQ(list->columnCount(), 6);
+    for (int c = 0; c < 6; ++c) {
+        EXPECT_EQ(list->horizontalHeaderItem(c)->text(), columns[c].header);
+        EXPECT_EQ(list->columnWidth(c), columns[c].width) << columns[c].header;
+    }
+
+    reader::ClipRecord measured;
+    measured.Path = "/clips/long.avi";
+    measured.Width = 720;
+    measured.Height = 576;
+    measured.VideoLength = 3725.9;
+    measured.FrameCount = (int64_t(1) << 32) + 93147;  // shown by its low 32 bits
+    measured.RangeStart = 61.5;
+    measured.RangeEnd = 3725.9;
+    reader::ClipRecord uncounted = measured;
+    uncounted.Path = "/clips/stream.mpg";
+    uncounted.FrameCount = 0;
+    form.InsertClipRow(measured, -1);
+    form.InsertClipRow(uncounted, 0);  // before the first row
+
+    const QStringList rows[] = {
+        {"/clips/stream.mpg", "720 x 576", "1:02:05", "NA", "0:01:01", "1:02:05"},
+        {"/clips/long.avi", "720 x 576", "1:02:05", "93147", "0:01:01", "1:02:05"},
+    };
+    ASSERT_EQ(form.RowCount(), 2);
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 6; ++c) EXPECT_EQ(list->item(r, c)->text(), rows[r][c]) << r << "," << c;
+    EXPECT_EQ(form.SelectedRow(), -1);  // inserted rows are not selected
 }
 
 TEST(SettingsChoices, OfferTheSettingsOwnTables) {
