@@ -266,6 +266,7 @@ public:
         fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd_ < 0) fatal("ERR:  Error opening %s: %s\n", name_.c_str(), std::strerror(errno));
         piece_sector_ = 0;
+        last_opened_ = piece_;
     }
 
     // Keeps the sector in the slot handed out last.
@@ -277,6 +278,7 @@ public:
     void finish() {
         flush();
         close_piece();
+        remove_stale_title_pieces();
     }
 
     int piece() const { return piece_; }
@@ -317,6 +319,18 @@ private:
         fill_ = 0;
     }
 
+    // Title pieces past the last one written may be left from an earlier run that stopped before
+    // its information file; players read every piece of a titleset, so they must go.
+    void remove_stale_title_pieces() {
+        if (last_opened_ < 1) return;
+        for (int piece = last_opened_ + 1; piece <= kMaxTitlePieces; ++piece) {
+            const std::string name = piece_file_name(base_, piece);
+            if (::unlink(name.c_str()) != 0 && errno != ENOENT)
+                fatal("ERR:  Cannot remove %s left from an earlier run: %s\n", name.c_str(),
+                      std::strerror(errno));
+        }
+    }
+
     void close_piece() {
         if (fd_ < 0) return;
         const int result = ::close(fd_);
@@ -332,6 +346,7 @@ private:
     int fill_ = 0;
     int fd_ = -1;
     std::string name_;
+    int last_opened_ = 0;  // number of the last piece opened; 0 for none (or a menu piece)
 };
 
 // The packet at byte 14 of a pack, as far as its header goes.

@@ -119,10 +119,12 @@ TEST_F(ScanTest, DropsSectorsBeforeTheFirstNavPackAndStartsEachInputAtZero) {
     EXPECT_EQ(first.vobus[0].nav_pack, sector_of(piece, 0));
 }
 
-TEST_F(ScanTest, PieceReplacesALongerFileOfTheSameName) {
+// Pieces of an earlier run that stopped before its information file: the title holds exactly
+// what this run wrote.
+TEST_F(ScanTest, PiecesOfAnEarlierRunDoNotSurvive) {
     TempDir dir;
-    {
-        std::ofstream old(dir / "VTS_01_1.VOB", std::ios::binary);
+    for (const char* name : {"VTS_01_1.VOB", "VTS_01_2.VOB", "VTS_01_9.VOB", "VTS_02_2.VOB"}) {
+        std::ofstream old(dir / name, std::ios::binary);
         old << std::string(40 * kSectorSize, 'x');
     }
     StreamBuilder a;
@@ -131,6 +133,9 @@ TEST_F(ScanTest, PieceReplacesALongerFileOfTheSameName) {
     TitleGroup titles({dir / "a.vob"});
     scan_titles(dir, *titles.group);
     EXPECT_EQ(std::filesystem::file_size(dir / "VTS_01_1.VOB"), 4u * kSectorSize);
+    EXPECT_FALSE(std::filesystem::exists(dir / "VTS_01_2.VOB"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "VTS_01_9.VOB"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "VTS_02_2.VOB")) << "another titleset's piece";
 }
 
 TEST_F(ScanTest, MenuAndTableOfContentsPiecesAreNamedByKind) {
