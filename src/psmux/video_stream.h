@@ -55,8 +55,11 @@ protected:
     AccessUnit building_;
 
     // Picture state.
-    unsigned temporalReference_ = 0;
-    unsigned previousTemporalReference_ = 0;
+    // Before the first picture no temporal reference (10 bits) can match the previous one, so
+    // a stream's first field is not taken for the second field of a frame.
+    static constexpr unsigned kNoTemporalReference = 0xFFFF;
+    unsigned temporalReference_ = kNoTemporalReference;
+    unsigned previousTemporalReference_ = kNoTemporalReference;
     unsigned pictureStructure_ = 3;
     unsigned repeatFirstField_ = 0;
     bool anyRepeatFirstField_ = false;

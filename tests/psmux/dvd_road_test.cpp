@@ -122,9 +122,11 @@ TEST(DvdRoadAc3, SubstreamHeadersMatchTheFramesInEachPacket) {
     ASSERT_TRUE(report.Ok()) << report.Summary();
     const size_t frame = 2560;
     int packets = 0;
+    int endingWithAFrame = 0;
     for (const PesPacketInfo& p : report.packets) {
         if (p.streamId != 0xBD) continue;
         ++packets;
+        if ((p.payloadOffset + p.payloadSize) % frame == 0) ++endingWithAFrame;
         EXPECT_EQ(p.substreamId, 0x80);
         const size_t firstStart = (p.payloadOffset + frame - 1) / frame * frame;
         const size_t end = p.payloadOffset + p.payloadSize;
@@ -136,6 +138,7 @@ TEST(DvdRoadAc3, SubstreamHeadersMatchTheFramesInEachPacket) {
         EXPECT_TRUE(!p.hasPts || starting > 0) << "a timestamp belongs only on a packet where a frame starts";
     }
     EXPECT_GT(packets, 50);
+    EXPECT_GT(endingWithAFrame, 0) << "the fixture no longer has a frame that ends with its packet";
 }
 
 }  // namespace
