@@ -184,6 +184,12 @@ void Report(const char* road, int64_t pictures, double seconds) {
     g_best.emplace_back(road, pictures / seconds);
 }
 
+double BestRate(const std::string& road) {
+    for (const auto& [name, best] : g_best)
+        if (name == road) return best;
+    return 0.0;
+}
+
 bool Fail(const char* what, const std::string& reason) {
     std::fprintf(stderr, "bench-encoders: %s: %s\n", what, reason.c_str());
     return false;
@@ -350,5 +356,8 @@ int main(int argc, char** argv) {
     if (ok && options.rounds > 1)
         for (const auto& [road, best] : g_best)
             std::printf("best %-24s %8.1f pictures/s\n", road.c_str(), best);
+    if (ok && options.compareFfmpeg)  // the elementary road must keep at least 0.9 of ffmpeg's
+        std::printf("elementary-stream video / ffmpeg mpeg2video: %.2f\n",
+                    BestRate("elementary-stream video") / BestRate("ffmpeg mpeg2video"));
     return ok ? 0 : 1;
 }
