@@ -1,6 +1,7 @@
 #include "author/options.h"
 
 #include <getopt.h>
+#include <locale.h>
 
 #include <cctype>
 #include <cmath>
@@ -340,6 +341,13 @@ bool CommandLine::finish(int argc) {
     return true;
 }
 
+// Seconds as strtod reads them in the C locale: the application may run in a locale whose
+// decimal mark is not '.'.
+double read_seconds(const char* text, char** end) {
+    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return c_locale != static_cast<locale_t>(0) ? strtod_l(text, end, c_locale) : std::strtod(text, end);
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -373,7 +381,7 @@ double parse_chapter_time(const char* text) {
     for (const char* p = text; *p != '\0'; ++p) {
         if (std::strchr(p, ':') == nullptr) {
             char* end = nullptr;
-            const double seconds = std::strtod(p, &end);
+            const double seconds = read_seconds(p, &end);
             // "inf" and "nan" are numbers to strtod but no times.
             if (end == p || *end != '\0' || !std::isfinite(seconds)) break;
             return total * 60 + seconds;

@@ -10,6 +10,8 @@
 #include <fcntl.h>
 
 #include <array>
+#include <clocale>
+#include <optional>
 #include <filesystem>
 
 using namespace author;
@@ -233,6 +235,28 @@ TEST(Options, ChapterTimes) {
         EXPECT_THROW(parse_chapter_time(bad), FatalError) << bad;
     EXPECT_NE(testing::internal::GetCapturedStderr().find("ERR:  Cannot parse chapter timestamp 'x'\n"),
               std::string::npos);
+}
+
+TEST(Options, ChapterTimesDoNotFollowTheApplicationsLocale) {
+    // A locale whose decimal mark is a comma: an installed one, or one compiled for the test.
+    TempDir locales;
+    std::optional<ScopedEnv> locale_path;
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        const std::string make = "localedef -i de_DE -f UTF-8 '" + locales.path() + "/de_DE.UTF-8' 2>/dev/null";
+        if (std::system(make.c_str()) != 0) GTEST_SKIP() << "no locale with a decimal comma";
+        locale_path.emplace("LOCPATH", locales.path().c_str());
+        ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+    }
+    ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+    double seconds = 0;
+    testing::internal::CaptureStderr();
+    try {
+        seconds = parse_chapter_time("1:02.5");
+    } catch (const FatalError&) {
+    }
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_DOUBLE_EQ(seconds, 62.5);
 }
 
 TEST(Options, LongChaptersTakeTheirValueOnlyWithEquals) {
