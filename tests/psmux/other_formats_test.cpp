@@ -143,14 +143,41 @@ TEST(OtherFormats, SegmentLimitNumbersTheFilesThroughThePattern) {
     EXPECT_EQ(Demux(whole, "v", "mpeg2video"), ReadFile(video));
 }
 
+// The mux rate is 1.5 % above the streams' nominal rates plus 1250 bit/s, in steps of 50
+// bytes/s, unless the format or -r fixes it; pack headers carry it in units of 50 bytes/s.
+TEST(OtherFormats, MuxRateIsComputedFromTheStreamsUnlessGiven) {
+    const std::string video = MpegVideo({false, 8, 2, 1});
+    const std::string audio = Mp2Audio(384, 1);
+    const std::vector<uint8_t> es = ReadFile(video);
+    const uint64_t videoBits = ((uint64_t{es[8]} << 10 | uint64_t{es[9]} << 2 | es[10] >> 6) & 0x3FFFF) * 400;
+    const uint64_t sum = videoBits + 384 * 1024;
+    const uint32_t computed = static_cast<uint32_t>((1250 + static_cast<uint64_t>(sum * 1.015) / 50 * 50) / 8 / 50);
+    struct Case {
+        std::string options;
+        uint32_t rateBound;
+    };
+    const Case cases[] = {{"-f 3", computed}, {"-f 3 -r 9800", 24500}, {"-f 8", 25200}, {"-f 4", 6972}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const std::string out = NewPath(".mpg");
+        ASSERT_EQ(0, Psmux(c.options + " -o " + Quote(out) + " " + Quote(video) + " " + Quote(audio)));
+        const std::vector<uint8_t> bytes = ReadFile(out);
+        ASSERT_GE(bytes.size(), 14u);
+        EXPECT_EQ(static_cast<uint32_t>(bytes[10]) << 14 | static_cast<uint32_t>(bytes[11]) << 6 | bytes[12] >> 2,
+                  c.rateBound);
+    }
+}
+
 TEST(CommandLine, WritesTheSameBytesAsTheEntry) {
     const std::string video = MpegVideo({false, 8, 2});
-    const std::string audio = Ac3Audio(448, 2);
-    const std::string viaEntry = NewPath(".vob");
-    const std::string viaCommand = NewPath(".vob");
-    ASSERT_EQ(0, psmux::RunMultiplexer(viaEntry.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr));
-    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(viaCommand) + " " + Quote(video) + " " + Quote(audio)));
-    EXPECT_EQ(ReadFile(viaEntry), ReadFile(viaCommand));
+    for (const std::string& audio : {Ac3Audio(448, 2), Mp2Audio(384, 2)}) {
+        SCOPED_TRACE(audio);
+        const std::string viaEntry = NewPath(".vob");
+        const std::string viaCommand = NewPath(".vob");
+        ASSERT_EQ(0, psmux::RunMultiplexer(viaEntry.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr));
+        ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(viaCommand) + " " + Quote(video) + " " + Quote(audio)));
+        EXPECT_EQ(ReadFile(viaEntry), ReadFile(viaCommand));
+    }
 }
 
 TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
