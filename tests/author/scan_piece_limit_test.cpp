@@ -18,14 +18,15 @@ namespace {
 
 constexpr int kUnitSectors = 45;
 
-// Feeds `sectors` sectors of 45-sector VOB units into the descriptor, then closes it.
-void feed_stream(int fd, int64_t sectors) {
+// Feeds `sectors` sectors of VOB units of `unit_sectors` sectors into the descriptor, then
+// closes it.
+void feed_stream(int fd, int64_t sectors, int unit_sectors = kUnitSectors) {
     StreamBuilder unit;
-    unit.vobu(0, 12, kUnitSectors - 2);
+    unit.vobu(0, 12, unit_sectors - 2);
     std::vector<Sector> templates = unit.sectors();
     for (int64_t at = 0; at < sectors;) {
-        const int64_t start = at / kUnitSectors * 12 * kPalFrame;
-        for (int k = 0; k < kUnitSectors && at < sectors; ++k, ++at) {
+        const int64_t start = at / unit_sectors * 12 * kPalFrame;
+        for (int k = 0; k < unit_sectors && at < sectors; ++k, ++at) {
             Sector& s = templates[k];
             write_scr(s.data(), 300 * at);
             if (k == 1) write_pts(s.data() + 23, start);
@@ -49,7 +50,7 @@ TEST_F(ScanTest, TitlesContinueInTheNextPieceAtTheLimit) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     const int64_t total = kPieceLimitSectors + 2 * kUnitSectors;
-    std::thread feeder(feed_stream, fds[1], total);
+    std::thread feeder([&] { feed_stream(fds[1], total); });
     TitleGroup titles({"&" + std::to_string(fds[0])});
     ::testing::internal::CaptureStderr();
     try {
@@ -85,6 +86,28 @@ TEST_F(ScanTest, TitlesContinueInTheNextPieceAtTheLimit) {
     navRead_DSI(&dsi, nav.data() + DSI_START_BYTE);
     EXPECT_EQ(dsi.dsi_gi.nv_pck_lbn, uint32_t(second.sector));
     EXPECT_EQ(dsi.vobu_sri.prev_vobu & 0x3FFFFFFF, uint32_t(kUnitSectors));
+}
+
+// Nine pieces are all a titleset can have: the sector that would open a tenth is an error. The
+// pieces go to /dev/null, so only the stream's nine gigabytes pass through. Runs under the
+// "slow" label (tests/author/CMakeLists.txt), where LUMIVANE_SLOW_TESTS is set.
+TEST(ScanSlow, TenthTitlePieceIsAnError) {
+    if (std::getenv("LUMIVANE_SLOW_TESTS") == nullptr) GTEST_SKIP() << "set LUMIVANE_SLOW_TESTS=1";
+    engine_reset(nullptr, nullptr);
+    TempDir dir;
+    for (int piece = 1; piece <= kMaxTitlePieces; ++piece)
+        std::filesystem::create_symlink("/dev/null", piece_file_name(dir / "VTS_01", piece));
+    std::signal(SIGPIPE, SIG_IGN);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread feeder([&] { feed_stream(fds[1], int64_t(kMaxTitlePieces) * kPieceLimitSectors + 1, 1000); });
+    TitleGroup titles({"&" + std::to_string(fds[0])});
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(scan_vob_units(dir / "VTS_01", *titles.group, kScanTitles), FatalError);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    feeder.join();
+    EXPECT_NE(log.find("ERR:  Titles need more than 9 VOB files of 1gb\n"), std::string::npos) << log;
+    EXPECT_FALSE(std::filesystem::exists(dir / "VTS_01_10.VOB"));
 }
 
 }  // namespace
