@@ -46,15 +46,15 @@ struct Picture {
     uint32_t temporalReference;
 };
 
-// An NTSC-rate stream of the pictures, each with a picture coding extension and some bytes of
-// would-be slice data.
-std::vector<uint8_t> MakeStream(const std::vector<Picture>& pictures) {
+// A stream of the pictures (at 30000/1001 frames per second unless the frame-rate code says
+// otherwise), each with a picture coding extension and some bytes of would-be slice data.
+std::vector<uint8_t> MakeStream(const std::vector<Picture>& pictures, uint32_t frameRateCode = 4) {
     BitWriter w;
     w.StartCode(0xB3);
     w.Put(720, 12);
     w.Put(480, 12);
     w.Put(2, 4);       // 4:3
-    w.Put(4, 4);       // 30000/1001
+    w.Put(frameRateCode, 4);
     w.Put(15000, 18);  // 6 Mbit/s
     w.Put(1, 1);
     w.Put(112, 10);
@@ -89,47 +89,52 @@ std::vector<uint8_t> MakeStream(const std::vector<Picture>& pictures) {
     return w.Bytes();
 }
 
-// The I-pictures' decode and presentation times in fields from the first decode time.
-struct FieldTimes {
-    std::vector<double> dts, pts;
+// The timestamped pictures' decode and presentation times in 90 kHz units from the first
+// decode time.
+struct Times {
+    std::vector<int64_t> dts, pts;
 };
 
-FieldTimes TimesOf(const std::vector<uint8_t>& stream) {
+Times TimesOf(const std::vector<uint8_t>& stream) {
     const std::string video = NewPath(".m2v");
     WriteFile(video, stream);
     const std::string noAudio = NewPath(".mp2");
     WriteFile(noAudio, {});
     const std::string out = NewPath(".vob");
-    FieldTimes times;
+    Times times;
     EXPECT_EQ(0, psmux::RunMultiplexer(out.c_str(), video.c_str(), noAudio.c_str(), nullptr, nullptr));
     const VobReport report = CheckDvdVob(ReadFile(out));
     EXPECT_TRUE(report.Ok()) << report.Summary();
     EXPECT_EQ(report.video, stream);
-    constexpr double kField = 90000.0 * 1001 / 60000;  // 1501.5 units of 90 kHz
     int64_t origin = -1;
     for (const PesPacketInfo& p : report.packets) {
         if (p.streamId != 0xE0 || !p.hasPts) continue;
         EXPECT_TRUE(p.hasDts);
         if (origin < 0) origin = p.dts;
-        times.dts.push_back(static_cast<double>(p.dts - origin) / kField);
-        times.pts.push_back(static_cast<double>(p.pts - origin) / kField);
+        times.dts.push_back(p.dts - origin);
+        times.pts.push_back(p.pts - origin);
     }
     return times;
 }
 
-void ExpectFields(const std::vector<double>& actual, const std::vector<int>& expected, const char* what) {
+// Times in 90 kHz units against expected multiples of `unit`; they are truncated to whole
+// units, so they may fall short by one.
+void ExpectMultiples(const std::vector<int64_t>& actual, const std::vector<int>& expected, double unit,
+                     const char* what) {
     ASSERT_EQ(actual.size(), expected.size()) << what;
-    // Timestamps are truncated to 90 kHz units, a thousandth of a field here.
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_NEAR(actual[i], expected[i], 0.002) << what << " " << i;
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_NEAR(static_cast<double>(actual[i]), expected[i] * unit, 1.0) << what << " " << i;
 }
+
+constexpr double kNtscField = 90000.0 * 1001 / 60000;  // 1501.5
 
 TEST(VideoTiming, RepeatFirstFieldAddsAThirdField) {
     // 3:2 pull-down: frames of 3, 2, 3, 2 fields; each shown one field after its decoding.
     std::vector<Picture> pictures;
     for (int i = 0; i < 6; ++i) pictures.push_back({1, kFrame, i % 2 == 0, true, 0});
-    const FieldTimes t = TimesOf(MakeStream(pictures));
-    ExpectFields(t.dts, {0, 3, 5, 8, 10, 13}, "DTS");
-    ExpectFields(t.pts, {1, 4, 6, 9, 11, 14}, "PTS");
+    const Times t = TimesOf(MakeStream(pictures));
+    ExpectMultiples(t.dts, {0, 3, 5, 8, 10, 13}, kNtscField, "DTS");
+    ExpectMultiples(t.pts, {1, 4, 6, 9, 11, 14}, kNtscField, "PTS");
 }
 
 TEST(VideoTiming, FieldPicturesCountOneFieldEach) {
@@ -142,9 +147,24 @@ TEST(VideoTiming, FieldPicturesCountOneFieldEach) {
             pictures.push_back({2, kBottomField, false, false, frame});
         }
     }
-    const FieldTimes t = TimesOf(MakeStream(pictures));
-    ExpectFields(t.dts, {0, 6, 12, 18}, "DTS");
-    ExpectFields(t.pts, {1, 7, 13, 19}, "PTS");
+    const Times t = TimesOf(MakeStream(pictures));
+    ExpectMultiples(t.dts, {0, 6, 12, 18}, kNtscField, "DTS");
+    ExpectMultiples(t.pts, {1, 7, 13, 19}, kNtscField, "PTS");
+}
+
+TEST(VideoTiming, FrameRateCodesAndTheFallbackToTwentyFive) {
+    const struct {
+        uint32_t code;
+        double frame;  // 90 kHz units
+    } cases[] = {{1, 3753.75}, {2, 3750}, {3, 3600}, {4, 3003}, {5, 3000}, {6, 1800},
+                 {7, 1501.5},  {8, 1500}, {0, 3600}, {9, 3600}, {15, 3600}};
+    std::vector<Picture> pictures(5, Picture{1, kFrame, false, true, 0});
+    for (const auto& c : cases) {
+        SCOPED_TRACE("frame-rate code " + std::to_string(c.code));
+        const Times t = TimesOf(MakeStream(pictures, c.code));
+        ExpectMultiples(t.dts, {0, 1, 2, 3, 4}, c.frame, "DTS");
+        ExpectMultiples(t.pts, {1, 2, 3, 4, 5}, c.frame, "PTS");
+    }
 }
 
 }  // namespace
