@@ -3,6 +3,10 @@
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 
@@ -113,6 +117,32 @@ TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {
     EXPECT_THAT(listing, HasSubstr("'vts' : 2,"));
     testing::check_files(dvd);
     testing::check_reader_accepts(dvd, 2);
+}
+
+// The three clips come from standard input, a command's output and an open descriptor.
+TEST(JobDiscEdges, InputsFromStandardInputACommandAndADescriptor) {
+    TempDir work;
+    std::vector<std::string> clips;
+    for (const char* name : {"a.vob", "b.vob", "c.vob"})
+        clips.push_back(testing::make_clip(work.path(), name, 2, "-target pal-dvd -g 12"));
+    const int saved_stdin = ::dup(STDIN_FILENO);
+    const int from_a = ::open(clips[0].c_str(), O_RDONLY);
+    const int from_c = ::open(clips[2].c_str(), O_RDONLY);
+    ASSERT_TRUE(saved_stdin >= 0 && from_a >= 0 && from_c >= 0);
+    ASSERT_EQ(::dup2(from_a, STDIN_FILENO), STDIN_FILENO);
+    ::close(from_a);
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    const int titleset = testing::run_discforge(
+        {"-o", dvd, "-f", "-", "-f", "cat '" + clips[1] + "'|", "-f", "&" + std::to_string(from_c)});
+    ::testing::internal::GetCapturedStderr();
+    ::dup2(saved_stdin, STDIN_FILENO);
+    ::close(saved_stdin);
+    std::clearerr(stdin);  // the engine read it to its end
+    ASSERT_EQ(titleset, 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    testing::check_job_disc(dvd, {3, 2, true});
+    testing::check_files(dvd);
 }
 
 // The reader checks above mean something only if libdvdread's complaints reach them.
