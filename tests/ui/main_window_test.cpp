@@ -7,7 +7,10 @@
 #include <QComboBox>
 #include <QSlider>
 #include <QTimer>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
+#include <QStatusBar>
 #include <QProgressBar>
 #include <QTableWidget>
 #include <QTest>
@@ -131,6 +134,37 @@ TEST_F(MainWindowTest, StartsWithOnlyAddOutputFolderAndSettingEnabled) {
         layout.push_back(id);
     }
     EXPECT_EQ(layout, std::vector<unsigned>(ui::ToolbarLayout().begin(), ui::ToolbarLayout().end()));
+}
+
+TEST_F(MainWindowTest, MenusHoldTheCommandsInOrderAndViewTogglesTheBars) {
+    QStringList menus;
+    for (QAction* popup : window.menuBar()->actions()) {
+        QString entry = popup->text() + ":";
+        for (QAction* item : popup->menu()->actions())
+            entry += " " + (item->isSeparator() ? QStringLiteral("|") : item->text().section('\t', 0, 0));
+        menus << entry;
+    }
+    EXPECT_EQ(menus, (QStringList{
+                         "&File: &Add Clip... &Delete Clip | &Output folder | E&xit",
+                         "&Edit: Clip &Range Move up Move down",
+                         "&View: &Toolbar &Status Bar",
+                         "Encode: &Start Stop | Se&tting...",
+                         "&Help: Contents... About...",
+                     }));
+
+    auto* toolbar = window.findChild<QToolBar*>("toolbar");
+    for (unsigned id : {ui::ID_VIEW_TOOLBAR, ui::ID_VIEW_STATUS_BAR}) {
+        QWidget* bar = id == ui::ID_VIEW_TOOLBAR ? static_cast<QWidget*>(toolbar) : window.statusBar();
+        QAction* command = window.Command(id);
+        ASSERT_TRUE(command->isChecked());
+        ASSERT_TRUE(bar->isVisible());
+        command->trigger();
+        EXPECT_FALSE(command->isChecked());
+        EXPECT_FALSE(bar->isVisible()) << id;
+        command->trigger();
+        EXPECT_TRUE(command->isChecked());
+        EXPECT_TRUE(bar->isVisible()) << id;
+    }
 }
 
 TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreLeftOutQuietly) {
