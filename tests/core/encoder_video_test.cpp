@@ -190,43 +190,68 @@ TEST(VideoEncoder, CropBandsCutTheUprightPicture) {
         30.0);
 }
 
-// A narrower source letterboxed into the frame: the bands carry exactly the pad colour and the
+// A source of another shape fitted into the frame: the bands carry exactly the pad colour
+// (every luma sample, and every chroma sample of a block that lies wholly in a band) and the
 // picture between them is the source, upright.
-TEST(VideoEncoder, LetterboxBandsHoldThePadColour) {
-    TempDir dir;
-    auto host = MakeHost();
-    host.settings.Bitrate = 8000;
-    core::PictureGeometry& g = host.picture;
-    g.SourceWidth = 720;
-    g.SourceHeight = 384;
-    g.PadTop = g.PadBottom = 48;
-    g.NeedsScaling = true;
-    g.PadY = 80;
-    g.PadU = 100;
-    g.PadV = 170;
-    const TestPicture card = MakeTestCard(720, 384);
-    const std::string path = dir.File("box.m2v");
-    ASSERT_EQ(EncodeFile(host, path, Repeated(card, 3)), "");
+TEST(VideoEncoder, PadBandsHoldThePadColour) {
+    const struct {
+        const char* name;
+        int sourceWidth, sourceHeight, padTop, padBottom, padLeft, padRight;
+    } kCases[] = {
+        {"letterbox", 720, 384, 48, 48, 0, 0},
+        {"pillarbox", 640, 480, 0, 0, 40, 40},
+    };
+    for (const auto& c : kCases) {
+        TempDir dir;
+        auto host = MakeHost();
+        host.settings.Bitrate = 8000;
+        core::PictureGeometry& g = host.picture;
+        g.SourceWidth = c.sourceWidth;
+        g.SourceHeight = c.sourceHeight;
+        g.PadTop = c.padTop;
+        g.PadBottom = c.padBottom;
+        g.PadLeft = c.padLeft;
+        g.PadRight = c.padRight;
+        g.NeedsScaling = true;
+        g.PadY = 80;
+        g.PadU = 100;
+        g.PadV = 170;
+        const TestPicture card = MakeTestCard(c.sourceWidth, c.sourceHeight);
+        const std::string path = dir.File("box.m2v");
+        ASSERT_EQ(EncodeFile(host, path, Repeated(card, 3)), "") << c.name;
 
-    const std::string yuv = Decode(path, "-frames:v 1 -f rawvideo -pix_fmt yuv420p");
-    ASSERT_EQ(yuv.size(), 720u * 480 * 3 / 2);
-    const auto* y = reinterpret_cast<const uint8_t*>(yuv.data());
-    const uint8_t* u = y + 720 * 480;
-    const uint8_t* v = u + 360 * 240;
-    for (int row : {0, 20, 47, 432, 460, 479})
-        for (int x = 0; x < 720; x += 7) ASSERT_EQ(y[row * 720 + x], 80) << row << "," << x;
-    for (int row : {0, 23, 216, 239})
-        for (int x = 0; x < 360; x += 7) {
-            ASSERT_EQ(u[row * 360 + x], 100) << row << "," << x;
-            ASSERT_EQ(v[row * 360 + x], 170) << row << "," << x;
-        }
+        const std::string yuv = Decode(path, "-frames:v 1 -f rawvideo -pix_fmt yuv420p");
+        ASSERT_EQ(yuv.size(), 720u * 480 * 3 / 2) << c.name;
+        const auto* y = reinterpret_cast<const uint8_t*>(yuv.data());
+        const uint8_t* u = y + 720 * 480;
+        const uint8_t* v = u + 360 * 240;
+        const auto inBand = [&](int x, int row, int scale, int block) {
+            const auto whole = [block](int band) { return band / block * block; };
+            return row < whole(c.padTop / scale) || row >= 480 / scale - whole(c.padBottom / scale) ||
+                   x < whole(c.padLeft / scale) || x >= 720 / scale - whole(c.padRight / scale);
+        };
+        int wrongLuma = 0, wrongChroma = 0;
+        for (int row = 0; row < 480; ++row)
+            for (int x = 0; x < 720; ++x)
+                if (inBand(x, row, 1, 1)) wrongLuma += y[row * 720 + x] != 80;
+        for (int row = 0; row < 240; ++row)
+            for (int x = 0; x < 360; ++x)
+                if (inBand(x, row, 2, 8))
+                    wrongChroma += u[row * 360 + x] != 100 || v[row * 360 + x] != 170;
+        EXPECT_EQ(wrongLuma, 0) << c.name;
+        EXPECT_EQ(wrongChroma, 0) << c.name;
 
-    const std::string rgb =
-        Decode(path, "-frames:v 1 -vf crop=720:384:0:48 -f rawvideo -pix_fmt rgb24");
-    ASSERT_EQ(rgb.size(), card.uprightRgb.size());
-    EXPECT_GE(
-        Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
-        30.0);
+        const std::string crop = "crop=" + std::to_string(c.sourceWidth) + ":" +
+                                 std::to_string(c.sourceHeight) + ":" + std::to_string(c.padLeft) +
+                                 ":" + std::to_string(c.padTop);
+        const std::string rgb =
+            Decode(path, "-frames:v 1 -vf " + crop + " -f rawvideo -pix_fmt rgb24");
+        ASSERT_EQ(rgb.size(), card.uprightRgb.size()) << c.name;
+        EXPECT_GE(
+            Psnr(reinterpret_cast<const uint8_t*>(rgb.data()), card.uprightRgb.data(), rgb.size()),
+            30.0)
+            << c.name;
+    }
 }
 
 // 854 pixels make 2,562 bytes, stored as 2,564: reading rows 2,562 bytes apart would slant a
