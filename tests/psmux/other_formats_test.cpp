@@ -118,6 +118,44 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
     }
 }
 
+// MPEG audio besides Layer II at 48 kHz: Layer III (1152 samples a frame at MPEG-1 rates, 576
+// at the lower MPEG-2 ones) and MPEG-2 Layer II, with their padded frames.
+TEST(OtherFormats, MpegAudioLayersAndLowerRatesArriveIntact) {
+    const std::string video = MpegVideo({false, 8, 2, 1});
+    struct Case {
+        std::string encoder;
+        int rate;
+        int kbps;
+        std::string codec;
+        int samples;
+    };
+    const Case cases[] = {{"libmp3lame", 44100, 128, "mp3", 1152},
+                          {"libmp3lame", 22050, 64, "mp3", 576},
+                          {"mp2", 24000, 96, "mp2", 1152}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.codec + "@" + std::to_string(c.rate));
+        const std::string audio = Fixture(
+            c.codec + std::to_string(c.rate) + "." + c.codec,
+            "-f lavfi -i sine=sample_rate=" + std::to_string(c.rate) + " -t 1.5 -ac 2 -c:a " + c.encoder + " -b:a " +
+                std::to_string(c.kbps) + "k -write_xing 0 -id3v2_version 0 -f " + c.codec);
+        const std::string out = NewPath(".vob");
+        ASSERT_EQ(0, psmux::RunMultiplexer(out.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr));
+        const VobReport report = CheckDvdVob(ReadFile(out));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_EQ(ProbeStreams(out), (std::vector<std::string>{"mpeg2video", c.codec + "@" + std::to_string(c.rate)}));
+        EXPECT_TRUE(DecodesCleanly(out));
+        const std::vector<uint8_t> input = ReadFile(audio);
+        ASSERT_LE(report.audio.size(), input.size());
+        EXPECT_TRUE(std::equal(report.audio.begin(), report.audio.end(), input.begin()));
+        EXPECT_GT(static_cast<double>(report.audio.size()), static_cast<double>(input.size()) * 0.9 / 1.5);
+        const double step = 90000.0 * c.samples / c.rate;
+        std::vector<std::string> times = ProbePacketTimes(out, "a");
+        ASSERT_GT(times.size(), 10u);
+        for (size_t i = 1; i < times.size(); ++i)
+            EXPECT_NEAR(std::stod(times[i]) - std::stod(times[i - 1]), step, 1.0) << "audio packet " << i;
+    }
+}
+
 TEST(OtherFormats, SegmentLimitNumbersTheFilesThroughThePattern) {
     const std::string video = MpegVideo({false, 8, 2});
     const std::string pattern = NewPath("_part%02d.mpg");
