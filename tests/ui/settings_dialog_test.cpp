@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -71,6 +72,39 @@ TEST_F(SettingsDialogTest, ShowsThePagesAndTheLiveValues) {
     EXPECT_EQ(Find<QComboBox>(dialog, ui::ids::kAudioBitrateList)->currentText(), "512");
     EXPECT_TRUE(Find<QCheckBox>(dialog, ui::ids::kDirectVobCheck)->isChecked());
     EXPECT_TRUE(Find<QComboBox>(dialog, ui::ids::kAspectList)->isHidden());
+}
+
+TEST_F(SettingsDialogTest, TextsAreTheDialogsOwn) {
+    ui::SettingsDlg dialog(live, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Setting");
+    EXPECT_EQ(Find<QPushButton>(dialog, ui::ids::kDefaultButton)->text(), "Default");
+    auto* tabs = Find<QTabWidget>(dialog, ui::ids::kSettingsTabs);
+    const QStringList labels[] = {
+        {"Standard:", "Resolution:", "Aspect ratio:", "GOP size:", "B frames:", "Bitrate type:",
+         "Maximum bitrate:", "Average bitrate:", "Minimum bitrate:"},
+        {"Format:", "Bitrate:"},
+        {},
+    };
+    for (int page = 0; page < 3; ++page) {
+        QStringList shown;
+        for (const QLabel* label : tabs->widget(page)->findChildren<QLabel*>()) shown << label->text();
+        EXPECT_EQ(shown, labels[page]) << page;
+    }
+    QStringList checks;
+    for (const QCheckBox* box : tabs->widget(2)->findChildren<QCheckBox*>()) checks << box->text();
+    EXPECT_EQ(checks, (QStringList{"Use DirectShow Editing Service", "Create VOB directly",
+                                   "Delete temp files after encoding"}));
+    const struct {
+        int id;
+        QStringList rows;
+    } lists[] = {
+        {ui::ids::kStandardList, {"DVD NTSC - 29.97 FPS", "DVD PAL - 25 FPS"}},
+        {ui::ids::kLetterBoxList, {"Keep origin frame ratio", "Scale to full screen"}},
+        {ui::ids::kAspectList, {"4:3", "16:9"}},
+        {ui::ids::kBitrateTypeList, {"CBR", "VBR"}},
+        {ui::ids::kAudioFormatList, {"MPEG Layer 2", "AC3"}},
+    };
+    for (const auto& list : lists) EXPECT_EQ(Rows(Find<QComboBox>(dialog, list.id)), list.rows) << list.id;
 }
 
 TEST_F(SettingsDialogTest, ChangingTheStandardOrFormatKeepsTheStoredRowWhereItExists) {
