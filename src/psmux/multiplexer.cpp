@@ -45,6 +45,16 @@ constexpr uint8_t kNavPacketFlags[3] = {0x81, 0x00, 0x00};
 // the widest LPCM samples is 42 bytes).
 constexpr int kMinimumUsefulPayload = 48;
 
+// Stream numbers from these on would leave their kind's range of stream or sub-stream ids:
+// video 0xE0-0xEF, MPEG audio 0xC0-0xDF, and eight sub-streams each of AC-3, DTS and LPCM.
+int StreamNumberLimit(StreamFormat format) {
+    switch (format) {
+    case StreamFormat::MpegVideo: return 16;
+    case StreamFormat::MpegAudio: return 32;
+    default: return 8;
+    }
+}
+
 }  // namespace
 
 MuxParams MuxParams::ForJob(const MuxJob& job) {
@@ -169,6 +179,11 @@ void Multiplexor::CreateStreams() {
     size_t videoIndex = 0;
     for (JobStream& input : job_.inputStreams) {
         FileBitReader* reader = input.reader.get();
+        const int number = input.format == StreamFormat::MpegVideo ? videoNumber : audioNumber;
+        if (number >= StreamNumberLimit(input.format)) {
+            configurationRefused_ = true;
+            continue;
+        }
         std::unique_ptr<AudioStream> audio;
         switch (input.format) {
         case StreamFormat::MpegAudio:
@@ -240,6 +255,10 @@ void Multiplexor::CreateStillsStreams() {
             all_.push_back(stills.get());
             owned_.push_back(std::move(stills));
         } else if (input.format == StreamFormat::MpegAudio) {
+            if (audioNumber >= StreamNumberLimit(input.format)) {
+                configurationRefused_ = true;
+                continue;
+            }
             auto audio = std::make_unique<MpegAudioStream>(reader, this);
             if (!audio->Open(audioNumber)) continue;
             ++audioNumber;

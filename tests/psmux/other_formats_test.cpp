@@ -218,6 +218,12 @@ TEST(CommandLine, WritesTheSameBytesAsTheEntry) {
     }
 }
 
+std::string Repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
 TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
     const std::string video = Quote(MpegVideo({false, 8, 2}));
     const std::string out = Quote(NewPath(".mpg"));
@@ -239,6 +245,8 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
         "-o " + Quote(TempDir() + "/out%d%d.mpg") + " " + video,
         "-o " + out + " " + Quote(TempDir() + "/missing.m2v"),
         "-f 0 -b 1 -o " + out + " " + video,
+        "-f 8 -o " + out + " " + video + Repeated(" " + Quote(Ac3Audio(448, 2)), 9),  // sub-streams 0x80-0x87
+        "-f 3 -o " + out + " " + video + Repeated(" " + Quote(Mp2Audio(384, 2)), 33),  // ids 0xC0-0xDF
     };
     for (const std::string& arguments : cases) {
         std::string output;
