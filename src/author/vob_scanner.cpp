@@ -81,6 +81,9 @@ constexpr uint8_t kDtsFlag = 0x40;
 
 bool has_pack_header(const uint8_t* sector) { return has_start_code(sector, 0, kPackStartCode); }
 
+// The pack header of an MPEG-2 program stream starts its SCR field with the bits 01.
+bool is_mpeg2_pack_header(const uint8_t* sector) { return (sector[pack::kScr] & 0xC0) == 0x40; }
+
 bool is_timed_stream(uint8_t id) { return id == kPrivateStream1 || (id >= 0xC0 && id <= 0xEF); }
 
 }  // namespace
@@ -389,6 +392,7 @@ struct AudioFrameCarry {
 struct SourceState {
     int64_t last_scr = 0;
     int64_t offset = 0;
+    bool seen_pack = false;      // a pack header has been read
     bool started = false;        // a NAV pack has opened the first VOB unit
     int32_t last_video_sector = -1;
     VideoParserState video;
@@ -507,6 +511,11 @@ void VobScanner::read_source(Vob& vob, std::FILE* input) {
             continue;
         }
         if (has_pack_header(sector)) {
+            // An MPEG-1 system stream has other pack headers, and every position read here
+            // would be wrong.
+            if (!source_.seen_pack && !is_mpeg2_pack_header(sector))
+                fatal("ERR:  %s is not an MPEG-2 program stream; remultiplex input.\n", name_.c_str());
+            source_.seen_pack = true;
             const int64_t scr = read_scr(sector);
             if (scr < source_.last_scr) fatal("ERR:  SCR moves backwards, remultiplex input.\n");
             source_.last_scr = scr;

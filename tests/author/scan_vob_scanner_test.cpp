@@ -208,6 +208,18 @@ TEST_F(ScanTest, ScrErrorsStopTheRun) {
     TitleGroup b({dir / "wrap.vob"});
     expect_fatal([&] { scan_vob_units(dir / "VTS_01", *b.group, kScanTitles); },
                  "90 kHz clock");
+
+    // An MPEG-1 system stream's pack header has no room for the SCR the scanner reads.
+    StreamBuilder system_stream;
+    system_stream.vobu(0);
+    Sector first = system_stream.sectors().front();
+    first[4] = 0x21;
+    StreamBuilder mpeg1;
+    mpeg1.add(first);
+    mpeg1.write(dir / "mpeg1.vob");
+    TitleGroup c({dir / "mpeg1.vob"});
+    expect_fatal([&] { scan_vob_units(dir / "VTS_01", *c.group, kScanTitles); },
+                 "ERR:  " + (dir / "mpeg1.vob") + " is not an MPEG-2 program stream");
 }
 
 TEST_F(ScanTest, FullDiskIsAnErrorNamingThePiece) {
