@@ -202,6 +202,46 @@ private:
     std::mt19937 random_;
 };
 
+// ---- the test machine itself, on hand-written commands ---------------------------------------
+
+TEST(VmMachine, RegisterArithmeticSaturatesAndDivisionByZeroGivesAllOnes) {
+    struct Case { int operation; uint16_t target, source, result; };
+    const Case cases[] = {
+        {1, 9, 4, 4},           {3, 65535, 1, 65535}, {3, 2, 3, 5},      {4, 1, 2, 0},
+        {4, 5, 2, 3},           {5, 300, 300, 65535}, {5, 3, 4, 12},     {6, 7, 0, 65535},
+        {6, 7, 2, 3},           {7, 7, 0, 65535},     {7, 7, 2, 1},      {9, 12, 10, 8},
+        {10, 12, 10, 14},       {11, 12, 10, 6},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(vmtest::apply_set_operation(c.operation, c.target, c.source), c.result)
+            << c.operation << " " << c.target << " " << c.source;
+}
+
+TEST(VmMachine, RunsCommandsAsTheMachineDefinesThem) {
+    const std::vector<uint8_t> code = {
+        0x71, 0x00, 0x00, 0x01, 0x00, 0x05, 0x00, 0x00,  // 1: g1 = 5
+        0x71, 0xA0, 0x01, 0x02, 0x00, 0x03, 0x00, 0x05,  // 2: if (g1 == 5) g2 = 3
+        0x71, 0xB0, 0x01, 0x03, 0x00, 0x03, 0x00, 0x05,  // 3: if (g1 != 5) g3 = 3
+        0x41, 0x00, 0x00, 0x82, 0x00, 0x00, 0x00, 0x00,  // 4: audio = g2
+        0x00, 0xA1, 0x00, 0x01, 0x00, 0x05, 0x00, 0x07,  // 5: if (g1 == 5) goto 7
+        0x30, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 6: exit
+        0x63, 0x00, 0x00, 0x04, 0x00, 0x81, 0x00, 0x00,  // 7: g4 += audio
+        0x20, 0x27, 0x00, 0x00, 0x00, 0x00, 0x08, 0x03,  // 8: if (g0 == g0) link cell 3, button 2
+    };
+    Registers r;
+    r.gprm[3] = 9;
+    r.gprm[4] = 10;
+    const vmtest::RunResult result = vmtest::run_commands(code, r);
+    EXPECT_EQ(result.error, "");
+    EXPECT_EQ(result.action, "LinkCN 3");
+    EXPECT_EQ(r.gprm[1], 5);
+    EXPECT_EQ(r.gprm[2], 3);
+    EXPECT_EQ(r.gprm[3], 9);
+    EXPECT_EQ(r.sprm[1], 3);
+    EXPECT_EQ(r.gprm[4], 13);
+    EXPECT_EQ(r.sprm[8], 2048);
+}
+
 // Runs `source` compiled and evaluated over `rounds` register sets; reports the first mismatch.
 // The code is placed as line `first_line` of its command group.
 void expect_same_behaviour(const std::string& source, ProgramMaker& maker, int rounds, int first_line = 1) {
