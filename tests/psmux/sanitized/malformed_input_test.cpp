@@ -46,15 +46,19 @@ void ExpectValidOrRefused(const std::string& video, const std::string& audio, co
 
 TEST(MalformedInput, TruncatedInputs) {
     const std::vector<uint8_t> video = ReadFile(MpegVideo({false, 8, 2, 1}));
-    const std::vector<uint8_t> mp2 = ReadFile(Mp2Audio(384, 1));
-    const std::vector<uint8_t> ac3 = ReadFile(Ac3Audio(640, 1));
-    for (size_t cut : {4, 12, 40, 200, 3000, 30000}) {
-        const std::string v = Saved({video.begin(), video.begin() + std::min(cut, video.size())}, ".m2v");
-        const std::string a = Saved({mp2.begin(), mp2.begin() + std::min(cut, mp2.size())}, ".mp2");
-        const std::string c = Saved({ac3.begin(), ac3.begin() + std::min(cut, ac3.size())}, ".ac3");
-        ExpectValidOrRefused(v, Mp2Audio(384, 1), "video cut at " + std::to_string(cut));
-        ExpectValidOrRefused(MpegVideo({false, 8, 2, 1}), a, "mp2 cut at " + std::to_string(cut));
-        ExpectValidOrRefused(MpegVideo({false, 8, 2, 1}), c, "ac3 cut at " + std::to_string(cut));
+    const struct {
+        std::vector<uint8_t> bytes;
+        const char* suffix;
+    } audio[] = {{ReadFile(Mp2Audio(384, 1)), ".mp2"}, {ReadFile(Ac3Audio(640, 1)), ".ac3"},
+                 {ReadFile(DtsAudio(1, 1536)), ".dts"}, {ReadFile(WavAudio(24, 2, 1)), ".wav"}};
+    auto cutAt = [](const std::vector<uint8_t>& bytes, size_t cut) {
+        return std::vector<uint8_t>(bytes.begin(), bytes.begin() + std::min(cut, bytes.size()));
+    };
+    for (size_t cut : {4, 12, 40, 45, 200, 3000, 30000}) {
+        ExpectValidOrRefused(Saved(cutAt(video, cut), ".m2v"), Mp2Audio(384, 1), "video cut at " + std::to_string(cut));
+        for (const auto& a : audio)
+            ExpectValidOrRefused(MpegVideo({false, 8, 2, 1}), Saved(cutAt(a.bytes, cut), a.suffix),
+                                 std::string(a.suffix) + " cut at " + std::to_string(cut));
     }
 }
 
