@@ -137,12 +137,22 @@ TEST_F(ClipRecordRefusals, BadInputsAreRefused) {
 // A cut file probes to what it really holds, not what its header promised. An MP4 keeps its
 // index at the end, so its first half holds nothing playable and is refused.
 TEST_F(ClipRecordRefusals, FileCutInHalfProbesWhatItHolds) {
-    const std::pair<const char*, bool> cases[] = {{"cut.mpg", true}, {"cut.avi", true}, {"cut.mp4", false}};
-    for (const auto& [name, probes] : cases) {
+    // An AVI without its index scales its length by the size it lost, which lands a frame or
+    // two beyond its last whole picture.
+    const struct {
+        const char* name;
+        std::string arguments;
+        double seconds;
+        bool probes;
+    } cases[] = {{"cut.mpg", Both(kVideo, "-t 4 -c:v mpeg2video -c:a mp2"), 4, true},
+                 {"cut.avi", Both(kVideo, "-t 4 -c:v mpeg2video -c:a mp2"), 4, true},
+                 {"cut-mjpeg.avi",
+                  Both("-f lavfi -i testsrc2=size=720x480:rate=25 ", "-t 10 -c:v mjpeg -c:a pcm_s16le"), 10,
+                  true},
+                 {"cut.mp4", Both(kVideo, "-t 4 -c:v libx264 -c:a aac"), 4, false}};
+    for (const auto& [name, arguments, seconds, probes] : cases) {
         const std::string whole = dir_.File(std::string("whole-") + name);
-        const std::string codecs = std::string(name).ends_with(".mp4") ? "-t 4 -c:v libx264 -c:a aac"
-                                                                       : "-t 4 -c:v mpeg2video -c:a mp2";
-        ASSERT_TRUE(MakeMedia(Both(kVideo, codecs.c_str()), whole));
+        ASSERT_TRUE(MakeMedia(arguments, whole));
         const std::string cut = dir_.File(name);
         std::filesystem::copy_file(whole, cut);
         std::filesystem::resize_file(cut, std::filesystem::file_size(whole) / 2);
@@ -153,7 +163,7 @@ TEST_F(ClipRecordRefusals, FileCutInHalfProbesWhatItHolds) {
         if (!probes) continue;
         const long frames = std::atol(Probe(cut, "v:0", "stream=nb_read_frames", true).c_str());
         EXPECT_NEAR(double(clip.FrameCount), double(frames), 1.0) << name;
-        EXPECT_LT(clip.VideoLength, 3.0) << name;
+        EXPECT_LT(clip.VideoLength, 0.75 * seconds) << name;
     }
 }
 

@@ -142,7 +142,9 @@ void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
         const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
         if (stamp != AV_NOPTS_VALUE && (index == video_ || index == audio_)) {
             const AVStream* stream = format_->streams[index];
-            const double end = (stamp + packet->duration) * Rational(stream->time_base);
+            double end = (stamp + packet->duration) * Rational(stream->time_base);
+            // A picture stamped without a duration still lasts one frame.
+            if (packet->duration <= 0 && index == video_ && frameRate_ > 0.0) end += 1.0 / frameRate_;
             double& target = index == video_ ? *videoEnd : *audioEnd;
             if (end > target) target = end;
         }
@@ -187,8 +189,8 @@ void MediaFile::MeasureLengths() {
     }
     double seen[2] = {0.0, 0.0};
     ReadEnds(&seen[0], &seen[1]);
-    // A last picture stamped without a duration ends one frame early; more than that is missing.
-    const double tolerance[2] = {frameRate_ > 0.0 ? 2.0 / frameRate_ : kTailTolerance, kTailTolerance};
+    // Up to a picture short is rounding or a stream that starts late; more is missing data.
+    const double tolerance[2] = {frameRate_ > 0.0 ? 1.5 / frameRate_ : kTailTolerance, kTailTolerance};
     for (int k = 0; k < 2; ++k) {
         if (!known[k] || (seen[k] > 0.0 && seen[k] < ends[k] - tolerance[k])) ends[k] = seen[k];
     }
