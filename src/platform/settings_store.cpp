@@ -133,7 +133,8 @@ std::string Quote(const std::string& text) {
     return out + "\"";
 }
 
-// Reads at most kMaxStoreBytes of the file. Returns 0 or errno.
+// Reads at most kMaxStoreBytes of the file; a line the limit cuts is dropped, so that it is
+// not read as a shorter value. Returns 0 or errno.
 int ReadFileText(const std::string& path, std::string& text) {
     text.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -151,7 +152,11 @@ int ReadFileText(const std::string& path, std::string& text) {
         text.append(buffer, static_cast<size_t>(got));
     }
     ::close(fd);
-    if (text.size() > kMaxStoreBytes) text.resize(kMaxStoreBytes);
+    if (text.size() >= kMaxStoreBytes) {
+        text.resize(kMaxStoreBytes);
+        const size_t lastLineEnd = text.find_last_of('\n');
+        text.resize(lastLineEnd == std::string::npos ? 0 : lastLineEnd + 1);
+    }
     return 0;
 }
 

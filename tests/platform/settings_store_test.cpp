@@ -126,6 +126,21 @@ TEST(SettingsStore, RandomBytesOpenWithoutValuesOrCrash) {
     EXPECT_LT(ReadFile(path).size(), noise.size());
 }
 
+TEST(SettingsStore, AnOversizedFileIsNotReadAsACutValue) {
+    TempDir dir;
+    const std::string path = dir / "settings.conf";
+    // Far more than any store is read for. The limit is a round binary size, so the reading
+    // stops inside one of these 26-byte lines, whose cut number must not be taken.
+    const std::string line = "Bitrate = dword:123456789\n";
+    std::string text;
+    while (text.size() < (3u << 20)) text += line;
+    WriteFile(path, text);
+    SettingsStore store(path);
+    ASSERT_EQ(store.Open(), 0);
+    ASSERT_TRUE(store.Query("Bitrate"));
+    EXPECT_EQ(store.Query("Bitrate")->number, 123456789u);
+}
+
 TEST(SettingsStore, FailuresAreReportedAndLeaveTheFileAlone) {
     TempDir dir;
     // The store's folder is a regular file: nothing can be created under it.
