@@ -161,6 +161,7 @@ TEST(Options, FatalOptionErrors) {
         {{"-s", "en+fr"}, "ERR:  Subpicture option 'fr' on track 0 overrides previous option\n"},
         {{"-a", "1,2,3,4,5,6,7,8,9ch"}, "ERR:  Cannot parse audio option '1'\n"},
         {{"-a", ",,,,,,,,mp2"}, "ERR:  Audio track 9 is beyond the limit of 8 tracks\n"},
+        {{"-s", std::string(32, ',') + "en"}, "ERR:  Subpicture track 33 is beyond the limit of 32 tracks\n"},
         {{"-i", "middle=jump title 1;"}, "Unknown instruction block: middle\n"},
         {{"-i", "post"}, "ERR:  Parser failed on code ''.\n"},
         {{"-c", "1:3a", "-f", "a.vob"}, "ERR:  Cannot parse chapter timestamp '1:3a'\n"},
