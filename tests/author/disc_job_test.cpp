@@ -1,4 +1,6 @@
 // The encode job's two engine runs over VOBs that ffmpeg made, read back by libdvdread, lsdvd.
+#include <dvdread/dvd_reader.h>
+#include <dvdread/ifo_read.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -117,6 +119,56 @@ TEST(JobDiscEdges, SecondTitlesetRunTakesTheNextNumber) {
     EXPECT_THAT(listing, HasSubstr("'vts' : 2,"));
     testing::check_files(dvd);
     testing::check_reader_accepts(dvd, 2);
+}
+
+// Chapter marks inside the first clip, a plain cell for the second, and a second title: the
+// cells tile every VOB and each title's chapters are its chapter cells.
+TEST(JobDiscEdges, ChaptersInsideAClipAndASecondTitle) {
+    TempDir work;
+    std::vector<std::string> clips;
+    for (const char* name : {"a.vob", "b.vob", "c.vob"})
+        clips.push_back(testing::make_clip(work.path(), name, 6, "-target pal-dvd -g 12"));
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-c", "0,2,4", "-f", clips[0], "-f", clips[1], "-t", "-f", clips[2]}), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_files(dvd);
+    testing::check_reader_accepts(dvd, 1);
+    testing::check_reader_accepts_backups(dvd, 1);
+
+    dvd_reader_t* reader = DVDOpen(dvd.c_str());
+    ASSERT_TRUE(reader);
+    ifo_handle_t* vmg = ifoOpen(reader, 0);
+    ifo_handle_t* vts = ifoOpen(reader, 1);
+    ASSERT_TRUE(vmg && vts);
+    ASSERT_EQ(vmg->tt_srpt->nr_of_srpts, 2);
+    EXPECT_EQ(vmg->tt_srpt->title[0].nr_of_ptts, 3);
+    EXPECT_EQ(vmg->tt_srpt->title[1].nr_of_ptts, 1);
+    EXPECT_EQ(vmg->tt_srpt->title[1].vts_ttn, 2);
+    ASSERT_EQ(vts->vts_ptt_srpt->nr_of_srpts, 2);
+    for (int chapter = 0; chapter < 3; ++chapter) {
+        EXPECT_EQ(vts->vts_ptt_srpt->title[0].ptt[chapter].pgcn, 1);
+        EXPECT_EQ(vts->vts_ptt_srpt->title[0].ptt[chapter].pgn, chapter + 1);
+    }
+    EXPECT_EQ(vts->vts_ptt_srpt->title[1].ptt[0].pgcn, 2);
+    const pgc_t& first = *vts->vts_pgcit->pgci_srp[0].pgc;
+    EXPECT_EQ(first.nr_of_programs, 3);
+    ASSERT_EQ(first.nr_of_cells, 4);  // three in the first clip, one in the second
+    const uint8_t cell_numbers[] = {1, 2, 3, 1};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(first.cell_position[i].vob_id_nr, i < 3 ? 1 : 2);
+        EXPECT_EQ(first.cell_position[i].cell_nr, cell_numbers[i]);
+    }
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(first.cell_playback[i].still_time, i == 3 ? 255 : 0) << "each title holds its last picture";
+    const pgc_t& second = *vts->vts_pgcit->pgci_srp[1].pgc;
+    ASSERT_EQ(second.nr_of_cells, 1);
+    EXPECT_EQ(second.cell_position[0].vob_id_nr, 3);
+    EXPECT_EQ(second.cell_playback[0].first_sector, first.cell_playback[3].last_sector + 1);
+    ifoClose(vts);
+    ifoClose(vmg);
+    DVDClose(reader);
 }
 
 // The three clips come from standard input, a command's output and an open descriptor.

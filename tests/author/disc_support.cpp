@@ -122,44 +122,58 @@ void walk_nav_packs(dvd_file_t* vobs, const std::vector<uint32_t>& starts, uint3
     EXPECT_LE(std::llabs(cell_sum - cells[cell].ticks), frame);
 }
 
-// Menu cells as the menu tables describe them: where each lies from the cell address table, how
-// long it plays from the menu PGC of the first language that holds it.
-std::vector<CellSpan> menu_cells(const ifo_handle_t& ifo) {
+// The cells of one domain as its tables describe them: where each lies from the cell address
+// table, how long it plays from the first PGC of the domain's PGC table that holds it.
+std::vector<CellSpan> domain_cells(const c_adt_t& c_adt, const pgcit_t& pgcit) {
     std::vector<CellSpan> cells;
-    const c_adt_t& c_adt = *ifo.menu_c_adt;
-    const pgcit_t& menus = *ifo.pgci_ut->lu[0].pgcit;
     for (size_t i = 0; i < (c_adt.last_byte + 1 - 8) / 12; ++i) {
         const cell_adr_t& address = c_adt.cell_adr_table[i];
         int64_t ticks = -1;
-        for (int p = 0; p < menus.nr_of_pgci_srp && ticks < 0; ++p) {
-            const pgc_t& pgc = *menus.pgci_srp[p].pgc;
+        for (int p = 0; p < pgcit.nr_of_pgci_srp && ticks < 0; ++p) {
+            const pgc_t& pgc = *pgcit.pgci_srp[p].pgc;
             for (int c = 0; c < pgc.nr_of_cells && ticks < 0; ++c)
                 if (pgc.cell_position[c].vob_id_nr == address.vob_id && pgc.cell_position[c].cell_nr == address.cell_id)
                     ticks = ticks_of(pgc.cell_playback[c].playback_time);
         }
-        EXPECT_GE(ticks, 0) << "menu cell " << i << " is played by no menu";
+        EXPECT_GE(ticks, 0) << "cell " << i << " is played by no PGC";
         cells.push_back({address.vob_id, address.cell_id, address.start_sector, address.last_sector, ticks});
     }
     return cells;
 }
 
-// The NAV packs of a menu VOB (the manager's for titleset 0) against its menu tables.
-void walk_menu_nav_packs(dvd_reader_t* reader, const ifo_handle_t& ifo, int titleset) {
-    SCOPED_TRACE(titleset == 0 ? "manager menus" : "titleset menus");
-    ASSERT_TRUE(ifo.pgci_ut && ifo.menu_c_adt && ifo.menu_vobu_admap);
-    const vobu_admap_t& admap = *ifo.menu_vobu_admap;
-    const std::vector<uint32_t> starts(admap.vobu_start_sectors,
-                                       admap.vobu_start_sectors + (admap.last_byte + 1 - 4) / 4);
+// One domain of a disc: the manager's or a titleset's menus, or a titleset's titles.
+struct Domain {
+    const char* name;
+    int titleset;  // 0 for the manager
+    dvd_read_domain_t vobs;
+    const c_adt_t* c_adt;
+    const vobu_admap_t* admap;
+    const pgcit_t* pgcit;
+    const video_attr_t& video;
+};
+
+// The NAV packs of a domain's VOBs against its tables.
+void walk_domain_nav_packs(dvd_reader_t* reader, const Domain& domain) {
+    SCOPED_TRACE(domain.name);
+    ASSERT_TRUE(domain.c_adt && domain.admap && domain.pgcit);
+    const std::vector<uint32_t> starts(domain.admap->vobu_start_sectors,
+                                       domain.admap->vobu_start_sectors + (domain.admap->last_byte + 1 - 4) / 4);
     // Menus made only of entry PGCs (a jumppad without menus) have tables but no VOB.
     if (starts.empty()) {
-        EXPECT_EQ(ifo.menu_c_adt->last_byte + 1, 8u);
+        EXPECT_EQ(domain.c_adt->last_byte + 1, 8u);
         return;
     }
-    Owned<dvd_file_t> vobs(DVDOpenFile(reader, titleset, DVD_READ_MENU_VOBS));
+    Owned<dvd_file_t> vobs(DVDOpenFile(reader, domain.titleset, domain.vobs));
     ASSERT_TRUE(vobs);
+    walk_nav_packs(vobs.get(), starts, static_cast<uint32_t>(DVDFileSize(vobs.get())),
+                   domain_cells(*domain.c_adt, *domain.pgcit), domain.video.video_format == 1 ? 3600 : 3003);
+}
+
+void walk_menu_nav_packs(dvd_reader_t* reader, const ifo_handle_t& ifo, int titleset) {
+    ASSERT_TRUE(ifo.pgci_ut);
     const video_attr_t& video = titleset == 0 ? ifo.vmgi_mat->vmgm_video_attr : ifo.vtsi_mat->vtsm_video_attr;
-    walk_nav_packs(vobs.get(), starts, static_cast<uint32_t>(DVDFileSize(vobs.get())), menu_cells(ifo),
-                   video.video_format == 1 ? 3600 : 3003);
+    walk_domain_nav_packs(reader, {titleset == 0 ? "manager menus" : "titleset menus", titleset, DVD_READ_MENU_VOBS,
+                                   ifo.menu_c_adt, ifo.menu_vobu_admap, ifo.pgci_ut->lu[0].pgcit, video});
 }
 
 // Runs the check over a copy of the folder in which every IFO is its BUP (the VOBs linked).
@@ -350,6 +364,8 @@ void check_reader_accepts(const std::string& dvd, int titlesets) {
         Owned<ifo_handle_t> vts(ifoOpen(dvd_reader.get(), n));
         ASSERT_TRUE(vts && vts->vtsi_mat) << "titleset " << n;
         if (vts->vtsi_mat->vtsm_vobs != 0) walk_menu_nav_packs(dvd_reader.get(), *vts, n);
+        walk_domain_nav_packs(dvd_reader.get(), {"titles", n, DVD_READ_TITLE_VOBS, vts->vts_c_adt, vts->vts_vobu_admap,
+                                                 vts->vts_pgcit, vts->vtsi_mat->vts_video_attr});
     }
     log.expect_no_check_failures();
 }

@@ -49,7 +49,8 @@ void check_job_disc(const std::string& dvd, const ExpectedDisc& expected);
 // The same checks once more with every IFO replaced by its BUP (in a copy of the folder).
 void check_job_disc_from_backups(const std::string& dvd, const ExpectedDisc& expected);
 // Opens the manager and every titleset with libdvdread, which must find each menu table the
-// files announce and log no consistency complaint; walks the NAV packs of every menu VOB.
+// files announce and log no consistency complaint; walks the NAV packs of every menu and title
+// VOB against the cells of its tables.
 void check_reader_accepts(const std::string& dvd, int titlesets);
 // The same once more with every IFO replaced by its BUP.
 void check_reader_accepts_backups(const std::string& dvd, int titlesets);
