@@ -24,7 +24,8 @@ void StillsStream::ComputeDtsPts(AccessUnit& unit) {
     const int muxRate = mux_->Params().dataRate;
     const int64_t delivery = static_cast<int64_t>(bufferSize_) * kClock / (muxRate > 0 ? muxRate : 1);
     const int64_t frame = static_cast<int64_t>(kClock / frameRate_);
-    unit.dts = lastPts_ + delivery;
+    // The run's start-up delay already lets the first still's buffer fill.
+    unit.dts = unitsScanned_ == 0 ? 0 : lastPts_ + delivery;
     unit.pts = unit.dts + frame;
     lastPts_ = unit.pts;
     fieldsDecoded_ += 2;

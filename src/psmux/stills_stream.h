@@ -1,8 +1,10 @@
 // Still-picture video of the video-CD formats: every picture is a still shown until the next.
 //
-// A still is decoded once the whole decoder buffer could have been delivered after the
-// previous still was shown, and is shown one frame after its decoding; how long it stays on
-// screen is the player's choice (the disc's play lists), so no more time is spent on it here.
+// The first still is decoded at the start of the run, whose start-up delay lets its buffer
+// fill, so that it is shown together with the start of the audio; every later still is decoded
+// once the whole decoder buffer could have been delivered after the previous one was shown.
+// Each is shown one frame after its decoding and stays until the next: how long a still holds
+// is the player's choice (the disc's play lists), so no more time is spent on it here.
 #pragma once
 
 #include "psmux/video_stream.h"

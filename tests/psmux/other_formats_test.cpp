@@ -272,17 +272,39 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
                                                      "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
     const std::string audio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
 
+    // The first still shows as the audio starts; each later one is decoded once its whole
+    // decoder buffer could have arrived at the mux rate after the previous one was shown, and
+    // each shows one frame after its decoding.
+    auto expectStillTimes = [](const std::string& out, const std::string& stream, double bufferBytes,
+                               double muxRate) {
+        const std::vector<std::string> video = ProbePacketTimes(out, stream);
+        const std::vector<std::string> audio = ProbePacketTimes(out, "a");
+        ASSERT_EQ(video.size(), 4u);
+        ASSERT_FALSE(audio.empty());
+        auto pts = [](const std::string& line) { return std::stod(line); };
+        auto dts = [](const std::string& line) { return std::stod(line.substr(line.find(',') + 1)); };
+        EXPECT_NEAR(pts(audio[0]), pts(video[0]), 90);
+        for (size_t i = 0; i < video.size(); ++i) {
+            EXPECT_NEAR(pts(video[i]) - dts(video[i]), 3003, 1) << i;
+            if (i > 0) {
+                EXPECT_NEAR(dts(video[i]) - pts(video[i - 1]), bufferBytes * 90000 / muxRate, 1) << i;
+            }
+        }
+    };
+
     const std::string vcd = NewPath(".mpg");
     ASSERT_EQ(0, Psmux("-f 6 -o " + Quote(vcd) + " " + Quote(standard) + " " + Quote(high) + " " + Quote(audio)));
     EXPECT_EQ(ProbeStreams(vcd).size(), 3u);
     EXPECT_TRUE(DecodesCleanly(vcd));
     EXPECT_EQ(Demux(vcd, "v:0", "mpeg1video"), ReadFile(standard));
     EXPECT_EQ(Demux(vcd, "v:1", "mpeg1video"), ReadFile(high));
+    expectStillTimes(vcd, "v:0", 46 * 1024, 176400);
 
     const std::string super = NewPath(".mpg");
     ASSERT_EQ(0, Psmux("-f 7 -o " + Quote(super) + " " + Quote(svcd) + " " + Quote(audio)));
     EXPECT_TRUE(DecodesCleanly(super));
     EXPECT_EQ(Demux(super, "v", "mpeg2video"), ReadFile(svcd));
+    expectStillTimes(super, "v", 230 * 1024, 348600);
 }
 
 }  // namespace
