@@ -176,6 +176,35 @@ TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
     EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
 }
 
+// From the table of contents a chapter can be reached only through the titleset's jumppad.
+TEST(MenuDisc, JumppadTakesTheTableOfContentsToAChapter) {
+    TempDir work;
+    const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::string b = testing::make_clip(work.path(), "b.vob", 2, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-o", dvd, "-f", a, "-f", b}), 0);
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-T", "-o", dvd, "-m", "-f", menu, "-b",
+                                      "jump title 1;", "-b", "jump title 1 chapter 2;"}),
+              0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_files(dvd, true);
+    testing::check_reader_accepts(dvd, 1);
+    testing::check_reader_accepts_backups(dvd, 1);
+    Player player(dvd);
+    ASSERT_TRUE(player.nav());
+    ASSERT_TRUE(player.play_until([&](pci_t* pci) {
+        return dvdnav_is_domain_vmgm(player.nav()) && pci->hli.hl_gi.btn_ns == 2;
+    }));
+    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 2), DVDNAV_STATUS_OK);
+    ASSERT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+    int32_t title = 0, part = 0;
+    ASSERT_EQ(dvdnav_current_title_info(player.nav(), &title, &part), DVDNAV_STATUS_OK);
+    EXPECT_EQ(title, 1);
+    EXPECT_EQ(part, 2);
+}
+
 TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
     TempDir work;
     const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
