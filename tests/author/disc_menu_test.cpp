@@ -52,6 +52,23 @@ public:
     }
     pci_t* pci() const { return last_pci_; }
 
+    // Runs into a menu of the domain (dvdnav_is_domain_vmgm or _vtsm) showing `buttons` buttons.
+    bool play_until_menu(int8_t (*domain)(dvdnav_t*), int buttons) {
+        return play_until([&](pci_t* pci) { return domain(nav_) && pci->hli.hl_gi.btn_ns >= buttons; });
+    }
+    // Runs until a title plays; false when none does.
+    bool play_until_title() {
+        return play_until([&](pci_t*) { return dvdnav_is_domain_vts(nav_) != 0; });
+    }
+    // Runs until a title plays, which must be chapter `part` of title `title`.
+    void expect_playing(int32_t title, int32_t part) {
+        ASSERT_TRUE(play_until_title());
+        int32_t playing = 0, playing_part = 0;
+        ASSERT_EQ(dvdnav_current_title_info(nav_, &playing, &playing_part), DVDNAV_STATUS_OK);
+        EXPECT_EQ(playing, title);
+        EXPECT_EQ(playing_part, part);
+    }
+
 private:
     dvdnav_t* nav_ = nullptr;
     pci_t* last_pci_ = nullptr;
@@ -115,19 +132,11 @@ TEST(MenuDisc, ButtonsReachTheTitlesTheyName) {
 
     Player player(dvd);
     ASSERT_TRUE(player.nav());
-    auto in_menu_with_buttons = [&](int (*domain)(dvdnav_t*), int buttons) {
-        return [&player, domain, buttons](pci_t* pci) {
-            return domain(player.nav()) && pci->hli.hl_gi.btn_ns >= buttons;
-        };
-    };
-    auto vmgm = [](dvdnav_t* nav) { return int(dvdnav_is_domain_vmgm(nav)); };
-    auto vtsm = [](dvdnav_t* nav) { return int(dvdnav_is_domain_vtsm(nav)); };
-    auto vts = [](dvdnav_t* nav) { return int(dvdnav_is_domain_vts(nav)); };
 
     // First play leads to the table-of-contents menu; its button to the titleset menu.
-    ASSERT_TRUE(player.play_until(in_menu_with_buttons(vmgm, 1)));
+    ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vmgm, 1));
     ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
-    ASSERT_TRUE(player.play_until(in_menu_with_buttons(vtsm, 2)));
+    ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vtsm, 2));
 
     // The highlight data places the buttons as laid out, and they lead to each other sideways.
     const hl_gi_t& highlight = player.pci()->hli.hl_gi;
@@ -139,15 +148,11 @@ TEST(MenuDisc, ButtonsReachTheTitlesTheyName) {
 
     // A click on the second button plays chapter 2 of title 1.
     ASSERT_EQ(dvdnav_mouse_activate(player.nav(), player.pci(), 500, 150), DVDNAV_STATUS_OK);
-    ASSERT_TRUE(player.play_until([&](pci_t*) { return vts(player.nav()) != 0; }));
-    int32_t title = 0, part = 0;
-    ASSERT_EQ(dvdnav_current_title_info(player.nav(), &title, &part), DVDNAV_STATUS_OK);
-    EXPECT_EQ(title, 1);
-    EXPECT_EQ(part, 2);
+    player.expect_playing(1, 2);
 
     // The titleset's root menu can be called from the title.
     ASSERT_EQ(dvdnav_menu_call(player.nav(), DVD_MENU_Root), DVDNAV_STATUS_OK);
-    EXPECT_TRUE(player.play_until(in_menu_with_buttons(vtsm, 2)));
+    EXPECT_TRUE(player.play_until_menu(dvdnav_is_domain_vtsm, 2));
 }
 
 }  // namespace
@@ -169,11 +174,9 @@ TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
     testing::check_reader_accepts_backups(dvd, 1);
     Player player(dvd);
     ASSERT_TRUE(player.nav());
-    ASSERT_TRUE(player.play_until([&](pci_t* pci) {
-        return dvdnav_is_domain_vtsm(player.nav()) && pci->hli.hl_gi.btn_ns == 1;
-    }));
+    ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vtsm, 1));
     ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
-    EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+    EXPECT_TRUE(player.play_until_title());
 }
 
 // From the table of contents a chapter can be reached only through the titleset's jumppad.
@@ -194,15 +197,9 @@ TEST(MenuDisc, JumppadTakesTheTableOfContentsToAChapter) {
     testing::check_reader_accepts_backups(dvd, 1);
     Player player(dvd);
     ASSERT_TRUE(player.nav());
-    ASSERT_TRUE(player.play_until([&](pci_t* pci) {
-        return dvdnav_is_domain_vmgm(player.nav()) && pci->hli.hl_gi.btn_ns == 2;
-    }));
+    ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vmgm, 2));
     ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 2), DVDNAV_STATUS_OK);
-    ASSERT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
-    int32_t title = 0, part = 0;
-    ASSERT_EQ(dvdnav_current_title_info(player.nav(), &title, &part), DVDNAV_STATUS_OK);
-    EXPECT_EQ(title, 1);
-    EXPECT_EQ(part, 2);
+    player.expect_playing(1, 2);
 }
 
 TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
@@ -218,7 +215,7 @@ TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
     testing::check_reader_accepts_backups(dvd, 1);
     Player player(dvd);
     ASSERT_TRUE(player.nav());
-    EXPECT_TRUE(player.play_until([&](pci_t*) { return dvdnav_is_domain_vts(player.nav()) != 0; }));
+    EXPECT_TRUE(player.play_until_title());
 }
 
 }  // namespace
