@@ -376,6 +376,23 @@ TEST(CommandLine, OptionsReachTheJobAndParsesRepeat) {
     }
 }
 
+// -l ends the streams at the first unit shown at or after the limit.
+TEST(CommandLine, RunLimitCutsBothStreams) {
+    const std::string video = MpegVideo({true, 8, 0, 3});  // PAL, no B-pictures: shown in coding order
+    const std::string audio = Mp2Audio(384, 3);
+    const std::string out = NewPath(".vob");
+    std::string output;
+    ASSERT_EQ(0, Psmux("-f 8 -l 1 -o " + Quote(out) + " " + Quote(video) + " " + Quote(audio), &output)) << output;
+    const VobReport report = CheckDvdVob(ReadFile(out));
+    EXPECT_TRUE(report.Ok()) << report.Summary();
+    const int pictures = CountPictures(report.video, 1) + CountPictures(report.video, 2);
+    EXPECT_EQ(pictures, 24);  // presentation times 1/25 s to 24/25 s
+    const std::vector<uint8_t> input = ReadFile(video);
+    EXPECT_TRUE(std::equal(report.video.begin(), report.video.end(), input.begin()));
+    EXPECT_NEAR(static_cast<double>(report.audio.size()) / 1152, 1.0 * 48000 / 1152, 1.5);
+    EXPECT_TRUE(DecodesCleanly(out));
+}
+
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
     const std::string video = Quote(MpegVideo({false, 8, 2}));
     const std::string wav = Quote(WavAudio(16, 2, 2));
