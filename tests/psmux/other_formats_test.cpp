@@ -376,6 +376,28 @@ TEST(CommandLine, OptionsReachTheJobAndParsesRepeat) {
     }
 }
 
+// -O delays the video (positive milliseconds) or the audio (negative) against the other.
+TEST(CommandLine, OffsetDelaysOneStreamAgainstTheOther) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Ac3Audio(448, 2);
+    for (int ms : {0, 100, -250}) {
+        SCOPED_TRACE("-O " + std::to_string(ms));
+        const std::string out = NewPath(".vob");
+        ASSERT_EQ(0, Psmux("-f 8 -O " + std::to_string(ms) + " -o " + Quote(out) + " " + Quote(video) + " " +
+                           Quote(audio)));
+        const VobReport report = CheckDvdVob(ReadFile(out));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        int64_t firstVideo = -1, firstAudio = -1;
+        for (const PesPacketInfo& p : report.packets) {
+            int64_t& first = p.streamId == 0xE0 ? firstVideo : firstAudio;
+            if (p.hasPts && first < 0) first = p.pts;
+        }
+        ASSERT_GE(firstVideo, 0);
+        ASSERT_GE(firstAudio, 0);
+        EXPECT_NEAR(static_cast<double>(firstVideo - firstAudio), ms * 90.0, 2);
+    }
+}
+
 // -l ends the streams at the first unit shown at or after the limit.
 TEST(CommandLine, RunLimitCutsBothStreams) {
     const std::string video = MpegVideo({true, 8, 0, 3});  // PAL, no B-pictures: shown in coding order
