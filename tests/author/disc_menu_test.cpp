@@ -179,27 +179,30 @@ TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
     EXPECT_TRUE(player.play_until_title());
 }
 
-// From the table of contents a chapter can be reached only through the titleset's jumppad.
-TEST(MenuDisc, JumppadTakesTheTableOfContentsToAChapter) {
+// From the table of contents a chapter can be reached only through its titleset's jumppad.
+TEST(MenuDisc, JumppadTakesTheTableOfContentsToAChapterOfEitherTitleset) {
     TempDir work;
     const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
     const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
     const std::string b = testing::make_clip(work.path(), "b.vob", 2, "-target pal-dvd -g 12");
     const std::string dvd = work / "DVD";
     ::testing::internal::CaptureStderr();
-    ASSERT_EQ(testing::run_discforge({"--jumppad", "-o", dvd, "-f", a, "-f", b}), 0);
-    ASSERT_EQ(testing::run_discforge({"--jumppad", "-T", "-o", dvd, "-m", "-f", menu, "-b",
-                                      "jump title 1;", "-b", "jump title 1 chapter 2;"}),
+    for (int titleset = 1; titleset <= 2; ++titleset)
+        ASSERT_EQ(testing::run_discforge({"--jumppad", "-o", dvd, "-f", a, "-f", b}), 0);
+    ASSERT_EQ(testing::run_discforge({"--jumppad", "-T", "-o", dvd, "-m", "-f", menu, "-b", "jump title 1;", "-b",
+                                      "jump title 1 chapter 2;", "-b", "jump title 2 chapter 2;"}),
               0);
     ::testing::internal::GetCapturedStderr();
     testing::check_files(dvd, true);
-    testing::check_reader_accepts(dvd, 1);
-    testing::check_reader_accepts_backups(dvd, 1);
-    Player player(dvd);
-    ASSERT_TRUE(player.nav());
-    ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vmgm, 2));
-    ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 2), DVDNAV_STATUS_OK);
-    player.expect_playing(1, 2);
+    testing::check_reader_accepts(dvd, 2);
+    testing::check_reader_accepts_backups(dvd, 2);
+    for (int button : {2, 3}) {
+        Player player(dvd);
+        ASSERT_TRUE(player.nav());
+        ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vmgm, 3));
+        ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), button), DVDNAV_STATUS_OK);
+        player.expect_playing(button - 1, 2);
+    }
 }
 
 TEST(MenuDisc, JumppadWithoutMenusStillPlaysTheTitle) {
