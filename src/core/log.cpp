@@ -1,6 +1,7 @@
 #include "core/log.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -90,8 +91,12 @@ std::string FormatLogTime(const std::time_t* time, const char* format) {
     if (!time || !format) return {};
     std::tm local{};
     if (!localtime_r(time, &local)) return {};
+    // The C locale's names, whatever locale the user interface switches the process to, so that
+    // every stamp in one log reads alike.
+    static const locale_t kCLocale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
     char buffer[128];
-    const size_t length = std::strftime(buffer, sizeof buffer, format, &local);
+    const size_t length = kCLocale ? ::strftime_l(buffer, sizeof buffer, format, &local, kCLocale)
+                                   : std::strftime(buffer, sizeof buffer, format, &local);
     return std::string(buffer, length);
 }
 

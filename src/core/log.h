@@ -20,8 +20,8 @@ int LogPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Appends the message without the time stamp.
 int LogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Local time formatted with strftime into at most 127 characters; empty when the time cannot
-// be converted, the result would not fit, or format is null.
+// Local time formatted with strftime in the C locale into at most 127 characters; empty when
+// the time cannot be converted, the result would not fit, or format is null.
 std::string FormatLogTime(const std::time_t* time, const char* format);
 
 // Cuts the last path component in place ("/a/b/c" -> "/a/b", "/a" -> "/").

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -101,6 +104,37 @@ TEST(Log, FormatLogTimeIsEmptyWhenItCannotFormat) {
     EXPECT_EQ(core::FormatLogTime(&now, nullptr), "");
     EXPECT_EQ(core::FormatLogTime(nullptr, "%c"), "");
     EXPECT_EQ(core::FormatLogTime(&now, std::string(200, 'a').c_str()), "");  // would not fit
+}
+
+TEST(Log, TimeStampsReadAlikeWhateverLocaleTheProcessIsIn) {
+    const std::time_t epoch = 0;
+    const std::string cStamp = "Thu Jan  1 00:00:00 1970";
+    std::string before, after;
+    bool switched = false;
+    {
+        testing_support::ScopedEnv utc("TZ", "UTC");
+        ::tzset();
+        before = core::FormatLogTime(&epoch, "%c");
+        // The user interface switches the process to the user's locale; a German one names the
+        // day and month differently. Compiled for the test when none is installed.
+        TempDir locales;
+        std::optional<testing_support::ScopedEnv> localePath;
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+            const std::string compile =
+                "localedef -i de_DE -f UTF-8 '" + locales / "de_DE.UTF-8" + "' 2>/dev/null";
+            if (std::system(compile.c_str()) == 0) {
+                localePath.emplace("LOCPATH", locales.path());
+                std::setlocale(LC_ALL, "de_DE.UTF-8");
+            }
+        }
+        switched = std::string(std::setlocale(LC_ALL, nullptr)) == "de_DE.UTF-8";
+        after = core::FormatLogTime(&epoch, "%c");
+        std::setlocale(LC_ALL, "C");
+    }
+    ::tzset();
+    EXPECT_EQ(before, cStamp);
+    if (!switched) GTEST_SKIP() << "no German locale to switch to";
+    EXPECT_EQ(after, cStamp);
 }
 
 TEST(Log, RemoveFileSpecCutsTheLastComponent) {
