@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Lumivane needs to build and test, and only those that are missing.
-# Safe to run any number of times.
+# Safe to run any number of times. The tests also use ffmpeg and ffprobe for fixtures, lsdvd and
+# libdvdread/libdvdnav to read discs back, and the locale sources (locales) to compile a German
+# locale with localedef.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,7 @@ packages=(
   flex bison
   libgtest-dev libgmock-dev
   ffmpeg libdvdread-dev libdvdnav-dev lsdvd xvfb xauth
+  locales
 )
 
 missing=()
