@@ -320,6 +320,11 @@ TEST(JobDiscSlow, InputOverOneGigabyteContinuesInASecondPiece) {
     testing::check_job_disc(dvd, {1, 0, true});
     testing::check_job_disc_from_backups(dvd, {1, 0, true});
     testing::check_files(dvd);
+    const std::string listing = testing::run_lsdvd(dvd);
+    EXPECT_THAT(listing, HasSubstr("'format' : 'PAL'"));
+    const std::vector<double> lengths = lsdvd_chapter_lengths(listing);
+    ASSERT_EQ(lengths.size(), 1u) << listing;
+    EXPECT_NEAR(lengths[0], 621 * 10, 1);  // the source played 621 times
 }
 
 }  // namespace
