@@ -4,6 +4,7 @@
 
 #include "platform/event.h"
 #include "platform/progress.h"
+#include "platform/thread.h"
 
 using namespace platform;
 
@@ -39,4 +40,21 @@ TEST(Progress, SetPosCarriesPercentAndZeroLParam) {
     EXPECT_EQ(messages[0].message, 0x402u);
     EXPECT_EQ(messages[0].wParam, 42u);
     EXPECT_EQ(messages[0].lParam, 0);
+}
+
+TEST(WorkerThread, OneThreadAtATimeAndJoinGivesItsResult) {
+    WorkerThread worker;
+    EXPECT_EQ(worker.Join(), 0u);  // nothing ran yet
+    ManualResetEvent release;
+    ASSERT_TRUE(worker.Start([&] {
+        release.Wait(10000);
+        return 7u;
+    }));
+    EXPECT_FALSE(worker.Start([] { return 8u; }));  // the first is still attached
+    release.Set();
+    EXPECT_EQ(worker.Join(), 7u);
+    EXPECT_FALSE(worker.Running());
+    // Once joined, the same worker runs the next job.
+    ASSERT_TRUE(worker.Start([] { return 9u; }));
+    EXPECT_EQ(worker.Join(), 9u);
 }
