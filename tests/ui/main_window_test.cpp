@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QSlider>
 #include <QTimer>
 #include <QMenu>
@@ -320,6 +321,26 @@ void OnNextDialog(std::function<void(Dialog&)> act) {
         ASSERT_NE(dialog, nullptr);
         act(*dialog);
     });
+}
+
+// Files chosen together in the Add Clip dialog are listed in the dialog's order.
+TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrder) {
+    const std::string c = Clip("c.avi"), a = Clip("a.avi"), b = Clip("b.avi");
+    OnNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.windowTitle(), "Choose Source Video Files");
+        dialog.setDirectory(QString::fromStdString(temp.Path()));
+        dialog.selectFile("\"c.avi\" \"a.avi\" \"b.avi\"");
+        QMetaObject::invokeMethod(&dialog, "accept");  // as its Open button does
+    });
+    window.OnFileAdd();
+    window.WaitForAddedClips();
+    EXPECT_EQ(ListedPaths(), (std::vector<std::string>{c, a, b}));
+    EXPECT_EQ(JobPaths(), ListedPaths());
+
+    OnNextDialog<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
+    window.OnFileAdd();
+    window.WaitForAddedClips();
+    EXPECT_EQ(Form()->RowCount(), 3);
 }
 
 TEST_F(MainWindowTest, EditedRangeAndSettingsReachTheJobOnlyThroughOk) {
