@@ -257,7 +257,7 @@ void check_disc_folder(const std::string& dvd, const ExpectedDisc& expected) {
         const int64_t ticks = ticks_of(cell.playback_time);
         total_ticks += ticks;
         if (expected.chapter_seconds > 0) {
-            EXPECT_NEAR(double(ticks) / 90000, expected.chapter_seconds, 0.041) << i;
+            EXPECT_NEAR(double(ticks) / 90000, expected.chapter_seconds, frame_tolerance(expected.pal)) << i;
         }
         cells.push_back({i + 1, 1, cell.first_sector, cell.last_sector, ticks});
     }

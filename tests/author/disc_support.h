@@ -44,6 +44,10 @@ struct ExpectedDisc {
     bool pal = true;
 };
 
+// One picture's time in seconds, and so how far a length may be off: a clip's sound and
+// pictures may end a frame apart. A thousandth more covers lengths printed to milliseconds.
+inline double frame_tolerance(bool pal) { return (pal ? 1.0 / 25 : 1001.0 / 30000) + 0.001; }
+
 // The libdvdread checks of the information files and the walk over every NAV pack.
 void check_job_disc(const std::string& dvd, const ExpectedDisc& expected);
 // The same checks once more with every IFO replaced by its BUP (in a copy of the folder).
