@@ -90,7 +90,8 @@ bool PictureConverter::Open(const PictureGeometry& geometry, int outputWidth, in
     frame_ = av_frame_alloc();
     source_ = av_frame_alloc();
     inner_ = av_frame_alloc();
-    if (!frame_ || !source_ || !inner_) return Refuse(error, "Out of memory for the output picture");
+    if (!frame_ || !source_ || !inner_)
+        return Refuse(error, "Out of memory for the output picture");
     frame_->format = AV_PIX_FMT_YUV420P;
     frame_->width = outputWidth;
     frame_->height = outputHeight;

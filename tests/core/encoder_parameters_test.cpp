@@ -137,7 +137,8 @@ TEST(EncoderParameters, RepeatsGetTheirOwnIncreasingTimestamps) {
         ctx->framerate = {static_cast<int>(s.FrameRateNum), static_cast<int>(s.FrameRateDen)};
         ctx->time_base = av_inv_q(ctx->framerate);
         std::string error;
-        ASSERT_TRUE(core::ApplyDvdVideoParameters(ctx, s, core::VideoRoad::ElementaryStream, &error))
+        ASSERT_TRUE(
+            core::ApplyDvdVideoParameters(ctx, s, core::VideoRoad::ElementaryStream, &error))
             << error;
         ASSERT_GE(avcodec_open2(ctx, codec, nullptr), 0);
 
@@ -151,8 +152,8 @@ TEST(EncoderParameters, RepeatsGetTheirOwnIncreasingTimestamps) {
             return true;
         };
         for (int repeat : c.repeats)
-            ASSERT_TRUE(converter.EncodeRepeated(ctx, card.bottomUpBgr.data(), repeat, 0, collect,
-                                                 &error))
+            ASSERT_TRUE(
+                converter.EncodeRepeated(ctx, card.bottomUpBgr.data(), repeat, 0, collect, &error))
                 << error;
         ASSERT_TRUE(core::EncodeAndDeliver(ctx, nullptr, collect, &error)) << error;
         std::sort(micros.begin(), micros.end());  // packets come in coding order

@@ -227,7 +227,8 @@ TEST(VideoEncoder, PadBandsHoldThePadColour) {
         const uint8_t* v = u + 360 * 240;
         const auto inBand = [&](int x, int row, int scale, int block) {
             const auto whole = [block](int band) { return band / block * block; };
-            return row < whole(c.padTop / scale) || row >= 480 / scale - whole(c.padBottom / scale) ||
+            return row < whole(c.padTop / scale) ||
+                   row >= 480 / scale - whole(c.padBottom / scale) ||
                    x < whole(c.padLeft / scale) || x >= 720 / scale - whole(c.padRight / scale);
         };
         int wrongLuma = 0, wrongChroma = 0;

@@ -37,7 +37,7 @@ struct Options {
     int sampleRate = 48000;
     int channels = 2;
     unsigned bitrate = 0;  // kbit/s; 0 keeps the settings' default
-    int rounds = 1;           // the best of several rounds evens out a busy machine
+    int rounds = 1;        // the best of several rounds evens out a busy machine
     bool compareFfmpeg = false;
 };
 
@@ -200,11 +200,11 @@ bool Fail(const char* what, const std::string& reason) {
 // GOP, B-pictures, threads), not with a copy of the rules that chose them.
 std::string FfmpegEncoderOptions(const AVCodecContext* ctx) {
     static const char* const kNames[] = {
-        "b",        "maxrate",   "minrate",       "bt",       "bufsize",    "rc_init_occupancy",
-        "g",        "bf",        "b_qfactor",     "b_qoffset", "i_qfactor", "i_qoffset",
-        "qblur",    "qdiff",     "mbd",           "dc",       "qmin",       "qmax",
-        "mblmin",   "mblmax",    "threads",       "lmin",     "lmax",       "rc_buf_aggressivity",
-        "qsquish",  "rc_init_cplx", "b_strategy", "sc_threshold"};
+        "b",       "maxrate",      "minrate",    "bt",          "bufsize",   "rc_init_occupancy",
+        "g",       "bf",           "b_qfactor",  "b_qoffset",   "i_qfactor", "i_qoffset",
+        "qblur",   "qdiff",        "mbd",        "dc",          "qmin",      "qmax",
+        "mblmin",  "mblmax",       "threads",    "lmin",        "lmax",      "rc_buf_aggressivity",
+        "qsquish", "rc_init_cplx", "b_strategy", "sc_threshold"};
     std::string line;
     for (const char* name : kNames) {
         uint8_t* value = nullptr;
