@@ -118,29 +118,48 @@ void AudioStream::ScanUnits(unsigned count) {
     }
 }
 
+size_t AudioStream::KeepFrameHeadersWhole(size_t take) const {
+    const size_t header = FrameHeaderBytes();
+    size_t start = bytesNotSent_;  // where the next frame starts, counted from the cursor
+    for (size_t i = 0; start < take; ++i) {
+        if (start + header > take) return start;
+        const AccessUnit* unit = ring_.Peek(i);
+        if (unit == nullptr) break;
+        start += unit->length;
+    }
+    return take;
+}
+
 size_t AudioStream::WriteSector() {
     const AccessUnit* next = PeekNextAccessUnit();
-    const size_t header = static_cast<size_t>(SubstreamHeaderSize());
-    size_t limit = 0;
+    size_t limit = 0;  // file bytes this packet may carry at most; 0 = no bound
     if (next == nullptr) {
-        limit = header + PacketBytesOf(bytesNotSent_);
+        limit = bytesNotSent_;
     } else if (mux_->RunningOut()) {
         // Frames due at or after the run-out point stay out of this packet.
-        const size_t before = BytesBeforeUnit(
-            [&](const AccessUnit& unit) { return unit.pts + offset_ >= mux_->RunOutPts(); });
-        if (before != 0) limit = header + PacketBytesOf(before);
+        limit = BytesBeforeUnit([&](const AccessUnit& unit) { return unit.pts + offset_ >= mux_->RunOutPts(); });
     }
-    const int spaceWithPts = mux_->PacketPayloadFor(*this, buffersThisPacket_, true, false);
-    const size_t audioRoom = spaceWithPts > 0 ? UsableAudioBytes(static_cast<size_t>(spaceWithPts)) : 0;
+    // The file bytes a packet with or without a timestamp carries.
+    auto take = [&](bool pts) {
+        const int space = mux_->PacketPayloadFor(*this, buffersThisPacket_, pts, false);
+        size_t bytes = space > 0 ? UsableAudioBytes(static_cast<size_t>(space)) : 0;
+        if (limit != 0) bytes = std::min(bytes, limit);
+        return KeepFrameHeadersWhole(bytes);
+    };
+    const size_t header = static_cast<size_t>(SubstreamHeaderSize());
+    auto write = [&](size_t bytes, int64_t pts, TimestampKind kind) {
+        return mux_->WriteStreamSector(header + PacketBytesOf(bytes), *this, buffersThisPacket_, pts, 0, kind);
+    };
 
     size_t written;
+    const size_t withPts = take(true);
     if (newUnitStartsNextPacket_) {
-        written = mux_->WriteStreamSector(limit, *this, buffersThisPacket_, current_.dts + offset_, 0, kPtsOnly);
-    } else if (limit == 0 && next != nullptr && bytesNotSent_ < audioRoom) {
+        written = write(withPts, current_.dts + offset_, kPtsOnly);
+    } else if (next != nullptr && bytesNotSent_ < withPts) {
         // The next frame starts inside this packet and lends it its timestamp.
-        written = mux_->WriteStreamSector(0, *this, buffersThisPacket_, next->dts + offset_, 0, kPtsOnly);
+        written = write(withPts, next->dts + offset_, kPtsOnly);
     } else {
-        written = mux_->WriteStreamSector(limit, *this, buffersThisPacket_, 0, 0, kNoTimestamps);
+        written = write(take(false), 0, kNoTimestamps);
     }
     buffersThisPacket_ = buffersEveryPacket_;
     return written;
@@ -205,6 +224,8 @@ size_t SubstreamAudioStream::ReadPayload(uint8_t* buffer, size_t maximum) {
     PutBe16(buffer + 2, firstOffset + 1);
     return n + kHeader;
 }
+
+size_t MpegAudioStream::FrameHeaderBytes() const { return 4; }
 
 bool MpegAudioStream::Detect(BitReader& reader) {
     MpegAudioHeader header;

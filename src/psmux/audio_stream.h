@@ -35,6 +35,13 @@ protected:
     // for samples that are repacked on the way.
     virtual size_t UsableAudioBytes(size_t space) const { return space; }
     virtual size_t PacketBytesOf(size_t fileBytes) const { return fileBytes; }
+    // Bytes at a frame's start by which stream parsers recognise it; 0 for streams without
+    // frame headers.
+    virtual size_t FrameHeaderBytes() const { return 0; }
+    // Cuts a packet of `take` file bytes before a frame whose header it would split: parsers
+    // find a frame by its header and give it the timestamp of the packet in which they found
+    // it, which would then be the next frame's.
+    size_t KeepFrameHeadersWhole(size_t take) const;
     // Scans the first frame after Configure; false when there is none.
     bool ScanFirstFrame();
     bool ScanFrame();
@@ -76,6 +83,7 @@ public:
 
 protected:
     bool ReadFrameHeader(AudioFrame& frame) override;
+    size_t FrameHeaderBytes() const override { return format_.headerBytes; }
 
 private:
     uint8_t substreamBase_;
@@ -104,6 +112,7 @@ public:
 
 protected:
     bool ReadFrameHeader(AudioFrame& frame) override;
+    size_t FrameHeaderBytes() const override;
 
 private:
     MpegAudioHeader first_;

@@ -77,6 +77,16 @@ TEST_P(DvdRoad, WritesACleanLosslessDvdProgramStream) {
     const double videoSeconds = (CountPictures(es, 1) + CountPictures(es, 2) + CountPictures(es, 3)) * frameSeconds;
     const double framesDue = std::ceil(videoSeconds * 48000 / samplesPerFrame);
     EXPECT_NEAR(static_cast<double>(demuxed.size() / frameBytes), framesDue, 1.0);
+    // No frame header straddles two packets: parsers would time that frame by the later one.
+    const size_t headerBytes = c.audio == Audio::Mp2 ? 4 : 6;
+    for (const PesPacketInfo& p : report.packets) {
+        if (p.streamId == 0xE0 || p.payloadSize == 0) continue;
+        const size_t end = p.payloadOffset + p.payloadSize;
+        const size_t lastStart = (end - 1) / frameBytes * frameBytes;
+        if (lastStart >= p.payloadOffset) {
+            EXPECT_GE(end - lastStart, headerBytes) << "audio packet in sector " << p.sector;
+        }
+    }
 
     // Timestamps: the video's decode times step by one frame, the audio's by one audio frame,
     // and both start together.
