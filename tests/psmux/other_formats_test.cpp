@@ -42,7 +42,8 @@ TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
         {0, dvdVideo, Mp2Audio(384, 1), 2048},  {1, Mpeg1Video(), Mp2At44k(), 2324},
         {2, Mpeg1Video(), Mp2At44k(), 2324},    {3, dvdVideo, Ac3Audio(448, 1), 2048},
         {4, dvdVideo, Mp2Audio(384, 1), 2324},  {5, dvdVideo, Mp2Audio(384, 1), 2324},
-        {9, dvdVideo, Mp2Audio(384, 1), 2048},
+        {9, dvdVideo, Mp2Audio(384, 1), 2048},  {4, dvdVideo, DtsAudio(1.5), 2324},
+        {0, dvdVideo, WavAudio(24, 2, 1), 2048},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("format " + std::to_string(c.format));
