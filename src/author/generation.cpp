@@ -313,7 +313,11 @@ void build_titleset(MenuGroup* menus, PgcGroup* titles, const std::string& direc
     VobGroup* menu_streams = menus->vob_group;
     VobGroup* title_streams = titles->vob_group;
     const bool menu_vobs = !menu_streams->vobs.empty();
-    if (menu_vobs) scan_and_mark(base, menu_streams, kScanTitlesetMenus);
+    if (menu_vobs) {
+        scan_and_mark(base, menu_streams, kScanTitlesetMenus);
+    } else {
+        remove_stale_piece(piece_file_name(base, 0));
+    }
     scan_and_mark(base, title_streams, kScanTitles);
     if (!menu_vobs) menu_streams->video = title_streams->video;
 
@@ -391,13 +395,15 @@ void build_vmgm(Pgc* first_play, MenuGroup* menus, const std::string& directory)
     if (title_total > kMaxTitles) fatal("ERR:  Too many titles on the disc (%d, %d allowed)\n", title_total, kMaxTitles);
 
     VobGroup* menu_streams = menus->vob_group;
-    if (!menu_streams->vobs.empty()) {
+    const std::string menu_path = video_ts + "/VIDEO_TS.VOB";
+    if (menu_streams->vobs.empty()) {
+        remove_stale_piece(menu_path);  // a table of contents rewritten without its menu
+    } else {
         emit("INFO: Creating menu for TOC\n");
-        const std::string path = video_ts + "/VIDEO_TS.VOB";
-        scan_and_mark(path, menu_streams, kScanTocMenus);
+        scan_and_mark(menu_path, menu_streams, kScanTocMenus);
         emit("\n");
         for (const MenuLanguage& language : menus->languages) check_group_limits(*language.group, false);
-        fix_nav_packs(path, *menu_streams);
+        fix_nav_packs(menu_path, *menu_streams);
     }
 
     Workset workset;

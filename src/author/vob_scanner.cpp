@@ -28,6 +28,11 @@ std::string piece_file_name(const std::string& base, int piece) {
     return base + "_" + std::to_string(piece) + ".VOB";
 }
 
+void remove_stale_piece(const std::string& name) {
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT)
+        fatal("ERR:  Cannot remove %s left from an earlier run: %s\n", name.c_str(), std::strerror(errno));
+}
+
 bool has_start_code(const uint8_t* sector, int at, uint8_t id) {
     return sector[at] == 0 && sector[at + 1] == 0 && sector[at + 2] == 1 && sector[at + 3] == id;
 }
@@ -326,12 +331,8 @@ private:
     // its information file; players read every piece of a titleset, so they must go.
     void remove_stale_title_pieces() {
         if (last_opened_ < 1) return;
-        for (int piece = last_opened_ + 1; piece <= kMaxTitlePieces; ++piece) {
-            const std::string name = piece_file_name(base_, piece);
-            if (::unlink(name.c_str()) != 0 && errno != ENOENT)
-                fatal("ERR:  Cannot remove %s left from an earlier run: %s\n", name.c_str(),
-                      std::strerror(errno));
-        }
+        for (int piece = last_opened_ + 1; piece <= kMaxTitlePieces; ++piece)
+            remove_stale_piece(piece_file_name(base_, piece));
     }
 
     void close_piece() {

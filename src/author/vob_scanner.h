@@ -51,6 +51,9 @@ constexpr uint8_t kVideoStream = 0xE0;
 
 // The piece file of `piece`: the base itself for -1, else "<base>_<piece>.VOB".
 std::string piece_file_name(const std::string& base, int piece);
+// Removes a VOB file of an earlier run that this run does not write, so the folder holds only
+// what the information files describe. A missing file is fine; failing to remove one is fatal.
+void remove_stale_piece(const std::string& name);
 
 // Scans every Vob of the group in order (kind is a ScanKind). Sends progress and obeys the
 // engine's cancel event every 200 sectors of an input; a cancelled group keeps what was scanned.

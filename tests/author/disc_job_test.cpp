@@ -197,6 +197,23 @@ TEST(JobDiscEdges, InputsFromStandardInputACommandAndADescriptor) {
     testing::check_files(dvd);
 }
 
+// Menu VOBs an earlier run left (a table of contents with a menu, a titleset run that stopped
+// before its information file) are not part of a disc without menus.
+TEST(JobDiscEdges, MenuVobsOfEarlierRunsAreRemoved) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 1, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    fs::create_directories(dvd + "/VIDEO_TS");
+    for (const char* stale : {"/VIDEO_TS/VIDEO_TS.VOB", "/VIDEO_TS/VTS_01_0.VOB"})
+        testing::write_file(dvd + stale, std::vector<uint8_t>(4 * 2048, 0xEE));
+    ::testing::internal::CaptureStderr();
+    testing::author_job_disc(dvd, {clip});
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_0.VOB"));
+    testing::check_files(dvd);  // no VIDEO_TS.VOB either
+    testing::check_job_disc(dvd, {1, 1, true});
+}
+
 // The reader checks above mean something only if libdvdread's complaints reach them.
 TEST(JobDiscEdges, ReaderComplaintsFailTheChecks) {
     TempDir work;
