@@ -107,6 +107,10 @@ TEST_P(DvdRoad, WritesACleanLosslessDvdProgramStream) {
         EXPECT_EQ(audioTimes[i].first - audioTimes[i - 1].first, audioStep) << "audio packet " << i;
     EXPECT_LE(std::llabs(audioTimes.front().first - firstVideoPts), 90);
 
+    for (const auto& message : progress.Messages()) {
+        EXPECT_EQ(message.message, platform::PBM_SETPOS);
+        EXPECT_EQ(message.lParam, 0);
+    }
     const std::vector<int> positions = progress.Positions();
     ASSERT_FALSE(positions.empty());
     EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
