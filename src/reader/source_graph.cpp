@@ -16,8 +16,9 @@ using namespace platform::dshow;
 namespace {
 
 // How often the run loop looks at the stop and cancel events: short enough that a stopped
-// clip stops delivering promptly instead of running on for up to a second.
-constexpr long kWaitSliceMs = 100;
+// clip stops delivering promptly instead of running on for up to a second. A stop is seen at
+// most two slices late, as the loop waits once more before it first looks.
+constexpr long kWaitSliceMs = 50;
 
 // Streaming trouble reported inside the platform layer goes into our log.
 void RouteDiagnosticsToLog() {

@@ -54,6 +54,10 @@ TEST(BenchReader, ReportsTheRunFromAStartTime) {
     EXPECT_EQ(fields["first_video_time"], "0");
     EXPECT_NE(fields["video_thread"], fields["audio_thread"]);
     EXPECT_NE(fields["video_thread"], "0");
+
+    // The picture that contains a start time between two pictures began before it.
+    fields = Fields(Shell("'" + Tool("bench-reader") + "' '" + path + "' --start 1.01 --end 1.5"));
+    EXPECT_EQ(fields["first_video_time"], "-100000");
 }
 
 }  // namespace

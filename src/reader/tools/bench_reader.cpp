@@ -32,8 +32,9 @@ using Clock = std::chrono::steady_clock;
 long ThreadId() { return long(::syscall(SYS_gettid)); }
 
 struct StreamCount {
+    bool seen = false;
     int64_t samples = 0;
-    REFERENCE_TIME first = -1;
+    REFERENCE_TIME first = -1;  // may be negative: the first picture starts before the seek
     REFERENCE_TIME last = -1;
     long thread = 0;
 };
@@ -113,7 +114,8 @@ public:
 private:
     void Note(StreamCount& count, REFERENCE_TIME start, int64_t samples) {
         std::lock_guard lock(mutex_);
-        if (count.first < 0) count.first = start;
+        if (!count.seen) count.first = start;
+        count.seen = true;
         count.last = start;
         count.samples += samples;
         count.thread = ThreadId();
