@@ -11,7 +11,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "media_fixtures.h"
@@ -357,11 +356,12 @@ TEST_F(SourceGraphRun, SinkCallingIntoTheGraphCannotDeadlockIt) {
     EXPECT_LT(sink.videoTimes.size(), 200u);
 }
 
-// The run loop's log lines; each test process writes a log of its own.
+// The run loop's log lines, in a log in the test's own folder; afterwards lines go nowhere
+// rather than into a file beside the test program.
 class SourceGraphLog : public SourceGraphRun {
 protected:
-    void SetUp() override { core::InitLog(("reader-test-" + std::to_string(::getpid()) + ".log").c_str()); }
-    void TearDown() override { std::filesystem::remove(core::LogPath()); }
+    void SetUp() override { core::InitLogAtPath(dir_.File("reader.log")); }
+    void TearDown() override { core::InitLogAtPath(""); }
     static std::string Log() {
         std::ifstream in(core::LogPath());
         return std::string(std::istreambuf_iterator<char>(in), {});
