@@ -4,6 +4,14 @@
 
 namespace platform::dshow {
 
+namespace {
+
+std::unique_ptr<BYTE[]> AllocateSampleBuffer(size_t capacity) {
+    return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity + kSampleBufferSlack]);
+}
+
+}  // namespace
+
 using com::E_POINTER;
 using com::S_FALSE;
 using com::S_OK;
@@ -21,7 +29,7 @@ std::unique_ptr<BYTE[]> SampleBufferPool::Take(size_t capacity) {
             return buffer;
         }
     }
-    return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity]);
+    return AllocateSampleBuffer(capacity);
 }
 
 void SampleBufferPool::Give(std::unique_ptr<BYTE[]> buffer, size_t capacity) {
@@ -34,8 +42,7 @@ com::ComPtr<MediaSample> MediaSample::Create(size_t capacity, std::shared_ptr<Sa
     auto* created = new (std::nothrow) MediaSample();
     if (created == nullptr) return sample;
     sample = com::ComPtr<MediaSample>(created);
-    created->buffer_ = pool ? pool->Take(capacity)
-                            : std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity]);
+    created->buffer_ = pool ? pool->Take(capacity) : AllocateSampleBuffer(capacity);
     if (!created->buffer_) return nullptr;
     created->capacity_ = capacity;
     created->pool_ = std::move(pool);

@@ -10,6 +10,12 @@
 
 namespace platform::dshow {
 
+// Every sample buffer has this many bytes beyond its capacity. libswscale's vector code stores
+// and loads whole words past the end of a picture row; with bottom-up pictures written through
+// a negative stride the first row written is the buffer's last, so without the slack those
+// stores land outside the allocation.
+inline constexpr size_t kSampleBufferSlack = 64;
+
 // Buffers of one size kept for reuse: a fresh multi-megabyte picture buffer per frame costs
 // more in page faults than decoding the frame.
 class SampleBufferPool {
