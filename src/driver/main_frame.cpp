@@ -416,6 +416,10 @@ void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::strin
                              platform::MB_ICONERROR);
 }
 
+int MainFrame::ConfigureVobWriter(const char* vobPath) {
+    return core::ConfigureVobWriter(*writer_, *this, vobPath);
+}
+
 bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
     if (geometry_.SourceWidth <= 0 || geometry_.SourceHeight <= 0) {
         error = kNoPictureError;  // the graph found no picture stream to connect
@@ -423,7 +427,7 @@ bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) 
     }
     clipHasAudio_ = sourceAudioFormat_.nChannels > 0 && sourceAudioFormat_.nSamplesPerSec > 0;
     if (writer_) {
-        if (core::ConfigureVobWriter(*writer_, *this, vobPath.c_str()) < 0) {
+        if (ConfigureVobWriter(vobPath.c_str()) < 0) {
             error = writer_->Error();
             return false;
         }

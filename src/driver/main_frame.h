@@ -137,6 +137,8 @@ private:
     // Opens the clip's encoders or writer once the graph has told the formats; false (with
     // the reason in `error`) when they cannot open.
     bool OpenClipOutputs(const std::string& vobPath, std::string& error);
+    // Sets up the direct writer for the clip in the job's order; WriteHeader's result.
+    int ConfigureVobWriter(const char* vobPath);
     // Drains and closes what OpenClipOutputs opened, then multiplexes the elementary streams;
     // false (with the reason) when the clip's VOB is not sound.
     bool FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
