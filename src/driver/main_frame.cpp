@@ -609,12 +609,19 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
         // Times count from the range start, where the graph was sought to; a picture belongs
         // to the range when its middle does, so the clip holds as many pictures as the range
         // lasts. The seek also delivers the picture that covers the start.
-        const double middle = seconds + PictureSeconds(start, stop) / 2;
-        if (clipLength_ > 0.0 && middle >= clipLength_) {
-            hStop.Set();
-            return kOk;
+        const double length = PictureSeconds(start, stop);
+        const double middle = seconds + length / 2;
+        // A range too short to hold any picture's middle still gets the one picture that
+        // spans its end, as on the timeline, rather than none.
+        const bool onlyPictureOfRange = clipLength_ > 0.0 && pacing_.FramesDelivered == 0 &&
+                                        seconds < clipLength_ && seconds + length >= clipLength_;
+        if (!onlyPictureOfRange) {
+            if (clipLength_ > 0.0 && middle >= clipLength_) {
+                hStop.Set();
+                return kOk;
+            }
+            if (middle < 0.0) return kOk;
         }
-        if (middle < 0.0) return kOk;
     }
     int repeat = 1;
     if (sourceTimed) {

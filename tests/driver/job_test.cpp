@@ -322,16 +322,29 @@ TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
-// A range inside the clip: the chapter lasts as long as the range, on both roads.
+// A range inside the clip: the chapter lasts as long as the range, on both roads. A range
+// shorter than half a picture, in the middle of one or across two, still gives that picture.
 TEST_P(JobReaderTest, ClipRangeSetsTheChapterLength) {
-    reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
-    clip.RangeStart = 0.5;
-    clip.RangeEnd = 1.2;
-    OnBothWriters({clip}, [](const std::string& dvdFolder) {
-        const DiscLayout disc = testing::ReadDisc(dvdFolder);
-        ASSERT_EQ(disc.cells.size(), 1u);
-        EXPECT_NEAR(disc.cells[0], 0.7, 1.0 / disc.framesPerSecond);
-    });
+    const struct {
+        double start, end;
+        double chapterSeconds;
+    } ranges[] = {
+        {0.5, 1.2, 0.7},
+        {0.5, 0.51, 1001.0 / 30000},
+        {0.0, 0.01, 1001.0 / 30000},
+        {1.0, 1.01, 1001.0 / 30000},  // 1.0 s lies just before the end of the 30th picture
+    };
+    for (const auto& range : ranges) {
+        SCOPED_TRACE(std::to_string(range.start) + ".." + std::to_string(range.end));
+        reader::ClipRecord clip = testing::ProbeClip(ntscClip_);
+        clip.RangeStart = range.start;
+        clip.RangeEnd = range.end;
+        OnBothWriters({clip}, [&](const std::string& dvdFolder) {
+            const DiscLayout disc = testing::ReadDisc(dvdFolder);
+            ASSERT_EQ(disc.cells.size(), 1u);
+            EXPECT_NEAR(disc.cells[0], range.chapterSeconds, 1.0 / disc.framesPerSecond);
+        });
+    }
 }
 
 // Stop while the first clip is multiplexed: the multiplexer ends early with a shorter, well
