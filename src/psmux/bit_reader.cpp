@@ -185,6 +185,28 @@ size_t FileBitReader::ReadFromSource(uint8_t* destination, size_t count) {
     return got;
 }
 
+namespace {
+
+FileIdentity IdentityOfStat(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
+}
+
+}  // namespace
+
+bool IdentityOfName(const std::string& name, FileIdentity& out) {
+    struct stat info {};
+    if (stat(name.c_str(), &info) != 0) return false;
+    out = IdentityOfStat(info);
+    return true;
+}
+
+bool FileBitReader::Identity(FileIdentity& out) const {
+    struct stat info {};
+    if (file_ == nullptr || fstat(fileno(file_), &info) != 0) return false;
+    out = IdentityOfStat(info);
+    return true;
+}
+
 uint64_t FileBitReader::FileSize() const {
     struct stat info {};
     if (file_ == nullptr || fstat(fileno(file_), &info) != 0) return 0;

@@ -13,6 +13,16 @@
 
 namespace psmux {
 
+// A file as the file system knows it, whatever name or link reaches it.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file a name leads to; false when there is none yet.
+bool IdentityOfName(const std::string& name, FileIdentity& out);
+
 // The reader's two cursor positions (not its bytes). Restoring is valid while the bytes from
 // the marked position on are still buffered: nothing at or after the payload cursor is dropped.
 struct BitReaderMark {
@@ -87,6 +97,8 @@ public:
     const std::string& FileName() const { return fileName_; }
     // The file's size in bytes, 0 when it cannot be learnt.
     uint64_t FileSize() const;
+    // The identity of the open file; false when it is not open.
+    bool Identity(FileIdentity& out) const;
 
 protected:
     size_t ReadFromSource(uint8_t* destination, size_t count) override;

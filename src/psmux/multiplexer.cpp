@@ -168,6 +168,12 @@ Multiplexor::Multiplexor(MuxJob& job)
     writer_ = std::make_unique<ProgramStreamWriter>(
         params_.mpegVersion, params_.sectorSize,
         SegmentNamer(job.outputName, job.outputNameIsPattern), params_.segmentLimit);
+    std::vector<FileIdentity> inputs;
+    for (const JobStream& input : job.inputStreams) {
+        FileIdentity identity;
+        if (input.reader->Identity(identity)) inputs.push_back(identity);
+    }
+    writer_->KeepIntact(std::move(inputs));
 }
 
 Multiplexor::~Multiplexor() = default;
@@ -484,8 +490,14 @@ MuxStatus Multiplexor::Prepare() {
     for (ElementaryStream* s : video_) static_cast<VideoStream*>(s)->ComputeMaxBufferDelay(muxRate_);
     ComputeStartupDelay();
     ticksPerSector_ = static_cast<int64_t>(params_.sectorTransportSize) * kClock / muxRate_;
-    if (!writer_->OpenFile()) return MuxStatus::OutputFailed;
+    if (!writer_->OpenFile()) return OutputFailure();
     return MuxStatus::Ok;
+}
+
+// An output that would overwrite an input is named in the result, as a failed input is.
+MuxStatus Multiplexor::OutputFailure() {
+    if (writer_->RefusedAnInput()) job_.failedInput = writer_->CurrentName() + " is one of the inputs";
+    return MuxStatus::OutputFailed;
 }
 
 size_t Multiplexor::IndexOf(const ElementaryStream* s) const {
@@ -621,7 +633,7 @@ MuxStatus Multiplexor::Run() {
     WriteEndSector();
     const bool closed = writer_->CloseFile();
     for (ElementaryStream* s : all_) s->Finish();
-    if (!closed || writer_->Failed()) return MuxStatus::OutputFailed;
+    if (!closed || writer_->Failed()) return OutputFailure();
     if (stalled || InputFailed()) return MuxStatus::InputUnreadable;
     return platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
 }

@@ -93,6 +93,7 @@ private:
     void CreateStreams();
     void CreateStillsStreams();
     MuxStatus Prepare();
+    MuxStatus OutputFailure();
     bool ConfigurationIsMuxable() const;
     void ComputeMuxRate();
     void ComputeStartupDelay();

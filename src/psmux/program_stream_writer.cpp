@@ -1,5 +1,6 @@
 #include "psmux/program_stream_writer.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -113,6 +114,12 @@ ProgramStreamWriter::~ProgramStreamWriter() {
 
 bool ProgramStreamWriter::OpenFile() {
     if (failed_) return false;
+    FileIdentity existing;
+    if (IdentityOfName(currentName_, existing) &&
+        std::find(keptIntact_.begin(), keptIntact_.end(), existing) != keptIntact_.end()) {
+        failed_ = refusedAnInput_ = true;
+        return false;
+    }
     file_ = std::fopen(currentName_.c_str(), "wb");
     if (file_ == nullptr) {
         failed_ = true;

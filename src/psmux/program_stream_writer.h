@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "psmux/bit_reader.h"
 #include "psmux/pes_stream.h"
 
 namespace psmux {
@@ -49,6 +50,10 @@ public:
     ProgramStreamWriter(const ProgramStreamWriter&) = delete;
     ProgramStreamWriter& operator=(const ProgramStreamWriter&) = delete;
 
+    // Files that must never be opened for writing: the run's inputs, which an output of the
+    // same name would cut short while they are read.
+    void KeepIntact(std::vector<FileIdentity> inputs) { keptIntact_ = std::move(inputs); }
+    // Opens the current segment; false when it cannot be created or is one of the kept files.
     bool OpenFile();
     // Closes the file; false when the last bytes could not be written.
     bool CloseFile();
@@ -56,6 +61,9 @@ public:
     bool StartNextSegment();
     // True once an open or a write has failed; nothing more is written after that.
     bool Failed() const { return failed_; }
+    // True when an open failed because the segment's name leads to one of the kept files.
+    bool RefusedAnInput() const { return refusedAnInput_; }
+    const std::string& CurrentName() const { return currentName_; }
 
     int PayloadSpace(const PesStream& stream, const HeaderBuffer* system, const HeaderBuffer* pack,
                      bool buffers, bool pts, bool dts) const;
@@ -89,6 +97,8 @@ private:
     std::vector<uint8_t> sector_;
     std::vector<char> fileBuffer_;
     bool failed_ = false;
+    std::vector<FileIdentity> keptIntact_;
+    bool refusedAnInput_ = false;
 };
 
 }  // namespace psmux

@@ -98,6 +98,12 @@ TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
     const std::string headerOnly = NewPath(".m2v");
     const std::vector<uint8_t> es = ReadFile(video);
     WriteFile(headerOnly, std::vector<uint8_t>(es.begin(), es.begin() + 30));
+    // An output that is one of the inputs would cut that input short while it is read.
+    const std::string videoAsOutput = NewPath(".m2v");
+    WriteFile(videoAsOutput, es);
+    const std::vector<uint8_t> audioBytes = ReadFile(audio);
+    const std::string audioLink = NewPath(".mp2");
+    std::filesystem::create_symlink(audio, audioLink);
 
     struct Case {
         const char* what;
@@ -111,8 +117,12 @@ TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
         {"input that is no stream", NewPath(".vob"), video, text},
         {"video without a complete picture", NewPath(".vob"), headerOnly, audio},
         {"no video at all", NewPath(".vob"), audio, audio},
+        {"output that is the video input", videoAsOutput, videoAsOutput, audio},
+        {"output that is the audio input under another name", audioLink, video, audio},
     };
     for (const Case& c : cases) EXPECT_NE(0, Mux(c.out, c.a, c.b)) << c.what;
+    EXPECT_EQ(ReadFile(videoAsOutput), es);
+    EXPECT_EQ(ReadFile(audio), audioBytes);
     EXPECT_NE(0, psmux::RunMultiplexer(nullptr, video.c_str(), audio.c_str(), nullptr, nullptr));
 }
 
