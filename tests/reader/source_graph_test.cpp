@@ -269,6 +269,23 @@ TEST_F(SourceGraphRun, LateSoundStartsWithSilence) {
     EXPECT_NEAR(double(sink.audioSamples), clip_.VideoLength * 48000, 1300);
 }
 
+// PCM in AVI files states no channel layout and comes in packets of a few milliseconds; every
+// sample of them arrives, in one resampler's care from the first packet to the last.
+TEST_F(SourceGraphRun, AviSoundInSmallPacketsKeepsEverySample) {
+    for (const char* sound : {"pcm_alaw -ar 8000", "pcm_s16le -ar 8000 -ac 2", "pcm_u8 -ar 11025"}) {
+        SCOPED_TRACE(sound);
+        const std::string path = dir_.File("pcm.avi");
+        ASSERT_TRUE(MakeMedia(std::string("-f lavfi -i testsrc2=size=160x120:rate=30 -f lavfi -i "
+                                          "sine=sample_rate=44100 -t 1.2 -c:v mjpeg -c:a ") +
+                                  sound,
+                              path));
+        RecordingSink sink;
+        Read(path, 0.0, &sink);
+        EXPECT_NEAR(double(sink.audioSamples), 1.2 * 48000, 48);
+        EXPECT_TRUE(sink.audioEnded);
+    }
+}
+
 // Files without pictures run to completion on the audio receiver alone; cover art is not a
 // picture stream.
 TEST_F(SourceGraphRun, SoundOnlyFilesComplete) {

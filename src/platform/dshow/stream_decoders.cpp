@@ -192,17 +192,23 @@ private:
         }
         swr_free(&resampler_);
         av_channel_layout_uninit(&inLayout_);
+        // Kept as the frames give it, so that the next frame compares equal: a resampler made
+        // anew drops the samples the old one still held, a little at every frame.
         if (av_channel_layout_copy(&inLayout_, &frame->ch_layout) < 0) return false;
+        AVChannelLayout resampledLayout{};
         if (inLayout_.order == AV_CHANNEL_ORDER_UNSPEC) {
-            av_channel_layout_default(&inLayout_, frame->ch_layout.nb_channels);
+            av_channel_layout_default(&resampledLayout, frame->ch_layout.nb_channels);
+        } else if (av_channel_layout_copy(&resampledLayout, &inLayout_) < 0) {
+            return false;
         }
         AVChannelLayout outLayout;
         av_channel_layout_default(&outLayout, channels_);
         const int made = swr_alloc_set_opts2(&resampler_, &outLayout, AV_SAMPLE_FMT_S16,
-                                             kOutputSampleRate, &inLayout_,
+                                             kOutputSampleRate, &resampledLayout,
                                              AVSampleFormat(frame->format), frame->sample_rate, 0,
                                              nullptr);
         av_channel_layout_uninit(&outLayout);
+        av_channel_layout_uninit(&resampledLayout);
         if (made < 0 || swr_init(resampler_) < 0) {
             swr_free(&resampler_);
             return false;
