@@ -7,7 +7,7 @@ namespace platform::dshow {
 namespace {
 
 std::unique_ptr<BYTE[]> AllocateSampleBuffer(size_t capacity) {
-    return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity + kSampleBufferSlack]);
+    return std::unique_ptr<BYTE[]>(new (std::nothrow) BYTE[capacity + kSampleBufferSlack]());
 }
 
 }  // namespace
