@@ -339,6 +339,12 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     const std::string vobPath = OutputPath(core::FormatString("Lumivane%02d.vob", number));
     core::LogPrintf("Begin encoding file: %s, total frames: %d\n", clip.Path.c_str(),
                     totalFrames_);
+    // The probe found sound and no picture: neither reader would make a chapter of it, and the
+    // timeline would fail to build with a message that blames the system instead.
+    if (clip.HasAudio != 0 && clip.HasVideo == 0) {
+        ShowClipFailure(clip, kNoPictureError);
+        return ClipOutcome::Failed;
+    }
     std::string videoPath, audioPath;
     if (!CreateClipOutputs(number, videoPath, audioPath)) return ClipOutcome::Failed;
     if (!videoPath.empty()) {
