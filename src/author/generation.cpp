@@ -313,6 +313,8 @@ void build_titleset(MenuGroup* menus, PgcGroup* titles, const std::string& direc
     VobGroup* menu_streams = menus->vob_group;
     VobGroup* title_streams = titles->vob_group;
     const bool menu_vobs = !menu_streams->vobs.empty();
+    // The menu piece is written or removed before the titles' inputs are read.
+    refuse_inputs_among_pieces(base, *title_streams, kScanTitles);
     if (menu_vobs) {
         scan_and_mark(base, menu_streams, kScanTitlesetMenus);
     } else {

@@ -240,11 +240,14 @@ int32_t checked_ticks(int64_t ticks, const std::string& name) {
 
 void print_time(int32_t ticks) { emit("%d.%03d", ticks / 90000, (ticks / 90) % 1000); }
 
+// The number of the first piece a group of the kind writes (see piece_file_name).
+int first_piece(int kind) { return 1 - kind; }
+
 // The output pieces and the 16-sector buffer in front of them.
 class PieceOutput {
 public:
     PieceOutput(const std::string& base, int kind)
-        : base_(base), piece_(1 - kind), buffer_(kBufferSectors * kSectorSize) {}
+        : base_(base), piece_(first_piece(kind)), buffer_(kBufferSectors * kSectorSize) {}
     // Only reached with an open piece when a fatal error unwinds; that error is reported.
     ~PieceOutput() {
         if (fd_ >= 0) ::close(fd_);
@@ -960,7 +963,25 @@ void leave_out_empty_vobs(VobGroup& group, int kind) {
 
 }  // namespace
 
+void refuse_inputs_among_pieces(const std::string& base, const VobGroup& group, int kind) {
+    const int first = kind == kScanTocMenus ? first_piece(kind) : 0;
+    const int last = kind == kScanTocMenus ? first : kMaxTitlePieces;
+    for (int piece = first; piece <= last; ++piece) {
+        const std::string name = piece_file_name(base, piece);
+        struct stat output;
+        if (::stat(name.c_str(), &output) != 0) continue;
+        for (const Vob* vob : group.vobs) {
+            struct stat input;
+            if (::stat(vob->file_name.c_str(), &input) == 0 && input.st_dev == output.st_dev &&
+                input.st_ino == output.st_ino)
+                fatal("ERR:  Input %s is the file this run writes as %s; copy it elsewhere first\n",
+                      vob->file_name.c_str(), name.c_str());
+        }
+    }
+}
+
 void scan_vob_units(const std::string& base, VobGroup& group, int kind) {
+    refuse_inputs_among_pieces(base, group, kind);
     VobScanner(base, group, kind).run();
     leave_out_empty_vobs(group, kind);
 }

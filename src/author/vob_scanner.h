@@ -55,6 +55,12 @@ std::string piece_file_name(const std::string& base, int piece);
 // what the information files describe. A missing file is fine; failing to remove one is fatal.
 void remove_stale_piece(const std::string& name);
 
+// An input that is also a VOB file the run writes (any piece of a titleset, or the table of
+// contents' menu file) would be cut to nothing when that file is created, and the disc made from
+// what was left of it: such an input is a fatal error. Inputs that are no plain files (commands,
+// descriptors) are not compared. scan_vob_units checks its own group.
+void refuse_inputs_among_pieces(const std::string& base, const VobGroup& group, int kind);
+
 // Scans every Vob of the group in order (kind is a ScanKind). Sends progress and obeys the
 // engine's cancel event every 200 sectors of an input; a cancelled group keeps what was scanned.
 void scan_vob_units(const std::string& base, VobGroup& group, int kind);

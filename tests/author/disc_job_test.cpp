@@ -214,6 +214,41 @@ TEST(JobDiscEdges, MenuVobsOfEarlierRunsAreRemoved) {
     testing::check_job_disc(dvd, {1, 1, true});
 }
 
+// A VOB file of the disc given back as an input (re-running the table of contents over its own
+// menu, a piece an interrupted run left) would be cut short as the run creates that file.
+TEST(JobDiscEdges, InputsThatTheRunWouldOverwriteAreRefused) {
+    TempDir work;
+    const std::string clip = testing::make_clip(work.path(), "a.vob", 1, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-f", clip}), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd, "-m", "-f", clip}), 0);
+    ::testing::internal::GetCapturedStderr();
+    const std::vector<uint8_t> clip_bytes = testing::read_file(clip);
+    const std::string menu = dvd + "/VIDEO_TS/VIDEO_TS.VOB";
+    const std::string left_title = dvd + "/VIDEO_TS/VTS_02_3.VOB";
+    const std::string left_menu = dvd + "/VIDEO_TS/VTS_02_0.VOB";
+    testing::write_file(left_title, clip_bytes);
+    testing::write_file(left_menu, clip_bytes);
+    struct Case { const char* what; std::vector<std::string> arguments; std::string input; };
+    const Case cases[] = {
+        {"own menu", {"-T", "-o", dvd, "-m", "-f", menu}, menu},
+        {"title piece", {"-o", dvd, "-f", clip, "-f", left_title}, left_title},
+        {"menu piece as a title", {"-o", dvd, "-f", left_menu}, left_menu},
+        {"menu piece as a menu", {"-o", dvd, "-m", "-f", left_menu, "-t", "-f", clip}, left_menu},
+    };
+    for (const Case& c : cases) {
+        const std::vector<uint8_t> before = testing::read_file(c.input);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(testing::run_discforge(c.arguments), 1) << c.what;
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                    HasSubstr("ERR:  Input " + c.input + " is the file this run writes as"))
+            << c.what;
+        EXPECT_EQ(testing::read_file(c.input), before) << c.what;
+    }
+    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_02_0.IFO"));
+}
+
 // The reader checks above mean something only if libdvdread's complaints reach them.
 TEST(JobDiscEdges, ReaderComplaintsFailTheChecks) {
     TempDir work;
