@@ -66,7 +66,10 @@ AudioStream::AudioStream(FileBitReader* reader, Multiplexor* mux)
 bool AudioStream::RunOutFinished() const {
     if (bytesNotSent_ == 0) return true;
     if (!mux_->RunningOut()) return false;
-    return current_.pts + offset_ >= mux_->RunOutPts();
+    // A frame already begun is finished first: leaving its rest behind would end the stream
+    // on a cut frame.
+    const bool frameBegun = bytesNotSent_ < current_.length;
+    return !frameBegun && current_.pts + offset_ >= mux_->RunOutPts();
 }
 
 bool AudioStream::ScanFirstFrame() { return ScanFrame() && ring_.Waiting() == 1; }

@@ -177,6 +177,25 @@ TEST(DvdAudioEnd, TruncatedLastFrameIsDropped) {
     EXPECT_TRUE(DecodesCleanly(out));
 }
 
+// A frame the last audio packet has begun is finished even when it is due after the video's
+// end, so the stream never ends on a cut frame. These short clips make the last packet begin
+// such a frame.
+TEST(DvdAudioEnd, FrameBegunBeforeTheVideoEndsIsWrittenWhole) {
+    for (double videoSeconds : {0.567, 0.6}) {
+        for (int kbps : {128, 192}) {
+            SCOPED_TRACE(std::to_string(videoSeconds) + " s video, AC-3 " + std::to_string(kbps));
+            const std::vector<uint8_t> ac3 = ReadFile(Ac3Audio(kbps, 2));
+            const std::string out = NewPath(".vob");
+            ASSERT_EQ(0, Mux(out, MpegVideo({false, 12, 2, videoSeconds}), Ac3Audio(kbps, 2)));
+            const std::vector<uint8_t> audio = Demux(out, "a", "ac3");
+            const size_t frame = static_cast<size_t>(kbps) * 4;  // bytes of a 48 kHz AC-3 frame
+            EXPECT_EQ(audio.size() % frame, 0u);
+            EXPECT_EQ(audio, std::vector<uint8_t>(ac3.begin(), ac3.begin() + audio.size()));
+            EXPECT_TRUE(DecodesCleanly(out));
+        }
+    }
+}
+
 // A sequence end with more pictures after it starts a new output file; with a plain output
 // name the second one is numbered rather than overwriting the first.
 TEST(DvdVideoEnd, SequenceEndSplitsIntoNumberedSegments) {
