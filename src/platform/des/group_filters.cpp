@@ -50,36 +50,14 @@ private:
     GroupFilter* const group_;
 };
 
-class GroupOutputPin : public CBasePin {
+class GroupOutputPin : public COfferingOutputPin {
 public:
     GroupOutputPin(CBaseFilter* filter, CCritSec* lock, const CMediaType& type)
-        : CBasePin(filter, lock, nullptr, "Output", PINDIR_OUTPUT), offered_(type) {}
+        : COfferingOutputPin(filter, lock, "Output", type) {}
 
     HRESULT CheckMediaType(const CMediaType* type) override {
-        return type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
-                       type->formattype == offered_.formattype
-                   ? S_OK
-                   : S_FALSE;
+        return SameKindAsOffered(type) ? S_OK : S_FALSE;
     }
-    HRESULT GetMediaType(int position, CMediaType* type) override {
-        if (type == nullptr) return E_POINTER;
-        if (position != 0) return VFW_S_NO_MORE_ITEMS;
-        *type = offered_;
-        return S_OK;
-    }
-    HRESULT CompleteConnect(IPin* receivePin) override {
-        return FAILED(ComPtr<IPin>(receivePin).As(&input_)) ? com::E_NOINTERFACE : S_OK;
-    }
-    HRESULT BreakConnect() override {
-        input_ = nullptr;
-        return S_OK;
-    }
-    IMemInputPin* Input() { return input_.Get(); }
-    IPin* Peer() { return connected_.Get(); }
-
-private:
-    const CMediaType offered_;
-    ComPtr<IMemInputPin> input_;
 };
 
 // What both groups share: the pins, the run and stop bookkeeping, and the generator that

@@ -116,6 +116,43 @@ private:
     const PIN_DIRECTION direction_;
 };
 
+// An output pin that offers one media type and delivers into the input pin it connects to.
+class COfferingOutputPin : public CBasePin {
+public:
+    COfferingOutputPin(CBaseFilter* filter, CCritSec* lock, const char* name, const CMediaType& offered)
+        : CBasePin(filter, lock, nullptr, name, PINDIR_OUTPUT), offered_(offered) {}
+
+    HRESULT GetMediaType(int position, CMediaType* type) override {
+        if (type == nullptr) return com::E_POINTER;
+        if (position != 0) return VFW_S_NO_MORE_ITEMS;
+        *type = offered_;
+        return com::S_OK;
+    }
+    HRESULT CompleteConnect(IPin* receivePin) override {
+        return com::FAILED(com::ComPtr<IPin>(receivePin).As(&input_)) ? com::E_NOINTERFACE : com::S_OK;
+    }
+    HRESULT BreakConnect() override {
+        input_ = nullptr;
+        return com::S_OK;
+    }
+
+    // For the delivery thread, which runs only while the pin is connected.
+    IMemInputPin* Input() { return input_.Get(); }
+    IPin* Peer() { return connected_.Get(); }
+    const CMediaType& Offered() const { return offered_; }
+
+protected:
+    // The type has the offered major type, subtype and format type.
+    bool SameKindAsOffered(const CMediaType* type) const {
+        return type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
+               type->formattype == offered_.formattype;
+    }
+
+private:
+    const CMediaType offered_;
+    com::ComPtr<IMemInputPin> input_;
+};
+
 class CBaseInputPin : public CBasePin, public IMemInputPin {
 public:
     CBaseInputPin(CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const char* name);

@@ -41,7 +41,7 @@ struct SampleItem {
 
 class FfmpegSource;
 
-class SourcePin : public CBasePin, public IMediaSeeking {
+class SourcePin : public COfferingOutputPin, public IMediaSeeking {
 public:
     SourcePin(FfmpegSource* source, CCritSec* lock, const char* name, const CMediaType& type);
     LUMIVANE_DECLARE_IUNKNOWN
@@ -49,34 +49,19 @@ public:
         if (riid == IMediaSeeking::kIid) {
             return GetInterface(static_cast<IMediaSeeking*>(this), object);
         }
-        return CBasePin::NonDelegatingQueryInterface(riid, object);
+        return COfferingOutputPin::NonDelegatingQueryInterface(riid, object);
     }
 
     // A video type may name another picture size than the one offered: the decoder scales to
     // the connected size, so a consumer that wants smaller pictures saves a second scaling.
     HRESULT CheckMediaType(const CMediaType* type) override {
-        const bool same = type->majortype == offered_.majortype && type->subtype == offered_.subtype &&
-                          type->formattype == offered_.formattype;
-        if (!same) return com::S_FALSE;
-        if (offered_.majortype != MEDIATYPE_Video) return S_OK;
+        if (!SameKindAsOffered(type)) return com::S_FALSE;
+        if (Offered().majortype != MEDIATYPE_Video) return S_OK;
         const auto* info = type->FormatAs<VIDEOINFOHEADER>();
         return info != nullptr && info->bmiHeader.biWidth > 0 && info->bmiHeader.biHeight > 0 &&
                        info->bmiHeader.biBitCount == 24
                    ? S_OK
                    : com::S_FALSE;
-    }
-    HRESULT GetMediaType(int position, CMediaType* type) override {
-        if (type == nullptr) return E_POINTER;
-        if (position != 0) return VFW_S_NO_MORE_ITEMS;
-        *type = offered_;
-        return S_OK;
-    }
-    HRESULT CompleteConnect(IPin* receivePin) override {
-        return FAILED(ComPtr<IPin>(receivePin).As(&input_)) ? com::E_NOINTERFACE : S_OK;
-    }
-    HRESULT BreakConnect() override {
-        input_ = nullptr;
-        return S_OK;
     }
     HRESULT Active() override;
     HRESULT Inactive() override;
@@ -87,16 +72,10 @@ public:
     HRESULT SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
                          DWORD stopFlags) override;
 
-    // For the delivery thread, which runs only while the pin is connected.
-    IMemInputPin* Input() { return input_.Get(); }
-    IPin* Peer() { return connected_.Get(); }
-    const CMediaType& Offered() const { return offered_; }
     const CMediaType& Connected() const { return mediaType_; }
 
 private:
     FfmpegSource* const source_;
-    const CMediaType offered_;
-    ComPtr<IMemInputPin> input_;
 };
 
 // One run of the streaming threads over a segment; destroying it stops them all.
@@ -348,7 +327,7 @@ private:
 // ---- SourcePin ---------------------------------------------------------------------------
 
 SourcePin::SourcePin(FfmpegSource* source, CCritSec* lock, const char* name, const CMediaType& type)
-    : CBasePin(source, lock, nullptr, name, PINDIR_OUTPUT), source_(source), offered_(type) {}
+    : COfferingOutputPin(source, lock, name, type), source_(source) {}
 
 HRESULT SourcePin::Active() { return source_->StartStreaming(); }
 HRESULT SourcePin::Inactive() { return source_->StopStreaming(); }
