@@ -17,6 +17,7 @@
 #include "core/log.h"
 #include "driver/arg_list.h"
 #include "driver/clip_graph.h"
+#include "driver/folder_snapshot.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -66,14 +67,6 @@ std::filesystem::path CanonicalPath(const std::string& path) {
     std::error_code error;
     std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
     return error ? std::filesystem::path(path) : canonical;
-}
-
-void DeleteFiles(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) {
-        if (std::remove(path.c_str()) != 0 && errno != ENOENT) {
-            core::LogPrintf("Cannot delete %s: %s\n", path.c_str(), std::strerror(errno));
-        }
-    }
 }
 
 // Closes a file the encoder wrote; false when the last buffered bytes could not be written.
@@ -154,6 +147,7 @@ bool MainFrame::OnStartEncoding() {
 
     hStop.Reset();
     hCanceled.Reset();
+    lastResult_ = JobResult::None;
     MarkJobCommands(true);
     worker_.Join();  // the previous job's thread has left the job already
     jobRunning_ = true;
@@ -232,9 +226,13 @@ bool MainFrame::EmptyDiscFolder() const {
     return true;
 }
 
-void MainFrame::OnStopEncoding() {
+bool MainFrame::OnStopEncoding() {
+    // A job past its end has told its result already; a Stop then would only leave the
+    // events set for nothing.
+    if (!IsJobRunning() || lastResult_.load() != JobResult::None) return false;
     hCanceled.Set();
     hStop.Set();
+    return true;
 }
 
 void MainFrame::WaitForJob() { worker_.Join(); }
@@ -269,41 +267,67 @@ void MainFrame::EncodeJob() {
     SetStatus("Start encoding...");
     core::InitCodecLibrary();
     DiscardAudioQueue();
-    JobFiles files;
+    TempFiles files(jobSettings_.DeleteTempFiles != 0);
+    bool lastClipCut = false;
     for (std::size_t index = 0; index < kMaxClipsPerDisc; ++index) {
         // Read per clip: the add-clips thread may still be appending rows.
         const std::optional<reader::ClipRecord> clip = ClipAt(index);
         if (!clip) break;
-        if (EncodeClip(index, *clip, files) == ClipOutcome::Failed) {
-            EndJob(JobResult::Failed);
+        const ClipOutcome outcome = EncodeClip(index, *clip, files);
+        if (outcome == ClipOutcome::Failed || outcome == ClipOutcome::Skipped) {
+            files.DiscardClip();
+        } else {
+            files.ClipMade();
+            lastClipCut = outcome == ClipOutcome::Cut;
+        }
+        if (outcome == ClipOutcome::Failed) {
+            JobOutcome failure;
+            failure.failed = true;
+            failure.clipCount = ClipCount();
+            failure.kept = files.Kept();
+            EndJob(failure);
             return;
         }
         if (hCanceled.IsSet()) break;
     }
+    AuthorDisc(files, lastClipCut);
+}
 
+void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     hStop.Reset();
-    const bool authored = CreateDvdStructure(files.Vobs);
+    const FolderSnapshot discFolderBefore = FolderSnapshot::Take(OutputPath(kDvdFolderName));
+    const bool authored = CreateDvdStructure(files.Vobs());
     // Set only by a Stop during authoring: the disc may then lack clips whose VOBs were not
-    // scanned yet.
+    // scanned yet, or its table of contents.
     const bool authoringStopped = hStop.IsSet();
-    // The elementary streams live on in the VOBs; the VOBs go only once a whole disc holds them.
-    DeleteFiles(files.VideoStreams);
-    DeleteFiles(files.AudioStreams);
+    JobOutcome outcome;
+    outcome.clipCount = ClipCount();
     if (authored && !authoringStopped) {
-        DeleteFiles(files.Vobs);
-        EndJob(JobResult::Finished);
+        files.DiscAuthored();
+        outcome.clipsOnDisc = files.Vobs().size();
+        outcome.lastClipCut = lastClipCut;
+        outcome.kept = files.Kept();
+        EndJob(outcome);
         return;
     }
+    // What the run wrote would still read as a disc, one that lacks clips or ends in a cut VOB.
+    std::string leftover;
+    const bool removed = discFolderBefore.RemoveAdded(leftover);
+    if (!removed) core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
+    const std::string notRemoved =
+        removed ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
     if (authoringStopped) {
         platform::ShowMessageBox("Creating the DVD structure was stopped; the clips' VOB files are "
-                                 "kept in the output folder.",
+                                 "kept in the output folder." + notRemoved,
                                  "Stopped", platform::MB_ICONINFORMATION);
     } else {
         platform::ShowMessageBox("Creating the DVD structure failed; the clips' VOB files are "
-                                 "kept in the output folder.",
+                                 "kept in the output folder." + notRemoved,
                                  "Error", platform::MB_ICONERROR);
     }
-    EndJob(authoringStopped ? JobResult::Stopped : JobResult::Failed);
+    outcome.failed = !authoringStopped;
+    outcome.kept = files.Kept();
+    EndJob(outcome);
 }
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
@@ -333,7 +357,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
 }
 
 MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::ClipRecord& clip,
-                                             JobFiles& files) {
+                                             TempFiles& files) {
     BeginClip(clip);
     const int number = int(index);
     const std::string vobPath = OutputPath(core::FormatString("Lumivane%02d.vob", number));
@@ -347,10 +371,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     }
     std::string videoPath, audioPath;
     if (!CreateClipOutputs(number, videoPath, audioPath)) return ClipOutcome::Failed;
-    if (!videoPath.empty()) {
-        files.VideoStreams.push_back(videoPath);
-        files.AudioStreams.push_back(audioPath);
-    }
+    files.BeginClip(vobPath, videoPath, audioPath);
 
     reader::ClipRecord graphClip = clip;  // the graph keeps a pointer to it while it lives
     const std::unique_ptr<ClipGraph> graph = MakeClipGraph(ReadsThroughTimeline(), this);
@@ -370,6 +391,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         return ClipOutcome::Failed;
     }
     graph->Run();
+    const bool cut = hCanceled.IsSet();
     graph->Release();
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
@@ -378,7 +400,6 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     if (pacing_.FramesDelivered == 0) {
         if (hCanceled.IsSet()) {
             core::LogPrintf("Stopped before the first picture; %s is left out\n", vobPath.c_str());
-            std::remove(vobPath.c_str());
             return ClipOutcome::Skipped;
         }
         made = false;
@@ -388,8 +409,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
-    files.Vobs.push_back(vobPath);
-    return ClipOutcome::Made;
+    return cut ? ClipOutcome::Cut : ClipOutcome::Made;
 }
 
 bool MainFrame::CreateClipOutputs(int number, std::string& videoPath, std::string& audioPath) {
@@ -479,9 +499,10 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     if (!finished) return false;
 
     SetStatus("Multiplexing audio and video...");
-    hStop.Reset();
+    // The clip is fully encoded: its multiplex is never cut, since a VOB cut there ends its
+    // chapter in a damaged picture. A Stop meanwhile takes effect once the VOB is whole.
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
-                                                audioPath.c_str(), ProgressBar(), &hStop);
+                                                audioPath.c_str(), ProgressBar(), nullptr);
     if (muxResult != 0) {
         error = core::FormatString("Multiplexing into %s failed (code %d)", vobPath.c_str(),
                                    muxResult);
@@ -538,11 +559,12 @@ bool MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
     return true;
 }
 
-void MainFrame::EndJob(JobResult result) {
-    lastResult_ = result;
+void MainFrame::EndJob(const JobOutcome& outcome) {
+    // Before the status, so a Stop that comes while it is shown changes nothing.
+    lastResult_ = outcome.Result();
     MarkJobCommands(false);
     view_->UpdateStartCommand();
-    SetStatus("Job finished. Output folder: " + jobSettings_.OutputFolder);
+    SetStatus(JobEndStatus(outcome, jobSettings_.OutputFolder));
 }
 
 // ---- Sample sink ------------------------------------------------------------------------

@@ -24,7 +24,9 @@
 #include "core/settings.h"
 #include "core/video_encoder.h"
 #include "driver/frame_view.h"
+#include "driver/job_outcome.h"
 #include "driver/pacing.h"
+#include "driver/temp_files.h"
 #include "platform/critical_section.h"
 #include "platform/event.h"
 #include "platform/thread.h"
@@ -75,16 +77,16 @@ public:
     // worker was started.
     bool OnStartEncoding();
     // Stop: the running clip is finished from what was encoded, no further clip starts, and
-    // the clips made so far are authored.
-    void OnStopEncoding();
+    // the clips made so far are authored. False, changing nothing, when no job runs or the
+    // running one has already reached its end.
+    bool OnStopEncoding();
     // A job's worker is attached (the window refuses to close meanwhile).
     bool IsJobRunning() const { return jobRunning_.load(); }
     // Waits for the worker to end (tests and shutdown).
     void WaitForJob();
 
-    // What the last job ended with, for the window and for tests. Stopped: a Stop came while
-    // the disc was authored, so the VOBs were kept.
-    enum class JobResult { None, Finished, Stopped, Failed, Crashed };
+    // What the last job ended with, as its end status tells it; None while a job runs.
+    using JobResult = driver::JobResult;
     JobResult LastJobResult() const { return lastResult_.load(); }
 
     // ---- SampleSink (graph threads; the format calls while the graph is built) -----------
@@ -111,13 +113,8 @@ public:
     void PrepareJobSettings();
 
 private:
-    // The files a job makes, in the order they are made.
-    struct JobFiles {
-        std::vector<std::string> Vobs;
-        std::vector<std::string> VideoStreams;
-        std::vector<std::string> AudioStreams;
-    };
-    enum class ClipOutcome { Made, Skipped, Failed };
+    // Cut: made from what was encoded before a Stop.
+    enum class ClipOutcome { Made, Cut, Skipped, Failed };
 
     // The checks of Start, each showing its own message: false refuses the job.
     bool CheckClipList() const;
@@ -128,7 +125,7 @@ private:
     uint32_t EncodeThreadProc();
     // The job itself, on the worker thread, over the settings copy taken at Start.
     void EncodeJob();
-    ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, JobFiles& files);
+    ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, TempFiles& files);
     void BeginClip(const reader::ClipRecord& clip);
     // The two encoders and their files (elementary-stream mode; the paths are set) or the
     // writer (direct mode). False after the failure was shown.
@@ -144,8 +141,11 @@ private:
     bool FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
                            const std::string& audioPath, std::string& error);
     void ReleaseClipOutputs();
+    // Authors the clips made, or after a failed or stopped authoring removes what it wrote
+    // into the "DVD" folder; then ends the job.
+    void AuthorDisc(TempFiles& files, bool lastClipCut);
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
-    void EndJob(JobResult result);
+    void EndJob(const JobOutcome& outcome);
 
     // The clip is read through the editing-services timeline, which cuts the range and
     // delivers pictures at the output size and rate: the sink then neither paces, nor fits,

@@ -389,9 +389,9 @@ void MainFrameWindow::OnStopEncoding() {
     if (!JobActive()) return;
     const int answer = platform::ShowMessageBox("Do you want to stop encoding DVD?", "Sop?",
                                                 platform::MB_YESNO | platform::MB_ICONQUESTION);
-    if (answer != platform::IDYES) return;
+    // The job may have ended while the question was open: its end status then stays.
+    if (answer != platform::IDYES || !frame_.OnStopEncoding()) return;
     form_->SetStatusText("Stop encoding...");
-    frame_.OnStopEncoding();
 }
 
 void MainFrameWindow::closeEvent(QCloseEvent* event) {

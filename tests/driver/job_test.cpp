@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -255,7 +256,10 @@ TEST_P(JobReaderTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
 
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(boxes_.Shown().empty());
-    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Stopped);
+    EXPECT_EQ(view_.Statuses().back(),
+              "Job stopped: the disc holds the first 2 of 3 clips, the last one only up to where "
+              "it was stopped. Output folder: " + output_);
     EXPECT_EQ(view_.RangeMessages(), 2);
     ExpectOnlyDiscAndUserFiles();
     const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
@@ -318,7 +322,8 @@ TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"Lumivane00.vob", "notes.txt"}));
     EXPECT_EQ(testing::ReadFile(broken), "this is not a video");
-    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    EXPECT_EQ(view_.Statuses().back(),
+              "Job failed; no disc was made. Kept: Lumivane00.vob. Output folder: " + output_);
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
@@ -347,9 +352,9 @@ TEST_P(JobReaderTest, ClipRangeSetsTheChapterLength) {
     }
 }
 
-// Stop while the first clip is multiplexed: the multiplexer ends early with a shorter, well
-// formed VOB, no further clip starts, and the disc holds the one chapter.
-TEST_F(JobTest, StopDuringMultiplexingStillEndsWithADisc) {
+// Stop while the first clip is multiplexed: its encoding is done, so its multiplex runs to the
+// end rather than leaving a cut VOB on the disc; no further clip starts.
+TEST_F(JobTest, StopDuringMultiplexingFinishesThatClipOnly) {
     frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(ntscClip_));
     frame_.AddClip(testing::ProbeClip(palClip_));
@@ -359,35 +364,56 @@ TEST_F(JobTest, StopDuringMultiplexingStillEndsWithADisc) {
     RunJob();
 
     for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
-    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Stopped);
+    EXPECT_EQ(view_.Statuses().back(),
+              "Job stopped: the disc holds the first of 2 clips. Output folder: " + output_);
     EXPECT_EQ(view_.RangeMessages(), 1);
     ExpectOnlyDiscAndUserFiles();
     const DiscLayout disc = testing::ReadDisc(output_ + "/DVD");
-    EXPECT_EQ(disc.titles, 1);
     EXPECT_EQ(disc.chapters, 1);
+    ASSERT_EQ(disc.cells.size(), 1u);
+    EXPECT_NEAR(disc.cells[0], kClipSeconds, 1.0 / disc.framesPerSecond);
+    const std::string titleVob = output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB";
+    EXPECT_NEAR(testing::DecodedSeconds(titleVob).video, kClipSeconds, 0.05);
+    EXPECT_EQ(testing::DecodeErrors(titleVob), "");
     testing::RunLsdvd(output_ + "/DVD");
 }
 
-// Stop while the disc is authored: the engine stops before it has scanned the VOBs, so the
-// encoded VOBs are kept rather than deleted with nothing to show for them.
-TEST_F(JobTest, StopDuringAuthoringKeepsTheVobs) {
+// Stop while the disc is authored, with part of the title VOB written: everything that run
+// wrote under the "DVD" folder goes (it would read as a disc that lacks clips), a folder that
+// was there before stays, and the encoded VOBs are kept and named.
+TEST_F(JobTest, StopDuringAuthoringKeepsTheVobsAndLeavesNoDisc) {
     frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(ntscClip_));
     frame_.AddClip(testing::ProbeClip(palClip_));
+    ASSERT_TRUE(core::CreateDirectoryTree((output_ + "/DVD/empty").c_str()));  // reused unasked
+    std::atomic<bool> authoring{false};
+    std::atomic<int> authoringProgress{0};
     view_.onStatus = [&](const std::string& status) {
-        if (status == "Creating DVD structure...") frame_.OnStopEncoding();
+        if (status == "Creating DVD structure...") authoring = true;
+    };
+    view_.onProgress = [&](unsigned message, uintptr_t) {
+        // The scanner reports at an input's first sector and tests for a stop 200 sectors on.
+        if (authoring && message == platform::PBM_SETPOS && ++authoringProgress == 1) {
+            frame_.OnStopEncoding();
+        }
     };
     RunJob();
 
+    EXPECT_GT(authoringProgress, 0);
     ASSERT_EQ(boxes_.Shown().size(), 1u);
     EXPECT_EQ(boxes_.Shown()[0].caption, "Stopped");
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Stopped);
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"DVD", "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}));
+    EXPECT_EQ(testing::ListFolder(output_ + "/DVD"), std::vector<std::string>{"empty"});
+    EXPECT_EQ(testing::ListFolder(output_ + "/DVD/empty"), std::vector<std::string>{});
     for (const char* vob : {"/Lumivane00.vob", "/Lumivane01.vob"}) {
         EXPECT_NEAR(testing::DecodedSeconds(output_ + vob).video, kClipSeconds, 0.05) << vob;
     }
-    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    EXPECT_EQ(view_.Statuses().back(),
+              "Job stopped; no disc was made. Kept: Lumivane00.vob and Lumivane01.vob. Output "
+              "folder: " + output_);
 }
 
 // A file of the user's named "DVD" in the output folder: the disc cannot be made there, so the
@@ -407,23 +433,31 @@ TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
               (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
     EXPECT_EQ(testing::ReadFile(output_ + "/DVD"), "also mine");
     EXPECT_NEAR(testing::DecodedSeconds(output_ + "/Lumivane00.vob").video, kClipSeconds, 0.05);
-    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    EXPECT_EQ(view_.Statuses().back(),
+              "Job failed; no disc was made. Kept: Lumivane00.vob. Output folder: " + output_);
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
-// Stop before the first picture: nothing was made, so nothing is authored and nothing is left.
+// Stop before the first picture: nothing was made, so nothing is authored, and the files the
+// clip had begun are removed even when temporary files are kept.
 TEST_P(JobReaderTest, StopBeforeTheFirstPictureLeavesNothing) {
-    for (uint32_t direct : {0u, 1u}) {
-        SCOPED_TRACE(direct ? "direct" : "elementary streams");
-        frame_.Settings().DirectVOB = direct;
-        frame_.AddClip(testing::ProbeClip(palClip_));
+    const struct {
+        const char* name;
+        uint32_t directVob, deleteTempFiles;
+    } cases[] = {{"elementary streams", 0, 1}, {"elementary streams, kept", 0, 0}, {"direct", 1, 1}};
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        frame_.Settings().DirectVOB = c.directVob;
+        frame_.Settings().DeleteTempFiles = c.deleteTempFiles;
         view_.onStatus = [&](const std::string& status) {
             if (status == "Start encoding...") frame_.OnStopEncoding();
         };
         RunJob();
 
         for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
-        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Stopped);
+        EXPECT_EQ(view_.Statuses().back(), "Job stopped; no disc was made. Output folder: " + output_);
         EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"notes.txt"});
     }
 }
@@ -498,6 +532,85 @@ TEST_F(JobTest, StreamFileThatCannotBeCreatedEndsTheJob) {
         EXPECT_TRUE(core::IsDirectory(folder.c_str()));
         EXPECT_TRUE(view_.Commands()[ID_START]);
         ::rmdir(folder.c_str());
+    }
+}
+
+// "Delete temp files after encoding": set, each clip's streams go as soon as its VOB is made
+// (so at most one clip's streams and the VOBs share the disk) and the VOBs once the disc holds
+// them; clear, every intermediate file stays.
+TEST_F(JobTest, DeleteTempFilesDecidesWhichIntermediatesStay) {
+    const struct {
+        const char* name;
+        uint32_t directVob, deleteTempFiles;
+        std::vector<std::string> atSecondClip, atEnd;
+    } cases[] = {
+        {"elementary streams, deleted", 0, 1, {"Lumivane00.vob", "notes.txt"}, {"DVD", "notes.txt"}},
+        {"elementary streams, kept", 0, 0,
+         {"Chapter00.m2v", "Chapter00.mp2", "Lumivane00.vob", "notes.txt"},
+         {"Chapter00.m2v", "Chapter00.mp2", "Chapter01.m2v", "Chapter01.mp2", "DVD",
+          "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}},
+        {"direct, kept", 1, 0, {"Lumivane00.vob", "notes.txt"},
+         {"DVD", "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}},
+    };
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        frame_.Settings().DirectVOB = c.directVob;
+        frame_.Settings().DeleteTempFiles = c.deleteTempFiles;
+        std::vector<std::string> atSecondClip;
+        const int rangesBefore = view_.RangeMessages();
+        view_.onProgress = [&](unsigned message, uintptr_t) {
+            if (message == platform::PBM_SETRANGE && view_.RangeMessages() == rangesBefore + 2) {
+                atSecondClip = testing::ListFolder(output_);
+            }
+        };
+        RunJob();
+
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+        EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+        EXPECT_EQ(atSecondClip, c.atSecondClip);
+        EXPECT_EQ(testing::ListFolder(output_), c.atEnd);
+        if (c.deleteTempFiles == 0) {
+            EXPECT_NEAR(testing::DecodedSeconds(output_ + "/Lumivane01.vob").video,
+                        kClipSeconds, 0.05);
+        }
+        EXPECT_EQ(testing::ReadDisc(output_ + "/DVD").chapters, 2);
+        std::filesystem::remove_all(output_ + "/DVD");
+        for (const std::string& name : testing::ListFolder(output_)) {
+            if (name != "notes.txt") std::remove((output_ + "/" + name).c_str());
+        }
+    }
+}
+
+// A clip that fails after its streams were begun (its file was damaged after it was added):
+// the files it was writing are removed, and the status names what the job keeps.
+TEST_F(JobTest, FailedClipRemovesItsFilesAndTheStatusNamesWhatStays) {
+    const std::string damaged = testing::MakeClip(work_ / "damaged.avi", "352x288", "25", 44100,
+                                                  1, kClipSeconds);
+    const reader::ClipRecord damagedClip = testing::ProbeClip(damaged);
+    testing::WriteFile(damaged, "this is not a video any more");
+    frame_.Settings().DirectVOB = 0;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    frame_.AddClip(damagedClip);
+    const struct {
+        uint32_t deleteTempFiles;
+        std::vector<std::string> left;
+        std::string kept;
+    } cases[] = {
+        {1, {"Lumivane00.vob", "notes.txt"}, "Lumivane00.vob"},
+        {0, {"Chapter00.m2v", "Chapter00.mp2", "Lumivane00.vob", "notes.txt"},
+         "Lumivane00.vob, Chapter00.m2v, Chapter00.mp2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.deleteTempFiles);
+        frame_.Settings().DeleteTempFiles = c.deleteTempFiles;
+        RunJob();
+
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_EQ(testing::ListFolder(output_), c.left);
+        EXPECT_EQ(view_.Statuses().back(),
+                  "Job failed; no disc was made. Kept: " + c.kept + ". Output folder: " + output_);
     }
 }
 

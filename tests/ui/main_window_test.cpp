@@ -18,6 +18,7 @@
 #include <QToolBar>
 #include <QUrl>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "platform/settings_store.h"
@@ -293,10 +294,39 @@ TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
     window.OnStopEncoding();
     EXPECT_EQ(Form()->StatusText(), "Stop encoding...");
     ASSERT_TRUE(WaitForJobEnd(60000));
+    // Whether a picture came before the Stop depends on timing; either way it says so.
+    EXPECT_TRUE(Form()->StatusText().startsWith("Job stopped"))
+        << Form()->StatusText().toStdString();
     EXPECT_EQ(States(), "EEEEEEEED");
     EXPECT_FALSE(window.Frame().IsJobRunning());
     EXPECT_EQ(ListedPaths().back(), extra);
     EXPECT_EQ(JobPaths(), ListedPaths());
+}
+
+// The stop question is still open when the job ends; answering Yes then leaves the finished
+// job's status and states alone.
+TEST_F(MainWindowTest, YesToStopAfterTheJobHasEndedChangesNothing) {
+    window.AddClips({Clip("short.avi", 1.0)});
+    window.WaitForAddedClips();
+    ClickRow(0);
+    window.OnStartEncoding();
+    ASSERT_TRUE(window.Frame().IsJobRunning());
+    struct YesOnceTheJobHasEnded : platform::MessageBoxService {
+        std::function<bool()> jobEnded;
+        int Show(const std::string&, const std::string&, unsigned) override {
+            EXPECT_TRUE(ui_test::WaitUntil(jobEnded, 120000));
+            return platform::IDYES;
+        }
+    } lateYes;
+    lateYes.jobEnded = [&] { return window.Command(ID_CLIP_ADD)->isEnabled(); };
+    platform::SetMessageBoxService(&lateYes);
+    window.OnStopEncoding();
+    platform::SetMessageBoxService(&boxes);
+
+    EXPECT_TRUE(Form()->StatusText().startsWith("Job finished. Output folder: "))
+        << Form()->StatusText().toStdString();
+    EXPECT_EQ(window.Frame().LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(States(), "EEEEEEEED");
 }
 
 TEST_F(MainWindowTest, AWindowDestroyedUnderARunningJobStopsItFirst) {
