@@ -270,6 +270,7 @@ TEST_P(JobReaderTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
     // The stop came with the tenth picture; what the graph still delivered is not encoded.
     EXPECT_GT(disc.cells[1], 0.0);
     EXPECT_LT(disc.cells[1], 0.5);
+    EXPECT_EQ(testing::DecodeErrors(output_ + "/DVD/VIDEO_TS/VTS_01_1.VOB"), "");
 }
 
 // The files people bring: an MP4 with H.264 pictures and AAC sound at 44.1 kHz, played from
