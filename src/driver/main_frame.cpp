@@ -564,7 +564,9 @@ void MainFrame::EndJob(const JobOutcome& outcome) {
     lastResult_ = outcome.Result();
     MarkJobCommands(false);
     view_->UpdateStartCommand();
-    SetStatus(JobEndStatus(outcome, jobSettings_.OutputFolder));
+    const std::string status = JobEndStatus(outcome, jobSettings_.OutputFolder);
+    core::LogPrintf("%s\n", status.c_str());
+    SetStatus(status);
 }
 
 // ---- Sample sink ------------------------------------------------------------------------
