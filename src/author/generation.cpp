@@ -89,8 +89,8 @@ void end_on_still(Pgc* pgc) {
 
 void scan_and_mark(const std::string& base, VobGroup* vob_group, int kind) {
     scan_vob_units(base, *vob_group, kind);
-    // The scan leaves out inputs that gave no VOB unit; a chain that lost its last source must
-    // still end on its picture.
+    // A cancelled scan leaves out the inputs it did not reach; a chain that lost its last source
+    // must still end on its picture.
     for (Pgc* pgc : vob_group->pgcs) end_on_still(pgc);
     assign_programs_and_cells(*vob_group);
     finalize_attributes(vob_group, kind);

@@ -263,7 +263,7 @@ TEST(JobDiscEdges, ReaderComplaintsFailTheChecks) {
     EXPECT_NONFATAL_FAILURE(testing::check_reader_accepts(dvd, 1), "Zero check failed");
 }
 
-TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
+TEST(JobDiscEdges, InputWithoutNavigationPacksFailsTheRun) {
     TempDir work;
     const std::string first = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
     const std::string last = testing::make_clip(work.path(), "b.vob", 2, "-target pal-dvd -g 12");
@@ -271,10 +271,9 @@ TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
     const std::string plain = testing::make_clip(work.path(), "plain.vob", 2, "-f vob -c:v mpeg2video -c:a mp2");
     const std::string dvd = work / "DVD";
     ::testing::internal::CaptureStderr();
-    testing::author_job_disc(dvd, {first, plain, last});
-    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("WARN: No VOB units in " + plain));
-    testing::check_job_disc(dvd, {2, 2, true});
-    testing::check_files(dvd);
+    EXPECT_EQ(testing::run_discforge({"-o", dvd, "-f", first, "-f", plain, "-f", last}), 1);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("ERR:  No VOB units in " + plain + ":"));
+    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_0.IFO"));
 }
 
 // What the information files cannot describe stops the run before they are written.
