@@ -28,7 +28,7 @@ int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
                    const platform::ManualResetEvent* cancel) {
     core::getopt_reset_full(argc, argv, kShortOptions);
     engine_reset(progress, cancel);
-    emit("discforge");
+    emit("discforge\n");
     if (argc < 1) {
         emit("ERR:  No arguments!\n");
         return 1;

@@ -238,8 +238,6 @@ int32_t checked_ticks(int64_t ticks, const std::string& name) {
     return static_cast<int32_t>(ticks);
 }
 
-void print_time(int32_t ticks) { emit("%d.%03d", ticks / 90000, (ticks / 90) % 1000); }
-
 // The number of the first piece a group of the kind writes (see piece_file_name).
 int first_piece(int kind) { return 1 - kind; }
 
@@ -789,13 +787,13 @@ void VobScanner::add_row(Vob& vob, int slot, int32_t pts, int32_t end, int64_t c
         }
         if (gap || last.end_pts > pts) {
             emit("WARN: Previous sector: ");
-            print_time(before.start_pts);
+            emit_time(before.start_pts);
             emit(" - ");
-            print_time(before.end_pts);
+            emit_time(before.end_pts);
             emit("\nWARN: Current sector: ");
-            print_time(pts);
+            emit_time(pts);
             emit(" - ");
-            print_time(end);
+            emit_time(end);
             emit("\n");
             last.end_pts = pts;
         }
@@ -878,22 +876,22 @@ void VobScanner::infer_vobu_times(Vob& vob) {
 
 void VobScanner::print_summary(const Vob& vob) {
     emit("\nINFO: Video pts = ");
-    print_time(vob.vobus.front().video_pts[0]);
+    emit_time(vob.vobus.front().video_pts[0]);
     emit(" .. ");
     auto last_video = std::find_if(vob.vobus.rbegin(), vob.vobus.rend(),
                                    [](const Vobu& v) { return v.has_video != 0; });
     if (last_video == vob.vobus.rend()) {
         emit("??");
     } else {
-        print_time(last_video->video_pts[1]);
+        emit_time(last_video->video_pts[1]);
     }
     for (int slot = 0; slot < kStreamSlots; ++slot) {
         const std::vector<StreamPtsRow>& rows = vob.streams[slot].rows;
         if (rows.empty()) continue;
         emit("\nINFO: Audio[%d] pts = ", slot);
-        print_time(rows.front().start_pts);
+        emit_time(rows.front().start_pts);
         emit(" .. ");
-        print_time(rows.back().end_pts);
+        emit_time(rows.back().end_pts);
     }
     emit("\n");
 }

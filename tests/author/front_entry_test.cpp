@@ -33,10 +33,10 @@ Outcome run(Args args) {
 TEST(Entry, NoArgumentsAndHelp) {
     Outcome r = run(Args(std::vector<std::string>{}));
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages, "discforgeERR:  No arguments!\n");
+    EXPECT_EQ(r.messages, "discforge\nERR:  No arguments!\n");
     r = run({"discforge", "-h"});
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages.rfind("discforgesyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u);
+    EXPECT_EQ(r.messages.rfind("discforge\nsyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u);
     EXPECT_NE(r.messages.find("--jumppad or -j"), std::string::npos);
 }
 
@@ -127,7 +127,7 @@ TEST(Entry, JobRunsThroughTheCommand) {
     char buffer[256];
     while (size_t n = std::fread(buffer, 1, sizeof buffer, help)) usage.append(buffer, n);
     EXPECT_EQ(WEXITSTATUS(::pclose(help)), 1);
-    EXPECT_EQ(usage.rfind("discforgesyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u) << usage;
+    EXPECT_EQ(usage.rfind("discforge\nsyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u) << usage;
     EXPECT_NE(usage.find("--help or -h"), std::string::npos);
 }
 

@@ -267,9 +267,10 @@ TEST_F(ScanTest, CommandInputs) {
 
     // A command that fails gave an incomplete stream.
     engine_reset(nullptr, nullptr);
-    TitleGroup failing({"cat '" + (dir / "a.vob") + "'; exit 3|"});
+    const std::string command = "cat '" + (dir / "a.vob") + "'; exit 3";
+    TitleGroup failing({command + " |"});
     expect_fatal([&] { scan_vob_units(dir / "VTS_01", *failing.group, kScanTitles); },
-                 "failed");
+                 "ERR:  Input " + command + " failed\n");
 }
 
 // --- inputs without VOB units --------------------------------------------------------------
