@@ -179,6 +179,47 @@ TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
     EXPECT_TRUE(player.play_until_title());
 }
 
+// A first-play program that names the manager's menu takes the player into it, by number or
+// as the title menu, and the menu's button then plays the title.
+TEST(MenuDisc, FirstPlayJumpsIntoTheTableOfContentsMenu) {
+    TempDir work;
+    const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"jump vmgm menu 1;", {0x30, 0x06, 0x00, 0x01, 0x00, 0xC0, 0x00, 0x00}},
+        {"jump vmgm menu;", {0x30, 0x06, 0x00, 0x00, 0x00, 0x42, 0x00, 0x00}},
+    };
+    for (const auto& [commands, expected] : cases) {
+        SCOPED_TRACE(commands);
+        const std::string dvd = work / ("DVD-" + std::to_string(expected[5]));
+        ::testing::internal::CaptureStderr();
+        ASSERT_EQ(testing::run_discforge({"-o", dvd, "-f", a}), 0);
+        ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd, std::string("--fpc=") + commands, "-m", "-f", menu, "-b",
+                                          "jump title 1;"}),
+                  0);
+        ::testing::internal::GetCapturedStderr();
+        testing::check_reader_accepts(dvd, 1);
+
+        dvd_reader_t* reader = DVDOpen(dvd.c_str());
+        ASSERT_NE(reader, nullptr);
+        ifo_handle_t* manager = ifoOpen(reader, 0);
+        ASSERT_NE(manager, nullptr);
+        ASSERT_NE(manager->first_play_pgc, nullptr);
+        const pgc_command_tbl_t* table = manager->first_play_pgc->command_tbl;
+        ASSERT_NE(table, nullptr);
+        ASSERT_EQ(table->nr_of_pre, 1);
+        EXPECT_EQ(std::vector<uint8_t>(table->pre_cmds[0].bytes, table->pre_cmds[0].bytes + 8), expected);
+        ifoClose(manager);
+        DVDClose(reader);
+
+        Player player(dvd);
+        ASSERT_TRUE(player.nav());
+        ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vmgm, 1));
+        ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
+        player.expect_playing(1, 1);
+    }
+}
+
 // From the table of contents a chapter can be reached only through its titleset's jumppad.
 TEST(MenuDisc, JumppadTakesTheTableOfContentsToAChapterOfEitherTitleset) {
     TempDir work;
