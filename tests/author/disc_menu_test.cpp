@@ -1,5 +1,5 @@
-// A disc with a titleset menu and a table-of-contents menu made through the command line, played
-// with libdvdnav: the buttons must lead where their commands say.
+// Discs made through the command line, played with libdvdnav: the buttons of titleset and
+// table-of-contents menus must lead where their commands say, and stills hold where the tables say.
 #include <dvdnav/dvdnav.h>
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
@@ -218,6 +218,53 @@ TEST(MenuDisc, FirstPlayJumpsIntoTheTableOfContentsMenu) {
         ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
         player.expect_playing(1, 1);
     }
+}
+
+// The cell that a libdvdnav player is in when it first meets a still, playing title `title`
+// from its start; 0 when it meets none. `cells` receives every cell it entered.
+int cell_of_first_still(const std::string& dvd, int32_t title, std::vector<int>& cells) {
+    Player player(dvd);
+    if (!player.nav() || dvdnav_title_play(player.nav(), title) != DVDNAV_STATUS_OK) return 0;
+    uint8_t block[DVD_VIDEO_LB_LEN];
+    for (int budget = 20000; budget > 0; --budget) {
+        int event = 0, length = 0;
+        if (dvdnav_get_next_block(player.nav(), block, &event, &length) != DVDNAV_STATUS_OK) return 0;
+        if (event == DVDNAV_CELL_CHANGE)
+            cells.push_back(reinterpret_cast<dvdnav_cell_change_event_t*>(block)->cellN);
+        if (event == DVDNAV_WAIT) dvdnav_wait_skip(player.nav());
+        if (event == DVDNAV_STILL_FRAME) return cells.empty() ? 0 : cells.back();
+        if (event == DVDNAV_STOP) return 0;
+    }
+    return 0;
+}
+
+// Title 1's chapter marks cut the VOB it shares with title 2 into four cells; title 2's one cell
+// then spans all four, and its closing still belongs after the last of them only.
+TEST(MenuDisc, StillOfACellSplitByAnotherTitlesMarksHoldsAtItsEnd) {
+    TempDir work;
+    const std::string a = testing::make_clip(work.path(), "a.vob", 4, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-c", "0,1,2,3", "-f", a, "-t", "-f", a}), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_reader_accepts(dvd, 1);
+
+    dvd_reader_t* reader = DVDOpen(dvd.c_str());
+    ASSERT_NE(reader, nullptr);
+    ifo_handle_t* titleset = ifoOpen(reader, 1);
+    ASSERT_NE(titleset, nullptr);
+    ASSERT_EQ(titleset->vts_pgcit->nr_of_pgci_srp, 2);
+    const pgc_t* second = titleset->vts_pgcit->pgci_srp[1].pgc;
+    std::vector<int> still_times;
+    for (int c = 0; c < second->nr_of_cells; ++c) still_times.push_back(second->cell_playback[c].still_time);
+    EXPECT_EQ(still_times, (std::vector<int>{0, 0, 0, 255}));
+    ifoClose(titleset);
+    DVDClose(reader);
+
+    std::vector<int> cells;
+    EXPECT_EQ(cell_of_first_still(dvd, 2, cells), 4);
+    EXPECT_EQ(cells, (std::vector<int>{1, 2, 3, 4}));
 }
 
 // From the table of contents a chapter can be reached only through its titleset's jumppad.
