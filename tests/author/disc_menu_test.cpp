@@ -74,6 +74,25 @@ private:
     pci_t* last_pci_ = nullptr;
 };
 
+// One information file read through libdvdread (0 the manager, n titleset n).
+class InformationFile {
+public:
+    InformationFile(const std::string& dvd, int number) : reader_(DVDOpen(dvd.c_str())) {
+        if (reader_) ifo_ = ifoOpen(reader_, number);
+    }
+    ~InformationFile() {
+        if (ifo_) ifoClose(ifo_);
+        if (reader_) DVDClose(reader_);
+    }
+    InformationFile(const InformationFile&) = delete;
+    InformationFile& operator=(const InformationFile&) = delete;
+    const ifo_handle_t* ifo() const { return ifo_; }
+
+private:
+    dvd_reader_t* reader_ = nullptr;
+    ifo_handle_t* ifo_ = nullptr;
+};
+
 // Where the titleset menu's two buttons lie: side by side, each the other's left and right.
 struct ButtonBox {
     int x1, y1, x2, y2;
@@ -200,17 +219,11 @@ TEST(MenuDisc, FirstPlayJumpsIntoTheTableOfContentsMenu) {
         ::testing::internal::GetCapturedStderr();
         testing::check_reader_accepts(dvd, 1);
 
-        dvd_reader_t* reader = DVDOpen(dvd.c_str());
-        ASSERT_NE(reader, nullptr);
-        ifo_handle_t* manager = ifoOpen(reader, 0);
-        ASSERT_NE(manager, nullptr);
-        ASSERT_NE(manager->first_play_pgc, nullptr);
-        const pgc_command_tbl_t* table = manager->first_play_pgc->command_tbl;
-        ASSERT_NE(table, nullptr);
-        ASSERT_EQ(table->nr_of_pre, 1);
+        const InformationFile manager(dvd, 0);
+        ASSERT_TRUE(manager.ifo() && manager.ifo()->first_play_pgc);
+        const pgc_command_tbl_t* table = manager.ifo()->first_play_pgc->command_tbl;
+        ASSERT_TRUE(table && table->nr_of_pre == 1);
         EXPECT_EQ(std::vector<uint8_t>(table->pre_cmds[0].bytes, table->pre_cmds[0].bytes + 8), expected);
-        ifoClose(manager);
-        DVDClose(reader);
 
         Player player(dvd);
         ASSERT_TRUE(player.nav());
@@ -250,17 +263,13 @@ TEST(MenuDisc, StillOfACellSplitByAnotherTitlesMarksHoldsAtItsEnd) {
     ::testing::internal::GetCapturedStderr();
     testing::check_reader_accepts(dvd, 1);
 
-    dvd_reader_t* reader = DVDOpen(dvd.c_str());
-    ASSERT_NE(reader, nullptr);
-    ifo_handle_t* titleset = ifoOpen(reader, 1);
-    ASSERT_NE(titleset, nullptr);
-    ASSERT_EQ(titleset->vts_pgcit->nr_of_pgci_srp, 2);
-    const pgc_t* second = titleset->vts_pgcit->pgci_srp[1].pgc;
+    const InformationFile titleset(dvd, 1);
+    ASSERT_TRUE(titleset.ifo() && titleset.ifo()->vts_pgcit);
+    ASSERT_EQ(titleset.ifo()->vts_pgcit->nr_of_pgci_srp, 2);
+    const pgc_t* second = titleset.ifo()->vts_pgcit->pgci_srp[1].pgc;
     std::vector<int> still_times;
     for (int c = 0; c < second->nr_of_cells; ++c) still_times.push_back(second->cell_playback[c].still_time);
     EXPECT_EQ(still_times, (std::vector<int>{0, 0, 0, 255}));
-    ifoClose(titleset);
-    DVDClose(reader);
 
     std::vector<int> cells;
     EXPECT_EQ(cell_of_first_still(dvd, 2, cells), 4);
