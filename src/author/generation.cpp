@@ -18,6 +18,7 @@
 #include "author/ifo_layout.h"
 #include "author/ifo_writer.h"
 #include "author/nav_fixer.h"
+#include "author/run_output.h"
 #include "author/vob_scanner.h"
 
 namespace author {
@@ -42,8 +43,11 @@ constexpr size_t kVtsAttributes = ifo_layout::kMenuAttributes;
 
 // Single-level directory creation; an existing directory is fine.
 void make_directory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        record_output_directory(path);
+    } else if (errno != EEXIST) {
         fatal("ERR:  Cannot create directory %s: %s\n", path.c_str(), std::strerror(errno));
+    }
 }
 
 void make_dvd_directories(const std::string& directory) {

@@ -17,6 +17,7 @@
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
 #include "author/input_open.h"
+#include "author/run_output.h"
 #include "author/stream_detect.h"
 #include "platform/event.h"
 #include "platform/progress.h"
@@ -274,6 +275,7 @@ public:
         // Truncated: a longer file of the same name from an earlier run must not keep its tail.
         fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd_ < 0) fatal("ERR:  Error opening %s: %s\n", name_.c_str(), std::strerror(errno));
+        record_output_file(name_);
         piece_sector_ = 0;
         last_opened_ = piece_;
     }

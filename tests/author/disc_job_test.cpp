@@ -273,7 +273,7 @@ TEST(JobDiscEdges, InputWithoutNavigationPacksFailsTheRun) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(testing::run_discforge({"-o", dvd, "-f", first, "-f", plain, "-f", last}), 1);
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("ERR:  No VOB units in " + plain + ":"));
-    EXPECT_FALSE(fs::exists(dvd + "/VIDEO_TS/VTS_01_0.IFO"));
+    EXPECT_FALSE(fs::exists(dvd)) << "the failed run leaves no folder behind";
 }
 
 // What the information files cannot describe stops the run before they are written.
