@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "author/attributes.h"
+#include "author/audio_agreement.h"
 #include "author/bytes.h"
 #include "author/cell_marking.h"
 #include "author/core_routines.h"
@@ -98,6 +99,7 @@ void scan_and_mark(const std::string& base, VobGroup* vob_group, int kind) {
     for (Pgc* pgc : vob_group->pgcs) end_on_still(pgc);
     assign_programs_and_cells(*vob_group);
     finalize_attributes(vob_group, kind);
+    warn_on_audio_disagreement(*vob_group);
 }
 
 // Limits of what the information files can describe, checked before they are written (cell

@@ -276,6 +276,18 @@ TEST(JobDiscEdges, InputWithoutNavigationPacksFailsTheRun) {
     EXPECT_FALSE(fs::exists(dvd)) << "the failed run leaves no folder behind";
 }
 
+// Two titles of one titleset, one with MPEG audio and one with AC-3, share one set of tracks:
+// the run goes on and says which files disagree.
+TEST(JobDiscEdges, TitlesWhoseSoundDiffersAreNamed) {
+    TempDir work;
+    const std::string mp2 = testing::make_clip(work.path(), "mp2.vob", 1, "-target pal-dvd -g 12 -c:a mp2 -b:a 192k");
+    const std::string ac3 = testing::make_clip(work.path(), "ac3.vob", 1, "-target pal-dvd -g 12");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(testing::run_discforge({"-o", work / "DVD", "-f", mp2, "-t", "-f", ac3}), 0);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                HasSubstr("WARN: " + mp2 + " carries the audio streams mp2 1, but " + ac3 + " carries ac3 1;"));
+}
+
 // What the information files cannot describe stops the run before they are written.
 TEST(JobDiscEdges, LimitsAreErrorsBeforeTheInformationFilesAreWritten) {
     TempDir work;
