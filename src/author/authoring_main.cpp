@@ -6,6 +6,7 @@
 #include "author/generation.h"
 #include "author/model.h"
 #include "author/options.h"
+#include "author/run_output.h"
 #include "core/getopt_reset.h"
 
 namespace author {
@@ -28,7 +29,7 @@ int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
                    const platform::ManualResetEvent* cancel) {
     core::getopt_reset_full(argc, argv, kShortOptions);
     engine_reset(progress, cancel);
-    emit("discforge");
+    emit("discforge\n");
     if (argc < 1) {
         emit("ERR:  No arguments!\n");
         return 1;
@@ -36,12 +37,12 @@ int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
     try {
         return run(argc, argv);
     } catch (const FatalError&) {
-        return 1;
     } catch (const std::exception& error) {
         // Exhausted memory or a failed library call: the run fails, the application goes on.
         emit("ERR:  %s\n", error.what());
-        return 1;
     }
+    remove_run_output();
+    return 1;
 }
 
 }  // namespace author

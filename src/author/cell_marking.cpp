@@ -33,6 +33,16 @@ int snap_and_mark(Vob& vob, int32_t offset) {
     return s;
 }
 
+// A mark at or after the end of its file gives a cell that covers nothing: its chapter (or
+// program) would be missing from the disc without a word.
+void warn_mark_past_end(const PgcSource& source, const Cell& cell, const Vob& vob) {
+    emit("WARN: Chapter mark at ");
+    emit_time(cell.start);
+    emit(" s lies past the end of %s (", source.file_name.c_str());
+    emit_time(vob.vobus.back().pts[1] - vob.vobus.front().pts[0]);
+    emit(" s); it is left out\n");
+}
+
 // Pass 1: the VOB-unit index of every cell's start and end, held in first_cell and end_cell.
 void mark_cell_positions(VobGroup& group) {
     int previous_end = -1;
@@ -43,6 +53,7 @@ void mark_cell_positions(VobGroup& group) {
             for (size_t c = 0; c < source->cells.size(); ++c) {
                 Cell& cell = source->cells[c];
                 const int s = snap_and_mark(vob, cell.start);
+                if (n > 0 && s == n) warn_mark_past_end(*source, cell, vob);
                 if (s != previous_end && s >= 0 && s < n && vob.vobus[s].fields_before_first != 0)
                     emit("WARN: GOP is not closed on cell %d of source %s of pgc %d\n",
                          static_cast<int>(c + 1), source->file_name.c_str(),

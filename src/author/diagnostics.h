@@ -6,12 +6,16 @@
 // the application, so it never ends the process.
 #pragma once
 
+#include <cstdint>
+
 namespace author {
 
 struct FatalError {};
 
 // Writes the formatted text to the engine's message stream.
 void emit(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes 90 kHz ticks as seconds with milliseconds ("%d.%03d"), as every message shows times.
+void emit_time(int32_t ticks);
 // Writes the formatted text, then unwinds to the entry with FatalError.
 [[noreturn]] void fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "author/attributes.h"
+#include "author/audio_agreement.h"
 #include "author/bytes.h"
 #include "author/cell_marking.h"
 #include "author/core_routines.h"
@@ -18,6 +19,7 @@
 #include "author/ifo_layout.h"
 #include "author/ifo_writer.h"
 #include "author/nav_fixer.h"
+#include "author/run_output.h"
 #include "author/vob_scanner.h"
 
 namespace author {
@@ -42,8 +44,11 @@ constexpr size_t kVtsAttributes = ifo_layout::kMenuAttributes;
 
 // Single-level directory creation; an existing directory is fine.
 void make_directory(const std::string& path) {
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST)
+    if (::mkdir(path.c_str(), 0777) == 0) {
+        record_output_directory(path);
+    } else if (errno != EEXIST) {
         fatal("ERR:  Cannot create directory %s: %s\n", path.c_str(), std::strerror(errno));
+    }
 }
 
 void make_dvd_directories(const std::string& directory) {
@@ -89,11 +94,12 @@ void end_on_still(Pgc* pgc) {
 
 void scan_and_mark(const std::string& base, VobGroup* vob_group, int kind) {
     scan_vob_units(base, *vob_group, kind);
-    // The scan leaves out inputs that gave no VOB unit; a chain that lost its last source must
-    // still end on its picture.
+    // A cancelled scan leaves out the inputs it did not reach; a chain that lost its last source
+    // must still end on its picture.
     for (Pgc* pgc : vob_group->pgcs) end_on_still(pgc);
     assign_programs_and_cells(*vob_group);
     finalize_attributes(vob_group, kind);
+    warn_on_audio_disagreement(*vob_group);
 }
 
 // Limits of what the information files can describe, checked before they are written (cell

@@ -9,6 +9,7 @@
 #include "author/ifo_tables.h"
 #include "author/ifo_layout.h"
 #include "author/pgc_writer.h"
+#include "author/run_output.h"
 
 namespace author {
 
@@ -284,6 +285,7 @@ void write_vmg_ifo(Workset& workset, const Pgc* first_play, const std::string& f
 void write_whole_file(const std::string& path, const ByteBuffer& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) fatal("ERR:  Cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+    record_output_file(path);
     const size_t written = std::fwrite(bytes.data(), 1, bytes.size(), file);
     const int write_error = written == bytes.size() ? 0 : errno;
     if (std::fclose(file) != 0 && write_error == 0)

@@ -44,12 +44,14 @@ InputStream open_input(const char* name) {
     InputKind kind = kInputFile;
     std::string shown = name;
     if (length > 0 && name[length - 1] == '|') {
-        shown.pop_back();
+        const std::string command(name, length - 1);
         kind = kInputPipe;
         // popen hands the text to the shell as it stands, so the command runs exactly as
         // written; escaping its quotes a second time would change what it does.
         std::fflush(nullptr);
-        file = popen(shown.c_str(), "r");
+        file = popen(command.c_str(), "r");
+        // "cmd |" is the usual way to write it; the blank before the bar is no part of the name.
+        shown = command.substr(0, command.find_last_not_of(" \t") + 1);
     } else if (std::strcmp(name, "-") == 0) {
         kind = kInputStdin;
         file = stdin;

@@ -24,7 +24,7 @@ public:
 
     std::FILE* file() const { return file_; }
     InputKind kind() const { return kind_; }
-    // The name as given, without a command's trailing '|'.
+    // The name as given, without a command's trailing '|' and the blanks before it.
     const std::string& name() const { return name_; }
 
     // Closes the input: 0 on success; for a command, nonzero when it did not exit with 0.

@@ -278,6 +278,12 @@ enum ChapterMarkState {
     kChapterPending = 2,        // the last -c/-C made the cells for the next file
 };
 
+// The files and directories a run has made, so that a failed run can take them back.
+struct RunOutput {
+    std::vector<std::string> files;        // created or overwritten, in that order
+    std::vector<std::string> directories;  // created by the run, parents first
+};
+
 // Everything one run of the engine owns. The entry resets it, so a run that ended early (an
 // option error, a fatal error, a cancel) leaves nothing behind for the next.
 struct EngineContext {
@@ -287,6 +293,7 @@ struct EngineContext {
     int chapter_mark_state = kChapterNextFileWhole;
     ScanProgress scan;
     std::vector<TitlesetInfo> titlesets;  // table of contents run
+    RunOutput output;
 
     // Creates a zero-initialised record owned by the run.
     template <class T>

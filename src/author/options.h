@@ -18,7 +18,7 @@ struct RunRequest {
 };
 
 // The short options, in getopt's terms: a leading '-' hands bare arguments over in order.
-constexpr const char* kShortOptions = "-f:o:v:a:s:hc:Cp:Pmtb:Ti:e:x:";
+constexpr const char* kShortOptions = "-f:o:v:a:s:hc:Cp:Pmtb:Ti:e:x:F:j";
 
 enum ParseResult { kParseBuild = 0, kParseFailed = 1 };
 

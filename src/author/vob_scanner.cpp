@@ -17,6 +17,7 @@
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
 #include "author/input_open.h"
+#include "author/run_output.h"
 #include "author/stream_detect.h"
 #include "platform/event.h"
 #include "platform/progress.h"
@@ -238,8 +239,6 @@ int32_t checked_ticks(int64_t ticks, const std::string& name) {
     return static_cast<int32_t>(ticks);
 }
 
-void print_time(int32_t ticks) { emit("%d.%03d", ticks / 90000, (ticks / 90) % 1000); }
-
 // The number of the first piece a group of the kind writes (see piece_file_name).
 int first_piece(int kind) { return 1 - kind; }
 
@@ -276,6 +275,7 @@ public:
         // Truncated: a longer file of the same name from an earlier run must not keep its tail.
         fd_ = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (fd_ < 0) fatal("ERR:  Error opening %s: %s\n", name_.c_str(), std::strerror(errno));
+        record_output_file(name_);
         piece_sector_ = 0;
         last_opened_ = piece_;
     }
@@ -294,25 +294,6 @@ public:
 
     int piece() const { return piece_; }
     int32_t piece_sector() const { return piece_sector_; }
-
-    // Where the output stands, to go back there when an input turns out to be unusable.
-    struct Mark {
-        int piece;
-        int32_t piece_sector;
-    };
-    Mark mark() const { return Mark{piece_, piece_sector_}; }
-    // Only within the piece the mark was taken in.
-    bool can_rewind_to(const Mark& mark) const { return mark.piece == piece_; }
-    void rewind_to(const Mark& mark) {
-        flush();
-        const int32_t sector = std::max(mark.piece_sector, 0);
-        if (fd_ >= 0) {
-            const off_t at = off_t(sector) * kSectorSize;
-            if (::ftruncate(fd_, at) != 0 || ::lseek(fd_, at, SEEK_SET) != at)
-                fatal("ERR:  Error writing data to %s: %s\n", name_.c_str(), std::strerror(errno));
-            piece_sector_ = sector;
-        }
-    }
 
 private:
     void flush() {
@@ -408,6 +389,8 @@ public:
     VobScanner(const std::string& base, VobGroup& group, int kind)
         : group_(group), output_(base, kind) {}
 
+    bool cancelled() const { return cancelled_; }
+
     void run() {
         for (size_t i = 0; i < group_.vobs.size(); ++i) scan_vob(static_cast<int>(i));
         output_.finish();
@@ -455,8 +438,6 @@ void VobScanner::scan_vob(int index) {
     // After a cancel the remaining inputs are not even started; they are left out later.
     if (cancelled_) return;
     emit("\nSTAT: Processing %s...\n", vob.file_name.c_str());
-    const PieceOutput::Mark start = output_.mark();
-    const int32_t start_sector = group_sector_;
     InputStream input = open_input(vob.file_name.c_str());
     source_ = SourceState{};
     read_source(vob, input.file());
@@ -466,19 +447,10 @@ void VobScanner::scan_vob(int index) {
     if (vob.vobus.empty()) return;
     finish_vobu(group_, vob, source_.last_video_sector, source_.video);
     // Units are timed from the first one's video; an input that starts without video (an
-    // audio-only clip) cannot be placed. It is taken back out of the pieces and left out.
-    if (!timed_by_video(vob.vobus.front())) {
-        if (!output_.can_rewind_to(start))
-            fatal("ERR:  Cannot infer pts for VOBU if there is no audio or video and it is the\n"
-                  "ERR:  first VOBU.\n");
-        emit("WARN: %s does not start with video; its VOB units cannot be timed\n",
-             vob.file_name.c_str());
-        output_.rewind_to(start);
-        group_sector_ = start_sector;
-        vob.vobus.clear();
-        for (StreamPtsTable& stream : vob.streams) stream.rows.clear();
-        return;
-    }
+    // audio-only clip) cannot be placed, and leaving it out would lose a chapter unseen.
+    if (!timed_by_video(vob.vobus.front()))
+        fatal("ERR:  %s does not start with video; its VOB units cannot be timed\n",
+              vob.file_name.c_str());
     infer_vobu_times(vob);
     print_summary(vob);
 }
@@ -817,13 +789,13 @@ void VobScanner::add_row(Vob& vob, int slot, int32_t pts, int32_t end, int64_t c
         }
         if (gap || last.end_pts > pts) {
             emit("WARN: Previous sector: ");
-            print_time(before.start_pts);
+            emit_time(before.start_pts);
             emit(" - ");
-            print_time(before.end_pts);
+            emit_time(before.end_pts);
             emit("\nWARN: Current sector: ");
-            print_time(pts);
+            emit_time(pts);
             emit(" - ");
-            print_time(end);
+            emit_time(end);
             emit("\n");
             last.end_pts = pts;
         }
@@ -906,22 +878,22 @@ void VobScanner::infer_vobu_times(Vob& vob) {
 
 void VobScanner::print_summary(const Vob& vob) {
     emit("\nINFO: Video pts = ");
-    print_time(vob.vobus.front().video_pts[0]);
+    emit_time(vob.vobus.front().video_pts[0]);
     emit(" .. ");
     auto last_video = std::find_if(vob.vobus.rbegin(), vob.vobus.rend(),
                                    [](const Vobu& v) { return v.has_video != 0; });
     if (last_video == vob.vobus.rend()) {
         emit("??");
     } else {
-        print_time(last_video->video_pts[1]);
+        emit_time(last_video->video_pts[1]);
     }
     for (int slot = 0; slot < kStreamSlots; ++slot) {
         const std::vector<StreamPtsRow>& rows = vob.streams[slot].rows;
         if (rows.empty()) continue;
         emit("\nINFO: Audio[%d] pts = ", slot);
-        print_time(rows.front().start_pts);
+        emit_time(rows.front().start_pts);
         emit(" .. ");
-        print_time(rows.back().end_pts);
+        emit_time(rows.back().end_pts);
     }
     emit("\n");
 }
@@ -939,21 +911,32 @@ void ensure_first_cell_is_chapter(Pgc& pgc, int pgc_index) {
     }
 }
 
-// Inputs that gave no VOB unit (no NAV packs, an audio-only stream, or a cancel before they
-// were read) have nothing a disc could address: they and the sources that name them are left
-// out, and the remaining Vobs are renumbered.
-void leave_out_empty_vobs(VobGroup& group, int kind) {
-    auto empty = [](const Vob* vob) { return vob->vobus.empty(); };
-    if (std::none_of(group.vobs.begin(), group.vobs.end(), empty)) return;
+bool has_no_vobus(const Vob* vob) { return vob->vobus.empty(); }
+
+// An input that gave no VOB unit (empty, no NAV packs, not a program stream at all) would become
+// a disc with a chapter or menu missing: each is named, and the run fails.
+void refuse_empty_vobs(const VobGroup& group) {
+    if (std::none_of(group.vobs.begin(), group.vobs.end(), has_no_vobus)) return;
     for (const Vob* vob : group.vobs)
-        if (empty(vob)) emit("WARN: No VOB units in %s; it is left out\n", vob->file_name.c_str());
-    std::erase_if(group.vobs, empty);
+        if (has_no_vobus(vob))
+            emit("ERR:  No VOB units in %s: it holds no DVD navigation packs\n", vob->file_name.c_str());
+    fatal("ERR:  Inputs without VOB units cannot be authored\n");
+}
+
+// A cancel leaves the inputs it did not reach without VOB units, and the disc keeps what was
+// scanned: those inputs and the sources that name them are left out, and the remaining Vobs are
+// renumbered.
+void leave_out_empty_vobs(VobGroup& group, int kind) {
+    if (std::none_of(group.vobs.begin(), group.vobs.end(), has_no_vobus)) return;
+    for (const Vob* vob : group.vobs)
+        if (has_no_vobus(vob)) emit("WARN: No VOB units in %s; it is left out\n", vob->file_name.c_str());
+    std::erase_if(group.vobs, has_no_vobus);
     for (size_t i = 0; i < group.vobs.size(); ++i) group.vobs[i]->vob_id = static_cast<int>(i + 1);
     if (kind == kScanTitles && group.vobs.empty()) fatal("ERR:  no titles defined\n");
     for (size_t p = 0; p < group.pgcs.size(); ++p) {
         Pgc& pgc = *group.pgcs[p];
         const size_t before = pgc.sources.size();
-        std::erase_if(pgc.sources, [&](const PgcSource* s) { return s->vob && empty(s->vob); });
+        std::erase_if(pgc.sources, [&](const PgcSource* s) { return s->vob && has_no_vobus(s->vob); });
         if (pgc.sources.size() == before) continue;
         if (kind == kScanTitles && pgc.sources.empty())
             fatal("ERR:  Title %d has no VOB units left\n", static_cast<int>(p + 1));
@@ -982,8 +965,12 @@ void refuse_inputs_among_pieces(const std::string& base, const VobGroup& group, 
 
 void scan_vob_units(const std::string& base, VobGroup& group, int kind) {
     refuse_inputs_among_pieces(base, group, kind);
-    VobScanner(base, group, kind).run();
-    leave_out_empty_vobs(group, kind);
+    VobScanner scanner(base, group, kind);
+    scanner.run();
+    if (scanner.cancelled())
+        leave_out_empty_vobs(group, kind);
+    else
+        refuse_empty_vobs(group);
 }
 
 }  // namespace author

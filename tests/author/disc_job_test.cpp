@@ -263,7 +263,7 @@ TEST(JobDiscEdges, ReaderComplaintsFailTheChecks) {
     EXPECT_NONFATAL_FAILURE(testing::check_reader_accepts(dvd, 1), "Zero check failed");
 }
 
-TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
+TEST(JobDiscEdges, InputWithoutNavigationPacksFailsTheRun) {
     TempDir work;
     const std::string first = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
     const std::string last = testing::make_clip(work.path(), "b.vob", 2, "-target pal-dvd -g 12");
@@ -271,10 +271,21 @@ TEST(JobDiscEdges, InputWithoutNavigationPacksIsLeftOut) {
     const std::string plain = testing::make_clip(work.path(), "plain.vob", 2, "-f vob -c:v mpeg2video -c:a mp2");
     const std::string dvd = work / "DVD";
     ::testing::internal::CaptureStderr();
-    testing::author_job_disc(dvd, {first, plain, last});
-    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("WARN: No VOB units in " + plain));
-    testing::check_job_disc(dvd, {2, 2, true});
-    testing::check_files(dvd);
+    EXPECT_EQ(testing::run_discforge({"-o", dvd, "-f", first, "-f", plain, "-f", last}), 1);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("ERR:  No VOB units in " + plain + ":"));
+    EXPECT_FALSE(fs::exists(dvd)) << "the failed run leaves no folder behind";
+}
+
+// Two titles of one titleset, one with MPEG audio and one with AC-3, share one set of tracks:
+// the run goes on and says which files disagree.
+TEST(JobDiscEdges, TitlesWhoseSoundDiffersAreNamed) {
+    TempDir work;
+    const std::string mp2 = testing::make_clip(work.path(), "mp2.vob", 1, "-target pal-dvd -g 12 -c:a mp2 -b:a 192k");
+    const std::string ac3 = testing::make_clip(work.path(), "ac3.vob", 1, "-target pal-dvd -g 12");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(testing::run_discforge({"-o", work / "DVD", "-f", mp2, "-t", "-f", ac3}), 0);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                HasSubstr("WARN: " + mp2 + " carries the audio streams mp2 1, but " + ac3 + " carries ac3 1;"));
 }
 
 // What the information files cannot describe stops the run before they are written.

@@ -1,5 +1,5 @@
-// A disc with a titleset menu and a table-of-contents menu made through the command line, played
-// with libdvdnav: the buttons must lead where their commands say.
+// Discs made through the command line, played with libdvdnav: the buttons of titleset and
+// table-of-contents menus must lead where their commands say, and stills hold where the tables say.
 #include <dvdnav/dvdnav.h>
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
@@ -72,6 +72,25 @@ public:
 private:
     dvdnav_t* nav_ = nullptr;
     pci_t* last_pci_ = nullptr;
+};
+
+// One information file read through libdvdread (0 the manager, n titleset n).
+class InformationFile {
+public:
+    InformationFile(const std::string& dvd, int number) : reader_(DVDOpen(dvd.c_str())) {
+        if (reader_) ifo_ = ifoOpen(reader_, number);
+    }
+    ~InformationFile() {
+        if (ifo_) ifoClose(ifo_);
+        if (reader_) DVDClose(reader_);
+    }
+    InformationFile(const InformationFile&) = delete;
+    InformationFile& operator=(const InformationFile&) = delete;
+    const ifo_handle_t* ifo() const { return ifo_; }
+
+private:
+    dvd_reader_t* reader_ = nullptr;
+    ifo_handle_t* ifo_ = nullptr;
 };
 
 // Where the titleset menu's two buttons lie: side by side, each the other's left and right.
@@ -177,6 +196,84 @@ TEST(MenuDisc, TitlesetMenuWithoutTableOfContentsMenuIsWhereTheDiscStarts) {
     ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vtsm, 1));
     ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
     EXPECT_TRUE(player.play_until_title());
+}
+
+// A first-play program that names the manager's menu takes the player into it, by number or
+// as the title menu, and the menu's button then plays the title.
+TEST(MenuDisc, FirstPlayJumpsIntoTheTableOfContentsMenu) {
+    TempDir work;
+    const std::string menu = testing::make_clip(work.path(), "menu.vob", 2, "-target pal-dvd -g 12");
+    const std::string a = testing::make_clip(work.path(), "a.vob", 2, "-target pal-dvd -g 12");
+    const std::pair<const char*, std::vector<uint8_t>> cases[] = {
+        {"jump vmgm menu 1;", {0x30, 0x06, 0x00, 0x01, 0x00, 0xC0, 0x00, 0x00}},
+        {"jump vmgm menu;", {0x30, 0x06, 0x00, 0x00, 0x00, 0x42, 0x00, 0x00}},
+    };
+    for (const auto& [commands, expected] : cases) {
+        SCOPED_TRACE(commands);
+        const std::string dvd = work / ("DVD-" + std::to_string(expected[5]));
+        ::testing::internal::CaptureStderr();
+        ASSERT_EQ(testing::run_discforge({"-o", dvd, "-f", a}), 0);
+        ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd, std::string("--fpc=") + commands, "-m", "-f", menu, "-b",
+                                          "jump title 1;"}),
+                  0);
+        ::testing::internal::GetCapturedStderr();
+        testing::check_reader_accepts(dvd, 1);
+
+        const InformationFile manager(dvd, 0);
+        ASSERT_TRUE(manager.ifo() && manager.ifo()->first_play_pgc);
+        const pgc_command_tbl_t* table = manager.ifo()->first_play_pgc->command_tbl;
+        ASSERT_TRUE(table && table->nr_of_pre == 1);
+        EXPECT_EQ(std::vector<uint8_t>(table->pre_cmds[0].bytes, table->pre_cmds[0].bytes + 8), expected);
+
+        Player player(dvd);
+        ASSERT_TRUE(player.nav());
+        ASSERT_TRUE(player.play_until_menu(dvdnav_is_domain_vmgm, 1));
+        ASSERT_EQ(dvdnav_button_select_and_activate(player.nav(), player.pci(), 1), DVDNAV_STATUS_OK);
+        player.expect_playing(1, 1);
+    }
+}
+
+// The cell that a libdvdnav player is in when it first meets a still, playing title `title`
+// from its start; 0 when it meets none. `cells` receives every cell it entered.
+int cell_of_first_still(const std::string& dvd, int32_t title, std::vector<int>& cells) {
+    Player player(dvd);
+    if (!player.nav() || dvdnav_title_play(player.nav(), title) != DVDNAV_STATUS_OK) return 0;
+    uint8_t block[DVD_VIDEO_LB_LEN];
+    for (int budget = 20000; budget > 0; --budget) {
+        int event = 0, length = 0;
+        if (dvdnav_get_next_block(player.nav(), block, &event, &length) != DVDNAV_STATUS_OK) return 0;
+        if (event == DVDNAV_CELL_CHANGE)
+            cells.push_back(reinterpret_cast<dvdnav_cell_change_event_t*>(block)->cellN);
+        if (event == DVDNAV_WAIT) dvdnav_wait_skip(player.nav());
+        if (event == DVDNAV_STILL_FRAME) return cells.empty() ? 0 : cells.back();
+        if (event == DVDNAV_STOP) return 0;
+    }
+    return 0;
+}
+
+// Title 1's chapter marks cut the VOB it shares with title 2 into four cells; title 2's one cell
+// then spans all four, and its closing still belongs after the last of them only.
+TEST(MenuDisc, StillOfACellSplitByAnotherTitlesMarksHoldsAtItsEnd) {
+    TempDir work;
+    const std::string a = testing::make_clip(work.path(), "a.vob", 4, "-target pal-dvd -g 12");
+    const std::string dvd = work / "DVD";
+    ::testing::internal::CaptureStderr();
+    ASSERT_EQ(testing::run_discforge({"-o", dvd, "-c", "0,1,2,3", "-f", a, "-t", "-f", a}), 0);
+    ASSERT_EQ(testing::run_discforge({"-T", "-o", dvd}), 0);
+    ::testing::internal::GetCapturedStderr();
+    testing::check_reader_accepts(dvd, 1);
+
+    const InformationFile titleset(dvd, 1);
+    ASSERT_TRUE(titleset.ifo() && titleset.ifo()->vts_pgcit);
+    ASSERT_EQ(titleset.ifo()->vts_pgcit->nr_of_pgci_srp, 2);
+    const pgc_t* second = titleset.ifo()->vts_pgcit->pgci_srp[1].pgc;
+    std::vector<int> still_times;
+    for (int c = 0; c < second->nr_of_cells; ++c) still_times.push_back(second->cell_playback[c].still_time);
+    EXPECT_EQ(still_times, (std::vector<int>{0, 0, 0, 255}));
+
+    std::vector<int> cells;
+    EXPECT_EQ(cell_of_first_still(dvd, 2, cells), 4);
+    EXPECT_EQ(cells, (std::vector<int>{1, 2, 3, 4}));
 }
 
 // From the table of contents a chapter can be reached only through its titleset's jumppad.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "author/attributes.h"
+#include "author/audio_agreement.h"
 #include "author/diagnostics.h"
 #include "author/model.h"
 
@@ -232,6 +233,40 @@ TEST(Attributes, FinalizeNeverOverrunsTheTrackTables) {
     EXPECT_EQ(f.group.audio_track_count, kMaxAudioTracks);
     EXPECT_EQ(f.group.subpicture_track_count, kMaxSubpictureTracks);
     EXPECT_NE(report.find("WARN: No audio track left for ac3 stream 3"), std::string::npos);
+}
+
+// Titles share one set of audio tracks: VOBs whose sound differs in format or numbering are
+// named, and a VOB without sound is not compared.
+TEST(Attributes, VobsThatDisagreeOnTheirAudioAreNamed) {
+    struct Case {
+        const char* what;
+        std::vector<std::vector<int>> slots;  // per Vob, its audio slots
+        std::string warning;                  // empty: none
+    } cases[] = {
+        {"same streams", {{8}, {8}, {8}}, ""},
+        {"one silent", {{}, {0}, {0}}, ""},
+        {"mp2 against ac3", {{8}, {0}},
+         "WARN: v1.vob carries the audio streams mp2 1, but v2.vob carries ac3 1; they share one set "
+         "of audio tracks, so some track plays silent in one of them\n"},
+        {"other numbering", {{}, {8}, {8, 9}, {9}},
+         "WARN: v2.vob carries the audio streams mp2 1, but v3.vob carries mp2 1, mp2 2; they share "
+         "one set of audio tracks, so some track plays silent in one of them\n"
+         "WARN: v2.vob carries the audio streams mp2 1, but v4.vob carries mp2 2; they share one set "
+         "of audio tracks, so some track plays silent in one of them\n"},
+        {"pcm and dts", {{16}, {24}, {32}},
+         "WARN: v1.vob carries the audio streams pcm 1, but v2.vob carries dts 1; they share one set "
+         "of audio tracks, so some track plays silent in one of them\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StreamFixture f;
+        for (const std::vector<int>& slots : c.slots) {
+            Vob& vob = f.add_vob();
+            vob.file_name = "v" + std::to_string(f.vobs.size()) + ".vob";
+            for (int slot : slots) StreamFixture::add_stream(vob, slot);
+        }
+        EXPECT_EQ(captured([&] { warn_on_audio_disagreement(f.group); }), c.warning);
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "author/authoring_main.h"
 #include "author/model.h"
@@ -33,10 +34,10 @@ Outcome run(Args args) {
 TEST(Entry, NoArgumentsAndHelp) {
     Outcome r = run(Args(std::vector<std::string>{}));
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages, "discforgeERR:  No arguments!\n");
+    EXPECT_EQ(r.messages, "discforge\nERR:  No arguments!\n");
     r = run({"discforge", "-h"});
     EXPECT_EQ(r.result, 1);
-    EXPECT_EQ(r.messages.rfind("discforgesyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u);
+    EXPECT_EQ(r.messages.rfind("discforge\nsyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u);
     EXPECT_NE(r.messages.find("--jumppad or -j"), std::string::npos);
 }
 
@@ -97,6 +98,51 @@ TEST(Entry, TheRunAfterAFatalErrorWorks) {
     EXPECT_TRUE(std::filesystem::exists(out + "/VIDEO_TS/VIDEO_TS.IFO"));
 }
 
+// The files of a folder by name, with their sizes.
+std::map<std::string, uintmax_t> folder_listing(const std::string& folder) {
+    std::map<std::string, uintmax_t> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        files[entry.path().string()] = entry.is_regular_file() ? entry.file_size() : 0;
+    return files;
+}
+
+// A failed run leaves neither a VOB without its information file nor one cut short: what it
+// wrote goes, and a disc already in the folder stays as it was.
+TEST(Entry, AFailedRunTakesBackWhatItWrote) {
+    TempDir dir;
+    const std::string vob = make_vob(dir, "a.vob");
+    const std::string out = dir.path() + "/DVD";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case titleset_cases[] = {
+        {{"-o", out, "-f", vob, "-i", "post=jump title 2;"}, "ERR:  Cannot jump to title #2, only 1 exist\n"},
+        {{"-o", out, "-f", vob, "-f", dir.path() + "/none.vob"}, "ERR:  Error opening " + dir.path() + "/none.vob"},
+    };
+    auto run_case = [](const Case& c) {
+        std::vector<std::string> args{"discforge"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome r = run(Args(args));
+        EXPECT_EQ(r.result, 1);
+        EXPECT_NE(r.messages.find(c.message), std::string::npos) << r.messages;
+    };
+    for (const Case& c : titleset_cases) {
+        run_case(c);
+        EXPECT_FALSE(std::filesystem::exists(out)) << c.message;
+    }
+
+    ASSERT_EQ(run({"psmux", "-o", out, "-f", vob}).result, 0);
+    ASSERT_EQ(run({"psmux", "-T", "-o", out}).result, 0);
+    const std::map<std::string, uintmax_t> disc = folder_listing(out);
+    const Case toc_case{{"-T", "-o", out, "-m", "-f", vob, "-b", "jump menu 5;"},
+                        "ERR:  Cannot jump to menu PGC #5, only 1 exist\n"};
+    for (const Case& c : {titleset_cases[0], titleset_cases[1], toc_case}) {
+        run_case(c);
+        EXPECT_EQ(folder_listing(out), disc) << c.message;
+    }
+}
+
 TEST(Entry, AMissingInputFailsTheRun) {
     TempDir dir;
     Outcome r = run({"discforge", "-o", dir.path(), "-f", dir.path() + "/none.vob"});
@@ -127,7 +173,7 @@ TEST(Entry, JobRunsThroughTheCommand) {
     char buffer[256];
     while (size_t n = std::fread(buffer, 1, sizeof buffer, help)) usage.append(buffer, n);
     EXPECT_EQ(WEXITSTATUS(::pclose(help)), 1);
-    EXPECT_EQ(usage.rfind("discforgesyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u) << usage;
+    EXPECT_EQ(usage.rfind("discforge\nsyntax: discforge [-o VTSBASE] [options] VOBFILE(s)\n\n", 0), 0u) << usage;
     EXPECT_NE(usage.find("--help or -h"), std::string::npos);
 }
 

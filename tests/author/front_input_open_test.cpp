@@ -30,6 +30,9 @@ TEST(InputOpen, CommandOutputIsRead) {
     EXPECT_EQ(input.close(), 0);
     InputStream quoted = open_input("X=\"a b\"; printf '%s|' \"$X\" 'c\"d'|");
     EXPECT_EQ(read_all(quoted.file()), "a b|c\"d|");
+    InputStream spaced = open_input("printf x  |");
+    EXPECT_EQ(spaced.name(), "printf x");
+    EXPECT_EQ(read_all(spaced.file()), "x");
     InputStream failing = open_input("exit 3|");
     read_all(failing.file());
     EXPECT_NE(failing.close(), 0) << "a failed command must be visible to the caller";

@@ -125,8 +125,6 @@ TEST(Options, OptionErrorsReturnFailure) {
         {{"-T", "--fpc=jump title 1;", "--fpc=jump title 1;", "-o", "o"}, "ERR:  FPC commands already specified\n"},
         {{"-v", "pal", "-x", "project.xml"}, "ERR:  Cannot specify XML config file after using command line options\n"},
         {{"-x", "project.xml"}, "ERR:  Configuration files are not supported; describe the disc with options\n"},
-        {{"-F", "x", "-o", "o"}, "ERR:  getopt returned bad code 63\n"},
-        {{"-j", "-o", "o"}, "ERR:  getopt returned bad code 63\n"},
         {{"-o"}, "ERR:  getopt returned bad code 63\n"},
         {{"--nosuch", "-o", "o"}, "ERR:  getopt returned bad code 63\n"},
     };
@@ -143,9 +141,23 @@ TEST(Options, OptionErrorsReturnFailure) {
 
 TEST(Options, OutputDirectoryAndJumppadDoNotCountAsOptions) {
     EXPECT_EQ(parse({"x", "-o", "out", "-T"}).result, kParseBuild);
-    Parsed p = parse({"x", "--jumppad", "-T", "-o", "out"});
-    EXPECT_EQ(p.result, kParseBuild);
+    for (const char* jumppad : {"--jumppad", "-j"}) {
+        Parsed p = parse({"x", jumppad, "-T", "-o", "out"});
+        EXPECT_EQ(p.result, kParseBuild) << jumppad << p.messages;
+        EXPECT_EQ(engine().jumppad_enabled, 1) << jumppad;
+    }
+}
+
+// The usage text offers -F and -j beside --fpc and --jumppad.
+TEST(Options, ShortFormsOfFirstPlayAndJumppad) {
+    Parsed p = parse({"x", "-jT", "-F", "jump title 1;", "-o", "out"});
+    ASSERT_EQ(p.result, kParseBuild) << p.messages;
     EXPECT_EQ(engine().jumppad_enabled, 1);
+    ASSERT_NE(p.request.first_play, nullptr);
+    EXPECT_TRUE(p.request.first_play->pre_commands);
+    p = parse({"x", "-F", "jump title 1;", "-o", "out"});
+    EXPECT_EQ(p.result, kParseFailed);
+    EXPECT_NE(p.messages.find("ERR:  You may only specify FPC commands on the VMGM\n"), std::string::npos);
 }
 
 TEST(Options, FatalOptionErrors) {

@@ -75,6 +75,32 @@ TEST_F(PgcWriter, StillCellBreaksSeamlessPlayIntoTheNext) {
     EXPECT_EQ(table.u8(cells + 24), 0x02u);  // not seamless after a still
 }
 
+// Another title's chapter marks cut a paused cell with a command into several DVD cells of the
+// shared VOB: only its last piece pauses and runs the command, or the title would stop early.
+TEST_F(PgcWriter, SplitCellPausesAndRunsItsCommandOnlyAfterItsLastPiece) {
+    GuiTitleset disc(1, 8);
+    VobGroup* streams = disc.titles->vob_group;
+    streams->vobs.clear();
+    Vob* vob = testing::make_vob(streams, 8, kSecond / 2, 10, 0, {2, 4, 6});  // cells 1-4
+    Pgc* split = pgc_create();
+    Cell& cell = testing::add_source(split, vob, 1, 5)->cells[0];
+    cell.pause = 20;
+    cell.command = vm_parse("g1 = 1;");
+    disc.titles->pgcs = {split};
+    const ByteBuffer table = write_pgc_table(disc.workset, kPgcTitles);
+    const size_t pgc = record_of(table, 0, 0);
+    EXPECT_EQ(table.u8(pgc + 3), 4u);
+    EXPECT_EQ(table.u16(pgc + kCommandTable + 4), 1u);  // one cell command
+    const size_t cells = pgc + table.u16(pgc + 0xe8);
+    for (int c = 0; c < 4; ++c) {
+        const size_t e = cells + 24 * c;
+        EXPECT_EQ(table.u8(e + 2), c == 3 ? 20u : 0u) << "still time of piece " << c + 1;
+        EXPECT_EQ(table.u8(e + 3), c == 3 ? 1u : 0u) << "command of piece " << c + 1;
+        // The pieces before the last play on into the next one without a break.
+        if (c > 0) EXPECT_EQ(table.u8(e) & 0x08, 0x08u) << "piece " << c + 1;
+    }
+}
+
 TEST_F(PgcWriter, PgcWithoutSourcesEndsAfterItsCommandTable) {
     GuiTitleset disc(1, 2);
     PgcGroup* menus = disc.menus->languages[0].group;

@@ -132,6 +132,17 @@ TEST_F(CellMarkingTest, OpenGopAtACellStartWarns) {
               std::string::npos);
 }
 
+TEST_F(CellMarkingTest, MarksPastTheEndOfTheFileWarn) {
+    Vob* vob = add_vob(10);  // 5 seconds
+    Pgc* pgc = add_pgc({{vob, {{0, 3}, {3, 7.5}, {7.5, -1}}}});
+    const std::string log = mark();
+    EXPECT_EQ(pgc->chapter_count, 2);
+    EXPECT_NE(log.find("WARN: Chapter mark at 7.500 s lies past the end of clip1.vob (5.000 s); it is left out\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("mark at 3.000"), std::string::npos) << log;
+}
+
 TEST_F(CellMarkingTest, CellKindsDecidePrograms) {
     Vob* vob = add_vob(40);
     Pgc* pgc = add_pgc({{vob, {{0, 5, kCellChapter}, {5, 10, kCellPlain}, {10, 15, kCellProgram},

@@ -25,6 +25,7 @@ constexpr size_t kMaxInstructionWrites = size_t(1) << 24;
 constexpr size_t kMaxUnoptimizedInstructions = 16 * kVmMaxCompiledInstructions;
 
 constexpr uint32_t kMaxConstant = 0xffff;
+constexpr int32_t kTitleMenuEntry = kTargetEntryBase + 2;  // `menu entry title`
 constexpr int32_t kMaxStreamNumber = 0x7f;
 
 // A statement that does not compile: its message is printed and the whole list fails.
@@ -396,7 +397,11 @@ private:
         int32_t domain = node->num1;
         int32_t target = node->num2;
         const int32_t chapter = node->num3;
-        if (domain == kDomainManager && mode_ == kVmManagerMenus) domain = kDomainCurrent;
+        if (domain == kDomainManager && mode_ == kVmManagerMenus) {
+            domain = kDomainCurrent;
+            // The manager's menu without a number is its title menu, as from everywhere else.
+            if (target == kTargetMenu) target = kTitleMenuEntry;
+        }
         if (mode_ == kVmTitles && (is_menu_target(target) || (target == kTargetNone && domain == kDomainManager)))
             fail("ERR:  Cannot jump to a menu from a title, use 'call' instead\n");
         if (is_menu_target(target) && chapter != 0 && mode_ != kVmTitles)
@@ -425,15 +430,15 @@ private:
     // The manager's only menu entry is the title menu; a titleset's are all the others. Any
     // other pairing would name a menu the player does not have.
     static void check_manager_entry(int32_t target) {
-        if (target > kTargetEntryBase + 2)
+        if (target > kTitleMenuEntry)
             fail("ERR:  The VMGM has no menu entry %s, only title\n", entry_names[target - kTargetEntryBase]);
     }
     static void check_titleset_entry(int32_t target) {
-        if (target == kTargetEntryBase + 2) fail("ERR:  A titleset has no menu entry title\n");
+        if (target == kTitleMenuEntry) fail("ERR:  A titleset has no menu entry title\n");
     }
 
     size_t manager_jump(size_t position, int32_t target) {
-        if (target == kTargetNone || target == kTargetMenu) target = kTargetEntryBase + 2;  // title
+        if (target == kTargetNone || target == kTargetMenu) target = kTitleMenuEntry;
         check_manager_entry(target);
         if (target < kTargetMenu) return put_bytes(position, 0x30, 0x06, 0, uint8_t(target), 0, 0xC0, 0, 0);
         if (target == kTargetFirstPlay) return put_bytes(position, 0x30, 0x06, 0, 0, 0, 0, 0, 0);
@@ -467,19 +472,25 @@ private:
     }
 
     size_t local_menu_link(size_t position, int32_t target) {
+        const int number = menu_pgc_number(target);
+        // The first-play program has no program chains of its own to link to: it jumps into
+        // the manager's menus.
+        if (pgc_index_ == kVmFirstPlayPgc) return manager_jump(position, target);
+        return put_bytes(position, 0x20, 0x04, 0, 0, 0, 0, 0, uint8_t(number & 0x7f));
+    }
+
+    // The 1-based menu PGC of the current language that a menu target names.
+    int menu_pgc_number(int32_t target) const {
         const PgcGroup* group = menu_group_of_language();
         const int count = pgc_count(group);
         if (is_entry_target(target)) {
             const int entry_bit = target - kTargetEntryBase;
-            int found = 0;
-            for (int i = 0; i < count && !found; ++i)
-                if (group->pgcs[i]->entry_mask & (1 << entry_bit)) found = i + 1;
-            if (!found) fail("ERR:  Cannot find PGC with entry %s\n", entry_names[entry_bit]);
-            target = found;
-        } else if (target > count) {
-            fail("ERR:  Cannot jump to menu PGC #%d, only %d exist\n", target, count);
+            for (int i = 0; i < count; ++i)
+                if (group->pgcs[i]->entry_mask & (1 << entry_bit)) return i + 1;
+            fail("ERR:  Cannot find PGC with entry %s\n", entry_names[entry_bit]);
         }
-        return put_bytes(position, 0x20, 0x04, 0, 0, 0, 0, 0, uint8_t(target & 0x7f));
+        if (target > count) fail("ERR:  Cannot jump to menu PGC #%d, only %d exist\n", target, count);
+        return target;
     }
 
     // Asks the manager's menu dispatch code to go on: g15 names target and domain, g14 the
@@ -515,7 +526,7 @@ private:
             return put_bytes(position, 0x30, 0x08, 0, 0, resume, 0x87, 0, 0);
         }
         if (domain == kDomainManager) {
-            if (target == kTargetMenu) target = kTargetEntryBase + 2;  // title
+            if (target == kTargetMenu) target = kTitleMenuEntry;
             check_manager_entry(target);
             if (target < kTargetMenu) return put_bytes(position, 0x30, 0x08, 0, uint8_t(target), resume, 0xC0, 0, 0);
             if (target == kTargetFirstPlay) return put_bytes(position, 0x30, 0x08, 0, 0, resume, 0, 0, 0);

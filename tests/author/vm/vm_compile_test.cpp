@@ -167,16 +167,27 @@ INSTANTIATE_TEST_SUITE_P(InManagerMenu, CompilesTo, testing::Values(
     CompileCase{kVmManagerMenus, true, "jump title 3 chapter 2;",
                 "71 00 00 0F 83 01 00 00 | 71 00 00 0E 00 02 00 00 | 30 06 00 00 00 42 00 00"},
     CompileCase{kVmManagerMenus, false, "jump vmgm menu 1;", "20 04 00 00 00 00 00 01"},
+    CompileCase{kVmManagerMenus, false, "jump vmgm menu;", "20 04 00 00 00 00 00 01"},
     CompileCase{kVmManagerMenus, false, "jump menu entry title;", "20 04 00 00 00 00 00 01"},
     CompileCase{kVmManagerMenus, false, "jump fpc;", "30 06 00 00 00 00 00 00"},
     CompileCase{kVmManagerMenus, false, "jump titleset 3 menu;", "30 06 00 01 03 83 00 00"}));
 
+// The first-play program has no program chains to link to: menus are reached by JumpSS.
 TEST(VmCompile, FirstPlayCommands) {
     DiscModel disc;
-    EXPECT_EQ(compile("jump title 1;", kVmManagerMenus, disc.manager, author::kVmFirstPlayPgc).text(),
-              "30 02 00 00 00 01 00 00");
-    EXPECT_EQ(compile("jump cell 1;", kVmManagerMenus, disc.manager, author::kVmFirstPlayPgc).text(),
-              "ERR:  Cannot jump to a chapter from a FPC\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"jump title 1;", "30 02 00 00 00 01 00 00"},
+        {"jump cell 1;", "ERR:  Cannot jump to a chapter from a FPC\n"},
+        {"jump vmgm menu 1;", "30 06 00 01 00 C0 00 00"},
+        {"jump menu 1;", "30 06 00 01 00 C0 00 00"},
+        {"jump vmgm menu;", "30 06 00 00 00 42 00 00"},
+        {"jump menu entry title;", "30 06 00 00 00 42 00 00"},
+        {"jump vmgm menu 2;", "ERR:  Cannot jump to menu PGC #2, only 1 exist\n"},
+        {"jump menu entry root;", "ERR:  Cannot find PGC with entry root\n"},
+    };
+    for (const auto& [source, expected] : cases)
+        EXPECT_EQ(compile(source, kVmManagerMenus, disc.manager, author::kVmFirstPlayPgc).text(), expected)
+            << source;
 }
 
 TEST(VmCompile, EmptyCommandListCompilesToNothing) {

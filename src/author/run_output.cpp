@@ -1,0 +1,29 @@
+#include "author/run_output.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "author/diagnostics.h"
+#include "author/model.h"
+
+namespace author {
+
+void record_output_file(const std::string& path) { engine().output.files.push_back(path); }
+
+void record_output_directory(const std::string& path) { engine().output.directories.push_back(path); }
+
+void remove_run_output() {
+    RunOutput& output = engine().output;
+    for (const std::string& file : output.files)
+        if (::unlink(file.c_str()) != 0 && errno != ENOENT)
+            emit("WARN: Cannot remove %s of the failed run: %s\n", file.c_str(), std::strerror(errno));
+    // Children before parents; a directory that holds what an earlier run made stays.
+    for (auto directory = output.directories.rbegin(); directory != output.directories.rend(); ++directory)
+        if (::rmdir(directory->c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST && errno != ENOENT)
+            emit("WARN: Cannot remove %s of the failed run: %s\n", directory->c_str(), std::strerror(errno));
+    output = RunOutput{};
+}
+
+}  // namespace author

@@ -1,0 +1,18 @@
+// What a run writes into the DVD folder, kept so that a run that fails leaves nothing behind
+// that looks like a disc: a VOB without its information file, or one cut short by the error.
+#pragma once
+
+#include <string>
+
+namespace author {
+
+// Called once the file is open for writing (created or truncated by this run).
+void record_output_file(const std::string& path);
+// Called for a directory this run created (not for one that was already there).
+void record_output_directory(const std::string& path);
+
+// Removes the recorded files, then the recorded directories that are empty by then, and forgets
+// them. A file that cannot be removed is named in a warning.
+void remove_run_output();
+
+}  // namespace author
