@@ -151,7 +151,9 @@ bool WouldBeOverwritten(const std::string& path) {
 bool ConfirmTemporaryFiles(const std::string& folder, std::size_t clipCount) {
     std::vector<std::string> existing;
     for (const std::string& path : TemporaryPaths(folder, clipCount)) {
-        if (WouldBeOverwritten(path)) existing.push_back(std::filesystem::path(path).filename().string());
+        if (WouldBeOverwritten(path)) {
+            existing.push_back(std::filesystem::path(path).filename().string());
+        }
     }
     if (existing.empty()) return true;
     return AskYesNo("The output directory \"" + folder + "\" already holds these files, which " +

@@ -155,7 +155,8 @@ std::map<std::string, std::size_t> FolderContents(const std::string& folder) {
     std::error_code error;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
         const std::string path = entry.path().string();
-        contents[path] = entry.is_directory() ? 0 : std::hash<std::string>{}(testing::ReadFile(path));
+        contents[path] =
+            entry.is_directory() ? 0 : std::hash<std::string>{}(testing::ReadFile(path));
     }
     return contents;
 }
@@ -196,7 +197,8 @@ TEST_F(StartTest, ClipsThatCannotBecomeChaptersAreRefused) {
         {"inside the disc folder", ListedClip(oldVob),
          "The source clip " + oldVob + " lies in the folder " + dvd + ", which is emptied before "
          "the DVD is made; please move the clip or choose another output folder."},
-        {"inside the disc folder by another name", ListedClip(output_ + "/../out/DVD/VIDEO_TS/VTS_01_1.VOB"),
+        {"inside the disc folder by another name",
+         ListedClip(output_ + "/../out/DVD/VIDEO_TS/VTS_01_1.VOB"),
          "The source clip " + output_ + "/../out/DVD/VIDEO_TS/VTS_01_1.VOB lies in the folder " +
          dvd + ", which is emptied before the DVD is made; please move the clip or choose "
          "another output folder."},
@@ -262,7 +264,7 @@ TEST_F(StartTest, DiscFolderThatCannotBeEmptiedStopsTheJob) {
     RecordingBoxes boxes(platform::IDYES);
     {
         testing_support::UndeletableFile undeletable(kept);
-        if (!undeletable.Held()) GTEST_SKIP() << "this file system cannot keep a file from deletion";
+        if (!undeletable.Held()) GTEST_SKIP() << "the file system cannot keep a file from deletion";
         EXPECT_FALSE(Start());
     }
     ASSERT_EQ(boxes.Shown().size(), 2u);
