@@ -1,5 +1,12 @@
 // The Start command's checks before a job runs: they either refuse with a message and leave
 // every file alone, or start the worker.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -44,6 +51,51 @@ void ExpectQuestion(const RecordingBoxes::Box& box, const std::string& question)
     EXPECT_EQ(box.caption, "Confirm To Cancel");
     EXPECT_EQ(box.style, platform::MB_YESNO | platform::MB_ICONQUESTION);
 }
+
+void ExpectFolderInUse(const RecordingBoxes::Box& box, const std::string& folder) {
+    EXPECT_EQ(box.text, "Another job is already making a DVD in the output folder \"" + folder +
+                            "\".\n\nPlease wait until it has finished, or choose another output "
+                            "folder.");
+    EXPECT_EQ(box.caption, "Output folder in use");
+    EXPECT_EQ(box.style, platform::MB_ICONWARNING);
+}
+
+// Another process that holds a lock on a file until it is killed, as a second window's job
+// holds its output folder. The flock tool locks the shell's descriptor and leaves; the shell
+// then becomes the sleep, so one process holds the lock and dies with it.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& lockFile) : lockFile_(lockFile) {
+        const char* argv[] = {"sh", "-c", "exec 9>>\"$0\" && flock -n 9 && exec sleep 60",
+                              lockFile.c_str(), nullptr};
+        if (::posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char* const*>(argv),
+                           environ) != 0) {
+            pid_ = 0;
+        }
+    }
+    ~LockHolder() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+    bool WaitUntilHeld() const {
+        for (int attempt = 0; pid_ > 0 && attempt < 500; ++attempt) {
+            const int fd = ::open(lockFile_.c_str(), O_RDONLY | O_CLOEXEC);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0) ::close(fd);
+            if (held) return true;
+            ::usleep(10000);
+        }
+        return false;
+    }
+
+private:
+    std::string lockFile_;
+    pid_t pid_ = 0;
+};
 
 class StartTest : public ::testing::Test {
 protected:
@@ -281,12 +333,10 @@ TEST_F(StartTest, DiscFolderThatCannotBeEmptiedStopsTheJob) {
 }
 
 // One job per output folder: a second Start on a folder whose job still runs is refused and
-// touches nothing; the folder is free again once that job has ended, and a lock file left by a
-// process that died blocks nobody.
+// touches nothing; the folder is free again once that job has ended.
 TEST_F(StartTest, OneJobPerOutputFolder) {
     ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
     const std::string lockFile = output_ + "/" + OutputLock::kFileName;
-    testing::WriteFile(lockFile, "left by a process that died");
     RecordingBoxes boxes;
     MainFrame second(&view_);
     second.Settings().OutputFolder = output_;
@@ -310,15 +360,32 @@ TEST_F(StartTest, OneJobPerOutputFolder) {
     EXPECT_FALSE(secondStarted);
     EXPECT_EQ(duringTheJob, std::vector<std::string>{OutputLock::kFileName});
     ASSERT_EQ(boxes.Shown().size(), 2u);  // the refusal, then the first job's failure
-    EXPECT_EQ(boxes.Shown()[0].text, "Another job is already making a DVD in the output folder \"" +
-                                         output_ + "\".\n\nPlease wait until it has finished, "
-                                         "or choose another output folder.");
-    EXPECT_EQ(boxes.Shown()[0].caption, "Output folder in use");
+    ExpectFolderInUse(boxes.Shown()[0], output_);
     EXPECT_FALSE(second.IsJobRunning());
     EXPECT_FALSE(std::filesystem::exists(lockFile));  // released with the failed job
 
     EXPECT_TRUE(second.OnStartEncoding());
     second.WaitForJob();
+}
+
+// The lock of a job in another process (a second window) refuses Start, and stops doing so
+// once that process has died, though its lock file stays behind.
+TEST_F(StartTest, LockOfAnotherProcessHoldsUntilItDies) {
+    ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+    const std::string lockFile = output_ + "/" + OutputLock::kFileName;
+    frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    frame_.Settings().DirectVOB = 1;
+    RecordingBoxes boxes;
+    {
+        if (std::system("flock --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no flock tool";
+        LockHolder other(lockFile);
+        ASSERT_TRUE(other.WaitUntilHeld());
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        ExpectFolderInUse(boxes.Shown()[0], output_);
+    }
+    ASSERT_TRUE(std::filesystem::exists(lockFile));
+    EXPECT_TRUE(Start());
 }
 
 TEST_F(StartTest, CommandsFollowTheJob) {
