@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "core/file_utils.h"
+#include "core/log.h"
 
 namespace driver {
 
@@ -16,6 +18,15 @@ namespace {
 // A job that ends removes its lock file while still holding it; one that opened that file
 // just before then gets a lock on a file no longer in the folder and must open anew.
 constexpr int kOpenAttempts = 8;
+
+// A file system that offers no locks cannot keep a second job out; refusing every job there
+// would be worse, so the job runs as it did before there was a lock.
+bool LocksUnavailable(int error) {
+    if (error != ENOLCK && error != EOPNOTSUPP && error != ENOSYS) return false;
+    core::LogPrintf("The output folder cannot be locked (%s); a second job is not kept out\n",
+                    std::strerror(error));
+    return true;
+}
 
 bool StillNamedBy(int fd, const std::string& path) {
     struct stat opened {}, named {};
@@ -29,13 +40,17 @@ OutputLock::Outcome OutputLock::Acquire(const std::string& folder) {
     Release();
     const std::string path = core::PathInFolder(folder, kFileName);
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+        // Read access is all a lock needs, so a lock file another user's job left behind in a
+        // shared folder serves as well.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd < 0) return Outcome::Failed;
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
-            ::close(fd);
-            errno = error;
-            return error == EWOULDBLOCK ? Outcome::Busy : Outcome::Failed;
+            if (!LocksUnavailable(error)) {
+                ::close(fd);
+                errno = error;
+                return error == EWOULDBLOCK ? Outcome::Busy : Outcome::Failed;
+            }
         }
         if (StillNamedBy(fd, path)) {
             fd_ = fd;
