@@ -181,14 +181,14 @@ bool EmptyDiscFolder(const std::string& folder) {
 }
 
 bool CreateOutputFolder(const std::string& folder) {
-    if (core::IsDirectory(folder.c_str()) || core::CreateDirectoryTree(folder.c_str())) return true;
+    if (core::CreateDirectoryTree(folder.c_str())) return true;
     ShowError("Can not create directory : " + folder);
     return false;
 }
 
 // The steps that touch the output folder, once every check has passed. A folder that does not
 // exist yet holds nothing to ask about or delete, and no other job's lock.
-bool PrepareLockedFolder(const std::vector<reader::ClipRecord>& clips, const std::string& folder,
+bool LockAndPrepareFolder(const std::vector<reader::ClipRecord>& clips, const std::string& folder,
                          OutputLock& lock) {
     if (!core::IsDirectory(folder.c_str())) {
         return CreateOutputFolder(folder) && LockOutputFolder(folder, lock);
@@ -202,7 +202,7 @@ bool PrepareLockedFolder(const std::vector<reader::ClipRecord>& clips, const std
 bool PrepareJobOutput(const std::vector<reader::ClipRecord>& clips, const std::string& folder,
                       OutputLock& lock) {
     if (!CheckClipList(clips) || !CheckOutputFolder(folder, clips)) return false;
-    if (PrepareLockedFolder(clips, folder, lock)) return true;
+    if (LockAndPrepareFolder(clips, folder, lock)) return true;
     lock.Release();
     return false;
 }
