@@ -214,7 +214,7 @@ std::map<std::string, std::size_t> FolderContents(const std::string& folder) {
 }
 
 // A clip that cannot become a chapter is refused, naming it, before the old disc is offered for
-// deletion or any file is written; the clips before it are checked too.
+// deletion or any file is written, also when it is not the first clip of the list.
 TEST_F(StartTest, ClipsThatCannotBecomeChaptersAreRefused) {
     const std::string sounds = work_ / "sound.wav";
     const std::string m4a = work_ / "sound.m4a";
