@@ -60,18 +60,35 @@ bool TreeHasNoFiles(int fd) {
     });
 }
 
-void EmptyTree(int fd) {
-    if (fd < 0) return;
-    ForEachEntry(fd, [](int parentFd, const char* name, bool isFolder) {
+// Keeps the first entry that could not be removed.
+void NoteFailure(DeleteFailure* failure, const std::string& path, int error) {
+    if (failure != nullptr && failure->Path.empty()) *failure = DeleteFailure{path, error};
+}
+
+// False when something other than folders stays; `folder` names fd in the failure.
+bool EmptyTree(int fd, const std::string& folder, DeleteFailure* failure) {
+    if (fd < 0) {
+        NoteFailure(failure, folder, errno);
+        return false;
+    }
+    bool emptied = true;
+    ForEachEntry(fd, [&](int parentFd, const char* name, bool isFolder) {
+        const std::string path = folder + "/" + name;
         if (!isFolder) {
-            ::unlinkat(parentFd, name, 0);  // a link goes as an entry; its target stays
+            // A link goes as an entry; its target stays.
+            if (::unlinkat(parentFd, name, 0) != 0 && errno != ENOENT) {
+                NoteFailure(failure, path, errno);
+                emptied = false;
+            }
         } else if (TreeHasNoFiles(OpenSubfolder(parentFd, name))) {
-            ::unlinkat(parentFd, name, AT_REMOVEDIR);  // fails, harmlessly, unless empty
-        } else {
-            EmptyTree(OpenSubfolder(parentFd, name));
+            // Fails, harmlessly, when hidden names keep it: a folder may stay.
+            ::unlinkat(parentFd, name, AT_REMOVEDIR);
+        } else if (!EmptyTree(OpenSubfolder(parentFd, name), path, failure)) {
+            emptied = false;
         }
         return true;
     });
+    return emptied;
 }
 
 int OpenFolderNoFollow(const char* dir) {
@@ -120,6 +137,11 @@ const char* SkipPathRoot(const char* path) {
     return path + 1;
 }
 
+std::string PathInFolder(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
 int IsDirectory(const char* path) {
     if (!path || !*path) return 0;
     struct stat info {};
@@ -155,9 +177,10 @@ int DirectoryTreeHasNoFiles(const char* dir) {
     return TreeHasNoFiles(OpenFolderNoFollow(dir)) ? 1 : 0;
 }
 
-int DeleteDirectoryTree(const char* dir) {
-    EmptyTree(OpenFolderNoFollow(dir));
-    return 1;
+int DeleteDirectoryTree(const char* dir, DeleteFailure* failure) {
+    const int fd = OpenFolderNoFollow(dir);
+    if (fd < 0 && errno == ENOENT) return 1;  // nothing to empty
+    return EmptyTree(fd, dir != nullptr ? dir : "", failure) ? 1 : 0;
 }
 
 void ShowLastErrorBox(const std::string& caption, unsigned style) {
@@ -187,6 +210,16 @@ std::string FormatString(const char* format, ...) {
 }
 
 std::string IntToString(int value) { return std::to_string(value); }
+
+std::string ListForMessage(const std::vector<std::string>& lines, std::size_t shown) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size() && i < shown; ++i) {
+        if (i > 0) text += '\n';
+        text += lines[i];
+    }
+    if (lines.size() > shown) text += FormatString("\n... and %zu more", lines.size() - shown);
+    return text;
+}
 
 std::string DefaultOutputFolder() {
     const std::string documents = DocumentsFolder();

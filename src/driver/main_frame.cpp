@@ -5,9 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <set>
-#include <system_error>
 #include <utility>
 
 #include "author/authoring_main.h"
@@ -18,6 +15,7 @@
 #include "driver/arg_list.h"
 #include "driver/clip_graph.h"
 #include "driver/folder_snapshot.h"
+#include "driver/start_checks.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -39,10 +37,7 @@ using platform::com::FAILED;
 using platform::com::SUCCEEDED;
 constexpr HRESULT kOk = 0;
 constexpr const char* kSupportAddress = "support@lumivane.example";
-constexpr const char* kDvdFolderName = "DVD";
 constexpr const char* kNoPictureError = "No picture could be read from the clip.";
-// Each clip is a chapter of the disc's one title, and a title holds at most 99 chapters.
-constexpr std::size_t kMaxClipsPerDisc = 99;
 // The authoring engine's argv[0]; it names itself in its own messages.
 constexpr const char* kAuthoringProgramName = "psmux";
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
@@ -60,14 +55,6 @@ long UsableBytes(IMediaSample* sample) {
 
 // Bitmap rows are padded to 4 bytes.
 long BitmapBytes(int width, int height) { return long((width * 3 + 3) & ~3) * height; }
-
-// The path with every link and "." or ".." resolved as far as it exists, so two names of one
-// file compare equal.
-std::filesystem::path CanonicalPath(const std::string& path) {
-    std::error_code error;
-    std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
-    return error ? std::filesystem::path(path) : canonical;
-}
 
 // Closes a file the encoder wrote; false when the last buffered bytes could not be written.
 bool CloseFile(std::FILE*& file) {
@@ -137,13 +124,7 @@ std::optional<reader::ClipRecord> MainFrame::ClipAt(std::size_t row) const {
 bool MainFrame::OnStartEncoding() {
     if (IsJobRunning()) return false;
     PrepareJobSettings();  // the paths below come from the job's copy
-    if (!CheckClipList() || !CheckOutputFolder() || !EmptyDiscFolder()) return false;
-    const std::string& folder = jobSettings_.OutputFolder;
-    if (!core::IsDirectory(folder.c_str()) && !core::CreateDirectoryTree(folder.c_str())) {
-        platform::ShowMessageBox("Can not create directory : " + folder, "Error",
-                                 platform::MB_ICONERROR);
-        return false;
-    }
+    if (!PrepareJobOutput(ClipsSnapshot(), jobSettings_.OutputFolder, outputLock_)) return false;
 
     hStop.Reset();
     hCanceled.Reset();
@@ -153,6 +134,7 @@ bool MainFrame::OnStartEncoding() {
     jobRunning_ = true;
     if (!worker_.Start([this] { return EncodeThreadProc(); })) {
         jobRunning_ = false;
+        outputLock_.Release();
         MarkJobCommands(false);
         view_->UpdateStartCommand();
         return false;
@@ -160,70 +142,9 @@ bool MainFrame::OnStartEncoding() {
     return true;
 }
 
-bool MainFrame::CheckClipList() const {
-    const std::size_t count = ClipCount();
-    if (count == 0) {
-        platform::ShowMessageBox("Please add source clip first.", "No source",
-                                 platform::MB_ICONWARNING);
-        return false;
-    }
-    if (count > kMaxClipsPerDisc) {
-        platform::ShowMessageBox(core::FormatString("A DVD title holds at most %d chapters, one "
-                                                    "per clip; please remove clips until %d "
-                                                    "remain.",
-                                                    int(kMaxClipsPerDisc), int(kMaxClipsPerDisc)),
-                                 "Too many clips", platform::MB_ICONWARNING);
-        return false;
-    }
-    return true;
-}
-
-bool MainFrame::CheckOutputFolder() const {
-    const std::string& folder = jobSettings_.OutputFolder;
-    // A relative or empty folder would put the "DVD" folder (which may get emptied) wherever
-    // the process happens to stand, or at the file-system root.
-    if (core::SkipPathRoot(folder.c_str()) == nullptr) {
-        platform::ShowMessageBox("Can not create directory : " + folder, "Error",
-                                 platform::MB_ICONERROR);
-        return false;
-    }
-    // The job writes and later deletes its intermediate files in the output folder; a source
-    // clip under one of those names would be overwritten while it is read.
-    const std::size_t count = ClipCount();
-    std::set<std::filesystem::path> intermediates;
-    for (std::size_t index = 0; index < count; ++index) {
-        for (const char* pattern : {"Lumivane%02d.vob", "Chapter%02d.m2v", "Chapter%02d.mp2",
-                                    "Chapter%02d.ac3"}) {
-            intermediates.insert(CanonicalPath(OutputPath(core::FormatString(pattern, int(index)))));
-        }
-    }
-    for (std::size_t row = 0; row < count; ++row) {
-        const std::optional<reader::ClipRecord> clip = ClipAt(row);
-        if (clip && intermediates.count(CanonicalPath(clip->Path)) != 0) {
-            platform::ShowMessageBox("The source clip " + clip->Path +
-                                         " has the name of a temporary file of the job; please "
-                                         "choose another output folder.",
-                                     "Error", platform::MB_ICONERROR);
-            return false;
-        }
-    }
-    return true;
-}
-
-bool MainFrame::EmptyDiscFolder() const {
-    const std::string dvdFolder = OutputPath(kDvdFolderName);
-    if (!core::IsDirectory(dvdFolder.c_str()) || core::DirectoryTreeHasNoFiles(dvdFolder.c_str())) {
-        return true;
-    }
-    const std::string question = "The output directory \"" + dvdFolder +
-                                 "\" already exists,\n\nthe contents in it will be deleted "
-                                 "first,\n\ndo you want to continue?";
-    if (platform::ShowMessageBox(question, "Confirm To Cancel",
-                                 platform::MB_YESNO | platform::MB_ICONQUESTION) != platform::IDYES) {
-        return false;
-    }
-    core::DeleteDirectoryTree(dvdFolder.c_str());
-    return true;
+std::vector<reader::ClipRecord> MainFrame::ClipsSnapshot() const {
+    std::lock_guard<std::mutex> lock(clipsMutex_);
+    return clips_;
 }
 
 bool MainFrame::OnStopEncoding() {
@@ -256,6 +177,8 @@ uint32_t MainFrame::EncodeThreadProc() {
                                      kSupportAddress + ".",
                                  "Exception", platform::MB_ICONERROR);
     }
+    // Before the job counts as ended, so a Start right after it finds the folder free.
+    outputLock_.Release();
     jobRunning_ = false;
     view_->JobEnded();
     return 0;

@@ -25,6 +25,7 @@
 #include "core/video_encoder.h"
 #include "driver/frame_view.h"
 #include "driver/job_outcome.h"
+#include "driver/output_lock.h"
 #include "driver/pacing.h"
 #include "driver/temp_files.h"
 #include "platform/critical_section.h"
@@ -72,9 +73,10 @@ public:
     std::optional<reader::ClipRecord> ClipAt(std::size_t row) const;
 
     // ---- Job control (user-interface thread) ----------------------------------------------
-    // Start: refuses an empty list, offers to empty an existing non-empty "DVD" folder,
-    // creates the output folder, marks the commands and starts the worker. True when the
-    // worker was started.
+    // Start: refuses a list or an output folder the job cannot serve and a folder another job
+    // is using, asks before the user's files are overwritten or an existing non-empty "DVD"
+    // folder is emptied, creates the output folder, marks the commands and starts the worker.
+    // True when the worker was started.
     bool OnStartEncoding();
     // Stop: the running clip is finished from what was encoded, no further clip starts, and
     // the clips made so far are authored. False, changing nothing, when no job runs or the
@@ -116,11 +118,8 @@ private:
     // Cut: made from what was encoded before a Stop.
     enum class ClipOutcome { Made, Cut, Skipped, Failed };
 
-    // The checks of Start, each showing its own message: false refuses the job.
-    bool CheckClipList() const;
-    bool CheckOutputFolder() const;
-    // Offers to empty a "DVD" folder that holds files; false when the user declines.
-    bool EmptyDiscFolder() const;
+    // The clip list as Start checks it.
+    std::vector<reader::ClipRecord> ClipsSnapshot() const;
 
     uint32_t EncodeThreadProc();
     // The job itself, on the worker thread, over the settings copy taken at Start.
@@ -173,6 +172,8 @@ private:
     platform::WorkerThread worker_;
     std::atomic<bool> jobRunning_{false};
     std::atomic<JobResult> lastResult_{JobResult::None};
+    // Held from Start until the worker leaves the job.
+    OutputLock outputLock_;
 
     // Per-clip state: written by the worker before the graph runs and by the format calls,
     // then owned by the video streaming thread until the graph stops.

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "platform/com/class_table.h"
@@ -34,24 +37,59 @@ namespace {
 
 constexpr int32_t kCannotOpen = 2;
 
-// The size of a regular file that can be opened for reading. Opening without blocking and
-// testing the type of what was opened keeps FIFOs and devices from hanging the probe.
-bool ReadFileSize(const std::string& path, uint64_t* size) {
+// The size of a regular file that can be opened for reading; the errno when there is none
+// (EISDIR for a folder, EINVAL for anything else but a regular file), else 0. Opening without
+// blocking and testing the type of what was opened keeps FIFOs and devices from hanging the
+// probe.
+int RegularFileSize(const std::string& path, uint64_t* size) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return errno;
     struct stat info {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const int error = ::fstat(fd, &info) != 0 ? errno
+                      : S_ISDIR(info.st_mode) ? EISDIR
+                      : !S_ISREG(info.st_mode) ? EINVAL
+                                               : 0;
     ::close(fd);
-    if (!regular) return false;
-    *size = uint64_t(info.st_size);
-    return true;
+    if (error == 0) *size = uint64_t(info.st_size);
+    return error;
+}
+
+// HresultFromErrno's inverse; 0 for a result that carries no errno.
+int ErrnoOf(HRESULT result) {
+    const uint32_t code = uint32_t(result);
+    return (code & 0xFFFF0000u) == 0x80070000u ? int(code & 0xFFFF) : 0;
 }
 
 }  // namespace
 
+std::string FileOpenProblem(const std::string& path) {
+    uint64_t size = 0;
+    switch (const int error = RegularFileSize(path, &size)) {
+        case 0: return {};
+        case EISDIR: return "it is a folder";
+        case EINVAL: return "it is not a regular file";
+        default: return std::strerror(error);
+    }
+}
+
+std::string ProbeFailureText(const std::string& path, int32_t result) {
+    const std::string problem = FileOpenProblem(path);
+    if (!problem.empty()) return problem;
+    uint64_t size = 0;
+    if (RegularFileSize(path, &size) == 0 && size == 0) return "the file is empty";
+    if (result == VFW_E_UNKNOWN_FILE_TYPE) {
+        return "no video or sound can be read from it (an unknown format, or a damaged or "
+               "incomplete file)";
+    }
+    if (const int error = ErrnoOf(result)) return std::strerror(error);
+    char text[64];
+    std::snprintf(text, sizeof text, "its streams cannot be read (error 0x%08X)", unsigned(result));
+    return text;
+}
+
 int32_t ClipRecord::ReadMediaInfo(const std::string& path) {
     Path = path;
-    if (!ReadFileSize(path, &FileSize)) return kCannotOpen;
+    if (RegularFileSize(path, &FileSize) != 0) return kCannotOpen;
 
     ComPtr<IMediaDet> detector;
     HRESULT result = CoCreateInstance(CLSID_MediaDet, nullptr, CLSCTX_ALL, &detector);

@@ -37,6 +37,13 @@ struct ClipRecord {
     int32_t ReadMediaInfo(const std::string& path);
 };
 
+// Why path cannot be opened for reading as a regular file (no such file, permission denied,
+// a folder, ...), in words for the user; empty when it can.
+std::string FileOpenProblem(const std::string& path);
+
+// Why ClipRecord::ReadMediaInfo returned the failure `result` for path, in words for the user.
+std::string ProbeFailureText(const std::string& path, int32_t result);
+
 // value truncated toward zero, 0 for NaN, saturated at the type's limits: no double reaches
 // an integer without passing here.
 int64_t TruncateToInt64(double value);

@@ -263,10 +263,17 @@ void MainFrameWindow::OnJobEnded() {
 
 void MainFrameWindow::AddClips(std::vector<std::string> paths) {
     if (paths.empty()) return;
-    prober_.Start(std::move(paths), [this](const reader::ClipRecord& clip) {
-        QMetaObject::invokeMethod(this, [this, clip] { OnClipProbed(clip); },
-                                  Qt::QueuedConnection);
-    });
+    prober_.Start(
+        std::move(paths),
+        [this](const reader::ClipRecord& clip) {
+            QMetaObject::invokeMethod(this, [this, clip] { OnClipProbed(clip); },
+                                      Qt::QueuedConnection);
+        },
+        [this](const std::vector<ClipProber::Refused>& refused) {
+            if (refused.empty()) return;
+            QMetaObject::invokeMethod(this, [refused] { ShowRefusedFiles(refused); },
+                                      Qt::QueuedConnection);
+        });
 }
 
 void MainFrameWindow::WaitForAddedClips() {

@@ -10,6 +10,7 @@
 
 #include "platform/message_box.h"
 #include "platform/test_temp_dir.h"
+#include "platform/undeletable_file.h"
 
 namespace fs = std::filesystem;
 using testing_support::TempDir;
@@ -97,6 +98,40 @@ TEST(FileUtils, DeleteDirectoryTreeEmptiesTheDvdFolder) {
     EXPECT_FALSE(fs::exists(dvd + "/stray.txt"));
     EXPECT_TRUE(fs::is_directory(dvd));
     EXPECT_EQ(core::DeleteDirectoryTree((dir / "missing").c_str()), 1);
+}
+
+// What stays is reported, the first entry with its reason; everything else still goes.
+TEST(FileUtils, DeleteDirectoryTreeReportsWhatStays) {
+    TempDir dir;
+    const std::string dvd = dir / "DVD";
+    fs::create_directories(dvd + "/VIDEO_TS");
+    fs::create_directories(dvd + "/AUDIO_TS");
+    WriteFile(dvd + "/VIDEO_TS/VTS_01_0.IFO", "old");
+    WriteFile(dvd + "/AUDIO_TS/stray", "x");
+    core::DeleteFailure failure;
+    {
+        testing_support::UndeletableFile kept(dvd + "/VIDEO_TS/VTS_01_0.IFO");
+        if (!kept.Held()) GTEST_SKIP() << "this file system cannot keep a file from deletion";
+        EXPECT_EQ(core::DeleteDirectoryTree(dvd.c_str(), &failure), 0);
+    }
+    EXPECT_EQ(failure.Path, dvd + "/VIDEO_TS/VTS_01_0.IFO");
+    EXPECT_TRUE(failure.Error == EPERM || failure.Error == EACCES) << failure.Error;
+    EXPECT_EQ(testing_support::ReadFile(dvd + "/VIDEO_TS/VTS_01_0.IFO"), "old");
+    EXPECT_FALSE(fs::exists(dvd + "/AUDIO_TS/stray"));
+
+    // A folder given as a link is not emptied through it, and says so.
+    fs::create_directory_symlink(dvd, dir / "DVD-link");
+    failure = {};
+    EXPECT_EQ(core::DeleteDirectoryTree((dir / "DVD-link").c_str(), &failure), 0);
+    EXPECT_EQ(failure.Path, dir / "DVD-link");
+    EXPECT_NE(failure.Error, 0);
+}
+
+TEST(FileUtils, ListForMessageCountsWhatItLeavesOut) {
+    const std::vector<std::string> lines{"a", "b", "c"};
+    EXPECT_EQ(core::ListForMessage(lines, 3), "a\nb\nc");
+    EXPECT_EQ(core::ListForMessage(lines, 2), "a\nb\n... and 1 more");
+    EXPECT_EQ(core::ListForMessage({}, 2), "");
 }
 
 TEST(FileUtils, DeleteDirectoryTreeNeverFollowsALink) {

@@ -312,6 +312,7 @@ TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     frame_.AddClip(testing::ProbeClip(palClip_));
     reader::ClipRecord unreadable;
     unreadable.Path = broken;
+    unreadable.HasVideo = 1;  // as probed before the file was damaged
     unreadable.RangeEnd = 1.0;  // a range the timeline would accept
     frame_.AddClip(unreadable);
     RunJob();
@@ -463,45 +464,6 @@ TEST_P(JobReaderTest, StopBeforeTheFirstPictureLeavesNothing) {
     }
 }
 
-// A file with sound only is probed and read, but yields no picture: the job says so instead of
-// authoring a chapter without video, on both readers (the timeline would otherwise blame the
-// system's DirectX).
-TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
-    const std::string soundOnly = work_ / "sound.wav";
-    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
-                           "sine=sample_rate=48000:duration=1 '" + soundOnly + "'").c_str()),
-              0);
-    reader::ClipRecord unprobed;
-    unprobed.Path = soundOnly;
-    unprobed.RangeEnd = 1.0;
-    const struct {
-        const char* name;
-        reader::ClipRecord clip;
-        uint32_t useDes;
-    } cases[] = {
-        {"not probed, plain graph", unprobed, 0},
-        {"probed, plain graph", testing::ProbeClip(soundOnly), 0},
-        {"probed, timeline", testing::ProbeClip(soundOnly), 1},
-    };
-    for (const auto& c : cases) {
-        frame_.AddClip(c.clip);
-        frame_.Settings().UseDES = c.useDes;
-        for (uint32_t direct : {0u, 1u}) {
-            SCOPED_TRACE(std::string(c.name) + (direct ? ", direct" : ", elementary streams"));
-            frame_.Settings().DirectVOB = direct;
-            RecordingBoxes boxes;
-            RunJob();
-
-            ASSERT_EQ(boxes.Shown().size(), 1u);
-            EXPECT_EQ(boxes.Shown()[0].text,
-                      "Encoding " + soundOnly + " failed:\nNo picture could be read from the clip.");
-            EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
-            EXPECT_FALSE(core::IsDirectory((output_ + "/DVD").c_str()));
-        }
-        frame_.RemoveClip(0);
-    }
-}
-
 // A clip without sound gives a chapter of pictures only (of silence on the timeline), on both
 // roads.
 TEST_P(JobReaderTest, ClipWithoutSound) {
@@ -564,6 +526,8 @@ TEST_F(JobTest, DeleteTempFilesDecidesWhichIntermediatesStay) {
         view_.onProgress = [&](unsigned message, uintptr_t) {
             if (message == platform::PBM_SETRANGE && view_.RangeMessages() == rangesBefore + 2) {
                 atSecondClip = testing::ListFolder(output_);
+                // The running job's lock is no intermediate of its clips.
+                std::erase(atSecondClip, std::string(OutputLock::kFileName));
             }
         };
         RunJob();
@@ -612,6 +576,10 @@ TEST_F(JobTest, FailedClipRemovesItsFilesAndTheStatusNamesWhatStays) {
         EXPECT_EQ(testing::ListFolder(output_), c.left);
         EXPECT_EQ(view_.Statuses().back(),
                   "Job failed; no disc was made. Kept: " + c.kept + ". Output folder: " + output_);
+        // What was kept would make the next Start ask before overwriting it.
+        for (const std::string& name : testing::ListFolder(output_)) {
+            if (name != "notes.txt") std::remove((output_ + "/" + name).c_str());
+        }
     }
 }
 

@@ -1,5 +1,17 @@
 // The Start command's checks before a job runs: they either refuse with a message and leave
 // every file alone, or start the worker.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,6 +22,7 @@
 #include "core/log.h"
 #include "driver/main_frame.h"
 #include "job_fixtures.h"
+#include "platform/undeletable_file.h"
 
 namespace driver {
 namespace {
@@ -18,14 +31,71 @@ using testing::RecordingBoxes;
 using testing::RecordingView;
 using testing::TempFolder;
 
+// A row of the list whose file held a picture when it was added.
+reader::ClipRecord ListedClip(const std::string& path) {
+    reader::ClipRecord clip;
+    clip.Path = path;
+    clip.HasVideo = 1;
+    return clip;
+}
+
 // A clip that cannot be read: a started job ends at once with the graph message, which is all
 // these tests need to tell a started job from a refused one.
 reader::ClipRecord UnreadableClip(const std::string& path) {
     testing::WriteFile(path, "not a video");
-    reader::ClipRecord clip;
-    clip.Path = path;
-    return clip;
+    return ListedClip(path);
 }
+
+void ExpectQuestion(const RecordingBoxes::Box& box, const std::string& question) {
+    EXPECT_EQ(box.text, question);
+    EXPECT_EQ(box.caption, "Confirm To Cancel");
+    EXPECT_EQ(box.style, platform::MB_YESNO | platform::MB_ICONQUESTION);
+}
+
+void ExpectFolderInUse(const RecordingBoxes::Box& box, const std::string& folder) {
+    EXPECT_EQ(box.text, "Another job is already making a DVD in the output folder \"" + folder +
+                            "\".\n\nPlease wait until it has finished, or choose another output "
+                            "folder.");
+    EXPECT_EQ(box.caption, "Output folder in use");
+    EXPECT_EQ(box.style, platform::MB_ICONWARNING);
+}
+
+// Another process that holds a lock on a file until it is killed, as a second window's job
+// holds its output folder. The flock tool locks the shell's descriptor and leaves; the shell
+// then becomes the sleep, so one process holds the lock and dies with it.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& lockFile) : lockFile_(lockFile) {
+        const char* argv[] = {"sh", "-c", "exec 9>>\"$0\" && flock -n 9 && exec sleep 60",
+                              lockFile.c_str(), nullptr};
+        if (::posix_spawnp(&pid_, "sh", nullptr, nullptr, const_cast<char* const*>(argv),
+                           environ) != 0) {
+            pid_ = 0;
+        }
+    }
+    ~LockHolder() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+    bool WaitUntilHeld() const {
+        for (int attempt = 0; pid_ > 0 && attempt < 500; ++attempt) {
+            const int fd = ::open(lockFile_.c_str(), O_RDONLY | O_CLOEXEC);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+            if (fd >= 0) ::close(fd);
+            if (held) return true;
+            ::usleep(10000);
+        }
+        return false;
+    }
+
+private:
+    std::string lockFile_;
+    pid_t pid_ = 0;
+};
 
 class StartTest : public ::testing::Test {
 protected:
@@ -89,6 +159,7 @@ TEST_F(StartTest, ExistingDiscFolderIsEmptiedOnlyWhenTheUserAgrees) {
     ASSERT_TRUE(core::CreateDirectoryTree((dvd + "/VIDEO_TS").c_str()));
     testing::WriteFile(dvd + "/VIDEO_TS/VIDEO_TS.IFO", "old disc");
     frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    frame_.Settings().DirectVOB = 1;  // its failing jobs then leave no temporary file to ask about
     const std::string question = "The output directory \"" + dvd +
                                  "\" already exists,\n\nthe contents in it will be deleted "
                                  "first,\n\ndo you want to continue?";
@@ -96,9 +167,7 @@ TEST_F(StartTest, ExistingDiscFolderIsEmptiedOnlyWhenTheUserAgrees) {
         RecordingBoxes boxes(platform::IDNO);
         EXPECT_FALSE(Start());
         ASSERT_EQ(boxes.Shown().size(), 1u);
-        EXPECT_EQ(boxes.Shown()[0].text, question);
-        EXPECT_EQ(boxes.Shown()[0].caption, "Confirm To Cancel");
-        EXPECT_EQ(boxes.Shown()[0].style, platform::MB_YESNO | platform::MB_ICONQUESTION);
+        ExpectQuestion(boxes.Shown()[0], question);
         EXPECT_EQ(testing::ReadFile(dvd + "/VIDEO_TS/VIDEO_TS.IFO"), "old disc");
     }
     {
@@ -129,6 +198,194 @@ TEST_F(StartTest, SourceNamedLikeATemporaryFileIsRefused) {
               std::string::npos);
     EXPECT_EQ(testing::ReadFile(output_ + "/Chapter01.m2v"), "not a video");
     EXPECT_EQ(testing::ReadFile(output_ + "/DVD/keep.txt"), "kept");
+}
+
+// Every entry under a folder with a digest of its contents, to show that a refused Start left
+// everything as it was.
+std::map<std::string, std::size_t> FolderContents(const std::string& folder) {
+    std::map<std::string, std::size_t> contents;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
+        const std::string path = entry.path().string();
+        contents[path] =
+            entry.is_directory() ? 0 : std::hash<std::string>{}(testing::ReadFile(path));
+    }
+    return contents;
+}
+
+// A clip that cannot become a chapter is refused, naming it, before the old disc is offered for
+// deletion or any file is written, also when it is not the first clip of the list.
+TEST_F(StartTest, ClipsThatCannotBecomeChaptersAreRefused) {
+    const std::string sounds = work_ / "sound.wav";
+    const std::string m4a = work_ / "sound.m4a";
+    const std::string subtitles = work_ / "subtitles.mkv";
+    testing::WriteFile(work_ / "subtitles.srt", "1\n00:00:00,000 --> 00:00:01,000\nHello\n");
+    for (const std::string& command :
+         {"-f lavfi -i sine=duration=1 '" + sounds + "'",
+          "-f lavfi -i sine=duration=1 -c:a aac '" + m4a + "'",
+          "-i '" + work_ / "subtitles.srt" + "' -c:s srt '" + subtitles + "'"}) {
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y " + command).c_str()), 0);
+    }
+    const std::string dvd = output_ + "/DVD";
+    ASSERT_TRUE(core::CreateDirectoryTree((dvd + "/VIDEO_TS").c_str()));
+    const std::string oldVob = dvd + "/VIDEO_TS/VTS_01_1.VOB";
+    testing::WriteFile(oldVob, "old disc");
+    const std::string noPicture = " holds no picture stream, so it cannot become a chapter of the "
+                                  "DVD.\n\nPlease remove it from the list.";
+    const struct {
+        const char* name;
+        reader::ClipRecord clip;
+        std::string text;
+    } cases[] = {
+        {"sound only", testing::ProbeClip(sounds), "The clip " + sounds + noPicture},
+        {"sound only, AAC", testing::ProbeClip(m4a), "The clip " + m4a + noPicture},
+        {"subtitles only", testing::ProbeClip(subtitles), "The clip " + subtitles + noPicture},
+        {"deleted since it was added", ListedClip(work_ / "gone.avi"),
+         "The clip " + work_ / "gone.avi" + " cannot be opened: No such file or directory.\n\n"
+         "Please remove it from the list."},
+        {"a folder", ListedClip(work_ / "folder.avi"),
+         "The clip " + work_ / "folder.avi" + " cannot be opened: it is a folder.\n\nPlease "
+         "remove it from the list."},
+        {"inside the disc folder", ListedClip(oldVob),
+         "The source clip " + oldVob + " lies in the folder " + dvd + ", which is emptied before "
+         "the DVD is made; please move the clip or choose another output folder."},
+        {"inside the disc folder by another name",
+         ListedClip(output_ + "/../out/DVD/VIDEO_TS/VTS_01_1.VOB"),
+         "The source clip " + output_ + "/../out/DVD/VIDEO_TS/VTS_01_1.VOB lies in the folder " +
+         dvd + ", which is emptied before the DVD is made; please move the clip or choose "
+         "another output folder."},
+    };
+    std::filesystem::create_directory(work_ / "folder.avi");
+    const reader::ClipRecord first = UnreadableClip(work_ / "first.avi");
+    const auto before = FolderContents(work_.Path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingBoxes boxes(platform::IDYES);
+        MainFrame frame(&view_);
+        frame.Settings().OutputFolder = output_;
+        frame.AddClip(first);
+        frame.AddClip(c.clip);
+        EXPECT_FALSE(frame.OnStartEncoding());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, c.text);
+        EXPECT_EQ(boxes.Shown()[0].caption, "Error");
+        EXPECT_EQ(FolderContents(work_.Path()), before);
+    }
+}
+
+// Files of the user's under the names the job writes for its clips are named in a question
+// first; No starts nothing and keeps them.
+TEST_F(StartTest, UserFilesUnderTemporaryNamesAreAskedAbout) {
+    ASSERT_TRUE(core::CreateDirectoryTree((output_ + "/DVD").c_str()));
+    testing::WriteFile(output_ + "/DVD/VIDEO_TS.IFO", "old disc");
+    for (const char* name : {"Chapter00.m2v", "Lumivane01.vob", "Chapter02.ac3"}) {
+        testing::WriteFile(output_ + "/" + name, "mine");
+    }
+    std::filesystem::create_directory(output_ + "/Chapter00.mp2");  // cannot be overwritten
+    frame_.AddClip(UnreadableClip(work_ / "first.avi"));
+    frame_.AddClip(UnreadableClip(work_ / "second.avi"));
+    const auto before = FolderContents(work_.Path());
+    const std::string question = "The output directory \"" + output_ + "\" already holds these "
+                                 "files, which the job will overwrite:\n\nChapter00.m2v\n"
+                                 "Lumivane01.vob\n\ndo you want to continue?";
+    {
+        RecordingBoxes boxes(platform::IDNO);
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        ExpectQuestion(boxes.Shown()[0], question);
+        EXPECT_EQ(FolderContents(work_.Path()), before);
+    }
+    {
+        RecordingBoxes boxes(platform::IDYES);
+        EXPECT_TRUE(Start());
+        ASSERT_GE(boxes.Shown().size(), 2u);
+        EXPECT_EQ(boxes.Shown()[0].text, question);
+        EXPECT_EQ(boxes.Shown()[1].caption, "Confirm To Cancel");  // then the old disc
+        EXPECT_EQ(testing::ReadFile(output_ + "/Chapter02.ac3"), "mine");
+    }
+}
+
+// Something of the old disc that cannot be deleted would become part of the new one: the job
+// does not start, and the box names what stayed and why.
+TEST_F(StartTest, DiscFolderThatCannotBeEmptiedStopsTheJob) {
+    const std::string dvd = output_ + "/DVD";
+    ASSERT_TRUE(core::CreateDirectoryTree((dvd + "/VIDEO_TS").c_str()));
+    const std::string kept = dvd + "/VIDEO_TS/VTS_01_0.IFO";
+    testing::WriteFile(kept, "old titleset");
+    frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    RecordingBoxes boxes(platform::IDYES);
+    {
+        testing_support::UndeletableFile undeletable(kept);
+        if (!undeletable.Held()) GTEST_SKIP() << "the file system cannot keep a file from deletion";
+        EXPECT_FALSE(Start());
+    }
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[0].caption, "Confirm To Cancel");
+    const std::string text = boxes.Shown()[1].text;
+    EXPECT_EQ(text.rfind("The output directory \"" + dvd + "\" could not be emptied:\n\n" + kept +
+                             ": ", 0),
+              0u)
+        << text;
+    EXPECT_NE(text.find("Nothing was encoded"), std::string::npos) << text;
+    EXPECT_EQ(boxes.Shown()[1].caption, "Error");
+    EXPECT_EQ(testing::ReadFile(kept), "old titleset");
+    EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"DVD"});
+}
+
+// One job per output folder: a second Start on a folder whose job still runs is refused and
+// touches nothing; the folder is free again once that job has ended.
+TEST_F(StartTest, OneJobPerOutputFolder) {
+    ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+    const std::string lockFile = output_ + "/" + OutputLock::kFileName;
+    RecordingBoxes boxes;
+    MainFrame second(&view_);
+    second.Settings().OutputFolder = output_;
+    second.Settings().DirectVOB = 1;  // the failing jobs then leave no temporary file behind
+    second.AddClip(UnreadableClip(work_ / "second.avi"));
+    std::vector<std::string> duringTheJob;
+    bool secondStarted = true;
+    RecordingView firstView;
+    firstView.onStatus = [&](const std::string& status) {
+        if (status != "Start encoding...") return;
+        duringTheJob = testing::ListFolder(output_);
+        secondStarted = second.OnStartEncoding();
+    };
+    MainFrame first(&firstView);
+    first.Settings().OutputFolder = output_;
+    first.Settings().DirectVOB = 1;
+    first.AddClip(UnreadableClip(work_ / "first.avi"));
+    ASSERT_TRUE(first.OnStartEncoding());
+    first.WaitForJob();
+
+    EXPECT_FALSE(secondStarted);
+    EXPECT_EQ(duringTheJob, std::vector<std::string>{OutputLock::kFileName});
+    ASSERT_EQ(boxes.Shown().size(), 2u);  // the refusal, then the first job's failure
+    ExpectFolderInUse(boxes.Shown()[0], output_);
+    EXPECT_FALSE(second.IsJobRunning());
+    EXPECT_FALSE(std::filesystem::exists(lockFile));  // released with the failed job
+
+    EXPECT_TRUE(second.OnStartEncoding());
+    second.WaitForJob();
+}
+
+// The lock of a job in another process (a second window) refuses Start, and stops doing so
+// once that process has died, though its lock file stays behind.
+TEST_F(StartTest, LockOfAnotherProcessHoldsUntilItDies) {
+    ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+    const std::string lockFile = output_ + "/" + OutputLock::kFileName;
+    frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    frame_.Settings().DirectVOB = 1;
+    RecordingBoxes boxes;
+    {
+        if (std::system("flock --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no flock tool";
+        LockHolder other(lockFile);
+        ASSERT_TRUE(other.WaitUntilHeld());
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        ExpectFolderInUse(boxes.Shown()[0], output_);
+    }
+    ASSERT_TRUE(std::filesystem::exists(lockFile));
+    EXPECT_TRUE(Start());
 }
 
 TEST_F(StartTest, CommandsFollowTheJob) {
@@ -169,6 +426,7 @@ TEST_F(StartTest, CrashInsideTheJobIsReported) {
                                           "the Lumivane.log file to ", 0),
               0u);
     EXPECT_NE(testing::ReadFile(core::LogPath()).find("Error Information"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(output_ + "/" + OutputLock::kFileName));
 }
 
 }  // namespace

@@ -169,17 +169,33 @@ TEST_F(MainWindowTest, MenusHoldTheCommandsInOrderAndViewTogglesTheBars) {
     }
 }
 
-TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreLeftOutQuietly) {
+TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreReportedOncePerBatch) {
     const std::string first = Clip("first.avi", 1.0);
     const std::string second = Clip("second.avi", 2.0, false);
     const std::string bogus = temp.File("notes.avi");
     std::ofstream(bogus) << "not a clip";
+    const std::string empty = temp.File("empty.mp4");
+    std::ofstream{empty};
+    const std::string truncated = temp.File("truncated.mp4");
+    ASSERT_TRUE(ui_test::MakeClip(truncated, 1.0, "64x48", 25, false));
+    std::filesystem::resize_file(truncated, 2000);
+    const std::string folder = temp.File("folder.avi");
+    std::filesystem::create_directory(folder);
 
-    window.AddClips({first, bogus, second});
+    window.AddClips({first, bogus, empty, second, truncated, folder});
     window.WaitForAddedClips();
     EXPECT_EQ(ListedPaths(), (std::vector<std::string>{first, second}));
     EXPECT_EQ(JobPaths(), ListedPaths());
-    EXPECT_TRUE(boxes.Boxes().empty());
+    ASSERT_EQ(boxes.Boxes().size(), 1u);
+    EXPECT_EQ(boxes.Boxes()[0].caption, "Files not added");
+    EXPECT_EQ(boxes.Boxes()[0].style, platform::MB_ICONWARNING);
+    const std::string unreadable =
+        ": no video or sound can be read from it (an unknown format, or a damaged or incomplete "
+        "file)";
+    EXPECT_EQ(boxes.Boxes()[0].text, "These files were not added to the list:\n\n" + bogus +
+                                         unreadable + "\n" + empty + ": the file is empty\n" +
+                                         truncated + unreadable + "\n" + folder +
+                                         ": it is a folder");
 
     QTableWidget* list = Form()->List();
     const reader::ClipRecord probed = *window.Frame().ClipAt(1);
@@ -190,11 +206,19 @@ TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreLeftOutQuietl
     EXPECT_EQ(list->item(1, 5)->text().toStdString(), ui::FormatClipTime(probed.RangeEnd));
     EXPECT_EQ(States(), "EDEDDDEDD");  // nothing selected yet
 
-    // Dropped files come in the reverse of the drop order.
+    // Dropped files come in the reverse of the drop order; a batch of clips only shows no box.
     Drop({first, second});
     window.WaitForAddedClips();
     EXPECT_EQ(ListedPaths(), (std::vector<std::string>{first, second, second, first}));
     EXPECT_EQ(JobPaths(), ListedPaths());
+    EXPECT_EQ(boxes.Boxes().size(), 1u);
+
+    const std::string gone = temp.File("gone.avi");
+    Drop({gone});
+    window.WaitForAddedClips();
+    ASSERT_EQ(boxes.Boxes().size(), 2u);
+    EXPECT_EQ(boxes.Boxes()[1].text,
+              "This file was not added to the list:\n\n" + gone + ": No such file or directory");
 }
 
 TEST_F(MainWindowTest, SelectionDrivesTheRowCommandsAndMovesKeepListAndJobInStep) {
