@@ -21,6 +21,7 @@
 #include "platform/message_box.h"
 #include "platform/progress.h"
 #include "psmux/multiplexer.h"
+#include "reader/clip_diagnosis.h"
 
 namespace driver {
 
@@ -267,6 +268,7 @@ uint32_t MainFrame::EncodeThreadProc() {
 
 void MainFrame::EncodeJob() {
     SetStatus("Start encoding...");
+    clipWarnings_.Clear();
     core::InitCodecLibrary();
     DiscardAudioQueue();
     JobFiles files;
@@ -291,6 +293,7 @@ void MainFrame::EncodeJob() {
     DeleteFiles(files.AudioStreams);
     if (authored && !authoringStopped) {
         DeleteFiles(files.Vobs);
+        ShowClipWarnings();
         EndJob(JobResult::Finished);
         return;
     }
@@ -324,6 +327,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
     lastPictureEnd_ = 0;
+    sinkDelivery_ = reader::SourceDelivery{};
     // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
     // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
     // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
@@ -354,12 +358,11 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
 
     reader::ClipRecord graphClip = clip;  // the graph keeps a pointer to it while it lives
     const std::unique_ptr<ClipGraph> graph = MakeClipGraph(ReadsThroughTimeline(), this);
-    if (FAILED(graph->Build(&graphClip))) {
-        platform::ShowMessageBox("Creating DirectShow Graph failed.\nPlease make sure you have "
-                                 "latest DirectX installed.",
-                                 "Error", platform::MB_ICONERROR);
+    const HRESULT built = graph->Build(&graphClip);
+    if (FAILED(built)) {
         graph->Release();
         ReleaseClipOutputs();
+        ShowClipFailure(clip, reader::ExplainUnreadableClip(clip, built));
         return ClipOutcome::Failed;
     }
     std::string error;
@@ -370,12 +373,15 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         return ClipOutcome::Failed;
     }
     graph->Run();
+    const reader::SourceDelivery delivered = graph->SourceDelivered().value_or(sinkDelivery_);
     graph->Release();
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
     DiscardAudioQueue();
-    if (pacing_.FramesDelivered == 0) {
+    // The timeline shows black or a held picture for what the file did not give, so its
+    // frames alone do not tell whether the file gave any picture.
+    if (pacing_.FramesDelivered == 0 || delivered.Pictures == 0) {
         if (hCanceled.IsSet()) {
             core::LogPrintf("Stopped before the first picture; %s is left out\n", vobPath.c_str());
             std::remove(vobPath.c_str());
@@ -388,6 +394,8 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
+    // A stopped clip is short by the user's wish.
+    if (!hCanceled.IsSet()) clipWarnings_.Review(clip, delivered);
     files.Vobs.push_back(vobPath);
     return ClipOutcome::Made;
 }
@@ -542,7 +550,13 @@ void MainFrame::EndJob(JobResult result) {
     lastResult_ = result;
     MarkJobCommands(false);
     view_->UpdateStartCommand();
-    SetStatus("Job finished. Output folder: " + jobSettings_.OutputFolder);
+    SetStatus(clipWarnings_.FinishedStatus(jobSettings_.OutputFolder));
+}
+
+void MainFrame::ShowClipWarnings() const {
+    if (clipWarnings_.Empty()) return;
+    core::LogPrintf("%s\n", clipWarnings_.Message().c_str());
+    platform::ShowMessageBox(clipWarnings_.Message(), "Warning", platform::MB_ICONWARNING);
 }
 
 // ---- Sample sink ------------------------------------------------------------------------
@@ -629,6 +643,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
             if (middle < 0.0) return kOk;
         }
     }
+    if (!ReadsThroughTimeline()) {
+        sinkDelivery_.Pictures += 1;
+        sinkDelivery_.PictureSeconds =
+            std::max(sinkDelivery_.PictureSeconds, seconds + PictureSeconds(start, stop));
+    }
     int repeat = 1;
     if (sourceTimed) {
         repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
@@ -670,6 +689,9 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     count -= count % channels;
     if (data == nullptr || count <= 0) return kOk;
     const auto* samples = reinterpret_cast<const int16_t*>(data);
+    if (!ReadsThroughTimeline() && sourceAudioFormat_.nSamplesPerSec > 0) {
+        sinkDelivery_.SoundSeconds += double(count / channels) / sourceAudioFormat_.nSamplesPerSec;
+    }
 
     if (!writer_) {
         if (audio_ && clipHasAudio_ && audio_->EncodeSamples(samples, int(count)) != 0) hStop.Set();

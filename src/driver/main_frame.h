@@ -23,6 +23,7 @@
 #include "core/output_writer.h"
 #include "core/settings.h"
 #include "core/video_encoder.h"
+#include "driver/clip_warnings.h"
 #include "driver/frame_view.h"
 #include "driver/pacing.h"
 #include "platform/critical_section.h"
@@ -31,6 +32,7 @@
 #include "reader/clip_record.h"
 #include "reader/des_graph.h"
 #include "reader/sample_sink.h"
+#include "reader/source_delivery.h"
 #include "reader/source_graph.h"
 
 namespace driver {
@@ -86,6 +88,9 @@ public:
     // the disc was authored, so the VOBs were kept.
     enum class JobResult { None, Finished, Stopped, Failed, Crashed };
     JobResult LastJobResult() const { return lastResult_.load(); }
+    // The clips of the last job that became chapters without being read in full; valid once
+    // the job has ended (IsJobRunning false).
+    const ClipWarnings& LastClipWarnings() const { return clipWarnings_; }
 
     // ---- SampleSink (graph threads; the format calls while the graph is built) -----------
     HRESULT OnVideoFormat(const platform::dshow::AM_MEDIA_TYPE* type) override;
@@ -146,6 +151,7 @@ private:
     void ReleaseClipOutputs();
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(JobResult result);
+    void ShowClipWarnings() const;
 
     // The clip is read through the editing-services timeline, which cuts the range and
     // delivers pictures at the output size and rate: the sink then neither paces, nor fits,
@@ -173,6 +179,7 @@ private:
     platform::WorkerThread worker_;
     std::atomic<bool> jobRunning_{false};
     std::atomic<JobResult> lastResult_{JobResult::None};
+    ClipWarnings clipWarnings_;  // the worker's while a job runs
 
     // Per-clip state: written by the worker before the graph runs and by the format calls,
     // then owned by the video streaming thread until the graph stops.
@@ -185,6 +192,9 @@ private:
     bool shortPictureLogged_ = false;
     bool clipHasAudio_ = false;
     int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
+    // What the plain graph's file gave (its samples are the file's own): the video and the
+    // sound thread each write their own fields.
+    reader::SourceDelivery sinkDelivery_;
 
     // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
     std::unique_ptr<core::VideoEncoder> video_;

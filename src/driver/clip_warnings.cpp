@@ -1,0 +1,34 @@
+#include "driver/clip_warnings.h"
+
+#include "core/file_utils.h"
+#include "reader/clip_diagnosis.h"
+
+namespace driver {
+
+void ClipWarnings::Review(const reader::ClipRecord& clip, const reader::SourceDelivery& delivered) {
+    const double range = clip.RangeEnd - clip.RangeStart;
+    // Without a range of its own the clip runs to the end of its file, whatever that holds.
+    if (range > 0.0 && delivered.PictureSeconds < range - kShortfallSeconds) {
+        warnings_.push_back({clip.Path, core::FormatString("only %.1f of its %.1f seconds could be read.",
+                                                           delivered.PictureSeconds, range)});
+    }
+    // A file with no sound at all makes a silent chapter by design; the probe may also have
+    // passed over a sound stream it could not decode, so the file itself is asked.
+    if (delivered.SoundSeconds <= 0.0 && (clip.HasAudio != 0 || reader::FileHoldsSound(clip.Path))) {
+        warnings_.push_back({clip.Path, "its sound could not be decoded; the chapter is silent."});
+    }
+}
+
+std::string ClipWarnings::Message() const {
+    if (warnings_.empty()) return {};
+    std::string text = "Some clips could not be read in full:\n";
+    for (const ClipWarning& warning : warnings_) text += "\n" + warning.Path + ": " + warning.Problem;
+    return text + "\n\nThe disc holds what could be read.";
+}
+
+std::string ClipWarnings::FinishedStatus(const std::string& outputFolder) const {
+    if (warnings_.empty()) return "Job finished. Output folder: " + outputFolder;
+    return "Job finished, but some clips could not be read in full. Output folder: " + outputFolder;
+}
+
+}  // namespace driver
