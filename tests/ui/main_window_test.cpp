@@ -196,6 +196,26 @@ TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreLeftOutQuietl
     EXPECT_EQ(JobPaths(), ListedPaths());
 }
 
+// The menu shows Ctrl+X beside Exit, yet the key must not close the window and lose the list;
+// Exit itself still closes it.
+TEST_F(MainWindowTest, CtrlXKeepsTheWindowAndItsClips) {
+    window.AddClips({Clip("kept.avi")});
+    window.WaitForAddedClips();
+    ASSERT_EQ(Form()->RowCount(), 1);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(Form()->List(), Qt::Key_X, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(Form()->RowCount(), 1);
+    EXPECT_EQ(window.Frame().ClipCount(), 1u);
+    EXPECT_TRUE(window.Command(ui::ID_APP_EXIT)->text().endsWith("\tCtrl+X"));
+
+    window.Command(ui::ID_APP_EXIT)->trigger();
+    EXPECT_FALSE(window.isVisible());
+}
+
 TEST_F(MainWindowTest, SelectionDrivesTheRowCommandsAndMovesKeepListAndJobInStep) {
     const std::string a = Clip("a.avi"), b = Clip("b.avi"), c = Clip("c.avi");
     window.AddClips({a, b, c});
