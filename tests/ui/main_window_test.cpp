@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QSlider>
 #include <QTimer>
@@ -21,6 +22,7 @@
 #include <fstream>
 
 #include "platform/settings_store.h"
+#include "ui/add_clips_dialog.h"
 #include "ui/clip_list_form.h"
 #include "ui/clip_range_dialog.h"
 #include "ui/control_ids.h"
@@ -344,10 +346,11 @@ void OnNextDialog(std::function<void(Dialog&)> act) {
 }
 
 // Files chosen together in the Add Clip dialog are listed in the dialog's order.
-TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrder) {
+TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrderAndItsFolderIsKept) {
     const std::string c = Clip("c.avi"), a = Clip("a.avi"), b = Clip("b.avi");
     OnNextDialog<QFileDialog>([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Choose Source Video Files");
+        EXPECT_EQ(dialog.directory(), QDir(ui::DefaultClipsFolder()));  // not the working folder
         dialog.setDirectory(QString::fromStdString(temp.Path()));
         dialog.selectFile("\"c.avi\" \"a.avi\" \"b.avi\"");
         QMetaObject::invokeMethod(&dialog, "accept");  // as its Open button does
@@ -357,7 +360,11 @@ TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrder) {
     EXPECT_EQ(ListedPaths(), (std::vector<std::string>{c, a, b}));
     EXPECT_EQ(JobPaths(), ListedPaths());
 
-    OnNextDialog<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
+    // The next dialog opens where the clips were taken from.
+    OnNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.directory().absolutePath().toStdString(), temp.Path());
+        dialog.reject();
+    });
     window.OnFileAdd();
     window.WaitForAddedClips();
     EXPECT_EQ(Form()->RowCount(), 3);
