@@ -83,10 +83,8 @@ public:
 
     HRESULT GetIntake(GroupIntake* intake) override {
         if (intake == nullptr) return E_POINTER;
-        const bool connected = input_.IsConnected();
         std::lock_guard stream(streamMutex_);
         *intake = intake_;
-        intake->connected = connected;
         return S_OK;
     }
 

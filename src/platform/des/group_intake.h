@@ -10,8 +10,7 @@
 namespace platform::des {
 
 struct GroupIntake {
-    bool connected = false;  // the clip's file offered a stream of the group's kind
-    int64_t units = 0;       // pictures shown, or sample frames of sound
+    int64_t units = 0;                // pictures shown, or sample frames of sound
     dshow::REFERENCE_TIME until = 0;  // how far into the clip the last of them reaches
 };
 
