@@ -9,8 +9,9 @@ void ClipWarnings::Review(const reader::ClipRecord& clip, const reader::SourceDe
     const double range = clip.RangeEnd - clip.RangeStart;
     // Without a range of its own the clip runs to the end of its file, whatever that holds.
     if (range > 0.0 && delivered.PictureSeconds < range - kShortfallSeconds) {
-        warnings_.push_back({clip.Path, core::FormatString("only %.1f of its %.1f seconds could be read.",
-                                                           delivered.PictureSeconds, range)});
+        const double read = delivered.PictureSeconds;
+        warnings_.push_back(
+            {clip.Path, core::FormatString("only %.1f of its %.1f seconds could be read.", read, range)});
     }
     // A file with no sound at all makes a silent chapter by design; the probe may also have
     // passed over a sound stream it could not decode, so the file itself is asked.

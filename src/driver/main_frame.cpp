@@ -344,7 +344,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     core::LogPrintf("Begin encoding file: %s, total frames: %d\n", clip.Path.c_str(),
                     totalFrames_);
     // The probe found sound and no picture: neither reader would make a chapter of it, and the
-    // timeline would fail to build with a message that blames the system instead.
+    // timeline would fail to build over it with a message of its own.
     if (clip.HasAudio != 0 && clip.HasVideo == 0) {
         ShowClipFailure(clip, kNoPictureError);
         return ClipOutcome::Failed;

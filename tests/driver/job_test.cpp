@@ -298,8 +298,8 @@ TEST_P(JobReaderTest, Mp4AndLowRateAviBecomeChapters) {
     });
 }
 
-// A clip the reader cannot open ends the job with a box that names it and says why; the clips made before it
-// stay, nothing is authored and the user's files are untouched.
+// A clip the reader cannot open ends the job with a box that names it and says why; the clips
+// made before it stay, nothing is authored and the user's files are untouched.
 TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     const std::string broken = work_ / "broken.avi";
     testing::WriteFile(broken, "this is not a video");
@@ -430,8 +430,7 @@ TEST_P(JobReaderTest, StopBeforeTheFirstPictureLeavesNothing) {
 }
 
 // A file with sound only is probed and read, but yields no picture: the job says so instead of
-// authoring a chapter without video, on both readers (the timeline would otherwise blame the
-// system's DirectX).
+// authoring a chapter without video, on both readers, with the same words.
 TEST_F(JobTest, ClipWithoutPicturesEndsTheJob) {
     const std::string soundOnly = work_ / "sound.wav";
     ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
