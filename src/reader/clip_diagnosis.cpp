@@ -54,13 +54,20 @@ std::string ExplainUnreadableClip(const ClipRecord& clip, platform::com::HRESULT
 }
 
 bool FileHoldsSound(const std::string& path) {
-    std::unique_ptr<MediaFile> file;
-    if (platform::com::FAILED(MediaFile::Open(path, &file))) return false;
-    AVFormatContext* format = file->Format();
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) return true;
+    // Only the stream table is wanted: opening the file as the reader does would also measure
+    // its streams, which can mean reading all of a long file.
+    if (!FileProblem(path).empty()) return false;
+    const std::string url = "file:" + path;  // a colon in the name is no protocol
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, url.c_str(), nullptr, nullptr) < 0) return false;
+    bool found = false;
+    if (avformat_find_stream_info(format, nullptr) >= 0) {
+        for (unsigned i = 0; i < format->nb_streams && !found; ++i) {
+            found = format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO;
+        }
     }
-    return false;
+    avformat_close_input(&format);
+    return found;
 }
 
 }  // namespace reader
