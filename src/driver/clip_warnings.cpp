@@ -13,9 +13,12 @@ void ClipWarnings::Review(const reader::ClipRecord& clip, const reader::SourceDe
         warnings_.push_back(
             {clip.Path, core::FormatString("only %.1f of its %.1f seconds could be read.", read, range)});
     }
-    // A file with no sound at all makes a silent chapter by design; the probe may also have
-    // passed over a sound stream it could not decode, so the file itself is asked.
-    if (delivered.SoundSeconds <= 0.0 && (clip.HasAudio != 0 || reader::FileHoldsSound(clip.Path))) {
+    // A file with no sound, or sound that ends before the range begins, makes a silent
+    // chapter by design. The probe passes over a sound stream it cannot decode, so without
+    // probed sound the file itself is asked.
+    const bool soundExpected = clip.HasAudio != 0 ? clip.AudioLength > clip.RangeStart
+                                                  : reader::FileHoldsSound(clip.Path);
+    if (delivered.SoundSeconds <= 0.0 && soundExpected) {
         warnings_.push_back({clip.Path, "its sound could not be decoded; the chapter is silent."});
     }
 }

@@ -253,16 +253,17 @@ TEST(ClipWarningsTest, NotesPicturesThatEndWellBeforeTheRangeAndMissingSound) {
     const struct {
         const char* name;
         double rangeStart, rangeEnd;
-        int32_t hasAudio;
+        double audioLength;  // 0: the probe found no sound
         reader::SourceDelivery delivered;
         std::vector<std::string> problems;
     } cases[] = {
-        {"read in full", 2.0, 12.0, 1, {250, 10.0, 10.0}, {}},
-        {"last picture a little short", 2.0, 12.0, 1, {240, 9.1, 10.0}, {}},
-        {"cut", 2.0, 12.0, 1, {200, 8.0, 10.0}, {"only 8.0 of its 10.0 seconds could be read."}},
-        {"no range of its own", 0.0, 0.0, 0, {25, 1.0, 0.0}, {}},
-        {"no sound in the file", 0.0, 1.0, 0, {25, 1.0, 0.0}, {}},
-        {"sound not decoded", 0.0, 1.0, 1, {25, 1.0, 0.0},
+        {"read in full", 2.0, 12.0, 12.0, {250, 10.0, 10.0}, {}},
+        {"last picture a little short", 2.0, 12.0, 12.0, {240, 9.1, 10.0}, {}},
+        {"cut", 2.0, 12.0, 12.0, {200, 8.0, 10.0}, {"only 8.0 of its 10.0 seconds could be read."}},
+        {"no range of its own", 0.0, 0.0, 0.0, {25, 1.0, 0.0}, {}},
+        {"no sound in the file", 0.0, 1.0, 0.0, {25, 1.0, 0.0}, {}},
+        {"sound ends before the range", 6.0, 9.0, 5.0, {75, 3.0, 0.0}, {}},
+        {"sound not decoded", 0.0, 1.0, 1.0, {25, 1.0, 0.0},
          {"its sound could not be decoded; the chapter is silent."}},
     };
     for (const auto& c : cases) {
@@ -271,7 +272,8 @@ TEST(ClipWarningsTest, NotesPicturesThatEndWellBeforeTheRangeAndMissingSound) {
         clip.Path = "/nowhere/clip.mp4";
         clip.RangeStart = c.rangeStart;
         clip.RangeEnd = c.rangeEnd;
-        clip.HasAudio = c.hasAudio;
+        clip.HasAudio = c.audioLength > 0.0;
+        clip.AudioLength = c.audioLength;
         ClipWarnings warnings;
         warnings.Review(clip, c.delivered);
         std::vector<std::string> problems;
