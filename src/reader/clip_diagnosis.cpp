@@ -38,12 +38,13 @@ std::string FileProblem(const std::string& path) {
 }  // namespace
 
 std::string ExplainUnreadableClip(const ClipRecord& clip, platform::com::HRESULT buildResult) {
+    // The file first: a file that cannot be read is what the user must see to, whatever else.
+    const std::string problem = FileProblem(clip.Path);
+    if (!problem.empty()) return problem;
     if (!(clip.RangeEnd > clip.RangeStart)) {
         return core::FormatString("Its range starts at %.2f s, which is not before its end at %.2f s.",
                                   clip.RangeStart, clip.RangeEnd);
     }
-    const std::string problem = FileProblem(clip.Path);
-    if (!problem.empty()) return problem;
     std::unique_ptr<MediaFile> file;
     if (platform::com::FAILED(MediaFile::Open(clip.Path, &file))) {
         return "The file is damaged or in a format the reader does not know.";
