@@ -11,6 +11,7 @@ public:
     HRESULT Build(reader::ClipRecord* clip) override { return graph_.Build(clip); }
     // The plain graph also ends on the owner's cancel event.
     void Run() override { graph_.RenderGraph(); }
+    std::optional<reader::SourceDelivery> SourceDelivered() const override { return std::nullopt; }
     void Release() override { graph_.Release(); }
 
 private:
@@ -23,6 +24,9 @@ public:
     HRESULT Build(reader::ClipRecord* clip) override { return graph_.Build(clip); }
     // Ends when the range is rendered or on the stop event, which Stop sets as well.
     void Run() override { graph_.Run(); }
+    std::optional<reader::SourceDelivery> SourceDelivered() const override {
+        return graph_.SourceDelivered();
+    }
     void Release() override { graph_.Release(); }
 
 private:

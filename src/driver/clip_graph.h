@@ -5,9 +5,11 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "reader/clip_record.h"
 #include "reader/des_graph.h"
+#include "reader/source_delivery.h"
 #include "reader/source_graph.h"
 
 namespace driver {
@@ -20,6 +22,9 @@ public:
     virtual platform::com::HRESULT Build(reader::ClipRecord* clip) = 0;
     // Returns when the clip is done or the owner's stop event is set.
     virtual void Run() = 0;
+    // What the clip's file gave during Run, when the reader fills in what it lacked (the
+    // timeline); none when the sink sees the file's own pictures and sound and counts them.
+    virtual std::optional<reader::SourceDelivery> SourceDelivered() const = 0;
     virtual void Release() = 0;
 };
 

@@ -64,7 +64,11 @@ JobResult JobOutcome::Result() const {
 std::string JobEndStatus(const JobOutcome& outcome, const std::string& outputFolder) {
     const std::string folder = "Output folder: " + outputFolder;
     const JobResult result = outcome.Result();
-    if (result == JobResult::Finished) return "Job finished. " + folder;
+    if (result == JobResult::Finished) {
+        return outcome.clipsReadShort
+                   ? "Job finished, but some clips could not be read in full. " + folder
+                   : "Job finished. " + folder;
+    }
     std::string text = result == JobResult::Failed ? "Job failed" : "Job stopped";
     text += outcome.clipsOnDisc == 0 ? "; no disc was made." : ": " + DescribeDisc(outcome) + ".";
     if (!outcome.kept.empty()) text += " Kept: " + DescribeKept(outcome.kept) + ".";

@@ -18,12 +18,13 @@ struct JobOutcome {
     std::size_t clipsOnDisc = 0;  // the first clips of the list, as chapters; 0: no disc
     bool lastClipCut = false;     // the last of them holds only what was encoded before the Stop
     std::vector<std::string> kept;  // paths of the job's own files left in the output folder
+    bool clipsReadShort = false;    // some clips gave less than their range (named in a warning)
 
     JobResult Result() const;
 };
 
 // The status line at the job's end: "Job finished. Output folder: " + folder for a finished
-// job; for any other, what happened, what the disc holds and which of the job's files stay.
+// job whose clips were all read in full; for any other, what happened, what the disc holds and which of the job's files stay.
 std::string JobEndStatus(const JobOutcome& outcome, const std::string& outputFolder);
 
 }  // namespace driver

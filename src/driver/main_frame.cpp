@@ -20,6 +20,7 @@
 #include "platform/message_box.h"
 #include "platform/progress.h"
 #include "psmux/multiplexer.h"
+#include "reader/clip_diagnosis.h"
 
 namespace driver {
 
@@ -188,6 +189,7 @@ uint32_t MainFrame::EncodeThreadProc() {
 
 void MainFrame::EncodeJob() {
     SetStatus("Start encoding...");
+    clipWarnings_.Clear();
     core::InitCodecLibrary();
     DiscardAudioQueue();
     TempFiles files(jobSettings_.DeleteTempFiles != 0);
@@ -229,7 +231,9 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
         files.DiscAuthored();
         outcome.clipsOnDisc = files.Vobs().size();
         outcome.lastClipCut = lastClipCut;
+        outcome.clipsReadShort = !clipWarnings_.Empty();
         outcome.kept = files.Kept();
+        ShowClipWarnings();
         EndJob(outcome);
         return;
     }
@@ -271,6 +275,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
     lastPictureEnd_ = 0;
+    sinkDelivery_ = reader::SourceDelivery{};
     // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
     // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
     // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
@@ -287,7 +292,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     core::LogPrintf("Begin encoding file: %s, total frames: %d\n", clip.Path.c_str(),
                     totalFrames_);
     // The probe found sound and no picture: neither reader would make a chapter of it, and the
-    // timeline would fail to build with a message that blames the system instead.
+    // timeline would fail to build over it with a message of its own.
     if (clip.HasAudio != 0 && clip.HasVideo == 0) {
         ShowClipFailure(clip, kNoPictureError);
         return ClipOutcome::Failed;
@@ -298,12 +303,11 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
 
     reader::ClipRecord graphClip = clip;  // the graph keeps a pointer to it while it lives
     const std::unique_ptr<ClipGraph> graph = MakeClipGraph(ReadsThroughTimeline(), this);
-    if (FAILED(graph->Build(&graphClip))) {
-        platform::ShowMessageBox("Creating DirectShow Graph failed.\nPlease make sure you have "
-                                 "latest DirectX installed.",
-                                 "Error", platform::MB_ICONERROR);
+    const HRESULT built = graph->Build(&graphClip);
+    if (FAILED(built)) {
         graph->Release();
         ReleaseClipOutputs();
+        ShowClipFailure(clip, reader::ExplainUnreadableClip(clip, built));
         return ClipOutcome::Failed;
     }
     std::string error;
@@ -315,12 +319,15 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     }
     graph->Run();
     const bool cut = hCanceled.IsSet();
+    const reader::SourceDelivery delivered = graph->SourceDelivered().value_or(sinkDelivery_);
     graph->Release();
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
     DiscardAudioQueue();
-    if (pacing_.FramesDelivered == 0) {
+    // The timeline shows black or a held picture for what the file did not give, so its
+    // frames alone do not tell whether the file gave any picture.
+    if (pacing_.FramesDelivered == 0 || delivered.Pictures == 0) {
         if (hCanceled.IsSet()) {
             core::LogPrintf("Stopped before the first picture; %s is left out\n", vobPath.c_str());
             return ClipOutcome::Skipped;
@@ -332,6 +339,8 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
+    // A stopped clip is short by the user's wish.
+    if (!cut) clipWarnings_.Review(clip, delivered);
     return cut ? ClipOutcome::Cut : ClipOutcome::Made;
 }
 
@@ -492,6 +501,12 @@ void MainFrame::EndJob(const JobOutcome& outcome) {
     SetStatus(status);
 }
 
+void MainFrame::ShowClipWarnings() const {
+    if (clipWarnings_.Empty()) return;
+    core::LogPrintf("%s\n", clipWarnings_.Message().c_str());
+    platform::ShowMessageBox(clipWarnings_.Message(), "Warning", platform::MB_ICONWARNING);
+}
+
 // ---- Sample sink ------------------------------------------------------------------------
 
 platform::com::HRESULT MainFrame::OnVideoFormat(const AM_MEDIA_TYPE* type) {
@@ -576,6 +591,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
             if (middle < 0.0) return kOk;
         }
     }
+    if (!ReadsThroughTimeline()) {
+        sinkDelivery_.Pictures += 1;
+        sinkDelivery_.PictureSeconds =
+            std::max(sinkDelivery_.PictureSeconds, seconds + PictureSeconds(start, stop));
+    }
     int repeat = 1;
     if (sourceTimed) {
         repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
@@ -617,6 +637,9 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     count -= count % channels;
     if (data == nullptr || count <= 0) return kOk;
     const auto* samples = reinterpret_cast<const int16_t*>(data);
+    if (!ReadsThroughTimeline() && sourceAudioFormat_.nSamplesPerSec > 0) {
+        sinkDelivery_.SoundSeconds += double(count / channels) / sourceAudioFormat_.nSamplesPerSec;
+    }
 
     if (!writer_) {
         if (audio_ && clipHasAudio_ && audio_->EncodeSamples(samples, int(count)) != 0) hStop.Set();

@@ -23,6 +23,7 @@
 #include "core/output_writer.h"
 #include "core/settings.h"
 #include "core/video_encoder.h"
+#include "driver/clip_warnings.h"
 #include "driver/frame_view.h"
 #include "driver/job_outcome.h"
 #include "driver/output_lock.h"
@@ -34,6 +35,7 @@
 #include "reader/clip_record.h"
 #include "reader/des_graph.h"
 #include "reader/sample_sink.h"
+#include "reader/source_delivery.h"
 #include "reader/source_graph.h"
 
 namespace driver {
@@ -90,6 +92,9 @@ public:
     // What the last job ended with, as its end status tells it; None while a job runs.
     using JobResult = driver::JobResult;
     JobResult LastJobResult() const { return lastResult_.load(); }
+    // The clips of the last job that became chapters without being read in full; valid once
+    // the job has ended (IsJobRunning false).
+    const ClipWarnings& LastClipWarnings() const { return clipWarnings_; }
 
     // ---- SampleSink (graph threads; the format calls while the graph is built) -----------
     HRESULT OnVideoFormat(const platform::dshow::AM_MEDIA_TYPE* type) override;
@@ -145,6 +150,7 @@ private:
     void AuthorDisc(TempFiles& files, bool lastClipCut);
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(const JobOutcome& outcome);
+    void ShowClipWarnings() const;
 
     // The clip is read through the editing-services timeline, which cuts the range and
     // delivers pictures at the output size and rate: the sink then neither paces, nor fits,
@@ -174,6 +180,7 @@ private:
     std::atomic<JobResult> lastResult_{JobResult::None};
     // Held from Start until the worker leaves the job.
     OutputLock outputLock_;
+    ClipWarnings clipWarnings_;  // the worker's while a job runs
 
     // Per-clip state: written by the worker before the graph runs and by the format calls,
     // then owned by the video streaming thread until the graph stops.
@@ -186,6 +193,9 @@ private:
     bool shortPictureLogged_ = false;
     bool clipHasAudio_ = false;
     int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
+    // What the plain graph's file gave (its samples are the file's own): the video and the
+    // sound thread each write their own fields.
+    reader::SourceDelivery sinkDelivery_;
 
     // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
     std::unique_ptr<core::VideoEncoder> video_;

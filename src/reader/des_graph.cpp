@@ -6,6 +6,7 @@
 
 #include "core/log.h"
 #include "platform/com/class_table.h"
+#include "platform/des/group_intake.h"
 #include "platform/dshow/diagnostics.h"
 #include "platform/dshow/media_type.h"
 
@@ -28,6 +29,20 @@ HRESULT FirstFailure(std::initializer_list<HRESULT> results) {
     }
     return S_OK;
 }
+
+// What a group (0 video, 1 audio) took in from the clip; nothing when it cannot tell.
+GroupIntake IntakeOf(IRenderEngine* engine, long group) {
+    GroupIntake intake;
+    ComPtr<IPin> pin;
+    ComPtr<IGroupIntake> counter;
+    if (engine != nullptr && SUCCEEDED(engine->GetGroupOutputPin(group, pin.Put())) &&
+        SUCCEEDED(pin.As(&counter))) {
+        counter->GetIntake(&intake);
+    }
+    return intake;
+}
+
+double Seconds(REFERENCE_TIME units) { return double(units) / double(kUnitsPerSecond); }
 
 }  // namespace
 
@@ -225,6 +240,16 @@ long DesGraph::Run() {
     }
     MediaControl->Stop();
     return event;
+}
+
+SourceDelivery DesGraph::SourceDelivered() const {
+    const GroupIntake pictures = IntakeOf(RenderEngine.Get(), 0);
+    const GroupIntake sound = IntakeOf(RenderEngine.Get(), 1);
+    SourceDelivery delivered;
+    delivered.Pictures = pictures.units;
+    delivered.PictureSeconds = Seconds(pictures.until);
+    delivered.SoundSeconds = Seconds(sound.until);
+    return delivered;
 }
 
 void DesGraph::Release() {

@@ -8,6 +8,7 @@
 #include "platform/des/interfaces.h"
 #include "reader/clip_record.h"
 #include "reader/receivers.h"
+#include "reader/source_delivery.h"
 #include "reader/source_graph.h"
 
 namespace reader {
@@ -33,6 +34,8 @@ public:
     // Runs until the range is rendered, an error or abort event arrives, or the owner's stop
     // event is set; returns the last event code received (0 when none).
     long Run();
+    // What the clip's file gave the groups during the last Run (nothing before one).
+    SourceDelivery SourceDelivered() const;
     void Release();
 
     HRESULT AddVideoGroup();

@@ -22,7 +22,7 @@ struct Column {
     Qt::Alignment alignment;
 };
 constexpr Column kColumns[] = {
-    {"File name", 180, Qt::AlignLeft},  {"Resolution", 80, Qt::AlignRight},
+    {"File name", 180, Qt::AlignLeft},  {"Resolution", 100, Qt::AlignRight},
     {"Duration", 80, Qt::AlignRight},   {"Frames", 80, Qt::AlignRight},
     {"Start", 80, Qt::AlignRight},      {"End", 80, Qt::AlignRight},
 };
@@ -51,6 +51,8 @@ ClipListForm::ClipListForm(QWidget* parent) : QWidget(parent) {
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setShowGrid(true);
     list_->setWordWrap(false);
+    // Paths share their folder: cut in the middle, the file's name stays in sight.
+    list_->setTextElideMode(Qt::ElideMiddle);
     list_->verticalHeader()->hide();
     list_->horizontalHeader()->setHighlightSections(false);
     list_->horizontalHeader()->setStretchLastSection(false);

@@ -21,7 +21,9 @@ const CommandSpec kCommands[] = {
      "Delete the source clip from list\nDelete", true},
     {ID_OUTPUT_FOLDER, Menu::File, "&Output folder\tCtrl+O", QKeySequence("Ctrl+O"),
      "Choose a folder for encoded DVD\nOutput folder", true},
-    {ID_APP_EXIT, Menu::File, "E&xit\tCtrl+X", QKeySequence("Ctrl+X"),
+    // The menu shows Ctrl+X beside Exit, but the key is bound to nothing: a slip onto it
+    // must not close the window and lose the clip list with its ranges.
+    {ID_APP_EXIT, Menu::File, "E&xit\tCtrl+X", QKeySequence(),
      "Quit the application\nExit", false},
     {ID_EDIT_RANGE, Menu::Edit, "Clip &Range\tCtrl+R", QKeySequence("Ctrl+R"),
      "Select range of the source clip\nEdit", false},

@@ -298,8 +298,9 @@ void MainFrameWindow::AppendClip(const reader::ClipRecord& clip) {
 
 void MainFrameWindow::OnFileAdd() {
     QFileDialog dialog(this);
-    ConfigureAddClipsDialog(dialog);
+    ConfigureAddClipsDialog(dialog, clipsFolder_);
     if (dialog.exec() != QDialog::Accepted) return;
+    clipsFolder_ = dialog.directory().absolutePath();
     std::vector<std::string> paths;
     for (const QString& path : dialog.selectedFiles()) paths.push_back(path.toStdString());
     AddClips(std::move(paths));

@@ -11,6 +11,7 @@
 #include "driver/frame_view.h"
 #include "driver/main_frame.h"
 #include "platform/progress.h"
+#include "ui/add_clips_dialog.h"
 #include "ui/clip_prober.h"
 
 class QAction;
@@ -96,6 +97,8 @@ private:
     bool jobActive_ = false;
     // Clips probed while a job ran, appended when it ends.
     std::vector<reader::ClipRecord> heldClips_;
+    // Where the next Add dialog opens: the folder clips were last taken from.
+    QString clipsFolder_ = DefaultClipsFolder();
     driver::MainFrame frame_{this};
     // Last: its threads post to the members above, so it stops first.
     ClipProber prober_;

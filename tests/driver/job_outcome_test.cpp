@@ -20,6 +20,8 @@ TEST(JobOutcome, StatusSaysHowTheJobEndedAndWhatStays) {
         {{false, 3, 3, false, {}}, JobResult::Finished, "Job finished. Output folder: /out"},
         // Kept intermediates of a finished job are what the user asked for.
         {{false, 1, 1, false, {vobs[0]}}, JobResult::Finished, "Job finished. Output folder: /out"},
+        {{false, 3, 3, false, {}, true}, JobResult::Finished,
+         "Job finished, but some clips could not be read in full. Output folder: /out"},
         {{false, 3, 0, false, {}}, JobResult::Stopped, "Job stopped; no disc was made. Output folder: /out"},
         {{false, 3, 1, false, {}}, JobResult::Stopped,
          "Job stopped: the disc holds the first of 3 clips. Output folder: /out"},

@@ -303,8 +303,8 @@ TEST_P(JobReaderTest, Mp4AndLowRateAviBecomeChapters) {
     });
 }
 
-// A clip the reader cannot open ends the job with the graph message; the clips made before it
-// stay, nothing is authored and the user's files are untouched.
+// A clip the reader cannot open ends the job with a box that names it and says why; the clips
+// made before it stay, nothing is authored and the user's files are untouched.
 TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     const std::string broken = work_ / "broken.avi";
     testing::WriteFile(broken, "this is not a video");
@@ -318,8 +318,9 @@ TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
     RunJob();
 
     ASSERT_EQ(boxes_.Shown().size(), 1u);
-    EXPECT_EQ(boxes_.Shown()[0].text,
-              "Creating DirectShow Graph failed.\nPlease make sure you have latest DirectX installed.");
+    EXPECT_EQ(boxes_.Shown()[0].text, "Encoding " + broken +
+                                          " failed:\nThe file is damaged or in a format the reader "
+                                          "does not know.");
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"Lumivane00.vob", "notes.txt"}));

@@ -20,6 +20,7 @@ namespace {
 using namespace platform::dshow;
 using reader::ClipRecord;
 using reader::DesGraph;
+using reader::SourceDelivery;
 using reader_test::MakeMedia;
 using reader_test::TempDir;
 
@@ -147,8 +148,10 @@ protected:
                               clipPath_));
     }
 
-    // Builds the timeline for path's [start, end] and runs it into sink.
-    void Read(const std::string& path, double start, double end, CountingSink* sink) {
+    // Builds the timeline for path's [start, end] and runs it into sink; delivered (when
+    // given) gets what the file itself gave.
+    void Read(const std::string& path, double start, double end, CountingSink* sink,
+              SourceDelivery* delivered = nullptr) {
         ASSERT_EQ(clip_.ReadMediaInfo(path), 0);
         clip_.RangeStart = start;
         clip_.RangeEnd = end;
@@ -156,6 +159,7 @@ protected:
         graph.Init(sink);
         ASSERT_EQ(graph.Build(&clip_), 0);
         EXPECT_EQ(graph.Run(), EC_COMPLETE);
+        if (delivered != nullptr) *delivered = graph.SourceDelivered();
         graph.Release();
     }
 
@@ -183,7 +187,8 @@ TEST_F(DesGraphRun, DeliversTheRangeAtTheOutputSizeAndRate) {
     for (const OutputCase& c : cases) {
         SCOPED_TRACE(c.name);
         CountingSink sink(OutputSettings(c.standard, c.letterBox));
-        Read(clipPath_, 1.0, 3.0, &sink);
+        SourceDelivery delivered;
+        Read(clipPath_, 1.0, 3.0, &sink, &delivered);
 
         EXPECT_EQ(sink.width, c.width);
         EXPECT_EQ(sink.height, c.height);
@@ -209,6 +214,10 @@ TEST_F(DesGraphRun, DeliversTheRangeAtTheOutputSizeAndRate) {
         EXPECT_EQ(sink.format.nSamplesPerSec, 48000u);
         EXPECT_EQ(sink.format.wBitsPerSample, 16);
         EXPECT_NEAR(double(sink.audioSamples), 2.0 * 48000, 1152);
+        // The file's own 24 pictures a second, whatever the output repeated or skipped.
+        EXPECT_NEAR(double(delivered.Pictures), 48.0, 1.0);
+        EXPECT_NEAR(delivered.PictureSeconds, 2.0, 1.0 / 24);
+        EXPECT_NEAR(delivered.SoundSeconds, 2.0, 0.03);
     }
 }
 
@@ -265,13 +274,18 @@ TEST_F(DesGraphRun, SourceDecodesAtTheFittedSize) {
 }
 
 // A file without sound still gets its range of silence, and one whose range runs past its
-// end gets black pictures to the end: the graph completes with the counts of the range.
+// end gets black pictures to the end: the graph completes with the counts of the range, and
+// tells that the file gave a second of pictures and no sound.
 TEST_F(DesGraphRun, MissingSoundAndMissingPicturesArePadded) {
     const std::string silent = dir_.File("silent.mp4");
     ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -c:v mpeg4", silent));
     CountingSink sink(OutputSettings(1, 1));
-    Read(silent, 1.0, 3.0, &sink);
+    SourceDelivery delivered;
+    Read(silent, 1.0, 3.0, &sink, &delivered);
     EXPECT_NEAR(double(sink.videoTimes.size()), 50.0, 1.0);
+    EXPECT_EQ(delivered.Pictures, 25);
+    EXPECT_NEAR(delivered.PictureSeconds, 1.0, 1e-6);
+    EXPECT_EQ(delivered.SoundSeconds, 0.0);
     EXPECT_NEAR(double(sink.audioSamples), 2.0 * 48000, 1152);
     EXPECT_EQ(sink.format.nChannels, 2);
     EXPECT_EQ(sink.loudest, 0);

@@ -3,6 +3,7 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <algorithm>
 #include <fstream>
@@ -32,30 +33,45 @@ QStringList Listed(const QFileDialog& dialog) {
 
 TEST(AddClipsDialog, OffersTheVideoTypesAndThenEveryFile) {
     ui_test::TempDir temp;
-    for (const char* name : {"a.avi", "B.WMV", "c.mpg", "d.vob", "e.asf", "notes.txt", "README"})
-        std::ofstream(temp.File(name)) << "x";
+    const QStringList videos{"B.WMV", "a.avi", "c.mpg", "clip.mkv", "d.vob", "e.asf",
+                             "film.mov", "phone.mp4", "stream.m2ts", "tv.ts", "web.webm"};
+    for (const QString& name : videos) std::ofstream(temp.File(name.toStdString())) << "x";
+    for (const char* name : {"notes.txt", "README", "song.mp3"}) std::ofstream(temp.File(name)) << "x";
 
     QFileDialog dialog;
     dialog.setOption(QFileDialog::DontUseNativeDialog);  // the one whose parts can be looked at
-    ui::ConfigureAddClipsDialog(dialog);
+    ui::ConfigureAddClipsDialog(dialog, QString::fromStdString(temp.Path()));
     EXPECT_EQ(dialog.windowTitle(), "Choose Source Video Files");
     EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFiles);
+    EXPECT_EQ(dialog.directory().absolutePath().toStdString(), temp.Path());
     const auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
     ASSERT_NE(types, nullptr);
-    EXPECT_EQ(Rows(types), (QStringList{"Video files (*.avi;*.asf;*.mpg;*.vob;*.wmv)",
-                                        "All Files (*.*)"}));
+    ASSERT_EQ(types->count(), 2);
+    EXPECT_TRUE(types->itemText(0).startsWith("Video files (*.mp4;*.m4v;*.mkv;*.mov;"))
+        << types->itemText(0).toStdString();
+    EXPECT_EQ(types->itemText(1), "All Files (*.*)");
 
-    dialog.setDirectory(QString::fromStdString(temp.Path()));
-    const QStringList videos{"B.WMV", "a.avi", "c.mpg", "d.vob", "e.asf"};
     EXPECT_TRUE(ui_test::WaitUntil([&] { return Listed(dialog) == videos; }, 5000))
         << Listed(dialog).join(", ").toStdString();
 
     dialog.selectNameFilter(dialog.nameFilters().at(1));
     QStringList everything = videos;
-    everything << "README" << "notes.txt";
+    everything << "README" << "notes.txt" << "song.mp3";
     std::sort(everything.begin(), everything.end());
     EXPECT_TRUE(ui_test::WaitUntil([&] { return Listed(dialog) == everything; }, 5000))
         << Listed(dialog).join(", ").toStdString();
+}
+
+// Every extension a user's clips commonly carry is in the default filter.
+TEST(AddClipsDialog, DefaultFilterNamesTheCommonVideoExtensions) {
+    QFileDialog dialog;
+    ui::ConfigureAddClipsDialog(dialog, ui::DefaultClipsFolder());
+    // The patterns the dialog matches by: the last parenthesis, blank-separated.
+    const QStringList patterns = dialog.nameFilters().at(0).section('(', -1).chopped(1).split(' ');
+    for (const char* extension : {"mp4", "m4v", "mkv", "mov", "webm", "ts", "m2ts", "mts", "mpeg",
+                                  "mpg", "vob", "avi", "asf", "wmv", "flv", "3gp", "ogv", "dv"})
+        EXPECT_TRUE(patterns.contains(QStringLiteral("*.") + extension)) << extension;
+    EXPECT_TRUE(QDir(ui::DefaultClipsFolder()).exists());
 }
 
 }  // namespace

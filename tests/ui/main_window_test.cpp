@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QSlider>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include <fstream>
 
 #include "platform/settings_store.h"
+#include "ui/add_clips_dialog.h"
 #include "ui/clip_list_form.h"
 #include "ui/clip_range_dialog.h"
 #include "ui/control_ids.h"
@@ -221,6 +223,26 @@ TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreReportedOnceP
               "This file was not added to the list:\n\n" + gone + ": No such file or directory");
 }
 
+// The menu shows Ctrl+X beside Exit, yet the key must not close the window and lose the list;
+// Exit itself still closes it.
+TEST_F(MainWindowTest, CtrlXKeepsTheWindowAndItsClips) {
+    window.AddClips({Clip("kept.avi")});
+    window.WaitForAddedClips();
+    ASSERT_EQ(Form()->RowCount(), 1);
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_X, Qt::ControlModifier);
+    QTest::keyClick(Form()->List(), Qt::Key_X, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(Form()->RowCount(), 1);
+    EXPECT_EQ(window.Frame().ClipCount(), 1u);
+    EXPECT_TRUE(window.Command(ui::ID_APP_EXIT)->text().endsWith("\tCtrl+X"));
+
+    window.Command(ui::ID_APP_EXIT)->trigger();
+    EXPECT_FALSE(window.isVisible());
+}
+
 TEST_F(MainWindowTest, SelectionDrivesTheRowCommandsAndMovesKeepListAndJobInStep) {
     const std::string a = Clip("a.avi"), b = Clip("b.avi"), c = Clip("c.avi");
     window.AddClips({a, b, c});
@@ -378,10 +400,11 @@ void OnNextDialog(std::function<void(Dialog&)> act) {
 }
 
 // Files chosen together in the Add Clip dialog are listed in the dialog's order.
-TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrder) {
+TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrderAndItsFolderIsKept) {
     const std::string c = Clip("c.avi"), a = Clip("a.avi"), b = Clip("b.avi");
     OnNextDialog<QFileDialog>([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.windowTitle(), "Choose Source Video Files");
+        EXPECT_EQ(dialog.directory(), QDir(ui::DefaultClipsFolder()));  // not the working folder
         dialog.setDirectory(QString::fromStdString(temp.Path()));
         dialog.selectFile("\"c.avi\" \"a.avi\" \"b.avi\"");
         QMetaObject::invokeMethod(&dialog, "accept");  // as its Open button does
@@ -391,7 +414,11 @@ TEST_F(MainWindowTest, FilesChosenInTheAddDialogAreListedInItsOrder) {
     EXPECT_EQ(ListedPaths(), (std::vector<std::string>{c, a, b}));
     EXPECT_EQ(JobPaths(), ListedPaths());
 
-    OnNextDialog<QFileDialog>([](QFileDialog& dialog) { dialog.reject(); });
+    // The next dialog opens where the clips were taken from.
+    OnNextDialog<QFileDialog>([&](QFileDialog& dialog) {
+        EXPECT_EQ(dialog.directory().absolutePath().toStdString(), temp.Path());
+        dialog.reject();
+    });
     window.OnFileAdd();
     window.WaitForAddedClips();
     EXPECT_EQ(Form()->RowCount(), 3);

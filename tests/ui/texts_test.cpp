@@ -36,7 +36,7 @@ TEST(ClipListTexts, ColumnsAndRowsShowTheClipRecord) {
     const struct {
         const char* header;
         int width;
-    } columns[] = {{"File name", 180}, {"Resolution", 80}, {"Duration", 80},
+    } columns[] = {{"File name", 180}, {"Resolution", 100}, {"Duration", 80},
                    {"Frames", 80},     {"Start", 80},      {"End", 80}};
     ASSERT_EQ(list->columnCount(), 6);
     for (int c = 0; c < 6; ++c) {
@@ -66,6 +66,28 @@ TEST(ClipListTexts, ColumnsAndRowsShowTheClipRecord) {
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 6; ++c) EXPECT_EQ(list->item(r, c)->text(), rows[r][c]) << r << "," << c;
     EXPECT_EQ(form.SelectedRow(), -1);  // inserted rows are not selected
+}
+
+// A path too long for its column keeps the file's name in sight, and a full-HD size fits its
+// column whole.
+TEST(ClipListTexts, LongPathsShowTheirFileNameAndSizesFitTheirColumn) {
+    ui::ClipListForm form(nullptr);
+    const QTableWidget* list = form.List();
+    reader::ClipRecord clip;
+    clip.Path = "/home/someone/Videos/holidays/2026/the long drive along the coast/clip.mp4";
+    clip.Width = 1920;
+    clip.Height = 1080;
+    form.InsertClipRow(clip, -1);
+
+    const int textRoom = list->columnWidth(0) - 2 * 8;  // room left of the cell's margins
+    const QString shown =
+        list->fontMetrics().elidedText(list->item(0, 0)->text(), list->textElideMode(), textRoom);
+    EXPECT_NE(shown, list->item(0, 0)->text());
+    EXPECT_TRUE(shown.endsWith("/clip.mp4")) << shown.toStdString();
+    EXPECT_EQ(list->item(0, 1)->text(), "1920 x 1080");
+    // What the cell's text, margins included, asks for (public on the view's base only).
+    const QAbstractItemView* view = list;
+    EXPECT_LE(view->sizeHintForColumn(1), list->columnWidth(1));
 }
 
 TEST(SettingsChoices, OfferTheSettingsOwnTables) {

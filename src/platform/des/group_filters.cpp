@@ -13,6 +13,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "platform/des/group_intake.h"
 #include "platform/des/interfaces.h"
 #include "platform/dshow/base_classes.h"
 #include "platform/dshow/media_sample.h"
@@ -58,17 +59,34 @@ public:
     HRESULT CheckMediaType(const CMediaType* type) override {
         return SameKindAsOffered(type) ? S_OK : S_FALSE;
     }
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
+        if (riid == IGroupIntake::kIid) return filter_->NonDelegatingQueryInterface(riid, object);
+        return COfferingOutputPin::NonDelegatingQueryInterface(riid, object);
+    }
 };
 
 // What both groups share: the pins, the run and stop bookkeeping, and the generator that
 // stands in for a missing input, so a clip without sound still gets its silence (and one
 // without pictures its black) and the graph still completes.
-class GroupFilter : public CBaseFilter {
+class GroupFilter : public CBaseFilter, public IGroupIntake {
 public:
     GroupFilter(const GUID& clsid, const CMediaType& outputType, GroupSpan span)
         : CBaseFilter(nullptr, &lock_, clsid), span_(span), input_(this, &lock_),
           output_(this, &lock_, outputType) {}
     ~GroupFilter() override { Halt(); }
+
+    LUMIVANE_DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** object) override {
+        if (riid == IGroupIntake::kIid) return GetInterface(static_cast<IGroupIntake*>(this), object);
+        return CBaseFilter::NonDelegatingQueryInterface(riid, object);
+    }
+
+    HRESULT GetIntake(GroupIntake* intake) override {
+        if (intake == nullptr) return E_POINTER;
+        std::lock_guard stream(streamMutex_);
+        *intake = intake_;
+        return S_OK;
+    }
 
     int GetPinCount() override { return 2; }
     CBasePin* GetPin(int n) override {
@@ -88,6 +106,7 @@ public:
             aborted_ = false;
             finished_ = false;
             refused_ = false;
+            intake_ = GroupIntake{};
             Begin(connected ? &inputType : nullptr);
         }
         return CBaseFilter::Pause();
@@ -145,6 +164,11 @@ protected:
         return false;
     }
     bool Aborted() const { return aborted_ || refused_; }
+    // Called with the stream lock held, for what the input brought that the group shows.
+    void NoteIntake(int64_t units, REFERENCE_TIME until) {
+        intake_.units += units;
+        intake_.until = std::max(intake_.until, until);
+    }
     // Ends the generator before the object that it calls into goes; the concrete filters call
     // it first thing in their destructors, in case a filter dies without being stopped.
     void Halt() {
@@ -166,6 +190,7 @@ private:
     std::atomic<bool> aborted_{false};
     bool finished_ = false;
     bool refused_ = false;
+    GroupIntake intake_;
     std::thread generator_;
 };
 
@@ -232,6 +257,7 @@ protected:
         if (FAILED(sample->GetTime(&start, &stop))) return true;
         const REFERENCE_TIME at = span_.clipStart + start;
         const bool usable = at < span_.clipStop && Scale(sample, &incoming_);
+        if (usable) NoteIntake(1, stop);
         if (usable && held_.empty()) held_ = incoming_;
         while (next_ < total_ && FrameStart(next_) < at) {
             if (!EmitFrame(next_)) return false;
@@ -362,6 +388,8 @@ protected:
         if (inputChannels_ == 0 || FAILED(sample->GetPointer(&data)) || data == nullptr) return true;
         if (!SilenceUntil(clipStart_)) return false;
         const int64_t frames = sample->GetActualDataLength() / (inputChannels_ * int64_t(sizeof(int16_t)));
+        REFERENCE_TIME start = 0, stop = 0;
+        if (SUCCEEDED(sample->GetTime(&start, &stop))) NoteIntake(frames, stop);
         const int64_t count = std::min(frames, clipStop_ - emitted_);
         if (count <= 0) return false;
         const auto* values = reinterpret_cast<const int16_t*>(data);
