@@ -29,14 +29,18 @@ private:
 };
 
 // The ffmpeg encoder options of a clip's two streams; the container follows the file name.
+// The pictures come from the lavfi source `picture` (its size, rate and length are added),
+// followed by `pictureFilters` (e.g. ",setsar=32/27").
 struct ClipCodecs {
     std::string video = "mpeg4 -q:v 4";
     std::string audio = "pcm_s16le";
+    std::string picture = "testsrc";
+    std::string pictureFilters;
 };
 
-// Makes a clip with the ffmpeg tool from its test sources: `seconds` of testsrc at size and
-// rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test when
-// ffmpeg does.
+// Makes a clip with the ffmpeg tool from its test sources: `seconds` of the picture source at
+// size and rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test
+// when ffmpeg does.
 std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
                      int sampleRate, int channels, double seconds, const ClipCodecs& codecs = {});
 
@@ -109,6 +113,15 @@ struct StreamSeconds {
     int audioSampleRate = 0;
 };
 StreamSeconds DecodedSeconds(const std::string& vob);
+
+// The rows and columns of a picture that are lit (brighter than mid-grey across), in the
+// picture ffmpeg decodes at `seconds` into a file: what a viewer sees of a light picture
+// between black bands.
+struct LitExtent {
+    int rows = 0;
+    int columns = 0;
+};
+LitExtent LitPictureExtent(const std::string& file, double seconds);
 
 // What ffmpeg reports when it decodes every stream of a file to nothing: empty for a clean
 // file. Fails the test when ffmpeg cannot read the file at all.

@@ -298,6 +298,52 @@ TEST_P(JobReaderTest, Mp4AndLowRateAviBecomeChapters) {
     });
 }
 
+// The disc is shown at 4:3 with pixels that are not square (8:9 at 720 x 480, 16:15 at
+// 720 x 576): a light clip keeps its displayed proportions between black bands, whatever its
+// own pixel shape, and a stretched one fills the frame. The writers take turns.
+TEST_P(JobReaderTest, PicturesKeepTheirDisplayedProportions) {
+    const struct {
+        const char* name;
+        const char* size;
+        const char* sampleAspect;
+        uint32_t standard, letterBox;
+        int rows, columns;
+    } cases[] = {
+        {"16:9 square pixels on NTSC", "1920x1080", "1", 0, 0, 360, 720},
+        {"16:9 square pixels on PAL", "1920x1080", "1", 1, 0, 432, 720},
+        {"4:3 square pixels fill NTSC", "640x480", "1", 0, 0, 480, 720},
+        {"wide DV on NTSC", "720x480", "32/27", 0, 0, 360, 720},
+        {"stretched 16:9 fills NTSC", "1920x1080", "1", 0, 1, 480, 720},
+    };
+    uint32_t direct = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder work;
+        testing::ClipCodecs codecs;
+        codecs.picture = "color=c=white";
+        codecs.pictureFilters = std::string(",setsar=") + c.sampleAspect;
+        const std::string clip = testing::MakeClip(work / "clip.mkv", c.size,
+                                                   c.standard == 0 ? "30000/1001" : "25", 48000, 2, 1.0, codecs);
+        MainFrame frame;
+        const std::string output = work / "out";
+        frame.Settings().OutputFolder = output;
+        frame.Settings().UseDES = GetParam();
+        frame.Settings().Standard = c.standard;
+        frame.Settings().LetterBox = c.letterBox;
+        frame.Settings().DirectVOB = direct;
+        direct ^= 1;
+        frame.AddClip(testing::ProbeClip(clip));
+        ASSERT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+        ASSERT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+        const testing::LitExtent lit =
+            testing::LitPictureExtent(output + "/DVD/VIDEO_TS/VTS_01_1.VOB", 0.5);
+        EXPECT_NEAR(lit.rows, c.rows, 2);
+        EXPECT_NEAR(lit.columns, c.columns, 2);
+    }
+}
+
 // A clip the reader cannot open ends the job with the graph message; the clips made before it
 // stay, nothing is authored and the user's files are untouched.
 TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
