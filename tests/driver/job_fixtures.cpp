@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/main_frame.h"
 #include "platform/com/class_table.h"
 
 namespace driver::testing {
@@ -186,6 +187,21 @@ DiscLayout ReadDisc(const std::string& dvdFolder) {
     }
     DVDClose(dvd);
     return layout;
+}
+
+std::string RunJobInto(const TempFolder& work, const std::vector<reader::ClipRecord>& clips,
+                       const std::function<void(core::Settings&)>& configure,
+                       const RecordingBoxes& boxes) {
+    MainFrame frame;
+    const std::string output = work / "out";
+    frame.Settings().OutputFolder = output;
+    configure(frame.Settings());
+    for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
+    EXPECT_TRUE(frame.OnStartEncoding());
+    frame.WaitForJob();
+    for (const auto& box : boxes.Shown()) ADD_FAILURE() << box.text;
+    EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+    return output + "/DVD";
 }
 
 LitExtent LitPictureExtent(const std::string& file, double seconds) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "driver/frame_view.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -93,6 +94,12 @@ private:
     mutable std::mutex mutex_;
     std::vector<Box> shown_;
 };
+
+// Runs a whole job over clips into work/out with the settings `configure` leaves, and fails
+// the test unless it finishes without showing a box. Returns the DVD folder.
+std::string RunJobInto(const TempFolder& work, const std::vector<reader::ClipRecord>& clips,
+                       const std::function<void(core::Settings&)>& configure,
+                       const RecordingBoxes& boxes);
 
 // What libdvdread finds in a DVD folder.
 struct DiscLayout {

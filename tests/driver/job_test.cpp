@@ -215,17 +215,10 @@ protected:
         for (uint32_t direct : {0u, 1u}) {
             SCOPED_TRACE(direct ? "direct" : "elementary streams");
             TempFolder work;
-            MainFrame frame;
-            const std::string output = work / "out";
-            frame.Settings().OutputFolder = output;
-            frame.Settings().DirectVOB = direct;
-            frame.Settings().UseDES = GetParam();
-            for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
-            ASSERT_TRUE(frame.OnStartEncoding());
-            frame.WaitForJob();
-            for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
-            EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
-            check(output + "/DVD");
+            check(testing::RunJobInto(work, clips, [&](core::Settings& settings) {
+                settings.DirectVOB = direct;
+                settings.UseDES = GetParam();
+            }, boxes_));
         }
     }
 };
@@ -324,21 +317,16 @@ TEST_P(JobReaderTest, PicturesKeepTheirDisplayedProportions) {
         codecs.pictureFilters = std::string(",setsar=") + c.sampleAspect;
         const std::string clip = testing::MakeClip(work / "clip.mkv", c.size,
                                                    c.standard == 0 ? "30000/1001" : "25", 48000, 2, 1.0, codecs);
-        MainFrame frame;
-        const std::string output = work / "out";
-        frame.Settings().OutputFolder = output;
-        frame.Settings().UseDES = GetParam();
-        frame.Settings().Standard = c.standard;
-        frame.Settings().LetterBox = c.letterBox;
-        frame.Settings().DirectVOB = direct;
+        const std::string dvdFolder =
+            testing::RunJobInto(work, {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
+                settings.UseDES = GetParam();
+                settings.Standard = c.standard;
+                settings.LetterBox = c.letterBox;
+                settings.DirectVOB = direct;
+            }, boxes_);
         direct ^= 1;
-        frame.AddClip(testing::ProbeClip(clip));
-        ASSERT_TRUE(frame.OnStartEncoding());
-        frame.WaitForJob();
-        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
-        ASSERT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
         const testing::LitExtent lit =
-            testing::LitPictureExtent(output + "/DVD/VIDEO_TS/VTS_01_1.VOB", 0.5);
+            testing::LitPictureExtent(dvdFolder + "/VIDEO_TS/VTS_01_1.VOB", 0.5);
         EXPECT_NEAR(lit.rows, c.rows, 2);
         EXPECT_NEAR(lit.columns, c.columns, 2);
     }
