@@ -53,7 +53,7 @@ int DvdGopSize(const Settings& settings) {
 // FFmpeg refuses to open with the average above the maximum, and the multiplex carries no
 // more than the ceiling; keep the user's average and move the maximum.
 int64_t VariableRateMaximum(int64_t average, int64_t maximum, int64_t ceiling) {
-    int64_t adjusted = std::max(std::min(maximum, ceiling), average);
+    const int64_t adjusted = std::max(std::min(maximum, ceiling), average);
     if (adjusted != maximum)
         LogPrintf("Maximum video bit-rate %lld bit/s adjusted to %lld bit/s around %lld bit/s\n",
                   static_cast<long long>(maximum), static_cast<long long>(adjusted),
@@ -100,21 +100,26 @@ struct PrivateRateOptions {
     double aggressivity = 0.5;
 };
 
+void ApplyGopParameters(AVCodecContext* ctx, const Settings& settings) {
+    const int setGop = GopSizeForIndex(settings.GOPSizeIndex);
+    const int setBFrames = BFramesForIndex(settings.BFramesIndex);
+    ctx->gop_size = DvdGopSize(settings);
+    if (ctx->gop_size != setGop)
+        LogPrintf("GOP of %d pictures lowered to the DVD limit of %d for %s\n", setGop,
+                  ctx->gop_size, settings.Standard == 0 ? "NTSC" : "PAL");
+    // A run of B-pictures as long as the GOP would push the I-picture past its place.
+    ctx->max_b_frames = std::min(setBFrames, ctx->gop_size - 1);
+    if (ctx->max_b_frames != setBFrames)
+        LogPrintf("%d B-pictures in a row lowered to %d, so that a GOP of %d pictures holds them\n",
+                  setBFrames, ctx->max_b_frames, ctx->gop_size);
+}
+
 void ApplyPictureParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road) {
     ctx->width = settings.OutputWidth;
     ctx->height = settings.OutputHeight;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     ctx->sample_aspect_ratio = SampleAspectFor4x3(settings.OutputWidth, settings.OutputHeight);
-    ctx->gop_size = DvdGopSize(settings);
-    if (ctx->gop_size != GopSizeForIndex(settings.GOPSizeIndex))
-        LogPrintf("GOP of %d pictures lowered to the DVD limit of %d for %s\n",
-                  GopSizeForIndex(settings.GOPSizeIndex), ctx->gop_size,
-                  settings.Standard == 0 ? "NTSC" : "PAL");
-    // A run of B-pictures as long as the GOP would push the I-picture past its place.
-    ctx->max_b_frames = std::min(BFramesForIndex(settings.BFramesIndex), ctx->gop_size - 1);
-    if (ctx->max_b_frames != BFramesForIndex(settings.BFramesIndex))
-        LogPrintf("%d B-pictures in a row lowered to %d, so that a GOP of %d pictures holds them\n",
-                  BFramesForIndex(settings.BFramesIndex), ctx->max_b_frames, ctx->gop_size);
+    ApplyGopParameters(ctx, settings);
     ctx->b_quant_factor = 2.0f;
     ctx->mb_decision = FF_MB_DECISION_SIMPLE;
     ctx->rc_buffer_size = kDvdVbvBufferBits;

@@ -1,9 +1,12 @@
 // The MPEG-2 elementary stream as ffmpeg and ffprobe read it back.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
+#include "core/log.h"
 #include "core/output_writer.h"
 #include "core/video_encoder.h"
 #include "encoder_test_support.h"
@@ -115,12 +118,20 @@ TEST(VideoEncoder, GopsAreExactlyAsLongAsSetWithinTheDvdLimits) {
     const struct {
         uint32_t standard, gopIndex, bIndex;
         size_t gop, bRun;
+        const char* logged;  // what the log says of the change, if anything
     } kCases[] = {
-        {0, 7, 2, 8, 2}, {0, 5, 0, 6, 0}, {0, 11, 3, 12, 3}, {0, 17, 2, 18, 2},
-        {1, 14, 2, 15, 2}, {0, 19, 2, 18, 2}, {1, 19, 3, 15, 3}, {0, 2, 6, 3, 2},
+        {0, 7, 2, 8, 2, nullptr},
+        {0, 5, 0, 6, 0, nullptr},
+        {0, 11, 3, 12, 3, nullptr},
+        {0, 17, 2, 18, 2, nullptr},
+        {1, 14, 2, 15, 2, nullptr},
+        {0, 19, 2, 18, 2, "GOP of 20 pictures lowered to the DVD limit of 18 for NTSC"},
+        {1, 19, 3, 15, 3, "GOP of 20 pictures lowered to the DVD limit of 15 for PAL"},
+        {0, 2, 6, 3, 2, "6 B-pictures in a row lowered to 2, so that a GOP of 3 pictures holds them"},
     };
     const int kPictures = 60;
     TempDir dir;
+    core::InitLogAtPath(dir.File("Lumivane.log"));
     const TestPicture card = MakeTestCard(352, 240);
     for (const auto& c : kCases) {
         for (bool direct : {false, true}) {
@@ -147,6 +158,11 @@ TEST(VideoEncoder, GopsAreExactlyAsLongAsSetWithinTheDvdLimits) {
             for (char t : types) longestB = std::max(longestB, run = t == 'B' ? run + 1 : 0);
             const size_t closedRun = c.gop >= 2 ? std::min(c.bRun, c.gop - 2) : 0;
             EXPECT_EQ(longestB, direct ? closedRun : c.bRun) << types;
+            if (c.logged) {
+                std::ifstream in(core::LogPath());
+                const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+            }
         }
     }
 }
