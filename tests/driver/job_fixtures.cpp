@@ -235,6 +235,17 @@ LitExtent LitPictureExtent(const std::string& file, double seconds) {
     return extent;
 }
 
+double VideoStreamBytes(const std::string& file) {
+    int status = 0;
+    std::istringstream sizes(RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                                        "packet=size -of csv=p=0 '" + file + "'",
+                                        &status));
+    EXPECT_EQ(status, 0);
+    double bytes = 0;
+    for (std::string line; std::getline(sizes, line);) bytes += std::atof(line.c_str());
+    return bytes;
+}
+
 StreamSeconds DecodedSeconds(const std::string& vob) {
     int status = 0;
     const std::string output = RunCommand(

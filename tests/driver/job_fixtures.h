@@ -130,6 +130,9 @@ struct LitExtent {
 };
 LitExtent LitPictureExtent(const std::string& file, double seconds);
 
+// Bytes of coded pictures in a file's video stream, as ffprobe reads its packets.
+double VideoStreamBytes(const std::string& file);
+
 // What ffmpeg reports when it decodes every stream of a file to nothing: empty for a clean
 // file. Fails the test when ffmpeg cannot read the file at all.
 std::string DecodeErrors(const std::string& file);
