@@ -1,5 +1,7 @@
 #include "core/encoder_dvd_video.h"
 
+#include <algorithm>
+
 #include "core/log.h"
 
 extern "C" {
@@ -18,25 +20,45 @@ bool NeedsCoarserFloor(int width, int height, int64_t rate) {
            (width > 351 && height > 239 && rate < 900'000);
 }
 
-struct RateBounds {
-    int64_t average;
-    int64_t minimum;
-    int64_t maximum;
-};
+// Each 2048-byte pack spends 14 bytes on its header and 9 on its PES header; a video pack
+// that starts a picture adds 10 bytes of time stamps, a sound pack 5 and its 4-byte sub-stream
+// header.
+constexpr int kPackBytes = 2048;
+constexpr int kVideoPayloadPerPack = kPackBytes - 14 - 9 - 10;
+constexpr int kSoundPayloadPerPack = kPackBytes - 14 - 9 - 5 - 4;
+// Packs the multiplexers leave part empty (the last one before each navigation pack, sound
+// packs cut at a frame): a share of the video's packs kept free for them.
+constexpr double kPaddingShare = 0.02;
 
-// FFmpeg refuses to open with the average outside [minimum, maximum], and DVD players refuse
-// video above their ceiling; keep the user's average and move the bounds around it.
-RateBounds VariableRateBounds(int64_t average, int64_t minimum, int64_t maximum) {
-    RateBounds bounds{average, minimum, maximum};
-    if (bounds.maximum > kDvdMaxVideoBitRate) bounds.maximum = kDvdMaxVideoBitRate;
-    if (bounds.maximum < bounds.average) bounds.maximum = bounds.average;
-    if (bounds.minimum > bounds.average) bounds.minimum = bounds.average;
-    if (bounds.minimum != minimum || bounds.maximum != maximum)
-        LogPrintf("Video rate bounds %lld..%lld bit/s adjusted to %lld..%lld around %lld bit/s\n",
-                  static_cast<long long>(minimum), static_cast<long long>(maximum),
-                  static_cast<long long>(bounds.minimum), static_cast<long long>(bounds.maximum),
+double PicturesPerSecond(const Settings& settings) {
+    return settings.Standard == 0 ? 30000.0 / 1001.0 : 25.0;
+}
+
+// Upper bound of what the sound encoders make of the setting: AC-3 is held to its DVD
+// ceiling, and Layer II stereo starts at 64 kbit/s.
+int64_t SoundBitRateBound(const Settings& settings) {
+    const int64_t wanted = static_cast<int64_t>(settings.AudioKbps) * 1000;
+    return settings.AudioFormat == 0 ? std::max<int64_t>(wanted, 64'000)
+                                     : std::min(wanted, kDvdMaxAc3BitRate);
+}
+
+int DvdGopLimit(const Settings& settings) {
+    return settings.Standard == 0 ? kDvdMaxGopNtsc : kDvdMaxGopPal;
+}
+
+int DvdGopSize(const Settings& settings) {
+    return std::min(GopSizeForIndex(settings.GOPSizeIndex), DvdGopLimit(settings));
+}
+
+// FFmpeg refuses to open with the average above the maximum, and the multiplex carries no
+// more than the ceiling; keep the user's average and move the maximum.
+int64_t VariableRateMaximum(int64_t average, int64_t maximum, int64_t ceiling) {
+    const int64_t adjusted = std::max(std::min(maximum, ceiling), average);
+    if (adjusted != maximum)
+        LogPrintf("Maximum video bit-rate %lld bit/s adjusted to %lld bit/s around %lld bit/s\n",
+                  static_cast<long long>(maximum), static_cast<long long>(adjusted),
                   static_cast<long long>(average));
-    return bounds;
+    return adjusted;
 }
 
 bool SetPrivate(AVCodecContext* ctx, const char* name, double value, std::string* error) {
@@ -52,6 +74,15 @@ bool SetPrivate(AVCodecContext* ctx, const char* name, int64_t value, std::strin
 }
 
 }  // namespace
+
+int64_t MultiplexVideoCeiling(const Settings& settings) {
+    const double packsPerSecond = kDvdMuxRate / (8.0 * kPackBytes);
+    const double navigationPacks = PicturesPerSecond(settings) / DvdGopSize(settings);
+    const double soundPacks = SoundBitRateBound(settings) / (8.0 * kSoundPayloadPerPack);
+    const double videoPacks = (packsPerSecond - navigationPacks - soundPacks) * (1.0 - kPaddingShare);
+    const auto ceiling = static_cast<int64_t>(videoPacks * kVideoPayloadPerPack * 8.0);
+    return std::min(ceiling, kDvdMaxVideoBitRate);
+}
 
 AVRational SampleAspectFor4x3(int width, int height) {
     AVRational aspect{0, 1};
@@ -69,13 +100,26 @@ struct PrivateRateOptions {
     double aggressivity = 0.5;
 };
 
+void ApplyGopParameters(AVCodecContext* ctx, const Settings& settings) {
+    const int setGop = GopSizeForIndex(settings.GOPSizeIndex);
+    const int setBFrames = BFramesForIndex(settings.BFramesIndex);
+    ctx->gop_size = DvdGopSize(settings);
+    if (ctx->gop_size != setGop)
+        LogPrintf("GOP of %d pictures lowered to the DVD limit of %d for %s\n", setGop,
+                  ctx->gop_size, settings.Standard == 0 ? "NTSC" : "PAL");
+    // A run of B-pictures as long as the GOP would push the I-picture past its place.
+    ctx->max_b_frames = std::min(setBFrames, ctx->gop_size - 1);
+    if (ctx->max_b_frames != setBFrames)
+        LogPrintf("%d B-pictures in a row lowered to %d, so that a GOP of %d pictures holds them\n",
+                  setBFrames, ctx->max_b_frames, ctx->gop_size);
+}
+
 void ApplyPictureParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road) {
     ctx->width = settings.OutputWidth;
     ctx->height = settings.OutputHeight;
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     ctx->sample_aspect_ratio = SampleAspectFor4x3(settings.OutputWidth, settings.OutputHeight);
-    ctx->gop_size = GopSizeForIndex(settings.GOPSizeIndex);
-    ctx->max_b_frames = BFramesForIndex(settings.BFramesIndex);
+    ApplyGopParameters(ctx, settings);
     ctx->b_quant_factor = 2.0f;
     ctx->mb_decision = FF_MB_DECISION_SIMPLE;
     ctx->rc_buffer_size = kDvdVbvBufferBits;
@@ -90,11 +134,12 @@ void ApplyPictureParameters(AVCodecContext* ctx, const Settings& settings, Video
 bool ApplyRateBounds(AVCodecContext* ctx, const Settings& settings, int64_t rate,
                      PrivateRateOptions* options, std::string* error) {
     if (settings.BitrateType == 1) {
-        const RateBounds bounds =
-            VariableRateBounds(rate, static_cast<int64_t>(settings.MinBitrate) * 1000,
-                               static_cast<int64_t>(settings.MaxBitrate) * 1000);
-        ctx->rc_max_rate = bounds.maximum;
-        ctx->rc_min_rate = bounds.minimum;
+        ctx->rc_max_rate = VariableRateMaximum(
+            rate, static_cast<int64_t>(settings.MaxBitrate) * 1000, MultiplexVideoCeiling(settings));
+        // No minimum: given one, FFmpeg's rate control spends towards the maximum whenever the
+        // decoder's buffer is more than half full, which in variable rate it nearly always is,
+        // and the average ends far above the one set.
+        ctx->rc_min_rate = 0;
         ctx->bit_rate_tolerance = 5 * kDvdVbvBufferBits;
         return true;
     }
@@ -120,6 +165,15 @@ void ApplyFixedQuantiser(AVCodecContext* ctx, int q, PrivateRateOptions* options
     ctx->global_quality = q * kLambdaPerQuantiser;
 }
 
+// Without it the encoder starts a GOP early whenever a run of B-pictures would cross the GOP
+// length, so GOPs come out shorter than set (6 for 8 with 2 B-pictures); with it the last run
+// of a GOP is cut short instead.
+bool SetGopStrictly(AVCodecContext* ctx, std::string* error) {
+    if (av_opt_set(ctx->priv_data, "mpv_flags", "+strict_gop", 0) >= 0) return true;
+    if (error) *error = "The video encoder has no option \"mpv_flags\"";
+    return false;
+}
+
 bool SetPrivateOptions(AVCodecContext* ctx, const PrivateRateOptions& options, std::string* error) {
     return SetPrivate(ctx, "lmin", options.lmin, error) &&
            (options.lmax < 0 || SetPrivate(ctx, "lmax", options.lmax, error)) &&
@@ -127,7 +181,8 @@ bool SetPrivateOptions(AVCodecContext* ctx, const PrivateRateOptions& options, s
            SetPrivate(ctx, "qsquish", 1.0, error) &&
            SetPrivate(ctx, "rc_init_cplx", 500.0, error) &&
            SetPrivate(ctx, "b_strategy", int64_t{0}, error) &&
-           SetPrivate(ctx, "sc_threshold", int64_t{1'000'000'000}, error);
+           SetPrivate(ctx, "sc_threshold", int64_t{1'000'000'000}, error) &&
+           SetGopStrictly(ctx, error);
 }
 
 }  // namespace
@@ -136,10 +191,12 @@ bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, Vide
                              std::string* error) {
     const int64_t requested = static_cast<int64_t>(settings.Bitrate) * 1000;
     int64_t rate = requested;
-    if (rate > kDvdMaxVideoBitRate) {
-        LogPrintf("Video bit-rate %lld bit/s lowered to the DVD ceiling of %lld bit/s\n",
-                  static_cast<long long>(rate), static_cast<long long>(kDvdMaxVideoBitRate));
-        rate = kDvdMaxVideoBitRate;
+    if (const int64_t ceiling = MultiplexVideoCeiling(settings); rate > ceiling) {
+        LogPrintf("Video bit-rate %lld bit/s lowered to the DVD ceiling of %lld bit/s beside "
+                  "%lld bit/s of sound\n",
+                  static_cast<long long>(rate), static_cast<long long>(ceiling),
+                  static_cast<long long>(SoundBitRateBound(settings)));
+        rate = ceiling;
     }
     ApplyPictureParameters(ctx, settings, road);
     ctx->bit_rate = rate;

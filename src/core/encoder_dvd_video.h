@@ -16,6 +16,15 @@ namespace core {
 constexpr int64_t kDvdMaxVideoBitRate = 9'800'000;  // bit/s
 constexpr int64_t kDvdMaxAc3BitRate = 448'000;
 constexpr int kDvdAudioSampleRate = 48'000;
+constexpr int kDvdMaxGopNtsc = 18;  // pictures
+constexpr int kDvdMaxGopPal = 15;
+
+// The program stream's rate, which video, sound and their packing share.
+constexpr int64_t kDvdMuxRate = 10'080'000;  // bit/s
+
+// The highest video rate that still fits the multiplex beside the settings' sound, one
+// navigation pack per GOP and the headers of every pack.
+int64_t MultiplexVideoCeiling(const Settings& settings);
 
 // Video buffer of the DVD decoder model, and how full it starts.
 constexpr int kDvdVbvBufferBits = 1'835'008;  // 224 KiB
@@ -38,9 +47,10 @@ AVRational SampleAspectFor4x3(int width, int height);
 
 // Writes the DVD parameter set into ctx, which must have been allocated for the mpeg2video
 // encoder so that its private options exist. Sets the frame size and the rate control; the
-// frame rate is the caller's. Adjustments to the settings' rates (DVD ceiling, minimum above
-// the average, ...) are logged; the settings themselves are not changed. Returns false with a
-// reason in *error when an option cannot be set.
+// frame rate is the caller's. Adjustments to the settings (rates above what the multiplex
+// carries, GOPs longer than the standard allows, more B-pictures than a GOP holds) are
+// logged; the settings themselves are not changed. Every GOP but a clip's last has exactly
+// the GOP length. Returns false with a reason in *error when an option cannot be set.
 bool ApplyDvdVideoParameters(AVCodecContext* ctx, const Settings& settings, VideoRoad road,
                              std::string* error);
 

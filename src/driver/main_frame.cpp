@@ -10,6 +10,7 @@
 #include "author/authoring_main.h"
 #include "core/codec_library.h"
 #include "core/crash_report.h"
+#include "core/encoder_dvd_video.h"
 #include "core/file_utils.h"
 #include "core/log.h"
 #include "driver/arg_list.h"
@@ -521,8 +522,12 @@ platform::com::HRESULT MainFrame::OnVideoFormat(const AM_MEDIA_TYPE* type) {
     // The timeline has fitted the picture by its stretch mode already; should a picture still
     // arrive at another size, it is only scaled, never given a second set of bands.
     const bool stretch = jobSettings_.LetterBox == 1 || ReadsThroughTimeline();
-    const PadBands bands = ComputePadBands(width, height, jobSettings_.OutputWidth,
-                                           jobSettings_.OutputHeight, stretch);
+    // The disc shows the frame at 4:3 whatever its pixel count.
+    const AVRational outputPixel =
+        core::SampleAspectFor4x3(jobSettings_.OutputWidth, jobSettings_.OutputHeight);
+    const PadBands bands = ComputePadBands(width, height, platform::dshow::PixelAspectOf(info.bmiHeader),
+                                           jobSettings_.OutputWidth, jobSettings_.OutputHeight,
+                                           {outputPixel.num, outputPixel.den}, stretch);
     geometry_.SourceWidth = width;
     geometry_.SourceHeight = height;
     geometry_.PadTop = bands.Top;

@@ -18,6 +18,8 @@ constexpr int32_t kPicturesNeverDropped = 12;
 constexpr double kPacingTolerance = 1.1;
 // A lead larger than this is a time-stamp jump backwards, not something to drop away.
 constexpr double kLargestCorrectableLead = 10.0;
+// Shapes this close show alike: a frame of the output size is taken as it is.
+constexpr double kSameShape = 1e-3;
 // Media times count in 100-ns units.
 constexpr double kUnitsPerSecond = 1e7;
 
@@ -39,20 +41,25 @@ void SplitBand(int v, int& first, int& second) {
 
 }  // namespace
 
-PadBands ComputePadBands(int sourceWidth, int sourceHeight, int outputWidth, int outputHeight,
+PadBands ComputePadBands(int sourceWidth, int sourceHeight, platform::dshow::PixelAspect sourcePixel,
+                         int outputWidth, int outputHeight, platform::dshow::PixelAspect outputPixel,
                          bool stretch) {
     PadBands bands;
-    if (sourceWidth == outputWidth && sourceHeight == outputHeight) return bands;
-    bands.NeedsScaling = true;
-    if (stretch || sourceWidth <= 0 || sourceHeight <= 0 || outputWidth <= 0 ||
-        outputHeight <= 0) {
+    const double sourceAspect = platform::dshow::DisplayAspect(sourceWidth, sourceHeight, sourcePixel);
+    const double outputAspect = platform::dshow::DisplayAspect(outputWidth, outputHeight, outputPixel);
+    const bool sameSize = sourceWidth == outputWidth && sourceHeight == outputHeight;
+    if (sameSize && (stretch || std::fabs(sourceAspect - outputAspect) <= kSameShape * outputAspect)) {
         return bands;
     }
-    const double sw = sourceWidth, sh = sourceHeight, tw = outputWidth, th = outputHeight;
-    if (tw / th < sw / sh) {
-        SplitBand(reader::TruncateToInt32((th - sh * tw / sw) * 0.5), bands.Top, bands.Bottom);
+    bands.NeedsScaling = true;
+    if (stretch || sourceAspect <= 0.0 || outputAspect <= 0.0) return bands;
+    const double tw = outputWidth, th = outputHeight;
+    if (outputAspect < sourceAspect) {
+        SplitBand(reader::TruncateToInt32((th - th * outputAspect / sourceAspect) * 0.5), bands.Top,
+                  bands.Bottom);
     } else {
-        SplitBand(reader::TruncateToInt32((tw - sw * th / sh) * 0.5), bands.Left, bands.Right);
+        SplitBand(reader::TruncateToInt32((tw - tw * sourceAspect / outputAspect) * 0.5), bands.Left,
+                  bands.Right);
     }
     return bands;
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/dshow/types.h"
+
 namespace driver {
 
 // Pad bands of the output frame around the scaled source picture.
@@ -16,11 +18,12 @@ struct PadBands {
     bool NeedsScaling = false;
 };
 
-// Keeps the source's proportions inside an output frame of tw x th by padding the short side
-// (both bands even, the first one taking the odd pixel); with stretch the picture fills the
-// frame. A source of the output size needs no scaling and no bands; a source without a size
-// gets no bands.
-PadBands ComputePadBands(int sourceWidth, int sourceHeight, int outputWidth, int outputHeight,
+// Keeps the source's displayed proportions inside the output frame by padding the short side
+// (both bands even, the first one taking the odd pixel), each picture's pixel shape counted;
+// with stretch the picture fills the frame. A source of the output size and shape needs no
+// scaling and no bands; a source without a size gets no bands.
+PadBands ComputePadBands(int sourceWidth, int sourceHeight, platform::dshow::PixelAspect sourcePixel,
+                         int outputWidth, int outputHeight, platform::dshow::PixelAspect outputPixel,
                          bool stretch);
 
 // A picture is encoded at most this many times in a row.

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/encoder_dvd_video.h"
 #include "core/log.h"
 #include "platform/com/class_table.h"
 #include "platform/des/group_intake.h"
@@ -54,6 +55,10 @@ CMediaType VideoGroupType(int32_t width, int32_t height) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biSizeImage = Rgb24Stride(width) * uint32_t(std::abs(height));
+    // The disc shows the frame at 4:3, so the timeline fits pictures to that shape, not to
+    // the frame's pixel count.
+    const AVRational pixel = core::SampleAspectFor4x3(width, std::abs(height));
+    SetPixelAspect(info.bmiHeader, {pixel.num, pixel.den});
     CMediaType type;
     type.majortype = MEDIATYPE_Video;
     type.subtype = MEDIASUBTYPE_RGB24;

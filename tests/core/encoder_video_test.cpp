@@ -1,9 +1,13 @@
 // The MPEG-2 elementary stream as ffmpeg and ffprobe read it back.
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
+#include "core/log.h"
+#include "core/output_writer.h"
 #include "core/video_encoder.h"
 #include "encoder_test_support.h"
 
@@ -95,31 +99,71 @@ std::vector<size_t> GopLengths(const std::string& types) {
     return lengths;
 }
 
-TEST(VideoEncoder, GopLengthAndBPicturesFollowTheSettings) {
-    const struct { uint32_t gopIndex, bIndex; } kCases[] = {{7, 2}, {5, 0}, {11, 3}, {17, 2}};
-    const int kPictures = 48;
+// Writes `count` pictures into a VOB through the direct writer; returns its error.
+std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path,
+                     const TestPicture& picture, int count) {
+    core::OutputWriter writer(&host);
+    if (core::ConfigureVobWriter(writer, host, path.c_str()) == 0)
+        for (int i = 0; i < count && writer.WriteVideo(picture.bottomUpBgr.data(), 1); ++i) {
+        }
+    writer.Close();
+    return writer.Error();
+}
+
+// Every GOP but a clip's last is exactly as long as set, on both roads: the elementary stream's
+// open GOPs (counted from the B-pictures shown before their I-picture) and the direct VOB's
+// closed ones. A GOP is at most 18 pictures on NTSC and 15 on PAL, and a run of B-pictures
+// shorter than the GOP (a closed GOP also ends on a P-picture, so its runs are two shorter).
+TEST(VideoEncoder, GopsAreExactlyAsLongAsSetWithinTheDvdLimits) {
+    const struct {
+        uint32_t standard, gopIndex, bIndex;
+        size_t gop, bRun;
+        const char* logged;  // what the log says of the change, if anything
+    } kCases[] = {
+        {0, 7, 2, 8, 2, nullptr},
+        {0, 5, 0, 6, 0, nullptr},
+        {0, 11, 3, 12, 3, nullptr},
+        {0, 17, 2, 18, 2, nullptr},
+        {1, 14, 2, 15, 2, nullptr},
+        {0, 19, 2, 18, 2, "GOP of 20 pictures lowered to the DVD limit of 18 for NTSC"},
+        {1, 19, 3, 15, 3, "GOP of 20 pictures lowered to the DVD limit of 15 for PAL"},
+        {0, 2, 6, 3, 2, "6 B-pictures in a row lowered to 2, so that a GOP of 3 pictures holds them"},
+    };
+    const int kPictures = 60;
     TempDir dir;
+    core::InitLogAtPath(dir.File("Lumivane.log"));
     const TestPicture card = MakeTestCard(352, 240);
     for (const auto& c : kCases) {
-        auto host = MakeHost(0, 0);
-        host.settings.GOPSizeIndex = c.gopIndex;
-        host.settings.BFramesIndex = c.bIndex;
-        const size_t gop = c.gopIndex + 1;
-        const std::string path = dir.File("gop.m2v");
-        ASSERT_EQ(EncodeFile(host, path, Repeated(card, kPictures)), "");
-        const std::string types = PictureTypes(path);
-        ASSERT_EQ(types.size(), size_t{kPictures}) << types;
-        const std::vector<size_t> lengths = GopLengths(types);
-        // No GOP longer than the setting (DVD players count on it), and none much shorter
-        // than needed: a new I-picture at least every GOP length.
-        EXPECT_GE(lengths.size(), (kPictures + gop - 1) / gop) << types;
-        for (size_t length : lengths) EXPECT_LE(length, gop) << types;
-        if (c.bIndex == 0) {
-            EXPECT_EQ(lengths.size(), (kPictures + gop - 1) / gop) << types;
+        for (bool direct : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (direct ? "direct VOB" : "elementary stream")
+                                            << ", standard " << c.standard << ", GOP index "
+                                            << c.gopIndex << ", B index " << c.bIndex);
+            auto host = MakeHost(c.standard, 0);
+            host.settings.GOPSizeIndex = c.gopIndex;
+            host.settings.BFramesIndex = c.bIndex;
+            host.picture.SourceWidth = 352;
+            host.picture.SourceHeight = 240;
+            host.picture.NeedsScaling = c.standard != 0;
+            host.audio = {0, 0};
+            const std::string path = dir.File(direct ? "gop.vob" : "gop.m2v");
+            ASSERT_EQ(direct ? WriteVob(host, path, card, kPictures)
+                             : EncodeFile(host, path, Repeated(card, kPictures)),
+                      "");
+            const std::string types = PictureTypes(path);
+            ASSERT_EQ(types.size(), size_t{kPictures}) << types;
+            const std::vector<size_t> lengths = GopLengths(types);
+            ASSERT_EQ(lengths.size(), (kPictures + c.gop - 1) / c.gop) << types;
+            for (size_t k = 0; k + 1 < lengths.size(); ++k) EXPECT_EQ(lengths[k], c.gop) << types;
+            size_t longestB = 0, run = 0;
+            for (char t : types) longestB = std::max(longestB, run = t == 'B' ? run + 1 : 0);
+            const size_t closedRun = c.gop >= 2 ? std::min(c.bRun, c.gop - 2) : 0;
+            EXPECT_EQ(longestB, direct ? closedRun : c.bRun) << types;
+            if (c.logged) {
+                std::ifstream in(core::LogPath());
+                const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+                EXPECT_NE(log.find(c.logged), std::string::npos) << log;
+            }
         }
-        size_t longestB = 0, run = 0;
-        for (char t : types) longestB = std::max(longestB, run = t == 'B' ? run + 1 : 0);
-        EXPECT_EQ(longestB, c.bIndex) << types;
     }
 }
 

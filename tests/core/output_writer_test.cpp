@@ -42,13 +42,16 @@ std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path
     return writer.Close() ? "" : writer.Error();
 }
 
+// The time of each frame; NaN for a picture without a time stamp of its own, which the muxer
+// leaves out for a picture that starts in the same pack as the one before (small pictures of a
+// still test card), so that it is shown one frame after it.
 std::vector<double> FrameTimes(const std::string& path, const char* stream) {
     std::istringstream lines(Run(std::string("ffprobe -v error -select_streams ") + stream +
                                  ":0 -show_entries frame=pts_time -of csv=p=0 '" + path + "'")
                                  .output);
     std::vector<double> times;
     for (std::string line; std::getline(lines, line);)
-        if (!line.empty()) times.push_back(std::stod(line));
+        if (!line.empty()) times.push_back(line.rfind("N/A", 0) == 0 ? NAN : std::stod(line));
     return times;
 }
 
@@ -96,8 +99,12 @@ TEST_P(DirectVob, DecodesCleanWithEveryPictureInTime) {
     ASSERT_EQ(video.size(), 15u);
     ASSERT_FALSE(audio.empty());
     const double period = double(host.settings.FrameRateDen) / host.settings.FrameRateNum;
-    for (size_t i = 1; i < video.size(); ++i)
-        EXPECT_NEAR(video[i] - video[i - 1], period, 0.0001) << "picture " << i;
+    for (size_t i = 1; i < video.size(); ++i) {
+        if (std::isnan(video[i])) continue;
+        size_t previous = i - 1;
+        while (previous > 0 && std::isnan(video[previous])) --previous;
+        EXPECT_NEAR(video[i] - video[previous], period * double(i - previous), 0.0001) << "picture " << i;
+    }
     EXPECT_NEAR(audio.front(), video.front(), period);
 }
 

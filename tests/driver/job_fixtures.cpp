@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/main_frame.h"
 #include "platform/com/class_table.h"
 
 namespace driver::testing {
@@ -63,8 +64,9 @@ double DvdTimeSeconds(const dvd_time_t& time, double* framesPerSecond) {
 std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
                      int sampleRate, int channels, double seconds, const ClipCodecs& codecs) {
     std::ostringstream command;
-    command << "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" << size
-            << ":rate=" << rate << ":duration=" << seconds;
+    command << "ffmpeg -nostdin -loglevel error -y -f lavfi -i " << codecs.picture
+            << (codecs.picture.find('=') == std::string::npos ? "=" : ":") << "size=" << size
+            << ":rate=" << rate << ":duration=" << seconds << codecs.pictureFilters;
     if (channels > 0) {
         command << " -f lavfi -i sine=frequency=440:sample_rate=" << sampleRate
                 << ":duration=" << seconds << " -ac " << channels << " -c:a " << codecs.audio;
@@ -185,6 +187,63 @@ DiscLayout ReadDisc(const std::string& dvdFolder) {
     }
     DVDClose(dvd);
     return layout;
+}
+
+std::string RunJobInto(const TempFolder& work, const std::vector<reader::ClipRecord>& clips,
+                       const std::function<void(core::Settings&)>& configure,
+                       const RecordingBoxes& boxes) {
+    MainFrame frame;
+    const std::string output = work / "out";
+    frame.Settings().OutputFolder = output;
+    configure(frame.Settings());
+    for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
+    EXPECT_TRUE(frame.OnStartEncoding());
+    frame.WaitForJob();
+    for (const auto& box : boxes.Shown()) ADD_FAILURE() << box.text;
+    EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+    return output + "/DVD";
+}
+
+LitExtent LitPictureExtent(const std::string& file, double seconds) {
+    int status = 0;
+    const std::string size = RunCommand(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
+            file + "'",
+        &status);
+    int width = 0, height = 0;
+    EXPECT_EQ(std::sscanf(size.c_str(), "%d,%d", &width, &height), 2) << size;
+    const std::string gray = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) +
+                                            " -i '" + file +
+                                            "' -map 0:v:0 -frames:v 1 -f rawvideo -pix_fmt gray -",
+                                        &status);
+    LitExtent extent;
+    if (width <= 0 || height <= 0 || gray.size() != std::size_t(width) * height) {
+        ADD_FAILURE() << "no " << width << "x" << height << " picture decoded from " << file;
+        return extent;
+    }
+    const auto lit = [&](int x, int y) { return static_cast<unsigned char>(gray[std::size_t(y) * width + x]); };
+    for (int y = 0; y < height; ++y) {
+        long sum = 0;
+        for (int x = 0; x < width; ++x) sum += lit(x, y);
+        extent.rows += sum > 128L * width;
+    }
+    for (int x = 0; x < width; ++x) {
+        long sum = 0;
+        for (int y = 0; y < height; ++y) sum += lit(x, y);
+        extent.columns += sum > 128L * height;
+    }
+    return extent;
+}
+
+double VideoStreamBytes(const std::string& file) {
+    int status = 0;
+    std::istringstream sizes(RunCommand("ffprobe -v error -select_streams v:0 -show_entries "
+                                        "packet=size -of csv=p=0 '" + file + "'",
+                                        &status));
+    EXPECT_EQ(status, 0);
+    double bytes = 0;
+    for (std::string line; std::getline(sizes, line);) bytes += std::atof(line.c_str());
+    return bytes;
 }
 
 StreamSeconds DecodedSeconds(const std::string& vob) {

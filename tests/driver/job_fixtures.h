@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
 #include "driver/frame_view.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -29,14 +30,18 @@ private:
 };
 
 // The ffmpeg encoder options of a clip's two streams; the container follows the file name.
+// The pictures come from the lavfi source `picture` (its size, rate and length are added),
+// followed by `pictureFilters` (e.g. ",setsar=32/27").
 struct ClipCodecs {
     std::string video = "mpeg4 -q:v 4";
     std::string audio = "pcm_s16le";
+    std::string picture = "testsrc";
+    std::string pictureFilters;
 };
 
-// Makes a clip with the ffmpeg tool from its test sources: `seconds` of testsrc at size and
-// rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test when
-// ffmpeg does.
+// Makes a clip with the ffmpeg tool from its test sources: `seconds` of the picture source at
+// size and rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test
+// when ffmpeg does.
 std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
                      int sampleRate, int channels, double seconds, const ClipCodecs& codecs = {});
 
@@ -90,6 +95,12 @@ private:
     std::vector<Box> shown_;
 };
 
+// Runs a whole job over clips into work/out with the settings `configure` leaves, and fails
+// the test unless it finishes without showing a box. Returns the DVD folder.
+std::string RunJobInto(const TempFolder& work, const std::vector<reader::ClipRecord>& clips,
+                       const std::function<void(core::Settings&)>& configure,
+                       const RecordingBoxes& boxes);
+
 // What libdvdread finds in a DVD folder.
 struct DiscLayout {
     int titles = 0;
@@ -109,6 +120,18 @@ struct StreamSeconds {
     int audioSampleRate = 0;
 };
 StreamSeconds DecodedSeconds(const std::string& vob);
+
+// The rows and columns of a picture that are lit (brighter than mid-grey across), in the
+// picture ffmpeg decodes at `seconds` into a file: what a viewer sees of a light picture
+// between black bands.
+struct LitExtent {
+    int rows = 0;
+    int columns = 0;
+};
+LitExtent LitPictureExtent(const std::string& file, double seconds);
+
+// Bytes of coded pictures in a file's video stream, as ffprobe reads its packets.
+double VideoStreamBytes(const std::string& file);
 
 // What ffmpeg reports when it decodes every stream of a file to nothing: empty for a clean
 // file. Fails the test when ffmpeg cannot read the file at all.

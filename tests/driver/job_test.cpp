@@ -216,17 +216,10 @@ protected:
         for (uint32_t direct : {0u, 1u}) {
             SCOPED_TRACE(direct ? "direct" : "elementary streams");
             TempFolder work;
-            MainFrame frame;
-            const std::string output = work / "out";
-            frame.Settings().OutputFolder = output;
-            frame.Settings().DirectVOB = direct;
-            frame.Settings().UseDES = GetParam();
-            for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
-            ASSERT_TRUE(frame.OnStartEncoding());
-            frame.WaitForJob();
-            for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
-            EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
-            check(output + "/DVD");
+            check(testing::RunJobInto(work, clips, [&](core::Settings& settings) {
+                settings.DirectVOB = direct;
+                settings.UseDES = GetParam();
+            }, boxes_));
         }
     }
 };
@@ -301,6 +294,47 @@ TEST_P(JobReaderTest, Mp4AndLowRateAviBecomeChapters) {
         const std::string report = testing::RunLsdvd(dvdFolder);
         EXPECT_NE(report.find("Chapters: 02"), std::string::npos) << report;
     });
+}
+
+// The disc is shown at 4:3 with pixels that are not square (8:9 at 720 x 480, 16:15 at
+// 720 x 576): a light clip keeps its displayed proportions between black bands, whatever its
+// own pixel shape, and a stretched one fills the frame. The writers take turns.
+TEST_P(JobReaderTest, PicturesKeepTheirDisplayedProportions) {
+    const struct {
+        const char* name;
+        const char* size;
+        const char* sampleAspect;
+        uint32_t standard, letterBox;
+        int rows, columns;
+    } cases[] = {
+        {"16:9 square pixels on NTSC", "1920x1080", "1", 0, 0, 360, 720},
+        {"16:9 square pixels on PAL", "1920x1080", "1", 1, 0, 432, 720},
+        {"4:3 square pixels fill NTSC", "640x480", "1", 0, 0, 480, 720},
+        {"wide DV on NTSC", "720x480", "32/27", 0, 0, 360, 720},
+        {"stretched 16:9 fills NTSC", "1920x1080", "1", 0, 1, 480, 720},
+    };
+    uint32_t direct = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder work;
+        testing::ClipCodecs codecs;
+        codecs.picture = "color=c=white";
+        codecs.pictureFilters = std::string(",setsar=") + c.sampleAspect;
+        const std::string clip = testing::MakeClip(work / "clip.mkv", c.size,
+                                                   c.standard == 0 ? "30000/1001" : "25", 48000, 2, 1.0, codecs);
+        const std::string dvdFolder =
+            testing::RunJobInto(work, {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
+                settings.UseDES = GetParam();
+                settings.Standard = c.standard;
+                settings.LetterBox = c.letterBox;
+                settings.DirectVOB = direct;
+            }, boxes_);
+        direct ^= 1;
+        const testing::LitExtent lit =
+            testing::LitPictureExtent(dvdFolder + "/VIDEO_TS/VTS_01_1.VOB", 0.5);
+        EXPECT_NEAR(lit.rows, c.rows, 2);
+        EXPECT_NEAR(lit.columns, c.columns, 2);
+    }
 }
 
 // A clip the reader cannot open ends the job with a box that names it and says why; the clips

@@ -10,25 +10,36 @@ namespace {
 
 struct BandCase {
     const char* name;
-    int sw, sh, tw, th;
+    int sw, sh;
+    platform::dshow::PixelAspect sourcePixel;
+    int tw, th;
     bool stretch;
     PadBands expected;
 };
 
+// Into the 4:3 frames of the disc, whose pixels are 8:9 at 720 x 480 and 16:15 at 720 x 576:
+// the bands make the picture show in its own displayed proportions.
 TEST(PadBands, FitTheSourceIntoTheOutputFrame) {
+    constexpr platform::dshow::PixelAspect kSquare{1, 1};
     const BandCase cases[] = {
-        {"4:3 into 3:2 is pillarboxed", 640, 480, 720, 480, false, {0, 0, 40, 40, true}},
-        {"wide source is letterboxed", 640, 352, 720, 480, false, {42, 42, 0, 0, true}},
-        {"odd band: first takes the odd pixel", 720, 406, 720, 576, false, {86, 84, 0, 0, true}},
-        {"equal ratios pad nothing but scale", 360, 240, 720, 480, false, {0, 0, 0, 0, true}},
-        {"same size never scales", 720, 480, 720, 480, false, {0, 0, 0, 0, false}},
-        {"same size with stretch", 720, 480, 720, 480, true, {0, 0, 0, 0, false}},
-        {"stretch fills the frame", 640, 352, 720, 480, true, {0, 0, 0, 0, true}},
-        {"a sizeless source gets no bands", 0, 0, 720, 480, false, {0, 0, 0, 0, true}},
+        {"16:9 into NTSC is letterboxed to 360 rows", 1920, 1080, kSquare, 720, 480, false, {60, 60, 0, 0, true}},
+        {"16:9 into PAL is letterboxed to 432 rows", 1920, 1080, kSquare, 720, 576, false, {72, 72, 0, 0, true}},
+        {"4:3 square pixels fill the frame", 640, 480, kSquare, 720, 480, false, {0, 0, 0, 0, true}},
+        {"wide DV of the frame's size is letterboxed", 720, 480, {32, 27}, 720, 480, false, {60, 60, 0, 0, true}},
+        {"square picture is pillarboxed", 480, 480, kSquare, 720, 480, false, {0, 0, 90, 90, true}},
+        {"odd band: first takes the odd pixel", 1280, 536, kSquare, 720, 576, false, {128, 126, 0, 0, true}},
+        {"unstated pixel shape counts as square", 1920, 1080, {0, 0}, 720, 480, false, {60, 60, 0, 0, true}},
+        {"4:3 DV of the frame's size never scales", 720, 480, {8, 9}, 720, 480, false, {0, 0, 0, 0, false}},
+        {"same size with stretch", 720, 480, {32, 27}, 720, 480, true, {0, 0, 0, 0, false}},
+        {"stretch fills the frame", 1920, 1080, kSquare, 720, 480, true, {0, 0, 0, 0, true}},
+        {"a sizeless source gets no bands", 0, 0, kSquare, 720, 480, false, {0, 0, 0, 0, true}},
     };
     for (const BandCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const PadBands bands = ComputePadBands(c.sw, c.sh, c.tw, c.th, c.stretch);
+        const platform::dshow::PixelAspect framePixel =
+            c.th == 480 ? platform::dshow::PixelAspect{8, 9} : platform::dshow::PixelAspect{16, 15};
+        const PadBands bands =
+            ComputePadBands(c.sw, c.sh, c.sourcePixel, c.tw, c.th, framePixel, c.stretch);
         EXPECT_EQ(bands.Top, c.expected.Top);
         EXPECT_EQ(bands.Bottom, c.expected.Bottom);
         EXPECT_EQ(bands.Left, c.expected.Left);

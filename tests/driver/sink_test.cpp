@@ -76,7 +76,7 @@ TEST_F(SinkTest, OnlyThePlainGraphsPicturesGetBands) {
         bool scaled;
     };
     const Case cases[] = {
-        {"plain graph, wide source", 0, 0, 640, 352, 42, 0, true},
+        {"plain graph, wide source", 0, 0, 640, 352, 64, 0, true},
         {"plain graph, stretched", 0, 1, 640, 352, 0, 0, true},
         {"timeline, output size", 1, 0, 720, 480, 0, 0, false},
         {"timeline, another size", 1, 0, 640, 352, 0, 0, true},

@@ -210,20 +210,39 @@ TEST(DesGroupFilters, OutputFramesStartInsideTheRange) {
     }
 }
 
-TEST(DesGroupFilters, PicturesKeepTheirProportionsOnlyWhenAsked) {
+// Proportions are those shown: a 4:3 frame of 720 x 480 has pixels of 8:9, one of 720 x 576
+// pixels of 16:15, and a wide DV picture 720 x 480 pixels of 32:27.
+TEST(DesGroupFilters, PicturesKeepTheirDisplayedProportionsOnlyWhenAsked) {
+    using platform::dshow::PixelAspect;
     const struct {
-        int sw, sh, fw, fh, mode;
+        const char* name;
+        int sw, sh;
+        PixelAspect sourcePixel;
+        int fw, fh;
+        PixelAspect framePixel;
+        int mode;
         FitRect fit;
     } cases[] = {
-        {640, 360, 720, 576, RESIZEF_PRESERVEASPECTRATIO, {0, 85, 720, 405}},  // bands above and below
-        {480, 480, 720, 480, RESIZEF_PRESERVEASPECTRATIO, {120, 0, 480, 480}},  // pillars at the sides
-        {720, 576, 720, 576, RESIZEF_PRESERVEASPECTRATIO, {0, 0, 720, 576}},
-        {640, 360, 720, 576, RESIZEF_STRETCH, {0, 0, 720, 576}},
-        {4000, 1, 720, 576, RESIZEF_PRESERVEASPECTRATIO, {0, 287, 720, 1}},  // never zero rows
+        {"16:9 square into NTSC 4:3", 1920, 1080, {1, 1}, 720, 480, {8, 9}, RESIZEF_PRESERVEASPECTRATIO, {0, 60, 720, 360}},
+        {"16:9 square into PAL 4:3", 1920, 1080, {1, 1}, 720, 576, {16, 15}, RESIZEF_PRESERVEASPECTRATIO, {0, 72, 720, 432}},
+        {"4:3 square fills NTSC 4:3", 640, 480, {1, 1}, 720, 480, {8, 9}, RESIZEF_PRESERVEASPECTRATIO, {0, 0, 720, 480}},
+        {"wide DV into NTSC 4:3", 720, 480, {32, 27}, 720, 480, {8, 9}, RESIZEF_PRESERVEASPECTRATIO, {0, 60, 720, 360}},
+        {"square picture gets pillars", 480, 480, {1, 1}, 720, 480, {8, 9}, RESIZEF_PRESERVEASPECTRATIO, {90, 0, 540, 480}},
+        {"4:3 PAL frame fills itself", 720, 576, {16, 15}, 720, 576, {16, 15}, RESIZEF_PRESERVEASPECTRATIO, {0, 0, 720, 576}},
+        {"unstated shapes are square", 640, 360, {0, 0}, 720, 576, {0, 0}, RESIZEF_PRESERVEASPECTRATIO, {0, 85, 720, 405}},
+        {"stretch fills the frame", 1920, 1080, {1, 1}, 720, 480, {8, 9}, RESIZEF_STRETCH, {0, 0, 720, 480}},
+        {"never zero rows", 4000, 1, {1, 1}, 720, 576, {16, 15}, RESIZEF_PRESERVEASPECTRATIO, {0, 287, 720, 1}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.sw << "x" << c.sh << " mode " << c.mode);
-        const FitRect fit = FitPicture(c.sw, c.sh, c.fw, c.fh, c.mode);
+        SCOPED_TRACE(c.name);
+        platform::dshow::BITMAPINFOHEADER source{}, frame{};
+        source.biWidth = c.sw;
+        source.biHeight = c.sh;
+        SetPixelAspect(source, c.sourcePixel);
+        frame.biWidth = c.fw;
+        frame.biHeight = c.fh;
+        SetPixelAspect(frame, c.framePixel);
+        const FitRect fit = FitPicture(source, frame, c.mode);
         EXPECT_EQ(fit.x, c.fit.x);
         EXPECT_EQ(fit.y, c.fit.y);
         EXPECT_EQ(fit.width, c.fit.width);

@@ -221,8 +221,8 @@ TEST_F(DesGraphRun, DeliversTheRangeAtTheOutputSizeAndRate) {
     }
 }
 
-// 640 x 360 in 720 x 576 keeps its proportions as 720 x 405: black bands of 85 rows above
-// and below, none when stretched.
+// 640 x 360 in a 720 x 576 frame shown at 4:3 keeps its 16:9 as 720 x 432: black bands of
+// 72 rows above and below, none when stretched.
 TEST_F(DesGraphRun, LetterboxBandsAreBlackOnlyWhenProportionsAreKept) {
     for (uint32_t letterBox : {0u, 1u}) {
         SCOPED_TRACE(letterBox == 0 ? "proportions kept" : "stretched");
@@ -230,20 +230,20 @@ TEST_F(DesGraphRun, LetterboxBandsAreBlackOnlyWhenProportionsAreKept) {
         Read(clipPath_, 0.0, 1.0, &sink);
         ASSERT_EQ(sink.height, 576);
         const bool bands = letterBox == 0;
-        for (int row : {0, 40, 84, 576 - 85, 575}) EXPECT_EQ(RowIsBlack(sink, row), bands) << "row " << row;
-        for (int row : {86, 288, 576 - 87}) EXPECT_FALSE(RowIsBlack(sink, row)) << "row " << row;
+        for (int row : {0, 40, 70, 576 - 71, 575}) EXPECT_EQ(RowIsBlack(sink, row), bands) << "row " << row;
+        for (int row : {73, 288, 576 - 74}) EXPECT_FALSE(RowIsBlack(sink, row)) << "row " << row;
     }
 }
 
 // One source serves both groups, and it decodes straight to the size the pictures take in
-// the frame, so they are scaled once: 640 x 360 becomes 720 x 405 in a PAL frame when
+// the frame, so they are scaled once: 640 x 360 becomes 720 x 432 in a PAL frame when
 // letterboxed.
 TEST_F(DesGraphRun, SourceDecodesAtTheFittedSize) {
     ASSERT_EQ(clip_.ReadMediaInfo(clipPath_), 0);
     const struct {
         uint32_t letterBox;
         int width, height;
-    } cases[] = {{0, 720, 405}, {1, 720, 576}};
+    } cases[] = {{0, 720, 432}, {1, 720, 576}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.letterBox);
         CountingSink sink(OutputSettings(1, c.letterBox));

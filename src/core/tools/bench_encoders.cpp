@@ -204,7 +204,7 @@ std::string FfmpegEncoderOptions(const AVCodecContext* ctx) {
         "g",       "bf",           "b_qfactor",  "b_qoffset",   "i_qfactor", "i_qoffset",
         "qblur",   "qdiff",        "mbd",        "dc",          "qmin",      "qmax",
         "mblmin",  "mblmax",       "threads",    "lmin",        "lmax",      "rc_buf_aggressivity",
-        "qsquish", "rc_init_cplx", "b_strategy", "sc_threshold"};
+        "qsquish", "rc_init_cplx", "b_strategy", "sc_threshold", "mpv_flags"};
     std::string line;
     for (const char* name : kNames) {
         uint8_t* value = nullptr;

@@ -217,8 +217,9 @@ public:
         : GroupFilter(CLSID_VideoGroupFilter, outputType, span),
           fps_(fps),
           stretchMode_(stretchMode),
-          width_(outputType.FormatAs<VIDEOINFOHEADER>()->bmiHeader.biWidth),
-          height_(outputType.FormatAs<VIDEOINFOHEADER>()->bmiHeader.biHeight),
+          frame_(outputType.FormatAs<VIDEOINFOHEADER>()->bmiHeader),
+          width_(frame_.biWidth),
+          height_(frame_.biHeight),
           frameBytes_(size_t(Rgb24Stride(width_)) * size_t(height_)),
           total_(OutputFrameCount(span.length, fps)) {}
 
@@ -241,12 +242,8 @@ protected:
         next_ = 0;
         held_.clear();
         incoming_.clear();
-        sourceWidth_ = sourceHeight_ = 0;
-        if (inputType != nullptr) {
-            const auto& header = inputType->FormatAs<VIDEOINFOHEADER>()->bmiHeader;
-            sourceWidth_ = header.biWidth;
-            sourceHeight_ = header.biHeight;
-        }
+        source_ = inputType != nullptr ? inputType->FormatAs<VIDEOINFOHEADER>()->bmiHeader
+                                       : BITMAPINFOHEADER{};
     }
 
     // A source picture is shown from its own time until the next one's: every output frame
@@ -295,14 +292,15 @@ private:
     // in memory keeps the picture upright.
     bool Scale(IMediaSample* sample, std::vector<BYTE>* frame) {
         BYTE* source = nullptr;
-        const size_t sourceStride = Rgb24Stride(sourceWidth_);
-        if (sourceWidth_ <= 0 || FAILED(sample->GetPointer(&source)) || source == nullptr ||
-            size_t(sample->GetActualDataLength()) < sourceStride * size_t(sourceHeight_)) {
+        const int sourceWidth = source_.biWidth, sourceHeight = source_.biHeight;
+        const size_t sourceStride = Rgb24Stride(sourceWidth);
+        if (sourceWidth <= 0 || FAILED(sample->GetPointer(&source)) || source == nullptr ||
+            size_t(sample->GetActualDataLength()) < sourceStride * size_t(sourceHeight)) {
             return false;
         }
-        const FitRect fit = FitPicture(sourceWidth_, sourceHeight_, width_, height_, stretchMode_);
+        const FitRect fit = FitPicture(source_, frame_, stretchMode_);
         if (fit.width <= 0 || fit.height <= 0) return false;
-        scaler_ = sws_getCachedContext(scaler_, sourceWidth_, sourceHeight_, AV_PIX_FMT_BGR24,
+        scaler_ = sws_getCachedContext(scaler_, sourceWidth, sourceHeight, AV_PIX_FMT_BGR24,
                                        fit.width, fit.height, AV_PIX_FMT_BGR24, SWS_BICUBIC,
                                        nullptr, nullptr, nullptr);
         if (scaler_ == nullptr) return false;
@@ -313,20 +311,20 @@ private:
         int targetStrides[4] = {targetStride, 0, 0, 0};
         const uint8_t* input[4] = {source, nullptr, nullptr, nullptr};
         int inputStrides[4] = {int(sourceStride), 0, 0, 0};
-        return sws_scale(scaler_, input, inputStrides, 0, sourceHeight_, target, targetStrides) ==
+        return sws_scale(scaler_, input, inputStrides, 0, sourceHeight, target, targetStrides) ==
                fit.height;
     }
 
     const double fps_;
     const int stretchMode_;
+    const BITMAPINFOHEADER frame_;
     const int width_;
     const int height_;
     const size_t frameBytes_;
     const int64_t total_;
     const std::shared_ptr<SampleBufferPool> pool_ = std::make_shared<SampleBufferPool>(4);
     SwsContext* scaler_ = nullptr;
-    int sourceWidth_ = 0;
-    int sourceHeight_ = 0;
+    BITMAPINFOHEADER source_{};
     int64_t next_ = 0;
     std::vector<BYTE> held_;      // the picture current at the next output frame
     std::vector<BYTE> incoming_;  // the newest picture, scaled
@@ -457,17 +455,20 @@ int64_t OutputFrameCount(REFERENCE_TIME length, double fps) {
     return int64_t(std::ceil(double(length) * fps / double(kUnitsPerSecond) - 1e-6));
 }
 
-FitRect FitPicture(int sourceWidth, int sourceHeight, int frameWidth, int frameHeight, int stretchMode) {
-    if (stretchMode != RESIZEF_PRESERVEASPECTRATIO || sourceWidth <= 0 || sourceHeight <= 0) {
+FitRect FitPicture(const BITMAPINFOHEADER& source, const BITMAPINFOHEADER& frame, int stretchMode) {
+    const int frameWidth = frame.biWidth, frameHeight = frame.biHeight;
+    const double sourceAspect = DisplayAspect(source.biWidth, source.biHeight, PixelAspectOf(source));
+    const double frameAspect = DisplayAspect(frameWidth, frameHeight, PixelAspectOf(frame));
+    if (stretchMode != RESIZEF_PRESERVEASPECTRATIO || sourceAspect <= 0.0 || frameAspect <= 0.0) {
         return {0, 0, frameWidth, frameHeight};
     }
     FitRect fit;
-    if (int64_t(sourceWidth) * frameHeight >= int64_t(frameWidth) * sourceHeight) {
+    if (sourceAspect >= frameAspect) {
         fit.width = frameWidth;
-        fit.height = int(std::llround(double(frameWidth) * sourceHeight / sourceWidth));
+        fit.height = int(std::llround(frameHeight * frameAspect / sourceAspect));
     } else {
         fit.height = frameHeight;
-        fit.width = int(std::llround(double(frameHeight) * sourceWidth / sourceHeight));
+        fit.width = int(std::llround(frameWidth * sourceAspect / frameAspect));
     }
     fit.width = std::clamp(fit.width, 1, frameWidth);
     fit.height = std::clamp(fit.height, 1, frameHeight);

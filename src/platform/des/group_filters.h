@@ -33,12 +33,13 @@ HRESULT CreateAudioGroupFilter(GroupSpan span, com::ComPtr<dshow::IBaseFilter>* 
 // Output frames in a range of length units at fps: every frame that starts inside it.
 int64_t OutputFrameCount(dshow::REFERENCE_TIME length, double fps);
 
-// The rectangle a source picture of sourceWidth x sourceHeight takes in a frame of
-// frameWidth x frameHeight: the whole frame when stretched, else the largest centred
-// rectangle of the source's proportions.
+// The rectangle a source picture takes in a frame, both described by their bitmap headers:
+// the whole frame when stretched, else the largest centred rectangle that shows the source
+// in its own displayed proportions, each picture's pixel shape counted.
 struct FitRect {
     int x = 0, y = 0, width = 0, height = 0;
 };
-FitRect FitPicture(int sourceWidth, int sourceHeight, int frameWidth, int frameHeight, int stretchMode);
+FitRect FitPicture(const dshow::BITMAPINFOHEADER& source, const dshow::BITMAPINFOHEADER& frame,
+                   int stretchMode);
 
 }  // namespace platform::des

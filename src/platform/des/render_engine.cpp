@@ -116,13 +116,14 @@ HRESULT AskForFittedPictures(IGraphBuilder* graph, IPin* output, IPin* input, co
     const auto* source = native.FormatAs<VIDEOINFOHEADER>();
     const auto* frame = fit.frameType->FormatAs<VIDEOINFOHEADER>();
     if (source == nullptr || frame == nullptr) return S_OK;
-    const FitRect rect = FitPicture(source->bmiHeader.biWidth, source->bmiHeader.biHeight,
-                                    frame->bmiHeader.biWidth, frame->bmiHeader.biHeight, fit.stretchMode);
+    const FitRect rect = FitPicture(source->bmiHeader, frame->bmiHeader, fit.stretchMode);
     if (rect.width == source->bmiHeader.biWidth && rect.height == source->bmiHeader.biHeight) return S_OK;
 
+    // Scaled to its place in the frame, the picture has the frame's pixels.
     VIDEOINFOHEADER fitted = *source;
     fitted.bmiHeader.biWidth = rect.width;
     fitted.bmiHeader.biHeight = rect.height;
+    SetPixelAspect(fitted.bmiHeader, PixelAspectOf(frame->bmiHeader));
     fitted.bmiHeader.biSizeImage = Rgb24Stride(rect.width) * uint32_t(rect.height);
     CMediaType type(native);
     if (!type.SetFormat(&fitted, sizeof fitted)) return com::E_OUTOFMEMORY;

@@ -281,6 +281,10 @@ private:
         info.bmiHeader.biCompression = BI_RGB;
         info.bmiHeader.biSizeImage = Rgb24Stride(par->width) * uint32_t(par->height);
         info.dwBitRate = uint32_t(std::min(4e9, info.bmiHeader.biSizeImage * 8.0 * rate));
+        // The container's word on the pixel shape wins over the codec's, as players take it.
+        const AVRational sample =
+            av_guess_sample_aspect_ratio(file_->Format(), file_->Stream(file_->VideoStream()), nullptr);
+        SetPixelAspect(info.bmiHeader, {sample.num, sample.den});
         CMediaType type;
         type.majortype = MEDIATYPE_Video;
         type.subtype = MEDIASUBTYPE_RGB24;

@@ -135,4 +135,31 @@ constexpr GUID SubtypeFromFourCC(uint32_t fourcc) {
 // Bytes in one bottom-up RGB24 row: rows start on 4-byte boundaries.
 constexpr uint32_t Rgb24Stride(int width) { return (uint32_t(width) * 3 + 3) & ~3u; }
 
+// The shape of one pixel, width to height (32:27 for a wide picture stored 720 pixels across).
+struct PixelAspect {
+    LONG width = 1;
+    LONG height = 1;
+};
+
+// A picture whose pixels are not square says so in its bitmap header's pixels per metre: a
+// pixel wider than tall has fewer of them per metre across than down. Zero in either (what
+// most headers carry) means square pixels.
+constexpr PixelAspect PixelAspectOf(const BITMAPINFOHEADER& header) {
+    if (header.biXPelsPerMeter <= 0 || header.biYPelsPerMeter <= 0) return {};
+    return {header.biYPelsPerMeter, header.biXPelsPerMeter};
+}
+constexpr void SetPixelAspect(BITMAPINFOHEADER& header, PixelAspect aspect) {
+    const bool known = aspect.width > 0 && aspect.height > 0;
+    header.biXPelsPerMeter = known ? aspect.height : 0;
+    header.biYPelsPerMeter = known ? aspect.width : 0;
+}
+
+// Width over height of the picture as it is shown (an unknown pixel shape counts as square);
+// 0 for a picture without a size.
+constexpr double DisplayAspect(int width, int height, PixelAspect aspect) {
+    if (width <= 0 || height <= 0) return 0.0;
+    if (aspect.width <= 0 || aspect.height <= 0) aspect = {};
+    return double(width) * aspect.width / (double(height) * aspect.height);
+}
+
 }  // namespace platform::dshow
