@@ -1,0 +1,86 @@
+// Whole jobs over clips whose timing is awkward: pictures that start after their sound, ranges
+// that start between key frames, slide shows, mono sound and no sound. The finished title is
+// read back with ffprobe and ffmpeg, picture by picture and audio frame by audio frame.
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+#include "driver/main_frame.h"
+#include "job_fixtures.h"
+
+namespace driver {
+namespace {
+
+using testing::TempFolder;
+
+struct JobChoice {
+    uint32_t directVob = 0;
+    uint32_t audioFormat = 0;  // 0 MP2, 1 AC-3
+    uint32_t standard = 0;     // 0 NTSC, 1 PAL
+};
+
+// Both readers: the plain graph (0) and the editing-services timeline (1).
+class ClipTimingTest : public ::testing::TestWithParam<uint32_t> {
+protected:
+    void SetUp() override { core::InitLogAtPath(work_ / "Lumivane.log"); }
+
+    // Runs a job over clips into a fresh output folder and returns the title's VOB.
+    std::string RunJob(const std::vector<reader::ClipRecord>& clips, const JobChoice& choice = {}) {
+        const std::string output = work_ / ("out" + std::to_string(jobs_++));
+        MainFrame frame;
+        frame.Settings().OutputFolder = output;
+        frame.Settings().UseDES = GetParam();
+        frame.Settings().DirectVOB = choice.directVob;
+        frame.Settings().AudioFormat = choice.audioFormat;
+        frame.Settings().Standard = choice.standard;
+        for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
+        EXPECT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+        EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+        return output + "/DVD/VIDEO_TS/VTS_01_1.VOB";
+    }
+
+    // A clip of 25 numbered pictures (1 s at 25 a second) whose picture starts `offset`
+    // seconds after its sound.
+    std::string LatePictureClip(const std::string& name, double offset) {
+        const std::string base = testing::MakeMedia(
+            testing::NumberedPictures("320x240", "25", 1) +
+                "-f lavfi -i sine=sample_rate=48000:duration=1 -c:v mpeg2video -q:v 2 -c:a mp2",
+            work_ / ("base-" + name));
+        return testing::MakeMedia("-i '" + base + "' -itsoffset " + std::to_string(offset) + " -i '" +
+                                      base + "' -map 1:v -map 0:a -c copy",
+                                  work_ / name);
+    }
+
+    TempFolder work_;
+    testing::RecordingBoxes boxes_;
+    int jobs_ = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Readers, ClipTimingTest, ::testing::Values(0u, 1u),
+                         [](const auto& info) { return std::string(info.param ? "Timeline" : "PlainGraph"); });
+
+std::set<int> Distinct(const std::vector<int>& numbers) { return {numbers.begin(), numbers.end()}; }
+
+// Captures often start their picture after their sound; the picture then lasts to its own end
+// on the file's clock, and every picture of it arrives, the last one too.
+TEST_P(ClipTimingTest, PictureStartingAfterItsSoundKeepsItsEnd) {
+    for (const auto& [name, offset] : {std::pair{"late.mpg", 0.51}, std::pair{"late.ts", 0.51},
+                                       std::pair{"late.mkv", 1.02}}) {
+        SCOPED_TRACE(name);
+        const reader::ClipRecord clip = testing::ProbeClip(LatePictureClip(name, offset));
+        const std::vector<int> shown = testing::PictureNumbers(RunJob({clip}, {0, 0, 1}));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(Distinct(shown).size(), 25u) << ::testing::PrintToString(shown);
+        EXPECT_EQ(shown.front(), 0);
+        EXPECT_EQ(shown.back(), 24);
+    }
+}
+
+}  // namespace
+}  // namespace driver
