@@ -631,7 +631,9 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     }
     int repeat = 1;
     if (sourceTimed) {
-        repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
+        const double paced = PacingTime(seconds, PictureSeconds(start, stop), clipLength_,
+                                        jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
+        repeat = PacePicture(pacing_, paced, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         if (repeat == 0) return kOk;
     } else {
         pacing_.FramesDelivered += 1;  // one picture per output frame already, or nothing to pace by

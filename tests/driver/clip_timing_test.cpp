@@ -82,5 +82,19 @@ TEST_P(ClipTimingTest, PictureStartingAfterItsSoundKeepsItsEnd) {
     }
 }
 
+// Clips of few pictures a second: each picture stays as long as its time requires, so the
+// chapter lasts the clip with all its sound.
+TEST_P(ClipTimingTest, SlowClipsLastTheirWholeLength) {
+    for (const auto& [rate, seconds] : {std::pair{"4", 10.0}, std::pair{"1", 5.0}}) {
+        SCOPED_TRACE(std::string(rate) + " pictures a second");
+        const std::string path = testing::MakeClip(work_ / (std::string("slides") + rate + ".avi"),
+                                                   "320x240", rate, 48000, 2, seconds);
+        const testing::StreamSeconds decoded =
+            testing::DecodedSeconds(RunJob({testing::ProbeClip(path)}, {0, 0, 1}));
+        EXPECT_NEAR(decoded.video, seconds, 0.04);
+        EXPECT_NEAR(decoded.audio, seconds, 0.05);
+    }
+}
+
 }  // namespace
 }  // namespace driver
