@@ -82,6 +82,23 @@ TEST_P(ClipTimingTest, PictureStartingAfterItsSoundKeepsItsEnd) {
     }
 }
 
+// A range that starts inside the first group of pictures of an H.264 transport stream starts
+// at its picture, not at the next key picture 5 s on.
+TEST_P(ClipTimingTest, RangeStartsAtItsPictureInsideTheFirstGroup) {
+    const std::string path = testing::MakeMedia(
+        testing::NumberedPictures("320x240", "4", 6) +
+            "-f lavfi -i sine=sample_rate=48000:duration=6 -c:v libx264 -g 20 -bf 2 -c:a mp2",
+        work_ / "gop.ts");
+    reader::ClipRecord clip = testing::ProbeClip(path);
+    clip.RangeStart = 1.6;  // picture 6 of 4 a second
+    clip.RangeEnd = 4.0;
+    const std::vector<int> shown = testing::PictureNumbers(RunJob({clip}, {0, 0, 1}));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), 6) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.back(), 15);
+    EXPECT_EQ(Distinct(shown).size(), 10u);
+}
+
 // Clips of few pictures a second: each picture stays as long as its time requires, so the
 // chapter lasts the clip with all its sound.
 TEST_P(ClipTimingTest, SlowClipsLastTheirWholeLength) {
