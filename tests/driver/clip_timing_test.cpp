@@ -113,5 +113,53 @@ TEST_P(ClipTimingTest, SlowClipsLastTheirWholeLength) {
     }
 }
 
+// The title announces two channels, so every chapter carries two: a mono clip plays on both,
+// whatever the writer and the sound format.
+TEST_P(ClipTimingTest, MonoClipGivesAStereoChapter) {
+    const reader::ClipRecord stereo = testing::ProbeClip(
+        testing::MakeClip(work_ / "stereo.avi", "320x240", "25", 48000, 2, 1.0));
+    const reader::ClipRecord mono = testing::ProbeClip(
+        testing::MakeClip(work_ / "mono.avi", "320x240", "25", 44100, 1, 1.0));
+    for (const JobChoice& choice : {JobChoice{0, 0, 0}, JobChoice{0, 1, 1}, JobChoice{1, 0, 1},
+                                    JobChoice{1, 1, 0}}) {
+        SCOPED_TRACE(::testing::Message() << "direct " << choice.directVob << ", AC-3 "
+                                          << choice.audioFormat);
+        const std::string vob = RunJob({stereo, mono}, choice);
+        const std::vector<int> channels = testing::AudioFrameChannels(vob);
+        ASSERT_FALSE(channels.empty());
+        EXPECT_EQ(std::set<int>(channels.begin(), channels.end()), std::set<int>{2});
+        EXPECT_NEAR(testing::DecodedSeconds(vob).audio, 2.0, 0.1);
+    }
+}
+
+// Every chapter carries the title's sound, as long as its pictures within one audio frame:
+// a clip without sound gets silence, and sound that ends before the pictures is made up.
+TEST_P(ClipTimingTest, EveryChapterSoundLastsAsLongAsItsPictures) {
+    const struct {
+        const char* name;
+        reader::ClipRecord clip;
+    } clips[] = {
+        {"without sound", testing::ProbeClip(testing::MakeClip(work_ / "silent.avi", "352x240",
+                                                               "30000/1001", 0, 0, 1.0))},
+        {"sound ends early", testing::ProbeClip(LatePictureClip("late.mpg", 0.51))},
+        {"29.97 pictures", testing::ProbeClip(testing::MakeClip(work_ / "ntsc.avi", "352x240",
+                                                                "30000/1001", 48000, 2, 1.5))},
+    };
+    for (const auto& [name, clip] : clips) {
+        for (const JobChoice& choice : {JobChoice{0, 1, 1}, JobChoice{1, 1, 1}, JobChoice{0, 0, 0},
+                                        JobChoice{1, 0, 0}}) {
+            SCOPED_TRACE(::testing::Message() << name << ", direct " << choice.directVob
+                                              << ", AC-3 " << choice.audioFormat);
+            const std::string vob = RunJob({clip}, choice);
+            const testing::StreamSeconds decoded = testing::DecodedSeconds(vob);
+            const double audioFrame = (choice.audioFormat ? 1536.0 : 1152.0) / 48000;
+            EXPECT_GT(decoded.video, 0.9);
+            EXPECT_NEAR(decoded.audio, decoded.video, audioFrame);
+            const std::vector<int> channels = testing::AudioFrameChannels(vob);
+            EXPECT_EQ(std::set<int>(channels.begin(), channels.end()), std::set<int>{2});
+        }
+    }
+}
+
 }  // namespace
 }  // namespace driver
