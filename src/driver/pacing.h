@@ -31,10 +31,11 @@ struct PacingState {
 };
 
 // How many times the picture whose last output frame starts `seconds` after the clip's start
-// is encoded so that the output keeps pace with the time stamps: 0 drops it. Updates the delivered, dropped and
-// repeated counts (FramesReceived is the caller's). A picture is repeated as often as the
-// time requires, however long. The first 13 pictures are never dropped, and an output more
-// than 10 pictures ahead is not corrected (a time-stamp jump backwards).
+// is encoded so that the output keeps pace with the time stamps: 0 drops it. Updates the
+// delivered, dropped and repeated counts (FramesReceived is the caller's). A picture is
+// repeated as often as the time requires, however long. The first 13 pictures are never
+// dropped, and an output more than 10 pictures ahead is not corrected (a time-stamp jump
+// backwards).
 int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen);
 
 // The time a picture of `length` seconds stamped `start` is paced at: the start of the last

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -138,7 +139,7 @@ void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
     // Where the last packet read of each stream ended. A packet without a presentation time
     // (a program stream's last picture may have only its decoding time, which comes a
     // picture earlier) follows on from it.
-    double lastEnd[2] = {0.0, 0.0};
+    std::optional<double> lastEnd[2];
     while (av_read_frame(format_, packet) >= 0) {
         const int index = packet->stream_index;
         if (index == video_ || index == audio_) {
@@ -147,20 +148,16 @@ void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
             double length = packet->duration * tb;
             // A picture stamped without a duration still lasts one frame.
             if (packet->duration <= 0 && index == video_ && frameRate_ > 0.0) length = 1.0 / frameRate_;
-            double& last = lastEnd[index == video_ ? 0 : 1];
-            double end = 0.0;
+            std::optional<double>& last = lastEnd[index == video_ ? 0 : 1];
             if (packet->pts != AV_NOPTS_VALUE) {
-                end = packet->pts * tb + length;
+                last = packet->pts * tb + length;
             } else if (packet->dts != AV_NOPTS_VALUE) {
-                end = std::max(packet->dts * tb, last) + length;
-            } else if (last > 0.0) {
-                end = last + length;
+                last = std::max(packet->dts * tb, last.value_or(-HUGE_VAL)) + length;
+            } else if (last) {
+                last = *last + length;
             }
-            if (end > 0.0) {
-                last = end;
-                double& target = index == video_ ? *videoEnd : *audioEnd;
-                if (end > target) target = end;
-            }
+            double& target = index == video_ ? *videoEnd : *audioEnd;
+            if (last && *last > target) target = *last;
         }
         av_packet_unref(packet);
     }
