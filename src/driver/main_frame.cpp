@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -53,6 +54,21 @@ NullFrameView& SilentView() {
 // The bytes of a sample that are both filled and inside its buffer.
 long UsableBytes(IMediaSample* sample) {
     return std::max(0L, std::min(sample->GetActualDataLength(), sample->GetSize()));
+}
+
+// Every chapter's sound has the channels the title announces.
+constexpr int kTitleChannels = 2;
+constexpr int kSilenceSampleRate = 48000;
+constexpr int64_t kSilenceChunkFrames = 4800;
+
+// frames of interleaved sound with `channels` as the title's two: a mono source plays on both.
+std::vector<int16_t> ToTitleChannels(const int16_t* samples, int64_t frames, long channels) {
+    std::vector<int16_t> title(size_t(frames) * kTitleChannels);
+    for (int64_t i = 0; i < frames; ++i) {
+        title[size_t(2 * i)] = samples[i * channels];
+        title[size_t(2 * i + 1)] = samples[i * channels + channels - 1];
+    }
+    return title;
 }
 
 // Bitmap rows are padded to 4 bytes.
@@ -275,6 +291,8 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     sourceAudioFormat_ = WAVEFORMATEX{};
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
+    soundFramesReceived_ = 0;
+    soundFramesWritten_ = 0;
     lastPictureEnd_ = 0;
     sinkDelivery_ = reader::SourceDelivery{};
     // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
@@ -396,8 +414,7 @@ bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) 
         error = video_->Error();
         return false;
     }
-    // A clip without sound leaves its audio file empty, which the multiplexer accepts.
-    if (clipHasAudio_ && audio_->Open() != 0) {
+    if (audio_->Open() != 0) {
         error = audio_->Error();
         return false;
     }
@@ -406,10 +423,14 @@ bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) 
 
 bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
                                   const std::string& audioPath, std::string& error) {
+    // Every chapter's sound lasts as long as its pictures: sound that ends early (or a clip
+    // without any) is made up with silence.
+    const int64_t soundFrames = SoundFrames(PicturesSeconds());
     if (writer_) {
         // Sound the last pictures cover may still wait: the sound thread can trail the
         // pictures. What lies beyond them has no pictures to go with and is dropped.
-        DrainAudioQueue(lastPictureEnd_ - 1);
+        DrainAudioQueue(lastPictureEnd_ - 1, soundFrames);
+        FillSoundTo(soundFrames);
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
         writer_.reset();
@@ -417,7 +438,8 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     }
     bool finished = video_->Finish() == 0;
     if (!finished) error = video_->Error();
-    if (clipHasAudio_ && audio_->Finish() != 0 && finished) {
+    FillSoundTo(soundFrames);
+    if (audio_->Finish() != 0 && finished) {
         finished = false;
         error = audio_->Error();
     }
@@ -547,8 +569,11 @@ platform::com::HRESULT MainFrame::OnAudioFormat(const AM_MEDIA_TYPE* type) {
     return kOk;
 }
 
+// The title announces one sound format for all its chapters: two channels, and the reader's
+// rate (silence for a clip without sound is made at the DVD's 48 kHz).
 core::SourceAudio MainFrame::EncoderAudioInput() const {
-    return core::SourceAudio{sourceAudioFormat_.nChannels, int(sourceAudioFormat_.nSamplesPerSec)};
+    const uint32_t rate = sourceAudioFormat_.nSamplesPerSec;
+    return core::SourceAudio{kTitleChannels, rate > 0 ? int(rate) : kSilenceSampleRate};
 }
 
 platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
@@ -603,7 +628,9 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     }
     int repeat = 1;
     if (sourceTimed) {
-        repeat = PacePicture(pacing_, seconds, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
+        const double paced = PacingTime(seconds, PictureSeconds(start, stop), clipLength_,
+                                        jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
+        repeat = PacePicture(pacing_, paced, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         if (repeat == 0) return kOk;
     } else {
         pacing_.FramesDelivered += 1;  // one picture per output frame already, or nothing to pace by
@@ -617,6 +644,9 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     } else {
         written = video_ && video_->EncodeFrame(bits, repeat) == 0;
     }
+    // Without a sound of its own the clip gets silence as its pictures go, so the writer can
+    // interleave it with them.
+    if (written && !clipHasAudio_) written = FillSoundTo(SoundFrames(PicturesSeconds()));
     // An encoder that failed (a full disk) fails every later call: end the clip now, the job
     // reports it when it closes the outputs.
     if (!written) hStop.Set();
@@ -630,29 +660,32 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     if (sample == nullptr || sample->IsPreroll() == kOk || hCanceled.IsSet()) return kOk;
     REFERENCE_TIME start = 0, stop = 0;
     if (FAILED(sample->GetTime(&start, &stop))) start = 0;
-    // Past the range: only the plain graph runs on to the end of the file.
-    if (!ReadsThroughTimeline() && clipLength_ > 0.0 && double(start) * 1e-7 > clipLength_) {
-        return kOk;
-    }
     platform::dshow::BYTE* data = nullptr;
     sample->GetPointer(&data);
     // Whole sample frames only, so the channels stay interleaved in step.
     const long channels = std::max<long>(1, sourceAudioFormat_.nChannels);
-    long count = UsableBytes(sample) / 2;
-    count -= count % channels;
-    if (data == nullptr || count <= 0) return kOk;
-    const auto* samples = reinterpret_cast<const int16_t*>(data);
-    if (!ReadsThroughTimeline() && sourceAudioFormat_.nSamplesPerSec > 0) {
-        sinkDelivery_.SoundSeconds += double(count / channels) / sourceAudioFormat_.nSamplesPerSec;
+    int64_t frames = UsableBytes(sample) / 2 / channels;
+    // Only the plain graph runs on past the range, to the end of the file. Its sound comes
+    // without gaps from the range's start, so the range ends after as many sample frames as
+    // it lasts.
+    if (!ReadsThroughTimeline() && clipLength_ > 0.0) {
+        frames = std::min(frames, SoundFrames(clipLength_) - soundFramesReceived_);
     }
+    if (data == nullptr || frames <= 0) return kOk;
+    soundFramesReceived_ += frames;
+    if (!ReadsThroughTimeline() && sourceAudioFormat_.nSamplesPerSec > 0) {
+        sinkDelivery_.SoundSeconds += double(frames) / sourceAudioFormat_.nSamplesPerSec;
+    }
+    std::vector<int16_t> title =
+        ToTitleChannels(reinterpret_cast<const int16_t*>(data), frames, channels);
 
     if (!writer_) {
-        if (audio_ && clipHasAudio_ && audio_->EncodeSamples(samples, int(count)) != 0) hStop.Set();
+        if (audio_ && !WriteSound(title.data(), frames)) hStop.Set();
         return kOk;
     }
     AudioPacket packet;
     packet.StartTime = start;
-    packet.Samples.assign(samples, samples + count);
+    packet.Samples = std::move(title);
     platform::AutoLock lock(audioQueueLock_);
     audioQueue_.push_back(std::move(packet));
     return kOk;
@@ -671,13 +704,43 @@ double MainFrame::PictureSeconds(int64_t start, int64_t stop) const {
     return double(jobSettings_.FrameRateDen) / jobSettings_.FrameRateNum;
 }
 
-void MainFrame::DrainAudioQueue(int64_t upToTime) {
+void MainFrame::DrainAudioQueue(int64_t upToTime, int64_t limit) {
     platform::AutoLock lock(audioQueueLock_);
-    while (!audioQueue_.empty() && audioQueue_.front().StartTime <= upToTime) {
+    while (!audioQueue_.empty() && audioQueue_.front().StartTime <= upToTime &&
+           soundFramesWritten_ < limit) {
         const AudioPacket& packet = audioQueue_.front();
-        writer_->WriteAudio(packet.Samples.data(), int(packet.Samples.size()));
+        const int64_t frames = std::min<int64_t>(int64_t(packet.Samples.size()) / kTitleChannels,
+                                                 limit - soundFramesWritten_);
+        WriteSound(packet.Samples.data(), frames);
         audioQueue_.pop_front();
     }
+}
+
+int64_t MainFrame::SoundFrames(double seconds) const {
+    return reader::TruncateToInt64(std::round(seconds * EncoderAudioInput().SampleRate));
+}
+
+double MainFrame::PicturesSeconds() const {
+    if (jobSettings_.FrameRateNum == 0) return 0.0;
+    return double(pacing_.FramesDelivered) * jobSettings_.FrameRateDen / jobSettings_.FrameRateNum;
+}
+
+bool MainFrame::WriteSound(const int16_t* samples, int64_t frames) {
+    const int count = int(frames * kTitleChannels);
+    const bool written = writer_ ? writer_->WriteAudio(samples, count)
+                                 : audio_ && audio_->EncodeSamples(samples, count) == 0;
+    if (written) soundFramesWritten_ += frames;
+    return written;
+}
+
+bool MainFrame::FillSoundTo(int64_t frames) {
+    const std::vector<int16_t> silence(size_t(kSilenceChunkFrames) * kTitleChannels, 0);
+    while (soundFramesWritten_ < frames) {
+        if (!WriteSound(silence.data(), std::min(frames - soundFramesWritten_, kSilenceChunkFrames))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void MainFrame::DiscardAudioQueue() {

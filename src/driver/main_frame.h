@@ -159,7 +159,17 @@ private:
     // How long a picture lasts: its own stamps, else the output frame time.
     double PictureSeconds(int64_t start, int64_t stop) const;
     void UpdateProgress(int percent);
-    void DrainAudioQueue(int64_t upToTime);
+    // Writes the queued sound that starts by upToTime, at most up to `limit` sample frames
+    // of the clip's sound in all.
+    void DrainAudioQueue(int64_t upToTime, int64_t limit = INT64_MAX);
+    // Sample frames of the clip's sound that `seconds` hold.
+    int64_t SoundFrames(double seconds) const;
+    // Seconds of picture handed to the encoder or the writer so far.
+    double PicturesSeconds() const;
+    // Hands sound of the title's channels to the encoder or the writer; false when it failed.
+    bool WriteSound(const int16_t* samples, int64_t frames);
+    // Silence until the clip's sound holds `frames` sample frames; false when writing failed.
+    bool FillSoundTo(int64_t frames);
     void DiscardAudioQueue();
     void SetStatus(const std::string& text);
     void MarkJobCommands(bool running);
@@ -191,7 +201,9 @@ private:
     int32_t totalFrames_ = 0;
     uint32_t clipStartTime_ = 0;  // ms, for the frames-per-second display
     bool shortPictureLogged_ = false;
-    bool clipHasAudio_ = false;
+    bool clipHasAudio_ = false;  // the reader delivers sound
+    int64_t soundFramesReceived_ = 0;  // sample frames taken from the reader (its thread)
+    int64_t soundFramesWritten_ = 0;   // sample frames handed to the encoder or the writer
     int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
     // What the plain graph's file gave (its samples are the file's own): the video and the
     // sound thread each write their own fields.

@@ -74,13 +74,22 @@ int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t r
             state.FramesDropped = SaturatingAdd(state.FramesDropped, 1);
             return 0;
         } else if (diff > kPacingTolerance) {
-            const int64_t wanted = reader::TruncateToInt64(std::ceil(diff));
+            // The frames missing before the picture's last one, and that one.
+            const int64_t wanted = reader::TruncateToInt64(1.0 + std::round(diff));
             state.FramesRepeated = SaturatingAdd(state.FramesRepeated, wanted - 1);
-            repeat = int(std::min<int64_t>(wanted, kMaxPictureRepeats));
+            repeat = int(std::min<int64_t>(wanted, std::numeric_limits<int32_t>::max()));
         }
     }
     state.FramesDelivered = SaturatingAdd(state.FramesDelivered, repeat);
     return repeat;
+}
+
+double PacingTime(double start, double length, double rangeLength, uint32_t rateNum,
+                  uint32_t rateDen) {
+    double end = start + length;
+    if (rangeLength > 0.0) end = std::min(end, rangeLength);
+    const double frame = rateNum != 0 ? double(rateDen) / rateNum : 0.0;
+    return std::max(start, end - frame);
 }
 
 int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate) {

@@ -26,9 +26,6 @@ PadBands ComputePadBands(int sourceWidth, int sourceHeight, platform::dshow::Pix
                          int outputWidth, int outputHeight, platform::dshow::PixelAspect outputPixel,
                          bool stretch);
 
-// A picture is encoded at most this many times in a row.
-constexpr int kMaxPictureRepeats = 5;
-
 struct PacingState {
     int32_t FramesReceived = 0;
     int32_t FramesDelivered = 0;  // pictures handed to the encoder, repeats included
@@ -36,11 +33,20 @@ struct PacingState {
     int32_t FramesRepeated = 0;
 };
 
-// How many times the picture stamped `seconds` after the clip's start is encoded so that the
-// output keeps pace with the time stamps: 0 drops it. Updates the delivered, dropped and
-// repeated counts (FramesReceived is the caller's). The first 13 pictures are never dropped,
-// and an output more than 10 pictures ahead is not corrected (a time-stamp jump backwards).
+// How many times the picture whose last output frame starts `seconds` after the clip's start
+// is encoded so that the output keeps pace with the time stamps: 0 drops it. Updates the
+// delivered, dropped and repeated counts (FramesReceived is the caller's). A picture is
+// repeated as often as the time requires, however long. The first 13 pictures are never
+// dropped, and an output more than 10 pictures ahead is not corrected (a time-stamp jump
+// backwards).
 int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen);
+
+// The time a picture of `length` seconds stamped `start` is paced at: the start of the last
+// output frame it covers, its end held to the range's end (rangeLength; 0 for none). Pacing
+// by its start alone would leave the last picture of a slow clip a single output frame, and
+// the clip short of its range.
+double PacingTime(double start, double length, double rangeLength, uint32_t rateNum,
+                  uint32_t rateDen);
 
 // The expected output pictures of a range, truncated; 0 for an empty or reversed range.
 int32_t ExpectedFrames(double rangeStart, double rangeEnd, double frameRate);

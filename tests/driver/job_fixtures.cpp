@@ -5,6 +5,7 @@
 #include <dvdread/ifo_types.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -76,6 +77,58 @@ std::string MakeClip(const std::string& path, const std::string& size, const std
     const std::string output = RunCommand(command.str(), &status);
     EXPECT_EQ(status, 0) << command.str() << "\n" << output;
     return path;
+}
+
+std::string MakeMedia(const std::string& arguments, const std::string& path) {
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y " + arguments + " '" + path + "' 2>&1";
+    int status = 0;
+    const std::string output = RunCommand(command, &status);
+    EXPECT_EQ(status, 0) << command << "\n" << output;
+    return path;
+}
+
+std::string NumberedPictures(const std::string& size, const std::string& rate, double seconds) {
+    std::ostringstream source;
+    source << "-f lavfi -i \"color=size=" << size << ":rate=" << rate << ":duration=" << seconds
+           << ",format=yuv420p,geq=lum='16+8*N':cb=128:cr=128\" ";
+    return source.str();
+}
+
+namespace {
+
+// The number on each non-empty line that an ffprobe command prints.
+std::vector<double> ProbedNumbers(const std::string& command) {
+    int status = 0;
+    const std::string output = RunCommand(command + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << output;
+    std::vector<double> numbers;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty()) numbers.push_back(std::atof(line.c_str()));
+    }
+    return numbers;
+}
+
+}  // namespace
+
+std::vector<int> PictureNumbers(const std::string& file) {
+    std::vector<int> numbers;
+    for (const double level : ProbedNumbers("ffprobe -v error -f lavfi \"movie='" + file +
+                                            "',crop=iw/4:ih/4,signalstats\" -show_entries "
+                                            "frame_tags=lavfi.signalstats.YAVG -of csv=p=0")) {
+        numbers.push_back(int(std::lround((level - 16) / 8)));
+    }
+    return numbers;
+}
+
+std::vector<int> AudioFrameChannels(const std::string& file) {
+    std::vector<int> channels;
+    for (const double count : ProbedNumbers("ffprobe -v error -select_streams a -show_entries "
+                                            "frame=channels -of csv=p=0 '" + file + "'")) {
+        channels.push_back(int(count));
+    }
+    return channels;
 }
 
 reader::ClipRecord ProbeClip(const std::string& path) {

@@ -45,6 +45,22 @@ struct ClipCodecs {
 std::string MakeClip(const std::string& path, const std::string& size, const std::string& rate,
                      int sampleRate, int channels, double seconds, const ClipCodecs& codecs = {});
 
+// Runs the ffmpeg tool with `arguments` (inputs, filters, codecs) into path; fails the test
+// when ffmpeg does.
+std::string MakeMedia(const std::string& arguments, const std::string& path);
+
+// A picture source whose every picture has its own flat grey: picture n of the clip has the
+// level 16 + 8n, far enough apart to survive the conversions to RGB and back and the coarse
+// coding of flat pictures, so a clip holds at most 25 pictures (the lavfi input of
+// MakeMedia, `seconds` long at `rate`).
+std::string NumberedPictures(const std::string& size, const std::string& rate, double seconds);
+// The picture numbers of the clip that the decoded pictures of a file show, in order, read
+// from the middle of each picture.
+std::vector<int> PictureNumbers(const std::string& file);
+
+// The channel count of every audio frame ffprobe decodes from a file, in order.
+std::vector<int> AudioFrameChannels(const std::string& file);
+
 // Probes a clip as the add-clips thread does.
 reader::ClipRecord ProbeClip(const std::string& path);
 

@@ -499,8 +499,7 @@ TEST_P(JobReaderTest, StopBeforeTheFirstPictureLeavesNothing) {
     }
 }
 
-// A clip without sound gives a chapter of pictures only (of silence on the timeline), on both
-// roads.
+// A clip without sound gives a chapter of its pictures with silence, on both roads.
 TEST_P(JobReaderTest, ClipWithoutSound) {
     const std::string silent =
         testing::MakeClip(work_ / "silent.avi", "352x240", "30000/1001", 0, 0, 1.0);

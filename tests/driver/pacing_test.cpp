@@ -83,12 +83,26 @@ TEST(Pacing, FirstThirteenPicturesAreNeverDropped) {
     EXPECT_EQ(state.FramesDropped, 1);
 }
 
-TEST(Pacing, JumpsAreCappedAndBoundsAreStrict) {
-    // A 3 s jump ahead in NTSC: five at a time, the whole lag counted as repeated.
+TEST(Pacing, GapsAreFilledAndBoundsAreStrict) {
+    // A 3 s jump ahead in NTSC: the picture fills the whole gap at once, up to and with the
+    // frame at 3 s.
     PacingState jump;
-    EXPECT_EQ(PacePicture(jump, 3.0, 30000, 1001), 5);
-    EXPECT_EQ(jump.FramesRepeated, 89);
-    EXPECT_EQ(jump.FramesDelivered, 5);
+    EXPECT_EQ(PacePicture(jump, 3.0, 30000, 1001), 91);
+    EXPECT_EQ(jump.FramesRepeated, 90);
+    EXPECT_EQ(jump.FramesDelivered, 91);
+
+    // Slide shows paced as the sink paces them: 4 and 1 pictures a second fill their 10 s to
+    // the end, and so does a range that ends inside the last slide.
+    const struct {
+        double rate, range;
+    } shows[] = {{4.0, 10.0}, {1.0, 10.0}, {1.0, 9.6}};
+    for (const auto& show : shows) {
+        PacingState slides;
+        for (int i = 0; i / show.rate < show.range; ++i) {
+            PacePicture(slides, PacingTime(i / show.rate, 1 / show.rate, show.range, 25, 1), 25, 1);
+        }
+        EXPECT_EQ(slides.FramesDelivered, show.range * 25) << show.rate << " " << show.range;
+    }
 
     // Exactly 1.1 pictures behind is left alone (11/10 pictures a second, 1 s in).
     PacingState behind;
@@ -109,7 +123,7 @@ TEST(Pacing, JumpsAreCappedAndBoundsAreStrict) {
 
 TEST(Pacing, AbsurdStampsDoNotOverflow) {
     PacingState state;
-    EXPECT_EQ(PacePicture(state, 1e15, 30000, 1001), kMaxPictureRepeats);
+    EXPECT_EQ(PacePicture(state, 1e15, 30000, 1001), std::numeric_limits<int32_t>::max());
     EXPECT_EQ(state.FramesRepeated, std::numeric_limits<int32_t>::max());
     EXPECT_EQ(PacePicture(state, std::nan(""), 30000, 1001), 1);
     EXPECT_EQ(PacePicture(state, 1.0, 25, 0), 1);  // no rate: no pacing

@@ -167,6 +167,28 @@ TEST_F(ClipRecordRefusals, FileCutInHalfProbesWhatItHolds) {
     }
 }
 
+// Ranges count from the file's start, so a picture that starts after its sound lasts, for the
+// probe, from there to the end of its last picture: the default range then holds every
+// picture. The program stream's last picture carries no presentation time of its own.
+TEST_F(ClipRecordRefusals, PictureStartingAfterItsSoundCountsFromTheFileStart) {
+    for (const char* name : {"late.mpg", "late.ts", "late.mkv"}) {
+        const std::string base = dir_.File(std::string("base-") + name);
+        ASSERT_TRUE(MakeMedia(Both(kVideo, "-t 2 -c:v mpeg2video -c:a mp2"), base));
+        const std::string path = dir_.File(name);
+        ASSERT_TRUE(MakeMedia("-i '" + base + "' -itsoffset 0.8 -i '" + base +
+                                  "' -map 1:v -map 0:a -c copy",
+                              path));
+        ClipRecord clip;
+        ASSERT_EQ(clip.ReadMediaInfo(path), 0) << name;
+        const double lead = std::atof(Probe(path, "v:0", "stream=start_time").c_str()) -
+                            std::atof(Probe(path, "", "format=start_time").c_str());
+        const long frames = std::atol(Probe(path, "v:0", "stream=nb_read_frames", true).c_str());
+        EXPECT_NEAR(lead, 0.8, 0.05) << name;
+        EXPECT_NEAR(clip.VideoLength, lead + frames / 25.0, 0.01) << name;
+        EXPECT_EQ(clip.RangeEnd, clip.VideoLength) << name;
+    }
+}
+
 TEST(ClipRecordArithmetic, TruncationNeverOverflowsOrTakesNaN) {
     EXPECT_EQ(reader::TruncateToInt64(std::nan("")), 0);
     EXPECT_EQ(reader::TruncateToInt64(-2.9), -2);

@@ -93,6 +93,7 @@ public:
 private:
     void Demux();
     bool SeekToSegmentStart(std::vector<PacketItem>* held);
+    bool SeekBefore(int stream, double seconds);
     bool Forward(AVPacket* packet);
     void EndLanes(Kind kind);
     void Decode(int lane);
@@ -430,11 +431,7 @@ bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
     for (double margin : kMargins) {
         held->clear();
         const double from = std::max(0.0, target - margin);
-        if (av_seek_frame(file_.Format(), reference, file_.Timestamp(reference, from),
-                          AVSEEK_FLAG_BACKWARD) < 0 &&
-            from > 0.0) {
-            continue;
-        }
+        if (!SeekBefore(reference, from) && from > 0.0) continue;
         if (video < 0) {
             placed = true;
             break;
@@ -463,6 +460,19 @@ bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
     }
     av_packet_free(&packet);
     return placed;
+}
+
+// A seek to the file's first time stamp may land just past the first key picture (a
+// transport stream's is found by its decoding time, which lies before that stamp). Program
+// and transport streams can be read from any byte, so their start is found by the first one.
+bool Session::SeekBefore(int stream, double seconds) {
+    AVFormatContext* format = file_.Format();
+    const bool readableFromAnyByte = (format->iformat->flags & AVFMT_TS_DISCONT) &&
+                                     !(format->iformat->flags & AVFMT_NO_BYTE_SEEK);
+    if (seconds <= 0.0 && readableFromAnyByte && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0) {
+        return true;
+    }
+    return av_seek_frame(format, stream, file_.Timestamp(stream, seconds), AVSEEK_FLAG_BACKWARD) >= 0;
 }
 
 void Session::Demux() {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -17,10 +18,8 @@ namespace {
 
 double Rational(AVRational r) { return r.den != 0 ? double(r.num) / r.den : 0.0; }
 
-// How much of a file's end is read to check the length its header gives, and how much
-// shorter the data must end before it overrules the header.
+// How much of a file's end is read to check the length its header gives.
 constexpr double kTailSeconds = 3.0;
-constexpr double kTailTolerance = 0.1;
 
 bool Usable(const AVStream* stream) {
     const AVCodecParameters* par = stream->codecpar;
@@ -137,16 +136,28 @@ double MediaFile::IndexedEnd(const AVStream* stream) const {
 void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) return;
+    // Where the last packet read of each stream ended. A packet without a presentation time
+    // (a program stream's last picture may have only its decoding time, which comes a
+    // picture earlier) follows on from it.
+    std::optional<double> lastEnd[2];
     while (av_read_frame(format_, packet) >= 0) {
         const int index = packet->stream_index;
-        const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-        if (stamp != AV_NOPTS_VALUE && (index == video_ || index == audio_)) {
+        if (index == video_ || index == audio_) {
             const AVStream* stream = format_->streams[index];
-            double end = (stamp + packet->duration) * Rational(stream->time_base);
+            const double tb = Rational(stream->time_base);
+            double length = packet->duration * tb;
             // A picture stamped without a duration still lasts one frame.
-            if (packet->duration <= 0 && index == video_ && frameRate_ > 0.0) end += 1.0 / frameRate_;
+            if (packet->duration <= 0 && index == video_ && frameRate_ > 0.0) length = 1.0 / frameRate_;
+            std::optional<double>& last = lastEnd[index == video_ ? 0 : 1];
+            if (packet->pts != AV_NOPTS_VALUE) {
+                last = packet->pts * tb + length;
+            } else if (packet->dts != AV_NOPTS_VALUE) {
+                last = std::max(packet->dts * tb, last.value_or(-HUGE_VAL)) + length;
+            } else if (last) {
+                last = *last + length;
+            }
             double& target = index == video_ ? *videoEnd : *audioEnd;
-            if (end > target) target = end;
+            if (last && *last > target) target = *last;
         }
         av_packet_unref(packet);
     }
@@ -189,25 +200,26 @@ void MediaFile::MeasureLengths() {
     }
     double seen[2] = {0.0, 0.0};
     ReadEnds(&seen[0], &seen[1]);
-    // Up to a picture short is rounding or a stream that starts late; more is missing data.
-    const double tolerance[2] = {frameRate_ > 0.0 ? 1.5 / frameRate_ : kTailTolerance, kTailTolerance};
+    // What the packets show is what a reader gets; a header may round, count a preroll or
+    // promise data that a cut file lost.
     for (int k = 0; k < 2; ++k) {
-        if (!known[k] || (seen[k] > 0.0 && seen[k] < ends[k] - tolerance[k])) ends[k] = seen[k];
+        if (!known[k] || seen[k] > 0.0) ends[k] = seen[k];
     }
     // Readers of this file start at its first packet.
     Reopen();
 
-    // A stream's length runs from its own first time stamp: a stream that starts after the
-    // file's time zero (a preroll, a late audio track) is not longer for it.
-    for (int k = 0; k < 2; ++k) {
-        if (streams[k] < 0) continue;
-        const AVStream* stream = format_->streams[streams[k]];
+    // The sound's length runs from its own first time stamp: a late audio track is not
+    // longer for starting late. The pictures' length runs from the file's time zero, as the
+    // positions of seeks and clip ranges do, so that a range up to that length holds the
+    // last picture of a video that starts after its sound.
+    if (audio_ >= 0) {
+        const AVStream* stream = format_->streams[audio_];
         const double start = stream->start_time != AV_NOPTS_VALUE
                                  ? stream->start_time * Rational(stream->time_base)
                                  : timeZero_;
-        ends[k] = std::max(0.0, ends[k] - std::max(start, timeZero_));
+        ends[1] = std::max(0.0, ends[1] - std::max(start, timeZero_));
     }
-    videoLength_ = video_ >= 0 ? ends[0] : 0.0;
+    videoLength_ = video_ >= 0 ? std::max(0.0, ends[0] - timeZero_) : 0.0;
     audioLength_ = audio_ >= 0 ? ends[1] : 0.0;
 }
 

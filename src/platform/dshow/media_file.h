@@ -35,8 +35,9 @@ public:
 
     // Frames per second of the video stream; 0 when unknown.
     double FrameRate() const { return frameRate_; }
-    // Seconds from a chosen stream's first time stamp to the end of the data the file
-    // really holds for it.
+    // Seconds to the end of the data the file really holds for a chosen stream: the
+    // pictures' from the file's time zero (where seeks count from), the sound's from its own
+    // first time stamp.
     double VideoLength() const { return videoLength_; }
     double AudioLength() const { return audioLength_; }
     // The seekable length: the video's when there is video, else the audio's.

@@ -1,0 +1,169 @@
+// Whole jobs over clips whose timing is awkward: pictures that start after their sound, ranges
+// that start between key frames, slide shows, mono sound and no sound. The finished title is
+// read back with ffprobe and ffmpeg, picture by picture and audio frame by audio frame.
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/log.h"
+#include "driver/main_frame.h"
+#include "job_fixtures.h"
+
+namespace driver {
+namespace {
+
+using testing::TempFolder;
+
+struct JobChoice {
+    uint32_t directVob = 0;
+    uint32_t audioFormat = 0;  // 0 MP2, 1 AC-3
+    uint32_t standard = 0;     // 0 NTSC, 1 PAL
+};
+
+// Both readers: the plain graph (0) and the editing-services timeline (1).
+class ClipTimingTest : public ::testing::TestWithParam<uint32_t> {
+protected:
+    void SetUp() override { core::InitLogAtPath(work_ / "Lumivane.log"); }
+
+    // Runs a job over clips into a fresh output folder and returns the title's VOB.
+    std::string RunJob(const std::vector<reader::ClipRecord>& clips, const JobChoice& choice = {}) {
+        const std::string output = work_ / ("out" + std::to_string(jobs_++));
+        MainFrame frame;
+        frame.Settings().OutputFolder = output;
+        frame.Settings().UseDES = GetParam();
+        frame.Settings().DirectVOB = choice.directVob;
+        frame.Settings().AudioFormat = choice.audioFormat;
+        frame.Settings().Standard = choice.standard;
+        // Plenty of bits, so the numbered pictures' flat grey steps keep their levels even in
+        // B-pictures: these tests read timing, not picture quality.
+        frame.Settings().BitrateType = 0;
+        frame.Settings().Bitrate = 8000;
+        for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
+        EXPECT_TRUE(frame.OnStartEncoding());
+        frame.WaitForJob();
+        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+        EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+        return output + "/DVD/VIDEO_TS/VTS_01_1.VOB";
+    }
+
+    // A clip of 25 numbered pictures (1 s at 25 a second) whose picture starts `offset`
+    // seconds after its sound.
+    std::string LatePictureClip(const std::string& name, double offset) {
+        const std::string base = testing::MakeMedia(
+            testing::NumberedPictures("320x240", "25", 1) +
+                "-f lavfi -i sine=sample_rate=48000:duration=1 -c:v mpeg2video -q:v 2 -c:a mp2",
+            work_ / ("base-" + name));
+        return testing::MakeMedia("-i '" + base + "' -itsoffset " + std::to_string(offset) + " -i '" +
+                                      base + "' -map 1:v -map 0:a -c copy",
+                                  work_ / name);
+    }
+
+    TempFolder work_;
+    testing::RecordingBoxes boxes_;
+    int jobs_ = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Readers, ClipTimingTest, ::testing::Values(0u, 1u),
+                         [](const auto& info) { return std::string(info.param ? "Timeline" : "PlainGraph"); });
+
+std::set<int> Distinct(const std::vector<int>& numbers) { return {numbers.begin(), numbers.end()}; }
+
+// Captures often start their picture after their sound; the picture then lasts to its own end
+// on the file's clock, and every picture of it arrives, the last one too.
+TEST_P(ClipTimingTest, PictureStartingAfterItsSoundKeepsItsEnd) {
+    for (const auto& [name, offset] : {std::pair{"late.mpg", 0.51}, std::pair{"late.ts", 0.51},
+                                       std::pair{"late.mkv", 1.02}}) {
+        SCOPED_TRACE(name);
+        const reader::ClipRecord clip = testing::ProbeClip(LatePictureClip(name, offset));
+        const std::vector<int> shown = testing::PictureNumbers(RunJob({clip}, {0, 0, 1}));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(Distinct(shown).size(), 25u) << ::testing::PrintToString(shown);
+        EXPECT_EQ(shown.front(), 0);
+        EXPECT_EQ(shown.back(), 24);
+    }
+}
+
+// A range that starts inside the first group of pictures of an H.264 transport stream starts
+// at its picture, not at the next key picture 5 s on.
+TEST_P(ClipTimingTest, RangeStartsAtItsPictureInsideTheFirstGroup) {
+    const std::string path = testing::MakeMedia(
+        testing::NumberedPictures("320x240", "4", 6) +
+            "-f lavfi -i sine=sample_rate=48000:duration=6 -c:v libx264 -g 20 -bf 2 -c:a mp2",
+        work_ / "gop.ts");
+    reader::ClipRecord clip = testing::ProbeClip(path);
+    clip.RangeStart = 1.6;  // picture 6 of 4 a second
+    clip.RangeEnd = 4.0;
+    const std::vector<int> shown = testing::PictureNumbers(RunJob({clip}, {0, 0, 1}));
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.front(), 6) << ::testing::PrintToString(shown);
+    EXPECT_EQ(shown.back(), 15);
+    EXPECT_EQ(Distinct(shown).size(), 10u);
+}
+
+// Clips of few pictures a second: each picture stays as long as its time requires, so the
+// chapter lasts the clip with all its sound.
+TEST_P(ClipTimingTest, SlowClipsLastTheirWholeLength) {
+    for (const auto& [rate, seconds] : {std::pair{"4", 10.0}, std::pair{"1", 5.0}}) {
+        SCOPED_TRACE(std::string(rate) + " pictures a second");
+        const std::string path = testing::MakeClip(work_ / (std::string("slides") + rate + ".avi"),
+                                                   "320x240", rate, 48000, 2, seconds);
+        const testing::StreamSeconds decoded =
+            testing::DecodedSeconds(RunJob({testing::ProbeClip(path)}, {0, 0, 1}));
+        EXPECT_NEAR(decoded.video, seconds, 0.04);
+        EXPECT_NEAR(decoded.audio, seconds, 0.05);
+    }
+}
+
+// The title announces two channels, so every chapter carries two: a mono clip plays on both,
+// whatever the writer and the sound format.
+TEST_P(ClipTimingTest, MonoClipGivesAStereoChapter) {
+    const reader::ClipRecord stereo = testing::ProbeClip(
+        testing::MakeClip(work_ / "stereo.avi", "320x240", "25", 48000, 2, 1.0));
+    const reader::ClipRecord mono = testing::ProbeClip(
+        testing::MakeClip(work_ / "mono.avi", "320x240", "25", 44100, 1, 1.0));
+    for (const JobChoice& choice : {JobChoice{0, 0, 0}, JobChoice{0, 1, 1}, JobChoice{1, 0, 1},
+                                    JobChoice{1, 1, 0}}) {
+        SCOPED_TRACE(::testing::Message() << "direct " << choice.directVob << ", AC-3 "
+                                          << choice.audioFormat);
+        const std::string vob = RunJob({stereo, mono}, choice);
+        const std::vector<int> channels = testing::AudioFrameChannels(vob);
+        ASSERT_FALSE(channels.empty());
+        EXPECT_EQ(std::set<int>(channels.begin(), channels.end()), std::set<int>{2});
+        EXPECT_NEAR(testing::DecodedSeconds(vob).audio, 2.0, 0.1);
+    }
+}
+
+// Every chapter carries the title's sound, as long as its pictures within one audio frame:
+// a clip without sound gets silence, and sound that ends before the pictures is made up.
+TEST_P(ClipTimingTest, EveryChapterSoundLastsAsLongAsItsPictures) {
+    const struct {
+        const char* name;
+        reader::ClipRecord clip;
+    } clips[] = {
+        {"without sound", testing::ProbeClip(testing::MakeClip(work_ / "silent.avi", "352x240",
+                                                               "30000/1001", 0, 0, 1.0))},
+        {"sound ends early", testing::ProbeClip(LatePictureClip("late.mpg", 0.51))},
+        {"29.97 pictures", testing::ProbeClip(testing::MakeClip(work_ / "ntsc.avi", "352x240",
+                                                                "30000/1001", 48000, 2, 1.5))},
+    };
+    for (const auto& [name, clip] : clips) {
+        for (const JobChoice& choice : {JobChoice{0, 1, 1}, JobChoice{1, 1, 1}, JobChoice{0, 0, 0},
+                                        JobChoice{1, 0, 0}}) {
+            SCOPED_TRACE(::testing::Message() << name << ", direct " << choice.directVob
+                                              << ", AC-3 " << choice.audioFormat);
+            const std::string vob = RunJob({clip}, choice);
+            const testing::StreamSeconds decoded = testing::DecodedSeconds(vob);
+            const double audioFrame = (choice.audioFormat ? 1536.0 : 1152.0) / 48000;
+            EXPECT_GT(decoded.video, 0.9);
+            EXPECT_NEAR(decoded.audio, decoded.video, audioFrame);
+            const std::vector<int> channels = testing::AudioFrameChannels(vob);
+            EXPECT_EQ(std::set<int>(channels.begin(), channels.end()), std::set<int>{2});
+        }
+    }
+}
+
+}  // namespace
+}  // namespace driver
