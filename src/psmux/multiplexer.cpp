@@ -420,7 +420,9 @@ void Multiplexor::ComputeMuxRate() {
     const int64_t scaled = static_cast<int64_t>(static_cast<double>(sum) * 1.015);
     const int64_t bits = 1250 + scaled / 50 * 50;
     muxRate_ = params_.dataRate != 0 ? params_.dataRate : static_cast<int>(std::min<int64_t>(bits / 8, INT32_MAX));
-    rateBound_ = static_cast<uint32_t>(muxRate_ / 50);
+    // Headers count the rate in units of 50 bytes/s; declaring less than the SCRs advance by
+    // would make every pack end after the next one begins.
+    rateBound_ = static_cast<uint32_t>((static_cast<int64_t>(muxRate_) + 49) / 50);
 }
 
 void Multiplexor::ComputeStartupDelay() {
