@@ -1,0 +1,91 @@
+// The decoder model replayed over the multiplexer's outputs: on the DVD road with every kind
+// of sound, and in every format.
+#include <gtest/gtest.h>
+
+#include "decoder_model_replay.h"
+#include "media_fixtures.h"
+#include "psmux/multiplexer.h"
+
+namespace psmux_test {
+namespace {
+
+const std::string kPsmux = std::string(LUMIVANE_BIN_DIR) + "/psmux";
+
+std::string MuxWith(const std::string& options, const std::vector<std::string>& inputs) {
+    const std::string out = NewPath(".mpg");
+    std::string command = kPsmux + " " + options + " -o " + Quote(out);
+    for (const std::string& input : inputs) command += " " + Quote(input);
+    int status = 0;
+    const std::string output = Run(command + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << command << "\n" << output;
+    return out;
+}
+
+TEST(DecoderModel, HoldsOnTheDvdRoad) {
+    struct Case {
+        VideoSpec video;
+        std::string audio;
+    };
+    const Case cases[] = {
+        {{false, 8, 2}, Mp2Audio(384, 3)},      {{true, 1, 0}, Ac3Audio(448, 3)},
+        {{false, 20, 6}, Ac3Audio(640, 3)},     {{true, 20, 2}, Mp2Audio(384, 3)},
+        {{false, 8, 0}, Ac3Audio(640, 3)},      {{true, 8, 6}, Ac3Audio(448, 3)},
+        {{false, 8, 2, 1}, DtsAudio(1.5)},      {{false, 8, 2, 1}, WavAudio(16, 2, 1.5)},
+        {{true, 8, 2, 1}, WavAudio(24, 2, 1.5)}, {{false, 8, 2, 1}, WavAudio(16, 1, 1.5)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(MpegVideo(c.video) + " + " + c.audio);
+        const DecoderModelReport report = ReplayDecoderModel(MuxWith("-f 8", {MpegVideo(c.video), c.audio}));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_GT(report.units, 50);
+        std::printf("%s\n", report.Summary().c_str());
+    }
+}
+
+std::string Mpeg1Video() {
+    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 1 -c:v mpeg1video -g 15 -bf 2 "
+                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
+}
+
+std::string Mp2At44k() {
+    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 1.5 -ac 2 -c:a mp2 -b:a 224k -f mp2");
+}
+
+std::string Stills(const std::string& name, const std::string& size, const std::string& codec) {
+    return Fixture(name, "-f lavfi -i testsrc=size=" + size + ":rate=30000/1001 -frames:v 4 -c:v " + codec +
+                             " -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k -f " + codec);
+}
+
+TEST(DecoderModel, HoldsInEveryFormat) {
+    struct Case {
+        std::string options;
+        std::vector<std::string> inputs;
+    };
+    const std::string video = MpegVideo({false, 8, 2, 1});
+    const std::string audio = Mp2Audio(384, 1.5);
+    const std::string stillsAudio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
+    const Case cases[] = {
+        {"-f 0", {video, audio}},
+        {"-f 0 -b 230", {video, Ac3Audio(448, 1.5)}},
+        {"-f 1", {Mpeg1Video(), Mp2At44k()}},
+        {"-f 2", {Mpeg1Video(), Mp2At44k()}},
+        {"-f 3", {video, Ac3Audio(448, 1.5)}},
+        {"-f 4", {video, audio}},
+        {"-f 5", {video, DtsAudio(1.5)}},
+        {"-f 6", {Stills("still352.m1v", "352x240", "mpeg1video"), Stills("still704.m1v", "704x480", "mpeg1video"),
+                  stillsAudio}},
+        {"-f 7", {Stills("still480.m2v", "480x480", "mpeg2video"), stillsAudio}},
+        {"-f 8", {video, audio}},
+        {"-f 9", {video, WavAudio(16, 2, 1.5)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        const DecoderModelReport report = ReplayDecoderModel(MuxWith(c.options, c.inputs));
+        EXPECT_TRUE(report.Ok()) << report.Summary();
+        EXPECT_GT(report.units, 20);
+        std::printf("%s\n", report.Summary().c_str());
+    }
+}
+
+}  // namespace
+}  // namespace psmux_test
