@@ -4,7 +4,9 @@
 
 #include "decoder_model_replay.h"
 #include "media_fixtures.h"
+#include "ps_fields.h"
 #include "psmux/multiplexer.h"
+#include "psmux/program_stream_writer.h"
 
 namespace psmux_test {
 namespace {
@@ -85,6 +87,38 @@ TEST(DecoderModel, HoldsInEveryFormat) {
         EXPECT_GT(report.units, 20);
         std::printf("%s\n", report.Summary().c_str());
     }
+}
+
+}  // namespace
+}  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+// The replay itself: a good VOB whose bytes are moved 200 ms later, or whose system headers
+// announce a smaller video buffer, breaks the model.
+TEST(DecoderModel, ReplayFindsLateAndOverfullBuffers) {
+    const std::vector<uint8_t> good = ReadFile(MuxWith("-f 8", {MpegVideo({false, 8, 2}), Mp2Audio(384, 3)}));
+    constexpr size_t kSector = 2048;
+    constexpr int64_t kDelay = 200 * 27000;
+    std::vector<uint8_t> late = good;
+    std::vector<uint8_t> small = good;
+    for (size_t s = 0; s + kSector <= good.size(); s += kSector) {
+        psmux::ProgramStreamWriter::PutMpeg2Scr(late.data() + s + 4, ReadMpeg2Scr(good.data() + s + 4) + kDelay);
+        // The video entry of the navigation sectors' system header: 232 KB becomes 32 KB.
+        if (StartCode(good.data() + s + 14, 0xBB) && good[s + 26] == 0xB9) small[s + 28] = 32;
+    }
+    const std::string latePath = NewPath(".vob");
+    const std::string smallPath = NewPath(".vob");
+    WriteFile(latePath, late);
+    WriteFile(smallPath, small);
+    const DecoderModelReport lateReport = ReplayDecoderModel(latePath);
+    EXPECT_FALSE(lateReport.Ok());
+    EXPECT_GT(lateReport.lateUnits, 0);
+    EXPECT_NEAR(lateReport.worstLateMs, 200, 60);
+    const DecoderModelReport smallReport = ReplayDecoderModel(smallPath);
+    ASSERT_EQ(smallReport.errors.size(), 1u) << smallReport.Summary();
+    EXPECT_NE(smallReport.errors[0].find("buffer of stream 0xe0 holds"), std::string::npos) << smallReport.Summary();
 }
 
 }  // namespace
