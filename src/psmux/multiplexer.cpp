@@ -299,7 +299,8 @@ void Multiplexor::RefreshHeaders() {
     } else {
         currentPack_ = nullptr;
     }
-    currentSystem_ = includeSystemHeader_ ? &systemHeader_ : nullptr;
+    // A system header may only follow a pack header directly.
+    currentSystem_ = includeSystemHeader_ && includePackHeader_ ? &systemHeader_ : nullptr;
 }
 
 void Multiplexor::SetPositionAndScr(uint64_t position) {
@@ -599,6 +600,8 @@ bool Multiplexor::MuxOneSector() {
         if (chosen->RefillAndWriteSector() == 0) return false;
     } else if (params_.variableBitRate) {
         LetTimePass();
+        // The skipped time lies between packs: a pack's packets follow each other at its rate.
+        packetsLeft_ = params_.packetsPerPack;
     } else {
         WritePaddingSector(currentSystem_, padding_);
     }

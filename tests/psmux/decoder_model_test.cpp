@@ -69,6 +69,10 @@ TEST(DecoderModel, HoldsInEveryFormat) {
     const Case cases[] = {
         {"-f 0", {video, audio}},
         {"-f 0 -b 230", {video, Ac3Audio(448, 1.5)}},
+        // Several packets to a pack: time may pass only between packs, and a system header
+        // only follows a pack header.
+        {"-f 0 -b 230 -p 4 -V", {video, audio}},
+        {"-f 0 -p 3 -h", {video, audio}},
         {"-f 1", {Mpeg1Video(), Mp2At44k()}},
         {"-f 2", {Mpeg1Video(), Mp2At44k()}},
         {"-f 3", {video, Ac3Audio(448, 1.5)}},
