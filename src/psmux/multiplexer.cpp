@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "core/file_utils.h"
 #include "core/log.h"
 #include "platform/event.h"
 #include "psmux/ac3_stream.h"
@@ -328,6 +329,21 @@ void Multiplexor::WritePaddingSector(const HeaderBuffer* system, PesStream& stre
     AdvanceSector();
 }
 
+void Multiplexor::NoteUnitDelivered(int64_t decodeTime) {
+    const int64_t lateness = scr_ + ticksPerSector_ - decodeTime;
+    if (lateness <= 0) return;
+    ++lateUnits_;
+    worstLateness_ = std::max(worstLateness_, lateness);
+}
+
+void Multiplexor::ReportLateUnits() {
+    if (lateUnits_ == 0) return;
+    job_.warnings.push_back(core::FormatString(
+        "%u access units reach the decoder after their decode time, the latest by %.1f ms "
+        "(the streams need more than the mux rate or the decoder buffers hold)",
+        lateUnits_, static_cast<double>(worstLateness_) * 1000.0 / kClock));
+}
+
 void Multiplexor::WriteNavPlaceholder() {
     assert(params_.sectorSize == kDvdSectorSize && params_.packetsPerPack == 1);
     uint8_t sector[kDvdSectorSize] = {};
@@ -638,6 +654,7 @@ MuxStatus Multiplexor::Run() {
     WriteEndSector();
     const bool closed = writer_->CloseFile();
     for (ElementaryStream* s : all_) s->Finish();
+    ReportLateUnits();
     if (!closed || writer_->Failed()) return OutputFailure();
     if (stalled || InputFailed()) return MuxStatus::InputUnreadable;
     return platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
@@ -658,6 +675,7 @@ int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
     job.cancel = cancel;
     job.SetUp(outputName, fileA, fileB);
     MuxStatus status = RunMuxJob(job);
+    for (const std::string& warning : job.warnings) core::LogPrintf("Multiplexing into %s: %s\n", outputName, warning.c_str());
     if (status == MuxStatus::Ok || status == MuxStatus::Cancelled) return 0;
     core::LogPrintf("Multiplexing into %s failed: %s%s%s\n", outputName, MuxStatusText(status),
                     job.failedInput.empty() ? "" : ": ", job.failedInput.c_str());

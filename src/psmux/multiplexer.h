@@ -86,6 +86,9 @@ public:
                              int64_t dts, TimestampKind kind);
     void WriteNavPlaceholder();
     int64_t ScrOfBytePosition(uint64_t position) const;
+    // A unit's last byte goes into the sector being written; counts it late when that sector
+    // ends after the unit's decode time.
+    void NoteUnitDelivered(int64_t decodeTime);
 
 private:
     enum class State { SegmentStart, Muxing, RunningOut };
@@ -117,6 +120,7 @@ private:
     int64_t VideoPresentationEnd() const;
     std::vector<const PesStream*> AsPes(const std::vector<ElementaryStream*>& streams) const;
     bool InputFailed() const;
+    void ReportLateUnits();
     size_t IndexOf(const ElementaryStream* s) const;  // position in job order
 
     MuxJob& job_;
@@ -145,6 +149,8 @@ private:
     int packetsLeft_ = 1;
     bool videoFirst_ = false;
     bool configurationRefused_ = false;  // an input stream cannot take the requested parameters
+    unsigned lateUnits_ = 0;
+    int64_t worstLateness_ = 0;  // ticks
 
     std::vector<std::unique_ptr<ElementaryStream>> owned_;
     std::vector<ElementaryStream*> all_;

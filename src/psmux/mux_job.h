@@ -99,6 +99,8 @@ public:
     // The first input that could not be used, and why, for the run's result.
     MuxStatus inputStatus = MuxStatus::Ok;
     std::string failedInput;
+    // What the run could do only in part, one sentence each, for the caller to pass on.
+    std::vector<std::string> warnings;
 
     platform::ProgressTarget* progress = nullptr;
     const platform::ManualResetEvent* cancel = nullptr;

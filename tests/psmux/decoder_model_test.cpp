@@ -2,6 +2,9 @@
 // of sound, and in every format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+
 #include "decoder_model_replay.h"
 #include "media_fixtures.h"
 #include "ps_fields.h"
@@ -13,13 +16,20 @@ namespace {
 
 const std::string kPsmux = std::string(LUMIVANE_BIN_DIR) + "/psmux";
 
-std::string MuxWith(const std::string& options, const std::vector<std::string>& inputs) {
+// Runs psmux, which must succeed; what it prints goes to `messages`, and without it the run
+// must print nothing.
+std::string MuxWith(const std::string& options, const std::vector<std::string>& inputs,
+                    std::string* messages = nullptr) {
     const std::string out = NewPath(".mpg");
     std::string command = kPsmux + " " + options + " -o " + Quote(out);
     for (const std::string& input : inputs) command += " " + Quote(input);
     int status = 0;
     const std::string output = Run(command + " 2>&1", &status);
     EXPECT_EQ(status, 0) << command << "\n" << output;
+    if (messages != nullptr)
+        *messages = output;
+    else
+        EXPECT_EQ(output, "") << command;
     return out;
 }
 
@@ -123,6 +133,34 @@ TEST(DecoderModel, ReplayFindsLateAndOverfullBuffers) {
     const DecoderModelReport smallReport = ReplayDecoderModel(smallPath);
     ASSERT_EQ(smallReport.errors.size(), 1u) << smallReport.Summary();
     EXPECT_NE(smallReport.errors[0].find("buffer of stream 0xe0 holds"), std::string::npos) << smallReport.Summary();
+}
+
+}  // namespace
+}  // namespace psmux_test
+
+namespace psmux_test {
+namespace {
+
+// Video and LPCM above the DVD's 10.08 Mbit/s cannot reach the decoder in time: the run still
+// succeeds, but says how many units are late and by how much, as the replay finds them.
+TEST(DecoderModel, LateUnitsAreCountedAndReported) {
+    const std::string video = Fixture("ntsc_9M_3.m2v", "-f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 3 "
+                                                       "-c:v mpeg2video -g 8 -bf 2 -b:v 9M -minrate 9M -maxrate 9M "
+                                                       "-bufsize 1835k -f mpeg2video");
+    std::string messages;
+    const std::string out = MuxWith("-f 8", {video, WavAudio(24, 2, 3)}, &messages);
+    const DecoderModelReport replay = ReplayDecoderModel(out);
+    ASSERT_GT(replay.lateUnits, 100) << replay.Summary();
+    unsigned counted = 0;
+    double latestMs = 0;
+    ASSERT_EQ(std::sscanf(messages.c_str(), "psmux: warning: %u access units reach the decoder after their decode "
+                                            "time, the latest by %lf ms", &counted, &latestMs), 2)
+        << messages;
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), '\n'), 1) << messages;
+    // The multiplexer counts a unit late when the sector with its last byte ends after its
+    // decode time, the replay by that byte itself.
+    EXPECT_NEAR(counted, replay.lateUnits, replay.lateUnits * 0.02);
+    EXPECT_NEAR(latestMs, replay.worstLateMs, 2.0);
 }
 
 }  // namespace
