@@ -214,7 +214,10 @@ void Multiplexor::CreateStreams() {
                 video = std::make_unique<DvdVideoStream>(reader, params, this);
             else
                 video = std::make_unique<VideoStream>(reader, params, this);
-            if (!video->Open(videoNumber)) continue;
+            if (!video->Open(videoNumber)) {
+                NoteInputWithoutUnits(input.reader->FileName());
+                continue;
+            }
             ++videoNumber;
             video_.push_back(video.get());
             all_.push_back(video.get());
@@ -222,10 +225,12 @@ void Multiplexor::CreateStreams() {
             continue;
         }
         }
-        // A stream without one complete frame takes no part.
         if (!audio->Open(audioNumber)) {
             auto* lpcm = dynamic_cast<LpcmStream*>(audio.get());
-            if (lpcm != nullptr && lpcm->RequestMismatch()) configurationRefused_ = true;
+            if (lpcm != nullptr && lpcm->RequestMismatch())
+                configurationRefused_ = true;
+            else
+                NoteInputWithoutUnits(input.reader->FileName());
             continue;
         }
         ++audioNumber;
@@ -255,6 +260,7 @@ void Multiplexor::CreateStillsStreams() {
                 stills = std::make_unique<SvcdStillsStream>(reader, params, this);
             }
             if (!stills->Open(static_cast<int>(video_.size()))) {
+                NoteInputWithoutUnits(input.reader->FileName());
                 if (params_.muxFormat == 6) vcdStills.pop_back();
                 continue;
             }
@@ -267,7 +273,10 @@ void Multiplexor::CreateStillsStreams() {
                 continue;
             }
             auto audio = std::make_unique<MpegAudioStream>(reader, this);
-            if (!audio->Open(audioNumber)) continue;
+            if (!audio->Open(audioNumber)) {
+                NoteInputWithoutUnits(input.reader->FileName());
+                continue;
+            }
             ++audioNumber;
             audio_.push_back(audio.get());
             all_.push_back(audio.get());
@@ -478,6 +487,7 @@ MuxStatus Multiplexor::Prepare() {
     auto withoutUnit = [](ElementaryStream* s) { return !s->AdvanceAccessUnit(); };
     for (ElementaryStream* s : all_)
         if (withoutUnit(s)) {
+            NoteInputWithoutUnits(s->FileName());
             video_.erase(std::remove(video_.begin(), video_.end(), s), video_.end());
             audio_.erase(std::remove(audio_.begin(), audio_.end(), s), audio_.end());
         }
@@ -489,8 +499,16 @@ MuxStatus Multiplexor::Prepare() {
     });
     // A run cancelled before its first picture still leaves a (minimal) program stream.
     if (configurationRefused_) return MuxStatus::BadConfiguration;
-    if (job_.requireVideo && video_.empty() && !platform::IsCancelled(job_.cancel)) return MuxStatus::NoVideo;
     if (InputFailed()) return MuxStatus::InputUnreadable;
+    // A scanner stopped by the cancel event yields no unit either; that run is no failure.
+    if (!platform::IsCancelled(job_.cancel)) {
+        if (!inputWithoutUnits_.empty()) {
+            job_.failedInput = inputWithoutUnits_;
+            return MuxStatus::InputWithoutUnits;
+        }
+        if ((job_.requireVideo || params_.dvdVideo) && video_.empty()) return MuxStatus::NoVideo;
+        if (params_.dvdVideo && video_.size() > 1) return MuxStatus::SeveralVideos;
+    }
 
     HeaderBuffer scratchPack;
     HeaderBuffer scratchSystem;
@@ -523,6 +541,10 @@ size_t Multiplexor::IndexOf(const ElementaryStream* s) const {
     for (size_t i = 0; i < owned_.size(); ++i)
         if (owned_[i].get() == s) return i;
     return owned_.size();
+}
+
+void Multiplexor::NoteInputWithoutUnits(const std::string& name) {
+    if (inputWithoutUnits_.empty()) inputWithoutUnits_ = name;
 }
 
 bool Multiplexor::InputFailed() const {

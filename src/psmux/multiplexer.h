@@ -120,6 +120,7 @@ private:
     int64_t VideoPresentationEnd() const;
     std::vector<const PesStream*> AsPes(const std::vector<ElementaryStream*>& streams) const;
     bool InputFailed() const;
+    void NoteInputWithoutUnits(const std::string& name);
     void ReportLateUnits();
     size_t IndexOf(const ElementaryStream* s) const;  // position in job order
 
@@ -149,6 +150,7 @@ private:
     int packetsLeft_ = 1;
     bool videoFirst_ = false;
     bool configurationRefused_ = false;  // an input stream cannot take the requested parameters
+    std::string inputWithoutUnits_;  // the first input that yields no unit
     unsigned lateUnits_ = 0;
     int64_t worstLateness_ = 0;  // ticks
 

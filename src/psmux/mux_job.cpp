@@ -57,6 +57,8 @@ const char* MuxStatusText(MuxStatus status) {
     case MuxStatus::NoVideo: return "no video stream with a complete picture";
     case MuxStatus::OutputFailed: return "cannot create or write output";
     case MuxStatus::BadConfiguration: return "these parameters cannot produce a multiplex";
+    case MuxStatus::InputWithoutUnits: return "input holds no complete picture or audio frame";
+    case MuxStatus::SeveralVideos: return "the DVD format takes one video stream, and more were given";
     }
     return "unknown";
 }
@@ -95,6 +97,7 @@ void MuxJob::SetUp(const std::string& output, const std::string& fileA, const st
     outputName = output;
     outputNameIsPattern = false;
     requireVideo = true;
+    emptyInputsAllowed = true;
     AddInputFile(fileA);
     AddInputFile(fileB);
     AddDefaultParams();
@@ -110,7 +113,7 @@ bool MuxJob::AddInputFile(const std::string& name) {
         return false;
     };
     if (!reader->IsOpen() || reader->ReadFailed()) return leaveOut(MuxStatus::InputUnreadable);
-    if (reader->Exhausted()) return false;  // an empty stream has nothing to add
+    if (reader->Exhausted()) return emptyInputsAllowed ? false : leaveOut(MuxStatus::InputWithoutUnits);
 
     BitReaderMark start;
     reader->SaveMark(start);

@@ -337,17 +337,18 @@ TEST(Classification, ContentDecidesBeforeTheWavExtension) {
     EXPECT_EQ(job.lpcmCount, 1u);
 }
 
+// Outside the DVD format, which needs its one video stream.
 TEST(CommandLine, JobsWithoutVideoOrStreams) {
     // Audio alone is timed from its own first frame.
     const std::string audioOnly = NewPath(".vob");
-    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(audioOnly) + " " + Quote(Ac3Audio(448, 2))));
+    ASSERT_EQ(0, Psmux("-f 9 -o " + Quote(audioOnly) + " " + Quote(Ac3Audio(448, 2))));
     EXPECT_EQ(ProbeStreams(audioOnly), std::vector<std::string>{"ac3@48000"});
     EXPECT_TRUE(DecodesCleanly(audioOnly));
     EXPECT_EQ(Demux(audioOnly, "a", "ac3"), ReadFile(Ac3Audio(448, 2)));
 
     // No stream at all: the end sector alone.
     psmux::MuxJob job;
-    job.muxFormat = 8;
+    job.muxFormat = 9;
     job.outputName = NewPath(".vob");
     ASSERT_EQ(psmux::RunMuxJob(job), psmux::MuxStatus::Ok);
     const VobReport report = CheckDvdVob(ReadFile(job.outputName));
@@ -415,6 +416,43 @@ TEST(CommandLine, RunLimitCutsBothStreams) {
     EXPECT_TRUE(std::equal(report.video.begin(), report.video.end(), input.begin()));
     EXPECT_NEAR(static_cast<double>(report.audio.size()) / 1152, 1.0 * 48000 / 1152, 1.5);
     EXPECT_TRUE(DecodesCleanly(out));
+}
+
+// An input that yields no picture or frame, and a DVD run without its one video stream, are
+// refused, naming the input where one is at fault; no output is left behind.
+TEST(CommandLine, RefusesInputsThatYieldNothing) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Mp2Audio(384, 5);
+    const std::vector<uint8_t> es = ReadFile(video);
+    const std::string empty = NewPath(".m2v");
+    WriteFile(empty, {});
+    // Its one picture is cut inside its first slices.
+    const std::string cut = NewPath(".m2v");
+    WriteFile(cut, {es.begin(), es.begin() + 100});
+    const std::string noFrame = NewPath(".mp2");
+    const std::vector<uint8_t> mp2 = ReadFile(audio);
+    WriteFile(noFrame, {mp2.begin(), mp2.begin() + 500});
+    struct Case {
+        std::vector<std::string> inputs;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{empty, audio}, "input holds no complete picture or audio frame: " + empty},
+        {{cut, audio}, "input holds no complete picture or audio frame: " + cut},
+        {{video, noFrame}, "input holds no complete picture or audio frame: " + noFrame},
+        {{audio}, "no video stream with a complete picture"},
+        {{video, video}, "the DVD format takes one video stream, and more were given"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const std::string out = NewPath(".vob");
+        std::string arguments = "-f 8 -o " + Quote(out);
+        for (const std::string& input : c.inputs) arguments += " " + Quote(input);
+        std::string output;
+        EXPECT_EQ(1, Psmux(arguments, &output));
+        EXPECT_EQ(output, "psmux: " + c.reason + "\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
