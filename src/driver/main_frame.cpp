@@ -480,11 +480,13 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
 
     SetStatus("Multiplexing audio and video...");
     hStop.Reset();
+    std::string muxFailure;
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
-                                                audioPath.c_str(), ProgressBar(), &hStop);
+                                                audioPath.c_str(), ProgressBar(), &hStop,
+                                                &muxFailure);
     if (muxResult != 0) {
-        error = core::FormatString("Multiplexing into %s failed (code %d)", vobPath.c_str(),
-                                   muxResult);
+        error = core::FormatString("Multiplexing into %s failed: %s", vobPath.c_str(),
+                                   muxFailure.c_str());
         core::LogPrintf("%s\n", error.c_str());
         return false;
     }

@@ -531,9 +531,10 @@ MuxStatus Multiplexor::Prepare() {
     return MuxStatus::Ok;
 }
 
-// An output that would overwrite an input is named in the result, as a failed input is.
+// The output is named in the result with the reason, as a failed input is.
 MuxStatus Multiplexor::OutputFailure() {
-    if (writer_->RefusedAnInput()) job_.failedInput = writer_->CurrentName() + " is one of the inputs";
+    job_.failedInput = writer_->CurrentName() +
+                       (writer_->RefusedAnInput() ? " is one of the inputs" : ": " + writer_->FailureReason());
     return MuxStatus::OutputFailed;
 }
 
@@ -677,9 +678,12 @@ MuxStatus Multiplexor::Run() {
     const bool closed = writer_->CloseFile();
     for (ElementaryStream* s : all_) s->Finish();
     ReportLateUnits();
-    if (!closed || writer_->Failed()) return OutputFailure();
-    if (stalled || InputFailed()) return MuxStatus::InputUnreadable;
-    return platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
+    MuxStatus result = platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
+    if (stalled || InputFailed()) result = MuxStatus::InputUnreadable;
+    if (!closed || writer_->Failed()) result = OutputFailure();
+    // A failed run's output is cut short where it failed; nobody should take it for whole.
+    if (result != MuxStatus::Ok && result != MuxStatus::Cancelled) writer_->RemoveWrittenFiles();
+    return result;
 }
 
 MuxStatus RunMuxJob(MuxJob& job) {
@@ -689,7 +693,8 @@ MuxStatus RunMuxJob(MuxJob& job) {
 }
 
 int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
-                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel) {
+                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel,
+                   std::string* failure) {
     if (outputName == nullptr || *outputName == '\0' || fileA == nullptr || fileB == nullptr)
         return static_cast<int>(MuxStatus::BadConfiguration);
     MuxJob job;
@@ -699,8 +704,9 @@ int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
     MuxStatus status = RunMuxJob(job);
     for (const std::string& warning : job.warnings) core::LogPrintf("Multiplexing into %s: %s\n", outputName, warning.c_str());
     if (status == MuxStatus::Ok || status == MuxStatus::Cancelled) return 0;
-    core::LogPrintf("Multiplexing into %s failed: %s%s%s\n", outputName, MuxStatusText(status),
-                    job.failedInput.empty() ? "" : ": ", job.failedInput.c_str());
+    const std::string reason = job.FailureText(status);
+    core::LogPrintf("Multiplexing into %s failed: %s\n", outputName, reason.c_str());
+    if (failure != nullptr) *failure = reason;
     return static_cast<int>(status);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "psmux/mux_job.h"
@@ -24,9 +25,11 @@ namespace psmux {
 // with a navigation placeholder sector before each I-picture. Sends PBM_SETPOS with the
 // percentage of the video written and stops early, still closing the file, when `cancel` is
 // set. Answers 0 on success or cancel, non-zero (a MuxStatus) when an input cannot be opened
-// or read, no video stream is found, or the output cannot be written.
+// or read, no video stream is found, or the output cannot be written; `failure`, when given,
+// then receives the reason in one line.
 int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
-                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel);
+                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel,
+                   std::string* failure = nullptr);
 
 // Runs a prepared job.
 MuxStatus RunMuxJob(MuxJob& job);

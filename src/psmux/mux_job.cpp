@@ -165,6 +165,10 @@ void MuxJob::AddDefaultParams() {
         lpcmParams.push_back(i < givenLpcmParams_.size() ? givenLpcmParams_[i] : LpcmParams::DefaultForFormat(muxFormat));
 }
 
+std::string MuxJob::FailureText(MuxStatus status) const {
+    return std::string(MuxStatusText(status)) + (failedInput.empty() ? "" : ": " + failedInput);
+}
+
 std::vector<JobStream*> MuxJob::StreamsOfFormat(StreamFormat format) const {
     std::vector<JobStream*> found;
     for (const JobStream& s : inputStreams)
@@ -273,7 +277,7 @@ bool MuxJob::ParseCommandLine(int argc, char** argv, std::string& error) {
     if (optind >= argc) return bad("no input files given");
     std::vector<std::string> names(argv + optind, argv + argc);
     if (!AddInputFiles(names) && inputStatus != MuxStatus::Ok)
-        return bad(std::string(MuxStatusText(inputStatus)) + ": " + failedInput);
+        return bad(FailureText(inputStatus));
     return true;
 }
 

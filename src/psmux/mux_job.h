@@ -75,6 +75,8 @@ public:
     // Classifies every name; false at the first that is left out.
     bool AddInputFiles(const std::vector<std::string>& names);
     std::vector<JobStream*> StreamsOfFormat(StreamFormat format) const;
+    // The status in words, with the input or output at fault.
+    std::string FailureText(MuxStatus status) const;
 
     // Run options (defaults as the constructor sets them).
     int dataRate = 0;             // bytes per second; 0 = computed from the streams

@@ -1,7 +1,10 @@
 #include "psmux/program_stream_writer.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cstring>
 
 #include "psmux/byte_order.h"
@@ -122,9 +125,10 @@ bool ProgramStreamWriter::OpenFile() {
     }
     file_ = std::fopen(currentName_.c_str(), "wb");
     if (file_ == nullptr) {
-        failed_ = true;
+        Fail();
         return false;
     }
+    written_.push_back(currentName_);
     std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
     bytesInSegment_ = 0;
     return true;
@@ -132,9 +136,23 @@ bool ProgramStreamWriter::OpenFile() {
 
 bool ProgramStreamWriter::CloseFile() {
     if (file_ == nullptr) return !failed_;
-    if (std::fclose(file_) != 0) failed_ = true;
+    if (std::fclose(file_) != 0 && !failed_) Fail();
     file_ = nullptr;
     return !failed_;
+}
+
+void ProgramStreamWriter::Fail() {
+    failureReason_ = std::strerror(errno);
+    failed_ = true;
+}
+
+void ProgramStreamWriter::RemoveWrittenFiles() {
+    CloseFile();
+    for (const std::string& name : written_) {
+        struct stat status;
+        if (::lstat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode)) std::remove(name.c_str());
+    }
+    written_.clear();
 }
 
 bool ProgramStreamWriter::SegmentFull() const {
@@ -151,7 +169,7 @@ bool ProgramStreamWriter::StartNextSegment() {
 bool ProgramStreamWriter::WriteRaw(const uint8_t* bytes, size_t length) {
     if (failed_ || file_ == nullptr) return false;
     if (std::fwrite(bytes, 1, length, file_) != length) {
-        failed_ = true;
+        Fail();
         return false;
     }
     bytesInSegment_ += length;

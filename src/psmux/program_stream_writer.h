@@ -63,6 +63,11 @@ public:
     bool Failed() const { return failed_; }
     // True when an open failed because the segment's name leads to one of the kept files.
     bool RefusedAnInput() const { return refusedAnInput_; }
+    // The system's words for the failed open or write.
+    const std::string& FailureReason() const { return failureReason_; }
+    // Removes the files this writer created, after a run that failed; devices and links
+    // named as outputs stay.
+    void RemoveWrittenFiles();
     const std::string& CurrentName() const { return currentName_; }
 
     int PayloadSpace(const PesStream& stream, const HeaderBuffer* system, const HeaderBuffer* pack,
@@ -85,6 +90,8 @@ public:
 
 private:
     size_t PutSectorHeader(uint8_t* sector, const HeaderBuffer* pack, const HeaderBuffer* system) const;
+    // Marks the writer failed with errno's reason.
+    void Fail();
 
     int mpegVersion_;
     int sectorSize_;
@@ -97,6 +104,8 @@ private:
     std::vector<uint8_t> sector_;
     std::vector<char> fileBuffer_;
     bool failed_ = false;
+    std::string failureReason_;
+    std::vector<std::string> written_;
     std::vector<FileIdentity> keptIntact_;
     bool refusedAnInput_ = false;
 };

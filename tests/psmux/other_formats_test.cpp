@@ -455,6 +455,35 @@ TEST(CommandLine, RefusesInputsThatYieldNothing) {
     }
 }
 
+// A failed write names the output and the system's reason, and leaves no partial file; a
+// device named as the output stays.
+TEST(CommandLine, OutputFailuresNameTheFileAndTheReason) {
+    const std::string inputs = " " + Quote(MpegVideo({false, 8, 2})) + " " + Quote(Mp2Audio(384, 2));
+    const std::string missing = TempDir() + "/no such folder/out.vob";
+    const std::string limited = NewPath(".vob");
+    struct Case {
+        std::string shellPrefix;
+        std::string out;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"", "/dev/full", "No space left on device"},
+        {"", missing, "No such file or directory"},
+        // A file-size limit of 100 KB makes a write fail halfway.
+        {"trap '' XFSZ; ulimit -f 100; exec ", limited, "File too large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        int status = 0;
+        const std::string output = psmux_test::Run("sh -c " + Quote(c.shellPrefix + kPsmux + " -f 8 -o " + Quote(c.out) + inputs) + " 2>&1",
+                                       &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(output, "psmux: cannot create or write output: " + c.out + ": " + c.reason + "\n");
+    }
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_FALSE(std::filesystem::exists(limited));
+}
+
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
     const std::string video = Quote(MpegVideo({false, 8, 2}));
     const std::string wav = Quote(WavAudio(16, 2, 2));
