@@ -273,7 +273,7 @@ bool MuxJob::ParseCommandLine(int argc, char** argv, std::string& error) {
     if (outputName.empty()) return bad("no output name given (-o)");
     outputNameIsPattern = outputName.find('%') != std::string::npos;
     if (outputNameIsPattern && !SegmentNamer::IsValidPattern(outputName))
-        return bad("an output name with '%' needs exactly one integer conversion such as %02d (write %% for a '%')");
+        return bad("a '%' in the output name starts either the one integer conversion such as %02d or \"%%\" for a '%'");
     if (optind >= argc) return bad("no input files given");
     std::vector<std::string> names(argv + optind, argv + argc);
     if (!AddInputFiles(names) && inputStatus != MuxStatus::Ok)

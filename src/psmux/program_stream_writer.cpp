@@ -35,8 +35,8 @@ struct Conversion {
     int width = 0;
 };
 
-// Parses the pattern; false unless it holds exactly one integer conversion and only "%%"
-// besides it.
+// Parses the pattern; false unless it holds at most one integer conversion and only "%%"
+// besides it. Without a conversion `found.begin` stays npos.
 bool ParsePattern(const std::string& pattern, Conversion& found) {
     int conversions = 0;
     for (size_t i = 0; i < pattern.size(); ++i) {
@@ -65,7 +65,7 @@ bool ParsePattern(const std::string& pattern, Conversion& found) {
         ++conversions;
         i = j;
     }
-    return conversions == 1;
+    return conversions <= 1;
 }
 
 std::string Unescape(const std::string& text) {
@@ -85,19 +85,24 @@ bool SegmentNamer::IsValidPattern(const std::string& pattern) {
 }
 
 std::string SegmentNamer::NameOf(int segment) const {
+    if (!isPattern_) return NumberedName(name_, segment);
+    Conversion c;
+    if (!ParsePattern(name_, c)) return name_;
+    // A pattern of "%%" escapes alone names a file with '%' in it.
+    if (c.begin == std::string::npos) return NumberedName(Unescape(name_), segment);
     std::string number = std::to_string(segment);
-    if (isPattern_) {
-        Conversion c;
-        if (!ParsePattern(name_, c)) return name_;
-        while (static_cast<int>(number.size()) < c.width) number.insert(0, 1, c.zeroPad ? '0' : ' ');
-        return Unescape(name_.substr(0, c.begin)) + number + Unescape(name_.substr(c.end));
-    }
-    if (segment == 1) return name_;
+    while (static_cast<int>(number.size()) < c.width) number.insert(0, 1, c.zeroPad ? '0' : ' ');
+    return Unescape(name_.substr(0, c.begin)) + number + Unescape(name_.substr(c.end));
+}
+
+std::string SegmentNamer::NumberedName(const std::string& name, int segment) {
+    if (segment == 1) return name;
+    std::string number = std::to_string(segment);
     if (number.size() < 2) number.insert(0, 1, '0');
-    size_t slash = name_.rfind('/');
-    size_t dot = name_.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name_.size();
-    return name_.substr(0, dot) + "_" + number + name_.substr(dot);
+    size_t slash = name.rfind('/');
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name.size();
+    return name.substr(0, dot) + "_" + number + name.substr(dot);
 }
 
 ProgramStreamWriter::ProgramStreamWriter(int mpegVersion, int sectorSize, SegmentNamer namer,

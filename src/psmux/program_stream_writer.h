@@ -31,14 +31,17 @@ constexpr int kPrivateStream2 = 0xBF;
 // How the output name becomes the names of the segment files.
 class SegmentNamer {
 public:
-    // A pattern holds exactly one integer conversion (%d, %i or %u with optional zero flag and
-    // width) and may escape '%' as "%%"; anything else is refused. A literal name is used as
-    // it stands for the first segment and gains "_NN" before its extension for later ones.
+    // A pattern holds at most one integer conversion (%d, %i or %u with optional zero flag and
+    // width) and may escape '%' as "%%"; anything else is refused. A literal name, or a
+    // pattern without a conversion, is used as it stands for the first segment and gains
+    // "_NN" before its extension for later ones.
     static bool IsValidPattern(const std::string& pattern);
     SegmentNamer(std::string name, bool isPattern) : name_(std::move(name)), isPattern_(isPattern) {}
     std::string NameOf(int segment) const;
 
 private:
+    static std::string NumberedName(const std::string& name, int segment);
+
     std::string name_;
     bool isPattern_;
 };

@@ -484,6 +484,17 @@ TEST(CommandLine, OutputFailuresNameTheFileAndTheReason) {
     EXPECT_FALSE(std::filesystem::exists(limited));
 }
 
+// The refusal of a stray '%' recommends "%%", which then names a file with a '%'.
+TEST(CommandLine, DoubledPercentInTheOutputNameIsOnePercent) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    const std::string audio = Quote(Mp2Audio(384, 2));
+    std::string output;
+    EXPECT_EQ(1, Psmux("-f 8 -o " + Quote(TempDir() + "/100%.vob") + " " + video + " " + audio, &output));
+    EXPECT_NE(output.find("\"%%\" for a '%'"), std::string::npos) << output;
+    EXPECT_EQ(0, Psmux("-f 8 -o " + Quote(TempDir() + "/100%%.vob") + " " + video + " " + audio, &output)) << output;
+    EXPECT_TRUE(CheckDvdVob(ReadFile(TempDir() + "/100%.vob")).Ok());
+}
+
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
     const std::string video = Quote(MpegVideo({false, 8, 2}));
     const std::string wav = Quote(WavAudio(16, 2, 2));
