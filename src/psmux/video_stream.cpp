@@ -148,12 +148,15 @@ void VideoStream::HandleStartCode(uint32_t code, uint64_t position) {
     if (code == kPictureStartCode) StartPicture();
     if (code >= kFirstSliceStartCode && code <= kLastSliceStartCode)
         lastSliceRow_ = std::max(lastSliceRow_, code - kPictureStartCode);
+    if (code == kExtensionStartCode) mpeg2Syntax_ = true;
 }
 
 bool VideoStream::OpenPictureHasAllSlices() const {
-    // Slice start codes number the macroblock rows from 1; the rows of an interlaced frame
-    // may be one more than this, so a picture that reaches it may still lack a row, but one
-    // that does not is certainly cut.
+    // An MPEG-1 slice may run over several rows.
+    if (!mpeg2Syntax_) return true;
+    // MPEG-2 starts a slice on every macroblock row and numbers the rows from 1; the rows of
+    // an interlaced frame may be one more than this, so a picture that reaches it may still
+    // lack a row, but one that does not is certainly cut.
     const unsigned lines = pictureStructure_ == kFramePicture ? verticalSize_ : (verticalSize_ + 1) / 2;
     return lastSliceRow_ >= (lines + kMacroblockLines - 1) / kMacroblockLines;
 }

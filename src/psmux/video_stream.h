@@ -40,7 +40,7 @@ protected:
     void HandleStartCode(uint32_t code, uint64_t position);
     void CloseUnit(uint64_t endByte, bool sequenceEnd);
     void StartPicture();
-    // False for a picture whose slices stop short of its last macroblock row.
+    // False for an MPEG-2 picture whose slices stop short of its last macroblock row.
     bool OpenPictureHasAllSlices() const;
     void ReportProgress();
 
@@ -66,6 +66,7 @@ protected:
     unsigned pictureStructure_ = 3;
     unsigned repeatFirstField_ = 0;
     uint32_t lastSliceRow_ = 0;  // of the open picture
+    bool mpeg2Syntax_ = false;   // an extension start code was seen
     bool anyRepeatFirstField_ = false;
 
     // Timing counters: fields decoded, fields at the last I-picture, its decode index.
