@@ -120,6 +120,7 @@ MuxParams MuxParams::ForJob(const MuxJob& job) {
         p.buffersInVideoPackets = p.buffersInAudioPackets = true;
         p.iPictureAlignment = true;
         p.splitAtSequenceEnd = false;
+        p.soundOutlastsVideo = true;
         break;
     case 7:
         if (p.dataRate == 0) p.dataRate = kSvcdMuxRate;
@@ -128,6 +129,7 @@ MuxParams MuxParams::ForJob(const MuxJob& job) {
         p.variableBitRate = true;
         p.buffersInVideoPackets = p.buffersInAudioPackets = true;
         p.iPictureAlignment = true;
+        p.soundOutlastsVideo = true;
         break;
     case 8:
     case 9:
@@ -351,6 +353,16 @@ void Multiplexor::ReportLateUnits() {
         "%u access units reach the decoder after their decode time, the latest by %.1f ms "
         "(the streams need more than the mux rate or the decoder buffers hold)",
         lateUnits_, static_cast<double>(worstLateness_) * 1000.0 / kClock));
+}
+
+void Multiplexor::ReportEarlySoundEnds() {
+    for (const ElementaryStream* s : audio_) {
+        const auto* audio = static_cast<const AudioStream*>(s);
+        if (!audio->LostFrameSync()) continue;
+        job_.warnings.push_back(core::FormatString(
+            "the sound of %s ends early: no frame header at byte %llu, after %u frames; the rest is left out",
+            audio->FileName().c_str(), static_cast<unsigned long long>(audio->LostSyncAt()), audio->FramesScanned()));
+    }
 }
 
 void Multiplexor::WriteNavPlaceholder() {
@@ -661,7 +673,7 @@ MuxStatus Multiplexor::Run() {
     bool stalled = false;
     while (!all_.empty()) {
         // The video's end does not cut the audio that is to be heard before it.
-        if (!finalRunOut_ && AnyVideoComplete()) {
+        if (!finalRunOut_ && !params_.soundOutlastsVideo && AnyVideoComplete()) {
             finalRunOut_ = runningOut_ = true;
             runOutPts_ = VideoPresentationEnd();
             state = State::RunningOut;
@@ -678,6 +690,7 @@ MuxStatus Multiplexor::Run() {
     const bool closed = writer_->CloseFile();
     for (ElementaryStream* s : all_) s->Finish();
     ReportLateUnits();
+    ReportEarlySoundEnds();
     MuxStatus result = platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
     if (stalled || InputFailed()) result = MuxStatus::InputUnreadable;
     if (!closed || writer_->Failed()) result = OutputFailure();

@@ -63,6 +63,7 @@ struct MuxParams {
     bool timestampsOnIPicturesOnly = false;
     bool buffersOnIPicturesOnly = false;
     bool dvdVideo = false;  // the first video stream writes navigation placeholders
+    bool soundOutlastsVideo = false;  // stills: the last one stays up while the sound plays on
 
     // Copies the job and applies the row of its mux format.
     static MuxParams ForJob(const MuxJob& job);
@@ -125,6 +126,7 @@ private:
     bool InputFailed() const;
     void NoteInputWithoutUnits(const std::string& name);
     void ReportLateUnits();
+    void ReportEarlySoundEnds();
     size_t IndexOf(const ElementaryStream* s) const;  // position in job order
 
     MuxJob& job_;

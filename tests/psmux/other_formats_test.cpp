@@ -294,8 +294,11 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
         }
     };
 
+    // The last still stays up while the sound plays to its end.
+    const std::vector<uint8_t> sound = ReadFile(audio);
     const std::string vcd = NewPath(".mpg");
     ASSERT_EQ(0, Psmux("-f 6 -o " + Quote(vcd) + " " + Quote(standard) + " " + Quote(high) + " " + Quote(audio)));
+    EXPECT_EQ(Demux(vcd, "a", "mp2"), sound);
     EXPECT_EQ(ProbeStreams(vcd).size(), 3u);
     EXPECT_TRUE(DecodesCleanly(vcd));
     EXPECT_EQ(Demux(vcd, "v:0", "mpeg1video"), ReadFile(standard));
@@ -305,6 +308,7 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
     const std::string super = NewPath(".mpg");
     ASSERT_EQ(0, Psmux("-f 7 -o " + Quote(super) + " " + Quote(svcd) + " " + Quote(audio)));
     EXPECT_TRUE(DecodesCleanly(super));
+    EXPECT_EQ(Demux(super, "a", "mp2"), sound);
     EXPECT_EQ(Demux(super, "v", "mpeg2video"), ReadFile(svcd));
     expectStillTimes(super, "v", 230 * 1024, 348600);
 }
@@ -493,6 +497,23 @@ TEST(CommandLine, DoubledPercentInTheOutputNameIsOnePercent) {
     EXPECT_NE(output.find("\"%%\" for a '%'"), std::string::npos) << output;
     EXPECT_EQ(0, Psmux("-f 8 -o " + Quote(TempDir() + "/100%%.vob") + " " + video + " " + audio, &output)) << output;
     EXPECT_TRUE(CheckDvdVob(ReadFile(TempDir() + "/100%.vob")).Ok());
+}
+
+// Sound that loses its frame sync ends there, and the run says where.
+TEST(CommandLine, SoundThatLosesItsSyncEndsWithAWarning) {
+    std::vector<uint8_t> mp2 = ReadFile(Mp2Audio(384, 10));
+    const size_t frame = 1152;
+    const size_t broken = 200 * frame;
+    ASSERT_GT(mp2.size(), broken + frame);
+    std::fill(mp2.begin() + broken, mp2.begin() + broken + 4, 0);
+    const std::string audio = NewPath(".mp2");
+    WriteFile(audio, mp2);
+    const std::string out = NewPath(".vob");
+    std::string output;
+    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(out) + " " + Quote(MpegVideo({false, 8, 2, 6})) + " " + Quote(audio), &output));
+    EXPECT_EQ(output, "psmux: warning: the sound of " + audio + " ends early: no frame header at byte " +
+                          std::to_string(broken) + ", after 200 frames; the rest is left out\n");
+    EXPECT_EQ(Demux(out, "a", "mp2"), std::vector<uint8_t>(mp2.begin(), mp2.begin() + broken));
 }
 
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
