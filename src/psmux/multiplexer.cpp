@@ -231,6 +231,8 @@ void Multiplexor::CreateStreams() {
             auto* lpcm = dynamic_cast<LpcmStream*>(audio.get());
             if (lpcm != nullptr && lpcm->RequestMismatch())
                 configurationRefused_ = true;
+            else if (lpcm != nullptr && lpcm->LayoutUnsupported())
+                unsupportedLpcm_ = input.reader->FileName();
             else
                 NoteInputWithoutUnits(input.reader->FileName());
             continue;
@@ -512,6 +514,10 @@ MuxStatus Multiplexor::Prepare() {
     // A run cancelled before its first picture still leaves a (minimal) program stream.
     if (configurationRefused_) return MuxStatus::BadConfiguration;
     if (InputFailed()) return MuxStatus::InputUnreadable;
+    if (!unsupportedLpcm_.empty()) {
+        job_.failedInput = unsupportedLpcm_;
+        return MuxStatus::LpcmLayoutUnsupported;
+    }
     // A scanner stopped by the cancel event yields no unit either; that run is no failure.
     if (!platform::IsCancelled(job_.cancel)) {
         if (!inputWithoutUnits_.empty()) {

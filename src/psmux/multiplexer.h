@@ -156,6 +156,7 @@ private:
     bool videoFirst_ = false;
     bool configurationRefused_ = false;  // an input stream cannot take the requested parameters
     std::string inputWithoutUnits_;  // the first input that yields no unit
+    std::string unsupportedLpcm_;    // an LPCM input whose sample layout cannot be written
     unsigned lateUnits_ = 0;
     int64_t worstLateness_ = 0;  // ticks
 

@@ -59,6 +59,8 @@ const char* MuxStatusText(MuxStatus status) {
     case MuxStatus::BadConfiguration: return "these parameters cannot produce a multiplex";
     case MuxStatus::InputWithoutUnits: return "input holds no complete picture or audio frame";
     case MuxStatus::SeveralVideos: return "the DVD format takes one video stream, and more were given";
+    case MuxStatus::LpcmLayoutUnsupported:
+        return "20- and 24-bit LPCM is written with one or two channels only (16 bits take up to seven)";
     }
     return "unknown";
 }

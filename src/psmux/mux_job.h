@@ -53,6 +53,7 @@ enum class MuxStatus {
     BadConfiguration,   // the parameters can never produce a multiplex
     InputWithoutUnits,  // an input holds no complete picture or audio frame
     SeveralVideos,      // the DVD format takes one video stream and was given more
+    LpcmLayoutUnsupported,  // 20- or 24-bit LPCM with more than two channels
 };
 
 const char* MuxStatusText(MuxStatus status);

@@ -84,6 +84,7 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
         {WavAudio(24, 2, 1.5), "pcm_dvd@48000", "s24le", "s24le", "24"},
         {WavAudio(16, 1, 1.5), "pcm_dvd@48000", "s16le", "s16le", "16"},
         {WavAudio(24, 1, 1.5), "pcm_dvd@48000", "s24le", "s24le", "24"},
+        {WavAudio(16, 6, 1.5), "pcm_dvd@48000", "s16le", "s16le", "16"},
         {wav20Path, "pcm_dvd@48000", "s24le", "s24le", "20"},
     };
     for (const Case& c : cases) {
@@ -514,6 +515,21 @@ TEST(CommandLine, SoundThatLosesItsSyncEndsWithAWarning) {
     EXPECT_EQ(output, "psmux: warning: the sound of " + audio + " ends early: no frame header at byte " +
                           std::to_string(broken) + ", after 200 frames; the rest is left out\n");
     EXPECT_EQ(Demux(out, "a", "mp2"), std::vector<uint8_t>(mp2.begin(), mp2.begin() + broken));
+}
+
+// 20- and 24-bit samples of more than two channels are refused, naming the file: how a DVD
+// packet orders them is not known here.
+TEST(CommandLine, LpcmOfMoreThanTwoChannelsAbove16BitsIsRefused) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    for (int channels : {3, 6}) {
+        const std::string wav = WavAudio(24, channels, 1);
+        const std::string out = NewPath(".vob");
+        std::string output;
+        EXPECT_EQ(1, Psmux("-f 8 -o " + Quote(out) + " " + video + " " + Quote(wav), &output));
+        EXPECT_EQ(output, "psmux: 20- and 24-bit LPCM is written with one or two channels only (16 bits take up to "
+                          "seven): " + wav + "\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {
