@@ -273,7 +273,8 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
                                                      "-f mpeg1video");
     const std::string svcd = Fixture("still480.m2v", "-f lavfi -i testsrc=size=480x480:rate=30000/1001 -frames:v 4 "
                                                      "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
-    const std::string audio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
+    // Sound that lasts well beyond the four stills.
+    const std::string audio = Fixture("still6.mp2", "-f lavfi -i sine=sample_rate=44100 -t 6 -c:a mp2 -b:a 224k -f mp2");
 
     // The first still shows as the audio starts; each later one is decoded once its whole
     // decoder buffer could have arrived at the mux rate after the previous one was shown, and
