@@ -75,7 +75,8 @@ TEST(DecoderModel, HoldsInEveryFormat) {
     };
     const std::string video = MpegVideo({false, 8, 2, 1});
     const std::string audio = Mp2Audio(384, 1.5);
-    const std::string stillsAudio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
+    // The sound goes on after the last still.
+    const std::string stillsAudio = Fixture("still6.mp2", "-f lavfi -i sine=sample_rate=44100 -t 6 -c:a mp2 -b:a 224k -f mp2");
     const Case cases[] = {
         {"-f 0", {video, audio}},
         {"-f 0 -b 230", {video, Ac3Audio(448, 1.5)}},
