@@ -54,20 +54,6 @@ TEST(DecoderModel, HoldsOnTheDvdRoad) {
     }
 }
 
-std::string Mpeg1Video() {
-    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 1 -c:v mpeg1video -g 15 -bf 2 "
-                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
-}
-
-std::string Mp2At44k() {
-    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 1.5 -ac 2 -c:a mp2 -b:a 224k -f mp2");
-}
-
-std::string Stills(const std::string& name, const std::string& size, const std::string& codec) {
-    return Fixture(name, "-f lavfi -i testsrc=size=" + size + ":rate=30000/1001 -frames:v 4 -c:v " + codec +
-                             " -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k -f " + codec);
-}
-
 TEST(DecoderModel, HoldsInEveryFormat) {
     struct Case {
         std::string options;
@@ -75,8 +61,6 @@ TEST(DecoderModel, HoldsInEveryFormat) {
     };
     const std::string video = MpegVideo({false, 8, 2, 1});
     const std::string audio = Mp2Audio(384, 1.5);
-    // The sound goes on after the last still.
-    const std::string stillsAudio = Fixture("still6.mp2", "-f lavfi -i sine=sample_rate=44100 -t 6 -c:a mp2 -b:a 224k -f mp2");
     const Case cases[] = {
         {"-f 0", {video, audio}},
         {"-f 0 -b 230", {video, Ac3Audio(448, 1.5)}},
@@ -84,14 +68,13 @@ TEST(DecoderModel, HoldsInEveryFormat) {
         // only follows a pack header.
         {"-f 0 -b 230 -p 4 -V", {video, audio}},
         {"-f 0 -p 3 -h", {video, audio}},
-        {"-f 1", {Mpeg1Video(), Mp2At44k()}},
-        {"-f 2", {Mpeg1Video(), Mp2At44k()}},
+        {"-f 1", {VcdVideo(), VcdAudio()}},
+        {"-f 2", {VcdVideo(), VcdAudio()}},
         {"-f 3", {video, Ac3Audio(448, 1.5)}},
         {"-f 4", {video, audio}},
         {"-f 5", {video, DtsAudio(1.5)}},
-        {"-f 6", {Stills("still352.m1v", "352x240", "mpeg1video"), Stills("still704.m1v", "704x480", "mpeg1video"),
-                  stillsAudio}},
-        {"-f 7", {Stills("still480.m2v", "480x480", "mpeg2video"), stillsAudio}},
+        {"-f 6", {VcdStandardStills(), VcdHighResolutionStills(), StillsSound()}},
+        {"-f 7", {SvcdStills(), StillsSound()}},
         {"-f 8", {video, audio}},
         {"-f 9", {video, WavAudio(16, 2, 1.5)}},
     };

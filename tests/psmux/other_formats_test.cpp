@@ -22,15 +22,6 @@ int Psmux(const std::string& arguments, std::string* output = nullptr) {
     return status;
 }
 
-std::string Mpeg1Video() {
-    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 1 -c:v mpeg1video -g 15 -bf 2 "
-                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
-}
-
-std::string Mp2At44k() {
-    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 1.5 -ac 2 -c:a mp2 -b:a 224k -f mp2");
-}
-
 TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
     struct Case {
         int format;
@@ -39,8 +30,8 @@ TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
     };
     const std::string dvdVideo = MpegVideo({false, 8, 2, 1});
     const Case cases[] = {
-        {0, dvdVideo, Mp2Audio(384, 1), 2048},  {1, Mpeg1Video(), Mp2At44k(), 2324},
-        {2, Mpeg1Video(), Mp2At44k(), 2324},    {3, dvdVideo, Ac3Audio(448, 1), 2048},
+        {0, dvdVideo, Mp2Audio(384, 1), 2048},  {1, VcdVideo(), VcdAudio(), 2324},
+        {2, VcdVideo(), VcdAudio(), 2324},    {3, dvdVideo, Ac3Audio(448, 1), 2048},
         {4, dvdVideo, Mp2Audio(384, 1), 2324},  {5, dvdVideo, Mp2Audio(384, 1), 2324},
         {9, dvdVideo, Mp2Audio(384, 1), 2048},  {4, dvdVideo, DtsAudio(1.5), 2324},
         {0, dvdVideo, WavAudio(24, 2, 1), 2048},
@@ -266,15 +257,10 @@ namespace psmux_test {
 namespace {
 
 TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
-    const std::string standard = Fixture("still352.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 "
-                                                         "-frames:v 4 -c:v mpeg1video -g 1 -b:v 1150k -f mpeg1video");
-    const std::string high = Fixture("still704.m1v", "-f lavfi -i testsrc=size=704x480:rate=30000/1001 -frames:v 4 "
-                                                     "-c:v mpeg1video -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k "
-                                                     "-f mpeg1video");
-    const std::string svcd = Fixture("still480.m2v", "-f lavfi -i testsrc=size=480x480:rate=30000/1001 -frames:v 4 "
-                                                     "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
-    // Sound that lasts well beyond the four stills.
-    const std::string audio = Fixture("still6.mp2", "-f lavfi -i sine=sample_rate=44100 -t 6 -c:a mp2 -b:a 224k -f mp2");
+    const std::string standard = VcdStandardStills();
+    const std::string high = VcdHighResolutionStills();
+    const std::string svcd = SvcdStills();
+    const std::string audio = StillsSound();
 
     // The first still shows as the audio starts; each later one is decoded once its whole
     // decoder buffer could have arrived at the mux rate after the previous one was shown, and
