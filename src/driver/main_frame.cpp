@@ -456,11 +456,13 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     SetStatus("Multiplexing audio and video...");
     // The clip is fully encoded: its multiplex is never cut, since a VOB cut there ends its
     // chapter in a damaged picture. A Stop meanwhile takes effect once the VOB is whole.
+    std::string muxFailure;
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
-                                                audioPath.c_str(), ProgressBar(), nullptr);
+                                                audioPath.c_str(), ProgressBar(), nullptr,
+                                                &muxFailure);
     if (muxResult != 0) {
-        error = core::FormatString("Multiplexing into %s failed (code %d)", vobPath.c_str(),
-                                   muxResult);
+        error = core::FormatString("Multiplexing into %s failed: %s", vobPath.c_str(),
+                                   muxFailure.c_str());
         core::LogPrintf("%s\n", error.c_str());
         return false;
     }

@@ -87,16 +87,10 @@ bool AudioStream::ScanFrame() {
     }
     const uint64_t start = reader_->BitPosition() / 8;
     AudioFrame frame;
-    if (!ReadFrameHeader(frame)) {
-        ended_ = true;
-        return false;
-    }
+    if (!ReadFrameHeader(frame)) return EndAtBadHeader(start);
     reader_->AlignToByte();
     const uint64_t consumed = reader_->BitPosition() / 8 - start;
-    if (frame.length < consumed || frame.samples == 0) {
-        ended_ = true;
-        return false;
-    }
+    if (frame.length < consumed || frame.samples == 0) return EndAtBadHeader(start);
     reader_->SkipBytes(frame.length - consumed);
     if (reader_->BitPosition() / 8 != start + frame.length) {
         // The file ends inside this frame: it is dropped.
@@ -113,6 +107,15 @@ bool AudioStream::ScanFrame() {
     ++unitsScanned_;
     samplesBefore_ += frame.samples;
     return true;
+}
+
+bool AudioStream::EndAtBadHeader(uint64_t frameStart) {
+    ended_ = true;
+    if (FrameHeaderBytes() > 0 && frameNumber_ > 0 && !reader_->Exhausted()) {
+        lostSync_ = true;
+        lostSyncAt_ = frameStart;
+    }
+    return false;
 }
 
 void AudioStream::ScanUnits(unsigned count) {

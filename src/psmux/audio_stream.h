@@ -25,6 +25,10 @@ public:
     size_t WriteSector() override;
     uint32_t BitRate() const override { return bitRateKbps_ * 1024; }
     uint32_t SampleRate() const { return sampleRate_; }
+    // True when the scanner met bytes that are no frame header before the end of the file.
+    bool LostFrameSync() const { return lostSync_; }
+    uint64_t LostSyncAt() const { return lostSyncAt_; }
+    uint32_t FramesScanned() const { return frameNumber_; }
 
 protected:
     // Reads the frame header at the cursor (a frame start); false when it is not a valid
@@ -45,6 +49,9 @@ protected:
     // Scans the first frame after Configure; false when there is none.
     bool ScanFirstFrame();
     bool ScanFrame();
+    // Ends the stream at a frame start whose header is not valid; streams with frame headers
+    // have lost their sync there unless the file ends inside the header.
+    bool EndAtBadHeader(uint64_t frameStart);
     uint64_t SampleRateOrOne() const { return sampleRate_ != 0 ? sampleRate_ : 1; }
 
     int audioNumber_ = 0;
@@ -52,6 +59,8 @@ protected:
     uint32_t bitRateKbps_ = 0;
     uint64_t samplesBefore_ = 0;  // samples of the frames already scanned
     uint32_t frameNumber_ = 0;
+    bool lostSync_ = false;
+    uint64_t lostSyncAt_ = 0;  // file offset
 };
 
 // What an AC-3 or DTS frame header says of its frame.

@@ -19,6 +19,7 @@ constexpr uint32_t kWaveExtensible = 0xFFFE;
 constexpr uint32_t kFmtMinimumSize = 16;
 constexpr int kUnitsPerSecond = 600;   // an LPCM unit is 1/600 s
 constexpr int kFramesPerGroup = 2;     // 20- and 24-bit samples pack in pairs of sample frames
+constexpr int kMostChannelsInPairedGroups = 2;
 constexpr unsigned kFrameIndexModulus = 20;
 constexpr uint8_t kNoDynamicRange = 0x80;
 
@@ -86,6 +87,10 @@ bool LpcmStream::Open(int n) {
         (requested_->samplesPerSecond != wav_.sampleRate || requested_->channels != wav_.channels ||
          requested_->bitsPerSample != wav_.bitsPerSample)) {
         requestMismatch_ = true;
+        return false;
+    }
+    if (wav_.bitsPerSample > 16 && wav_.channels > kMostChannelsInPairedGroups) {
+        layoutUnsupported_ = true;
         return false;
     }
     sampleRate_ = static_cast<uint32_t>(wav_.sampleRate);

@@ -34,6 +34,9 @@ public:
     // True when Open failed because the command line asked for other parameters than the
     // WAV file holds.
     bool RequestMismatch() const { return requestMismatch_; }
+    // True when Open failed because the file holds 20- or 24-bit samples of more than two
+    // channels, whose sample order in a DVD packet this stream does not know.
+    bool LayoutUnsupported() const { return layoutUnsupported_; }
 
 protected:
     bool ReadFrameHeader(AudioFrame& frame) override;
@@ -52,6 +55,7 @@ private:
     WavFormat wav_;
     size_t bytesPerFrame_ = 0;  // one sample of every channel
     bool requestMismatch_ = false;
+    bool layoutUnsupported_ = false;
     std::vector<uint8_t> fileBytes_;  // one packet's samples as the file holds them
 };
 

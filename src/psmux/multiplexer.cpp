@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "core/file_utils.h"
 #include "core/log.h"
 #include "platform/event.h"
 #include "psmux/ac3_stream.h"
@@ -119,6 +120,7 @@ MuxParams MuxParams::ForJob(const MuxJob& job) {
         p.buffersInVideoPackets = p.buffersInAudioPackets = true;
         p.iPictureAlignment = true;
         p.splitAtSequenceEnd = false;
+        p.soundOutlastsVideo = true;
         break;
     case 7:
         if (p.dataRate == 0) p.dataRate = kSvcdMuxRate;
@@ -127,6 +129,7 @@ MuxParams MuxParams::ForJob(const MuxJob& job) {
         p.variableBitRate = true;
         p.buffersInVideoPackets = p.buffersInAudioPackets = true;
         p.iPictureAlignment = true;
+        p.soundOutlastsVideo = true;
         break;
     case 8:
     case 9:
@@ -213,7 +216,10 @@ void Multiplexor::CreateStreams() {
                 video = std::make_unique<DvdVideoStream>(reader, params, this);
             else
                 video = std::make_unique<VideoStream>(reader, params, this);
-            if (!video->Open(videoNumber)) continue;
+            if (!video->Open(videoNumber)) {
+                NoteInputWithoutUnits(input.reader->FileName());
+                continue;
+            }
             ++videoNumber;
             video_.push_back(video.get());
             all_.push_back(video.get());
@@ -221,10 +227,14 @@ void Multiplexor::CreateStreams() {
             continue;
         }
         }
-        // A stream without one complete frame takes no part.
         if (!audio->Open(audioNumber)) {
             auto* lpcm = dynamic_cast<LpcmStream*>(audio.get());
-            if (lpcm != nullptr && lpcm->RequestMismatch()) configurationRefused_ = true;
+            if (lpcm != nullptr && lpcm->RequestMismatch())
+                configurationRefused_ = true;
+            else if (lpcm != nullptr && lpcm->LayoutUnsupported())
+                unsupportedLpcm_ = input.reader->FileName();
+            else
+                NoteInputWithoutUnits(input.reader->FileName());
             continue;
         }
         ++audioNumber;
@@ -254,6 +264,7 @@ void Multiplexor::CreateStillsStreams() {
                 stills = std::make_unique<SvcdStillsStream>(reader, params, this);
             }
             if (!stills->Open(static_cast<int>(video_.size()))) {
+                NoteInputWithoutUnits(input.reader->FileName());
                 if (params_.muxFormat == 6) vcdStills.pop_back();
                 continue;
             }
@@ -266,7 +277,10 @@ void Multiplexor::CreateStillsStreams() {
                 continue;
             }
             auto audio = std::make_unique<MpegAudioStream>(reader, this);
-            if (!audio->Open(audioNumber)) continue;
+            if (!audio->Open(audioNumber)) {
+                NoteInputWithoutUnits(input.reader->FileName());
+                continue;
+            }
             ++audioNumber;
             audio_.push_back(audio.get());
             all_.push_back(audio.get());
@@ -299,7 +313,8 @@ void Multiplexor::RefreshHeaders() {
     } else {
         currentPack_ = nullptr;
     }
-    currentSystem_ = includeSystemHeader_ ? &systemHeader_ : nullptr;
+    // A system header may only follow a pack header directly.
+    currentSystem_ = includeSystemHeader_ && includePackHeader_ ? &systemHeader_ : nullptr;
 }
 
 void Multiplexor::SetPositionAndScr(uint64_t position) {
@@ -325,6 +340,31 @@ size_t Multiplexor::WriteStreamSector(size_t maximumPayload, PesStream& stream, 
 void Multiplexor::WritePaddingSector(const HeaderBuffer* system, PesStream& stream) {
     writer_->WriteSector(currentPack_, system, 0, stream, false, false, 0, 0, kNoTimestamps);
     AdvanceSector();
+}
+
+void Multiplexor::NoteUnitDelivered(int64_t decodeTime) {
+    const int64_t lateness = scr_ + ticksPerSector_ - decodeTime;
+    if (lateness <= 0) return;
+    ++lateUnits_;
+    worstLateness_ = std::max(worstLateness_, lateness);
+}
+
+void Multiplexor::ReportLateUnits() {
+    if (lateUnits_ == 0) return;
+    job_.warnings.push_back(core::FormatString(
+        "%u access units reach the decoder after their decode time, the latest by %.1f ms "
+        "(the streams need more than the mux rate or the decoder buffers hold)",
+        lateUnits_, static_cast<double>(worstLateness_) * 1000.0 / kClock));
+}
+
+void Multiplexor::ReportEarlySoundEnds() {
+    for (const ElementaryStream* s : audio_) {
+        const auto* audio = static_cast<const AudioStream*>(s);
+        if (!audio->LostFrameSync()) continue;
+        job_.warnings.push_back(core::FormatString(
+            "the sound of %s ends early: no frame header at byte %llu, after %u frames; the rest is left out",
+            audio->FileName().c_str(), static_cast<unsigned long long>(audio->LostSyncAt()), audio->FramesScanned()));
+    }
 }
 
 void Multiplexor::WriteNavPlaceholder() {
@@ -420,7 +460,9 @@ void Multiplexor::ComputeMuxRate() {
     const int64_t scaled = static_cast<int64_t>(static_cast<double>(sum) * 1.015);
     const int64_t bits = 1250 + scaled / 50 * 50;
     muxRate_ = params_.dataRate != 0 ? params_.dataRate : static_cast<int>(std::min<int64_t>(bits / 8, INT32_MAX));
-    rateBound_ = static_cast<uint32_t>(muxRate_ / 50);
+    // Headers count the rate in units of 50 bytes/s; declaring less than the SCRs advance by
+    // would make every pack end after the next one begins.
+    rateBound_ = static_cast<uint32_t>((static_cast<int64_t>(muxRate_) + 49) / 50);
 }
 
 void Multiplexor::ComputeStartupDelay() {
@@ -459,6 +501,7 @@ MuxStatus Multiplexor::Prepare() {
     auto withoutUnit = [](ElementaryStream* s) { return !s->AdvanceAccessUnit(); };
     for (ElementaryStream* s : all_)
         if (withoutUnit(s)) {
+            NoteInputWithoutUnits(s->FileName());
             video_.erase(std::remove(video_.begin(), video_.end(), s), video_.end());
             audio_.erase(std::remove(audio_.begin(), audio_.end(), s), audio_.end());
         }
@@ -470,8 +513,20 @@ MuxStatus Multiplexor::Prepare() {
     });
     // A run cancelled before its first picture still leaves a (minimal) program stream.
     if (configurationRefused_) return MuxStatus::BadConfiguration;
-    if (job_.requireVideo && video_.empty() && !platform::IsCancelled(job_.cancel)) return MuxStatus::NoVideo;
     if (InputFailed()) return MuxStatus::InputUnreadable;
+    if (!unsupportedLpcm_.empty()) {
+        job_.failedInput = unsupportedLpcm_;
+        return MuxStatus::LpcmLayoutUnsupported;
+    }
+    // A scanner stopped by the cancel event yields no unit either; that run is no failure.
+    if (!platform::IsCancelled(job_.cancel)) {
+        if (!inputWithoutUnits_.empty()) {
+            job_.failedInput = inputWithoutUnits_;
+            return MuxStatus::InputWithoutUnits;
+        }
+        if ((job_.requireVideo || params_.dvdVideo) && video_.empty()) return MuxStatus::NoVideo;
+        if (params_.dvdVideo && video_.size() > 1) return MuxStatus::SeveralVideos;
+    }
 
     HeaderBuffer scratchPack;
     HeaderBuffer scratchSystem;
@@ -494,9 +549,10 @@ MuxStatus Multiplexor::Prepare() {
     return MuxStatus::Ok;
 }
 
-// An output that would overwrite an input is named in the result, as a failed input is.
+// The output is named in the result with the reason, as a failed input is.
 MuxStatus Multiplexor::OutputFailure() {
-    if (writer_->RefusedAnInput()) job_.failedInput = writer_->CurrentName() + " is one of the inputs";
+    job_.failedInput = writer_->CurrentName() +
+                       (writer_->RefusedAnInput() ? " is one of the inputs" : ": " + writer_->FailureReason());
     return MuxStatus::OutputFailed;
 }
 
@@ -504,6 +560,10 @@ size_t Multiplexor::IndexOf(const ElementaryStream* s) const {
     for (size_t i = 0; i < owned_.size(); ++i)
         if (owned_[i].get() == s) return i;
     return owned_.size();
+}
+
+void Multiplexor::NoteInputWithoutUnits(const std::string& name) {
+    if (inputWithoutUnits_.empty()) inputWithoutUnits_ = name;
 }
 
 bool Multiplexor::InputFailed() const {
@@ -597,6 +657,8 @@ bool Multiplexor::MuxOneSector() {
         if (chosen->RefillAndWriteSector() == 0) return false;
     } else if (params_.variableBitRate) {
         LetTimePass();
+        // The skipped time lies between packs: a pack's packets follow each other at its rate.
+        packetsLeft_ = params_.packetsPerPack;
     } else {
         WritePaddingSector(currentSystem_, padding_);
     }
@@ -617,7 +679,7 @@ MuxStatus Multiplexor::Run() {
     bool stalled = false;
     while (!all_.empty()) {
         // The video's end does not cut the audio that is to be heard before it.
-        if (!finalRunOut_ && AnyVideoComplete()) {
+        if (!finalRunOut_ && !params_.soundOutlastsVideo && AnyVideoComplete()) {
             finalRunOut_ = runningOut_ = true;
             runOutPts_ = VideoPresentationEnd();
             state = State::RunningOut;
@@ -633,9 +695,14 @@ MuxStatus Multiplexor::Run() {
     WriteEndSector();
     const bool closed = writer_->CloseFile();
     for (ElementaryStream* s : all_) s->Finish();
-    if (!closed || writer_->Failed()) return OutputFailure();
-    if (stalled || InputFailed()) return MuxStatus::InputUnreadable;
-    return platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
+    ReportLateUnits();
+    ReportEarlySoundEnds();
+    MuxStatus result = platform::IsCancelled(job_.cancel) ? MuxStatus::Cancelled : MuxStatus::Ok;
+    if (stalled || InputFailed()) result = MuxStatus::InputUnreadable;
+    if (!closed || writer_->Failed()) result = OutputFailure();
+    // A failed run's output is cut short where it failed; nobody should take it for whole.
+    if (result != MuxStatus::Ok && result != MuxStatus::Cancelled) writer_->RemoveWrittenFiles();
+    return result;
 }
 
 MuxStatus RunMuxJob(MuxJob& job) {
@@ -645,7 +712,8 @@ MuxStatus RunMuxJob(MuxJob& job) {
 }
 
 int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
-                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel) {
+                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel,
+                   std::string* failure) {
     if (outputName == nullptr || *outputName == '\0' || fileA == nullptr || fileB == nullptr)
         return static_cast<int>(MuxStatus::BadConfiguration);
     MuxJob job;
@@ -653,9 +721,11 @@ int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
     job.cancel = cancel;
     job.SetUp(outputName, fileA, fileB);
     MuxStatus status = RunMuxJob(job);
+    for (const std::string& warning : job.warnings) core::LogPrintf("Multiplexing into %s: %s\n", outputName, warning.c_str());
     if (status == MuxStatus::Ok || status == MuxStatus::Cancelled) return 0;
-    core::LogPrintf("Multiplexing into %s failed: %s%s%s\n", outputName, MuxStatusText(status),
-                    job.failedInput.empty() ? "" : ": ", job.failedInput.c_str());
+    const std::string reason = job.FailureText(status);
+    core::LogPrintf("Multiplexing into %s failed: %s\n", outputName, reason.c_str());
+    if (failure != nullptr) *failure = reason;
     return static_cast<int>(status);
 }
 

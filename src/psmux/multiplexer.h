@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "psmux/mux_job.h"
@@ -24,9 +25,11 @@ namespace psmux {
 // with a navigation placeholder sector before each I-picture. Sends PBM_SETPOS with the
 // percentage of the video written and stops early, still closing the file, when `cancel` is
 // set. Answers 0 on success or cancel, non-zero (a MuxStatus) when an input cannot be opened
-// or read, no video stream is found, or the output cannot be written.
+// or read, no video stream is found, or the output cannot be written; `failure`, when given,
+// then receives the reason in one line.
 int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
-                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel);
+                   platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel,
+                   std::string* failure = nullptr);
 
 // Runs a prepared job.
 MuxStatus RunMuxJob(MuxJob& job);
@@ -60,6 +63,7 @@ struct MuxParams {
     bool timestampsOnIPicturesOnly = false;
     bool buffersOnIPicturesOnly = false;
     bool dvdVideo = false;  // the first video stream writes navigation placeholders
+    bool soundOutlastsVideo = false;  // stills: the last one stays up while the sound plays on
 
     // Copies the job and applies the row of its mux format.
     static MuxParams ForJob(const MuxJob& job);
@@ -86,6 +90,9 @@ public:
                              int64_t dts, TimestampKind kind);
     void WriteNavPlaceholder();
     int64_t ScrOfBytePosition(uint64_t position) const;
+    // A unit's last byte goes into the sector being written; counts it late when that sector
+    // ends after the unit's decode time.
+    void NoteUnitDelivered(int64_t decodeTime);
 
 private:
     enum class State { SegmentStart, Muxing, RunningOut };
@@ -117,6 +124,9 @@ private:
     int64_t VideoPresentationEnd() const;
     std::vector<const PesStream*> AsPes(const std::vector<ElementaryStream*>& streams) const;
     bool InputFailed() const;
+    void NoteInputWithoutUnits(const std::string& name);
+    void ReportLateUnits();
+    void ReportEarlySoundEnds();
     size_t IndexOf(const ElementaryStream* s) const;  // position in job order
 
     MuxJob& job_;
@@ -145,6 +155,10 @@ private:
     int packetsLeft_ = 1;
     bool videoFirst_ = false;
     bool configurationRefused_ = false;  // an input stream cannot take the requested parameters
+    std::string inputWithoutUnits_;  // the first input that yields no unit
+    std::string unsupportedLpcm_;    // an LPCM input whose sample layout cannot be written
+    unsigned lateUnits_ = 0;
+    int64_t worstLateness_ = 0;  // ticks
 
     std::vector<std::unique_ptr<ElementaryStream>> owned_;
     std::vector<ElementaryStream*> all_;

@@ -57,6 +57,10 @@ const char* MuxStatusText(MuxStatus status) {
     case MuxStatus::NoVideo: return "no video stream with a complete picture";
     case MuxStatus::OutputFailed: return "cannot create or write output";
     case MuxStatus::BadConfiguration: return "these parameters cannot produce a multiplex";
+    case MuxStatus::InputWithoutUnits: return "input holds no complete picture or audio frame";
+    case MuxStatus::SeveralVideos: return "the DVD format takes one video stream, and more were given";
+    case MuxStatus::LpcmLayoutUnsupported:
+        return "20- and 24-bit LPCM is written with one or two channels only (16 bits take up to seven)";
     }
     return "unknown";
 }
@@ -95,6 +99,7 @@ void MuxJob::SetUp(const std::string& output, const std::string& fileA, const st
     outputName = output;
     outputNameIsPattern = false;
     requireVideo = true;
+    emptyInputsAllowed = true;
     AddInputFile(fileA);
     AddInputFile(fileB);
     AddDefaultParams();
@@ -110,7 +115,7 @@ bool MuxJob::AddInputFile(const std::string& name) {
         return false;
     };
     if (!reader->IsOpen() || reader->ReadFailed()) return leaveOut(MuxStatus::InputUnreadable);
-    if (reader->Exhausted()) return false;  // an empty stream has nothing to add
+    if (reader->Exhausted()) return emptyInputsAllowed ? false : leaveOut(MuxStatus::InputWithoutUnits);
 
     BitReaderMark start;
     reader->SaveMark(start);
@@ -160,6 +165,10 @@ void MuxJob::AddDefaultParams() {
     }
     for (unsigned i = 0; i < lpcmCount; ++i)
         lpcmParams.push_back(i < givenLpcmParams_.size() ? givenLpcmParams_[i] : LpcmParams::DefaultForFormat(muxFormat));
+}
+
+std::string MuxJob::FailureText(MuxStatus status) const {
+    return std::string(MuxStatusText(status)) + (failedInput.empty() ? "" : ": " + failedInput);
 }
 
 std::vector<JobStream*> MuxJob::StreamsOfFormat(StreamFormat format) const {
@@ -266,11 +275,11 @@ bool MuxJob::ParseCommandLine(int argc, char** argv, std::string& error) {
     if (outputName.empty()) return bad("no output name given (-o)");
     outputNameIsPattern = outputName.find('%') != std::string::npos;
     if (outputNameIsPattern && !SegmentNamer::IsValidPattern(outputName))
-        return bad("an output name with '%' needs exactly one integer conversion such as %02d (write %% for a '%')");
+        return bad("a '%' in the output name starts either the one integer conversion such as %02d or \"%%\" for a '%'");
     if (optind >= argc) return bad("no input files given");
     std::vector<std::string> names(argv + optind, argv + argc);
     if (!AddInputFiles(names) && inputStatus != MuxStatus::Ok)
-        return bad(std::string(MuxStatusText(inputStatus)) + ": " + failedInput);
+        return bad(FailureText(inputStatus));
     return true;
 }
 

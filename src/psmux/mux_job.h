@@ -51,6 +51,9 @@ enum class MuxStatus {
     NoVideo,            // the job needs a video stream and none was found
     OutputFailed,       // the output could not be created or written
     BadConfiguration,   // the parameters can never produce a multiplex
+    InputWithoutUnits,  // an input holds no complete picture or audio frame
+    SeveralVideos,      // the DVD format takes one video stream and was given more
+    LpcmLayoutUnsupported,  // 20- or 24-bit LPCM with more than two channels
 };
 
 const char* MuxStatusText(MuxStatus status);
@@ -67,11 +70,14 @@ public:
     // The road's set-up: format 8, a literal output name, the two inputs.
     void SetUp(const std::string& outputName, const std::string& fileA, const std::string& fileB);
     // Classifies one file by its first bytes and appends it; false when it is left out: it
-    // cannot be opened or read, matches no stream kind, or is empty (which is no error).
+    // cannot be opened or read, matches no stream kind, or is empty (an error unless empty
+    // inputs are allowed).
     bool AddInputFile(const std::string& name);
     // Classifies every name; false at the first that is left out.
     bool AddInputFiles(const std::vector<std::string>& names);
     std::vector<JobStream*> StreamsOfFormat(StreamFormat format) const;
+    // The status in words, with the input or output at fault.
+    std::string FailureText(MuxStatus status) const;
 
     // Run options (defaults as the constructor sets them).
     int dataRate = 0;             // bytes per second; 0 = computed from the streams
@@ -90,6 +96,8 @@ public:
     bool outputNameIsPattern = false;
     int segmentLimitMb = 0;
     bool requireVideo = false;
+    // The encode job hands over an empty sound file for a clip without sound.
+    bool emptyInputsAllowed = false;
     std::vector<JobStream> inputStreams;
     std::vector<LpcmParams> lpcmParams;
     std::vector<VideoParams> videoParams;
@@ -99,6 +107,8 @@ public:
     // The first input that could not be used, and why, for the run's result.
     MuxStatus inputStatus = MuxStatus::Ok;
     std::string failedInput;
+    // What the run could do only in part, one sentence each, for the caller to pass on.
+    std::vector<std::string> warnings;
 
     platform::ProgressTarget* progress = nullptr;
     const platform::ManualResetEvent* cancel = nullptr;

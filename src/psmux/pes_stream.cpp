@@ -105,6 +105,7 @@ unsigned ElementaryStream::RecordMuxed(size_t n) {
     int64_t removal = current_.dts + offset_;
     while (bytesNotSent_ < n) {
         buffer_.Add(bytesNotSent_, removal);
+        mux_->NoteUnitDelivered(removal);
         n -= bytesNotSent_;
         if (!AdvanceAccessUnit()) return unitsStarted;
         ++unitsStarted;
@@ -112,6 +113,7 @@ unsigned ElementaryStream::RecordMuxed(size_t n) {
     }
     buffer_.Add(static_cast<uint32_t>(n), removal);
     if (n == bytesNotSent_) {
+        mux_->NoteUnitDelivered(removal);
         newUnitStartsNextPacket_ = AdvanceAccessUnit();
     } else {
         bytesNotSent_ -= static_cast<uint32_t>(n);

@@ -153,6 +153,7 @@ public:
     size_t RefillAndWriteSector();
     bool NeedsRefill() const;
     bool ReadFailed() const { return reader_->ReadFailed(); }
+    const std::string& FileName() const { return reader_->FileName(); }
 
 protected:
     void AppendUnit(const AccessUnit& unit);

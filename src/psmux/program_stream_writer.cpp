@@ -1,7 +1,10 @@
 #include "psmux/program_stream_writer.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <cstring>
 
 #include "psmux/byte_order.h"
@@ -32,8 +35,8 @@ struct Conversion {
     int width = 0;
 };
 
-// Parses the pattern; false unless it holds exactly one integer conversion and only "%%"
-// besides it.
+// Parses the pattern; false unless it holds at most one integer conversion and only "%%"
+// besides it. Without a conversion `found.begin` stays npos.
 bool ParsePattern(const std::string& pattern, Conversion& found) {
     int conversions = 0;
     for (size_t i = 0; i < pattern.size(); ++i) {
@@ -62,7 +65,7 @@ bool ParsePattern(const std::string& pattern, Conversion& found) {
         ++conversions;
         i = j;
     }
-    return conversions == 1;
+    return conversions <= 1;
 }
 
 std::string Unescape(const std::string& text) {
@@ -82,19 +85,24 @@ bool SegmentNamer::IsValidPattern(const std::string& pattern) {
 }
 
 std::string SegmentNamer::NameOf(int segment) const {
+    if (!isPattern_) return NumberedName(name_, segment);
+    Conversion c;
+    if (!ParsePattern(name_, c)) return name_;
+    // A pattern of "%%" escapes alone names a file with '%' in it.
+    if (c.begin == std::string::npos) return NumberedName(Unescape(name_), segment);
     std::string number = std::to_string(segment);
-    if (isPattern_) {
-        Conversion c;
-        if (!ParsePattern(name_, c)) return name_;
-        while (static_cast<int>(number.size()) < c.width) number.insert(0, 1, c.zeroPad ? '0' : ' ');
-        return Unescape(name_.substr(0, c.begin)) + number + Unescape(name_.substr(c.end));
-    }
-    if (segment == 1) return name_;
+    while (static_cast<int>(number.size()) < c.width) number.insert(0, 1, c.zeroPad ? '0' : ' ');
+    return Unescape(name_.substr(0, c.begin)) + number + Unescape(name_.substr(c.end));
+}
+
+std::string SegmentNamer::NumberedName(const std::string& name, int segment) {
+    if (segment == 1) return name;
+    std::string number = std::to_string(segment);
     if (number.size() < 2) number.insert(0, 1, '0');
-    size_t slash = name_.rfind('/');
-    size_t dot = name_.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name_.size();
-    return name_.substr(0, dot) + "_" + number + name_.substr(dot);
+    size_t slash = name.rfind('/');
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = name.size();
+    return name.substr(0, dot) + "_" + number + name.substr(dot);
 }
 
 ProgramStreamWriter::ProgramStreamWriter(int mpegVersion, int sectorSize, SegmentNamer namer,
@@ -122,9 +130,10 @@ bool ProgramStreamWriter::OpenFile() {
     }
     file_ = std::fopen(currentName_.c_str(), "wb");
     if (file_ == nullptr) {
-        failed_ = true;
+        Fail();
         return false;
     }
+    written_.push_back(currentName_);
     std::setvbuf(file_, fileBuffer_.data(), _IOFBF, fileBuffer_.size());
     bytesInSegment_ = 0;
     return true;
@@ -132,9 +141,23 @@ bool ProgramStreamWriter::OpenFile() {
 
 bool ProgramStreamWriter::CloseFile() {
     if (file_ == nullptr) return !failed_;
-    if (std::fclose(file_) != 0) failed_ = true;
+    if (std::fclose(file_) != 0 && !failed_) Fail();
     file_ = nullptr;
     return !failed_;
+}
+
+void ProgramStreamWriter::Fail() {
+    failureReason_ = std::strerror(errno);
+    failed_ = true;
+}
+
+void ProgramStreamWriter::RemoveWrittenFiles() {
+    CloseFile();
+    for (const std::string& name : written_) {
+        struct stat status;
+        if (::lstat(name.c_str(), &status) == 0 && S_ISREG(status.st_mode)) std::remove(name.c_str());
+    }
+    written_.clear();
 }
 
 bool ProgramStreamWriter::SegmentFull() const {
@@ -151,7 +174,7 @@ bool ProgramStreamWriter::StartNextSegment() {
 bool ProgramStreamWriter::WriteRaw(const uint8_t* bytes, size_t length) {
     if (failed_ || file_ == nullptr) return false;
     if (std::fwrite(bytes, 1, length, file_) != length) {
-        failed_ = true;
+        Fail();
         return false;
     }
     bytesInSegment_ += length;

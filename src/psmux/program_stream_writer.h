@@ -31,14 +31,17 @@ constexpr int kPrivateStream2 = 0xBF;
 // How the output name becomes the names of the segment files.
 class SegmentNamer {
 public:
-    // A pattern holds exactly one integer conversion (%d, %i or %u with optional zero flag and
-    // width) and may escape '%' as "%%"; anything else is refused. A literal name is used as
-    // it stands for the first segment and gains "_NN" before its extension for later ones.
+    // A pattern holds at most one integer conversion (%d, %i or %u with optional zero flag and
+    // width) and may escape '%' as "%%"; anything else is refused. A literal name, or a
+    // pattern without a conversion, is used as it stands for the first segment and gains
+    // "_NN" before its extension for later ones.
     static bool IsValidPattern(const std::string& pattern);
     SegmentNamer(std::string name, bool isPattern) : name_(std::move(name)), isPattern_(isPattern) {}
     std::string NameOf(int segment) const;
 
 private:
+    static std::string NumberedName(const std::string& name, int segment);
+
     std::string name_;
     bool isPattern_;
 };
@@ -63,6 +66,11 @@ public:
     bool Failed() const { return failed_; }
     // True when an open failed because the segment's name leads to one of the kept files.
     bool RefusedAnInput() const { return refusedAnInput_; }
+    // The system's words for the failed open or write.
+    const std::string& FailureReason() const { return failureReason_; }
+    // Removes the files this writer created, after a run that failed; devices and links
+    // named as outputs stay.
+    void RemoveWrittenFiles();
     const std::string& CurrentName() const { return currentName_; }
 
     int PayloadSpace(const PesStream& stream, const HeaderBuffer* system, const HeaderBuffer* pack,
@@ -85,6 +93,8 @@ public:
 
 private:
     size_t PutSectorHeader(uint8_t* sector, const HeaderBuffer* pack, const HeaderBuffer* system) const;
+    // Marks the writer failed with errno's reason.
+    void Fail();
 
     int mpegVersion_;
     int sectorSize_;
@@ -97,6 +107,8 @@ private:
     std::vector<uint8_t> sector_;
     std::vector<char> fileBuffer_;
     bool failed_ = false;
+    std::string failureReason_;
+    std::vector<std::string> written_;
     std::vector<FileIdentity> keptIntact_;
     bool refusedAnInput_ = false;
 };

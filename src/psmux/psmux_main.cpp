@@ -20,9 +20,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     psmux::MuxStatus status = psmux::RunMuxJob(job);
+    for (const std::string& warning : job.warnings) std::fprintf(stderr, "psmux: warning: %s\n", warning.c_str());
     if (status != psmux::MuxStatus::Ok) {
-        std::fprintf(stderr, "psmux: %s%s%s\n", psmux::MuxStatusText(status),
-                     job.failedInput.empty() ? "" : ": ", job.failedInput.c_str());
+        std::fprintf(stderr, "psmux: %s\n", job.FailureText(status).c_str());
         return 1;
     }
     return 0;

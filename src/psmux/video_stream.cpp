@@ -16,6 +16,9 @@ constexpr uint64_t kStartCodeSearchLimit = 2 * 1024 * 1024;
 constexpr uint64_t kPictureExtensionSearchLimit = 64;
 constexpr unsigned kPictureCodingExtensionId = 8;
 constexpr unsigned kFramePicture = 3;
+constexpr uint32_t kFirstSliceStartCode = 0x101;
+constexpr uint32_t kLastSliceStartCode = 0x1AF;
+constexpr unsigned kMacroblockLines = 16;
 constexpr uint32_t kBitRateUnspecified = 0x3FFFF;
 constexpr double kFieldClock = kClock / 2.0;
 // Far above any picture a decoder buffer can hold; a longer run without a unit boundary is not
@@ -49,7 +52,7 @@ bool VideoStream::Open(int n) {
     reader_->ResizeBuffer(kVideoReaderBuffer);
     if (reader_->ReadBits(32) != kSequenceHeaderCode) return false;
     horizontalSize_ = reader_->ReadBits(12);
-    reader_->ReadBits(12);  // vertical size
+    verticalSize_ = reader_->ReadBits(12);
     reader_->ReadBits(4);   // aspect ratio code
     const unsigned frameRateCode = reader_->ReadBits(4);
     bitRate_ = reader_->ReadBits(18);
@@ -119,8 +122,9 @@ void VideoStream::ScanUnits(unsigned count) {
     }
     if (reader_->Exhausted()) {
         // An encoder that writes no sequence end code still ends its last picture at the end
-        // of the file.
-        if (unitOpen_) CloseUnit(reader_->BitPosition() / 8, false);
+        // of the file; a file cut inside a picture does not.
+        if (unitOpen_ && OpenPictureHasAllSlices()) CloseUnit(reader_->BitPosition() / 8, false);
+        unitOpen_ = false;
         ended_ = true;
     }
 }
@@ -142,6 +146,19 @@ void VideoStream::HandleStartCode(uint32_t code, uint64_t position) {
         openingCode_ = code;
     }
     if (code == kPictureStartCode) StartPicture();
+    if (code >= kFirstSliceStartCode && code <= kLastSliceStartCode)
+        lastSliceRow_ = std::max(lastSliceRow_, code - kPictureStartCode);
+    if (code == kExtensionStartCode) mpeg2Syntax_ = true;
+}
+
+bool VideoStream::OpenPictureHasAllSlices() const {
+    // An MPEG-1 slice may run over several rows.
+    if (!mpeg2Syntax_) return true;
+    // MPEG-2 starts a slice on every macroblock row and numbers the rows from 1; the rows of
+    // an interlaced frame may be one more than this, so a picture that reaches it may still
+    // lack a row, but one that does not is certainly cut.
+    const unsigned lines = pictureStructure_ == kFramePicture ? verticalSize_ : (verticalSize_ + 1) / 2;
+    return lastSliceRow_ >= (lines + kMacroblockLines - 1) / kMacroblockLines;
 }
 
 void VideoStream::CloseUnit(uint64_t endByte, bool sequenceEnd) {
@@ -160,6 +177,7 @@ void VideoStream::StartPicture() {
 
     pictureStructure_ = kFramePicture;
     repeatFirstField_ = 0;
+    lastSliceRow_ = 0;
     // The picture coding extension follows the picture header directly; when the next start
     // code is anything else, go back so that it is not skipped.
     BitReaderMark mark;

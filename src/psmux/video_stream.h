@@ -40,10 +40,13 @@ protected:
     void HandleStartCode(uint32_t code, uint64_t position);
     void CloseUnit(uint64_t endByte, bool sequenceEnd);
     void StartPicture();
+    // False for an MPEG-2 picture whose slices stop short of its last macroblock row.
+    bool OpenPictureHasAllSlices() const;
     void ReportProgress();
 
     VideoParams params_;
     unsigned horizontalSize_ = 0;
+    unsigned verticalSize_ = 0;
     uint32_t bitRate_ = 0;  // units of 400 bit/s; 0 when the header leaves it open
     unsigned vbvBufferSize_ = 0;
     double frameRate_ = 25.0;
@@ -62,6 +65,8 @@ protected:
     unsigned previousTemporalReference_ = kNoTemporalReference;
     unsigned pictureStructure_ = 3;
     unsigned repeatFirstField_ = 0;
+    uint32_t lastSliceRow_ = 0;  // of the open picture
+    bool mpeg2Syntax_ = false;   // an extension start code was seen
     bool anyRepeatFirstField_ = false;
 
     // Timing counters: fields decoded, fields at the last I-picture, its decode index.

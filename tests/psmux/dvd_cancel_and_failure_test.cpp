@@ -121,6 +121,10 @@ TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
         {"output that is the audio input under another name", audioLink, video, audio},
     };
     for (const Case& c : cases) EXPECT_NE(0, Mux(c.out, c.a, c.b)) << c.what;
+    // The job shows the reason.
+    std::string failure;
+    EXPECT_NE(0, psmux::RunMultiplexer("/dev/full", video.c_str(), audio.c_str(), nullptr, nullptr, &failure));
+    EXPECT_EQ(failure, "cannot create or write output: /dev/full: No space left on device");
     EXPECT_EQ(ReadFile(videoAsOutput), es);
     EXPECT_EQ(ReadFile(audio), audioBytes);
     EXPECT_NE(0, psmux::RunMultiplexer(nullptr, video.c_str(), audio.c_str(), nullptr, nullptr));

@@ -120,6 +120,34 @@ std::string WavAudio(int bits, int channels, double seconds) {
                        std::to_string(channels) + " -c:a pcm_s" + std::to_string(bits) + "le -f wav");
 }
 
+std::string VcdVideo() {
+    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 1 -c:v mpeg1video -g 15 -bf 2 "
+                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
+}
+
+std::string VcdAudio() {
+    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 1.5 -ac 2 -c:a mp2 -b:a 224k -f mp2");
+}
+
+std::string VcdStandardStills() {
+    return Fixture("still352.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 "
+                                   "-frames:v 4 -c:v mpeg1video -g 1 -b:v 1150k -f mpeg1video");
+}
+
+std::string VcdHighResolutionStills() {
+    return Fixture("still704.m1v", "-f lavfi -i testsrc=size=704x480:rate=30000/1001 -frames:v 4 "
+                                   "-c:v mpeg1video -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k -f mpeg1video");
+}
+
+std::string SvcdStills() {
+    return Fixture("still480.m2v", "-f lavfi -i testsrc=size=480x480:rate=30000/1001 -frames:v 4 "
+                                   "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
+}
+
+std::string StillsSound() {
+    return Fixture("still6.mp2", "-f lavfi -i sine=sample_rate=44100 -t 6 -c:a mp2 -b:a 224k -f mp2");
+}
+
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

@@ -31,6 +31,15 @@ std::string Mp2Audio(int kbps, double seconds);
 std::string Ac3Audio(int kbps, double seconds);
 std::string DtsAudio(double seconds, int kbps = 768);
 std::string WavAudio(int bits, int channels, double seconds);
+// The video-CD formats' streams: 1 s of 352x240 MPEG-1 video and 1.5 s of 44.1 kHz Layer II.
+std::string VcdVideo();
+std::string VcdAudio();
+// Four stills each: 352x240 and 704x480 MPEG-1 (video CD), 480x480 MPEG-2 (super video CD),
+// and 6 s of 44.1 kHz sound, which outlasts them.
+std::string VcdStandardStills();
+std::string VcdHighResolutionStills();
+std::string SvcdStills();
+std::string StillsSound();
 
 std::vector<uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -22,15 +22,6 @@ int Psmux(const std::string& arguments, std::string* output = nullptr) {
     return status;
 }
 
-std::string Mpeg1Video() {
-    return Fixture("vcd.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 -t 1 -c:v mpeg1video -g 15 -bf 2 "
-                              "-b:v 1150k -maxrate 1150k -bufsize 327680 -f mpeg1video");
-}
-
-std::string Mp2At44k() {
-    return Fixture("vcd.mp2", "-f lavfi -i sine=sample_rate=44100 -t 1.5 -ac 2 -c:a mp2 -b:a 224k -f mp2");
-}
-
 TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
     struct Case {
         int format;
@@ -39,8 +30,8 @@ TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
     };
     const std::string dvdVideo = MpegVideo({false, 8, 2, 1});
     const Case cases[] = {
-        {0, dvdVideo, Mp2Audio(384, 1), 2048},  {1, Mpeg1Video(), Mp2At44k(), 2324},
-        {2, Mpeg1Video(), Mp2At44k(), 2324},    {3, dvdVideo, Ac3Audio(448, 1), 2048},
+        {0, dvdVideo, Mp2Audio(384, 1), 2048},  {1, VcdVideo(), VcdAudio(), 2324},
+        {2, VcdVideo(), VcdAudio(), 2324},    {3, dvdVideo, Ac3Audio(448, 1), 2048},
         {4, dvdVideo, Mp2Audio(384, 1), 2324},  {5, dvdVideo, Mp2Audio(384, 1), 2324},
         {9, dvdVideo, Mp2Audio(384, 1), 2048},  {4, dvdVideo, DtsAudio(1.5), 2324},
         {0, dvdVideo, WavAudio(24, 2, 1), 2048},
@@ -84,6 +75,7 @@ TEST(OtherFormats, DtsAndLpcmArriveIntactOnTheDvdRoad) {
         {WavAudio(24, 2, 1.5), "pcm_dvd@48000", "s24le", "s24le", "24"},
         {WavAudio(16, 1, 1.5), "pcm_dvd@48000", "s16le", "s16le", "16"},
         {WavAudio(24, 1, 1.5), "pcm_dvd@48000", "s24le", "s24le", "24"},
+        {WavAudio(16, 6, 1.5), "pcm_dvd@48000", "s16le", "s16le", "16"},
         {wav20Path, "pcm_dvd@48000", "s24le", "s24le", "20"},
     };
     for (const Case& c : cases) {
@@ -190,7 +182,8 @@ TEST(OtherFormats, MuxRateIsComputedFromTheStreamsUnlessGiven) {
     const std::vector<uint8_t> es = ReadFile(video);
     const uint64_t videoBits = ((uint64_t{es[8]} << 10 | uint64_t{es[9]} << 2 | es[10] >> 6) & 0x3FFFF) * 400;
     const uint64_t sum = videoBits + 384 * 1024;
-    const uint32_t computed = static_cast<uint32_t>((1250 + static_cast<uint64_t>(sum * 1.015) / 50 * 50) / 8 / 50);
+    // The header's 50-byte/s units round up, so that packs never need more than they declare.
+    const uint32_t computed = static_cast<uint32_t>(((1250 + static_cast<uint64_t>(sum * 1.015) / 50 * 50) / 8 + 49) / 50);
     struct Case {
         std::string options;
         uint32_t rateBound;
@@ -264,14 +257,10 @@ namespace psmux_test {
 namespace {
 
 TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
-    const std::string standard = Fixture("still352.m1v", "-f lavfi -i testsrc=size=352x240:rate=30000/1001 "
-                                                         "-frames:v 4 -c:v mpeg1video -g 1 -b:v 1150k -f mpeg1video");
-    const std::string high = Fixture("still704.m1v", "-f lavfi -i testsrc=size=704x480:rate=30000/1001 -frames:v 4 "
-                                                     "-c:v mpeg1video -g 1 -b:v 3000k -maxrate 3000k -bufsize 1000k "
-                                                     "-f mpeg1video");
-    const std::string svcd = Fixture("still480.m2v", "-f lavfi -i testsrc=size=480x480:rate=30000/1001 -frames:v 4 "
-                                                     "-c:v mpeg2video -g 1 -b:v 3000k -f mpeg2video");
-    const std::string audio = Fixture("still.mp2", "-f lavfi -i sine=sample_rate=44100 -t 2 -c:a mp2 -b:a 224k -f mp2");
+    const std::string standard = VcdStandardStills();
+    const std::string high = VcdHighResolutionStills();
+    const std::string svcd = SvcdStills();
+    const std::string audio = StillsSound();
 
     // The first still shows as the audio starts; each later one is decoded once its whole
     // decoder buffer could have arrived at the mux rate after the previous one was shown, and
@@ -293,8 +282,11 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
         }
     };
 
+    // The last still stays up while the sound plays to its end.
+    const std::vector<uint8_t> sound = ReadFile(audio);
     const std::string vcd = NewPath(".mpg");
     ASSERT_EQ(0, Psmux("-f 6 -o " + Quote(vcd) + " " + Quote(standard) + " " + Quote(high) + " " + Quote(audio)));
+    EXPECT_EQ(Demux(vcd, "a", "mp2"), sound);
     EXPECT_EQ(ProbeStreams(vcd).size(), 3u);
     EXPECT_TRUE(DecodesCleanly(vcd));
     EXPECT_EQ(Demux(vcd, "v:0", "mpeg1video"), ReadFile(standard));
@@ -304,6 +296,7 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
     const std::string super = NewPath(".mpg");
     ASSERT_EQ(0, Psmux("-f 7 -o " + Quote(super) + " " + Quote(svcd) + " " + Quote(audio)));
     EXPECT_TRUE(DecodesCleanly(super));
+    EXPECT_EQ(Demux(super, "a", "mp2"), sound);
     EXPECT_EQ(Demux(super, "v", "mpeg2video"), ReadFile(svcd));
     expectStillTimes(super, "v", 230 * 1024, 348600);
 }
@@ -336,17 +329,18 @@ TEST(Classification, ContentDecidesBeforeTheWavExtension) {
     EXPECT_EQ(job.lpcmCount, 1u);
 }
 
+// Outside the DVD format, which needs its one video stream.
 TEST(CommandLine, JobsWithoutVideoOrStreams) {
     // Audio alone is timed from its own first frame.
     const std::string audioOnly = NewPath(".vob");
-    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(audioOnly) + " " + Quote(Ac3Audio(448, 2))));
+    ASSERT_EQ(0, Psmux("-f 9 -o " + Quote(audioOnly) + " " + Quote(Ac3Audio(448, 2))));
     EXPECT_EQ(ProbeStreams(audioOnly), std::vector<std::string>{"ac3@48000"});
     EXPECT_TRUE(DecodesCleanly(audioOnly));
     EXPECT_EQ(Demux(audioOnly, "a", "ac3"), ReadFile(Ac3Audio(448, 2)));
 
     // No stream at all: the end sector alone.
     psmux::MuxJob job;
-    job.muxFormat = 8;
+    job.muxFormat = 9;
     job.outputName = NewPath(".vob");
     ASSERT_EQ(psmux::RunMuxJob(job), psmux::MuxStatus::Ok);
     const VobReport report = CheckDvdVob(ReadFile(job.outputName));
@@ -414,6 +408,115 @@ TEST(CommandLine, RunLimitCutsBothStreams) {
     EXPECT_TRUE(std::equal(report.video.begin(), report.video.end(), input.begin()));
     EXPECT_NEAR(static_cast<double>(report.audio.size()) / 1152, 1.0 * 48000 / 1152, 1.5);
     EXPECT_TRUE(DecodesCleanly(out));
+}
+
+// An input that yields no picture or frame, and a DVD run without its one video stream, are
+// refused, naming the input where one is at fault; no output is left behind.
+TEST(CommandLine, RefusesInputsThatYieldNothing) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const std::string audio = Mp2Audio(384, 5);
+    const std::vector<uint8_t> es = ReadFile(video);
+    const std::string empty = NewPath(".m2v");
+    WriteFile(empty, {});
+    // Its one picture is cut inside its first slices.
+    const std::string cut = NewPath(".m2v");
+    WriteFile(cut, {es.begin(), es.begin() + 100});
+    const std::string noFrame = NewPath(".mp2");
+    const std::vector<uint8_t> mp2 = ReadFile(audio);
+    WriteFile(noFrame, {mp2.begin(), mp2.begin() + 500});
+    struct Case {
+        std::vector<std::string> inputs;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {{empty, audio}, "input holds no complete picture or audio frame: " + empty},
+        {{cut, audio}, "input holds no complete picture or audio frame: " + cut},
+        {{video, noFrame}, "input holds no complete picture or audio frame: " + noFrame},
+        {{audio}, "no video stream with a complete picture"},
+        {{video, video}, "the DVD format takes one video stream, and more were given"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        const std::string out = NewPath(".vob");
+        std::string arguments = "-f 8 -o " + Quote(out);
+        for (const std::string& input : c.inputs) arguments += " " + Quote(input);
+        std::string output;
+        EXPECT_EQ(1, Psmux(arguments, &output));
+        EXPECT_EQ(output, "psmux: " + c.reason + "\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
+}
+
+// A failed write names the output and the system's reason, and leaves no partial file; a
+// device named as the output stays.
+TEST(CommandLine, OutputFailuresNameTheFileAndTheReason) {
+    const std::string inputs = " " + Quote(MpegVideo({false, 8, 2})) + " " + Quote(Mp2Audio(384, 2));
+    const std::string missing = TempDir() + "/no such folder/out.vob";
+    const std::string limited = NewPath(".vob");
+    struct Case {
+        std::string shellPrefix;
+        std::string out;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"", "/dev/full", "No space left on device"},
+        {"", missing, "No such file or directory"},
+        // A file-size limit of 100 KB makes a write fail halfway.
+        {"trap '' XFSZ; ulimit -f 100; exec ", limited, "File too large"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        int status = 0;
+        const std::string output = psmux_test::Run("sh -c " + Quote(c.shellPrefix + kPsmux + " -f 8 -o " + Quote(c.out) + inputs) + " 2>&1",
+                                       &status);
+        EXPECT_EQ(status, 1);
+        EXPECT_EQ(output, "psmux: cannot create or write output: " + c.out + ": " + c.reason + "\n");
+    }
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+    EXPECT_FALSE(std::filesystem::exists(limited));
+}
+
+// The refusal of a stray '%' recommends "%%", which then names a file with a '%'.
+TEST(CommandLine, DoubledPercentInTheOutputNameIsOnePercent) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    const std::string audio = Quote(Mp2Audio(384, 2));
+    std::string output;
+    EXPECT_EQ(1, Psmux("-f 8 -o " + Quote(TempDir() + "/100%.vob") + " " + video + " " + audio, &output));
+    EXPECT_NE(output.find("\"%%\" for a '%'"), std::string::npos) << output;
+    EXPECT_EQ(0, Psmux("-f 8 -o " + Quote(TempDir() + "/100%%.vob") + " " + video + " " + audio, &output)) << output;
+    EXPECT_TRUE(CheckDvdVob(ReadFile(TempDir() + "/100%.vob")).Ok());
+}
+
+// Sound that loses its frame sync ends there, and the run says where.
+TEST(CommandLine, SoundThatLosesItsSyncEndsWithAWarning) {
+    std::vector<uint8_t> mp2 = ReadFile(Mp2Audio(384, 10));
+    const size_t frame = 1152;
+    const size_t broken = 200 * frame;
+    ASSERT_GT(mp2.size(), broken + frame);
+    std::fill(mp2.begin() + broken, mp2.begin() + broken + 4, 0);
+    const std::string audio = NewPath(".mp2");
+    WriteFile(audio, mp2);
+    const std::string out = NewPath(".vob");
+    std::string output;
+    ASSERT_EQ(0, Psmux("-f 8 -o " + Quote(out) + " " + Quote(MpegVideo({false, 8, 2, 6})) + " " + Quote(audio), &output));
+    EXPECT_EQ(output, "psmux: warning: the sound of " + audio + " ends early: no frame header at byte " +
+                          std::to_string(broken) + ", after 200 frames; the rest is left out\n");
+    EXPECT_EQ(Demux(out, "a", "mp2"), std::vector<uint8_t>(mp2.begin(), mp2.begin() + broken));
+}
+
+// 20- and 24-bit samples of more than two channels are refused, naming the file: how a DVD
+// packet orders them is not known here.
+TEST(CommandLine, LpcmOfMoreThanTwoChannelsAbove16BitsIsRefused) {
+    const std::string video = Quote(MpegVideo({false, 8, 2}));
+    for (int channels : {3, 6}) {
+        const std::string wav = WavAudio(24, channels, 1);
+        const std::string out = NewPath(".vob");
+        std::string output;
+        EXPECT_EQ(1, Psmux("-f 8 -o " + Quote(out) + " " + video + " " + Quote(wav), &output));
+        EXPECT_EQ(output, "psmux: 20- and 24-bit LPCM is written with one or two channels only (16 bits take up to "
+                          "seven): " + wav + "\n");
+        EXPECT_FALSE(std::filesystem::exists(out));
+    }
 }
 
 TEST(CommandLine, LpcmParametersMustMatchTheWavFile) {

@@ -102,7 +102,7 @@ TEST(SectorWriter, DvdPackAndSystemHeaderBytes) {
     EXPECT_EQ(std::vector<uint8_t>(system.bytes.begin(), system.bytes.begin() + system.length), expected);
 }
 
-TEST(SegmentNames, PatternsNeedExactlyOneIntegerConversion) {
+TEST(SegmentNames, PatternsHoldAtMostOneIntegerConversion) {
     struct Case {
         const char* name;
         bool valid;
@@ -112,7 +112,9 @@ TEST(SegmentNames, PatternsNeedExactlyOneIntegerConversion) {
         {"out%02d.mpg", true, "out02.mpg"},   {"out%d.mpg", true, "out2.mpg"},
         {"100%%_%03u.mpg", true, "100%_002.mpg"}, {"%s%n", false, nullptr},
         {"out%02d%d.mpg", false, nullptr},    {"out%", false, nullptr},
-        {"out.mpg", false, nullptr},          {"%x.mpg", false, nullptr},
+        {"%x.mpg", false, nullptr},
+        // Without a conversion the escapes name one file, numbered as a literal name is.
+        {"100%%.mpg", true, "100%_02.mpg"},   {"out.mpg", true, "out_02.mpg"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SegmentNamer::IsValidPattern(c.name), c.valid) << c.name;
@@ -120,6 +122,7 @@ TEST(SegmentNames, PatternsNeedExactlyOneIntegerConversion) {
             EXPECT_EQ(SegmentNamer(c.name, true).NameOf(2), c.second) << c.name;
         }
     }
+    EXPECT_EQ(SegmentNamer("100%%.mpg", true).NameOf(1), "100%.mpg");
     // A literal name keeps '%' as it stands and numbers later segments before the extension.
     EXPECT_EQ(SegmentNamer("/a/%s%n/clip.vob", false).NameOf(1), "/a/%s%n/clip.vob");
     EXPECT_EQ(SegmentNamer("/a/%s%n/clip.vob", false).NameOf(3), "/a/%s%n/clip_03.vob");

@@ -3,20 +3,13 @@
 #include <cstring>
 #include <sstream>
 
+#include "ps_fields.h"
+
 namespace psmux_test {
 
 namespace {
 
 constexpr size_t kSector = 2048;
-
-uint32_t Be16(const uint8_t* p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-
-int64_t ReadTimestamp(const uint8_t* p) {
-    return (static_cast<int64_t>(p[0] >> 1) & 7) << 30 | static_cast<int64_t>(p[1]) << 22 |
-           static_cast<int64_t>(p[2] >> 1) << 15 | static_cast<int64_t>(p[3]) << 7 | (p[4] >> 1);
-}
-
-bool StartCode(const uint8_t* p, uint8_t code) { return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code; }
 
 class Checker {
 public:
@@ -46,11 +39,7 @@ private:
 
     void CheckSector(int index, const uint8_t* s, bool last, bool& isNav, bool& startsIPicture) {
         if (!StartCode(s, 0xBA) || (s[4] & 0xC4) != 0x44) return Error(index, "no MPEG-2 pack header");
-        int64_t base = (static_cast<int64_t>(s[4] >> 3) & 7) << 30 | (static_cast<int64_t>(s[4]) & 3) << 28 |
-                       static_cast<int64_t>(s[5]) << 20 | (static_cast<int64_t>(s[6]) >> 3) << 15 |
-                       (static_cast<int64_t>(s[6]) & 3) << 13 | static_cast<int64_t>(s[7]) << 5 | (s[8] >> 3);
-        int64_t ext = (static_cast<int64_t>(s[8]) & 3) << 7 | (s[9] >> 1);
-        int64_t scr = base * 300 + ext;
+        const int64_t scr = ReadMpeg2Scr(s + 4);
         if (!report_.scrs.empty() && scr <= report_.scrs.back()) Error(index, "SCR does not rise");
         report_.scrs.push_back(scr);
         uint32_t rate = static_cast<uint32_t>(s[10]) << 14 | static_cast<uint32_t>(s[11]) << 6 | s[12] >> 2;
