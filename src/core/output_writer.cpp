@@ -7,6 +7,7 @@
 #include "core/encoder_dvd_video.h"
 #include "core/encoder_packets.h"
 #include "core/log.h"
+#include "core/program_stream_clock.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -120,6 +121,7 @@ bool OutputWriter::Open(const char* formatName, const char* fileName) {
     if (const int err = avformat_alloc_output_context2(&format_, nullptr, formatName, fileName);
         err < 0)
         return Fail(CodecFailure(std::string("No \"") + formatName + "\" muxer", err));
+    fileName_ = fileName;
     format_->packet_size = profile->packetSize;
     format_->max_delay = profile->maxDelay;
     if ((profile->muxRate != 0 &&
@@ -288,6 +290,9 @@ bool OutputWriter::Close() {
         const int err = avio_closep(&format_->pb);
         if (pending < 0 || err < 0)
             Fail(CodecFailure("Cannot write the VOB", pending < 0 ? pending : err));
+        std::string error;
+        if (!Failed() && clockStart_ != 0 && !ShiftProgramStreamClock(fileName_, clockStart_, &error))
+            Fail(error);
     }
     Release();
     return !Failed();
@@ -306,7 +311,8 @@ bool OutputWriter::DrainAndFinish() {
     return true;
 }
 
-int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath) {
+int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath,
+                       int64_t clockStart) {
     const Settings& settings = host.EncoderSettings();
     const PictureGeometry picture = host.EncoderPicture();
     const SourceAudio audio = host.EncoderAudioInput();
@@ -327,6 +333,7 @@ int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char
         return AVERROR(EINVAL);
     }
     UseSliceThreads(writer.VideoCodecContext());
+    writer.SetClockStart(clockStart);
     if (!writer.SetParameters() || !writer.OpenCodecs() || !writer.OpenFile())
         return AVERROR(EINVAL);
     return writer.WriteHeader();

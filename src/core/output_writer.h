@@ -17,7 +17,8 @@ extern "C" {
 namespace core {
 
 class OutputWriter;
-int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath);
+int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath,
+                       int64_t clockStart);
 
 // Calling order per clip (all on one thread at a time; the two writes on the video thread):
 // Open, AddVideoStream, AddAudioStream, parameters into VideoCodecContext, SetParameters,
@@ -52,6 +53,9 @@ public:
     bool OpenFile();
     // 0 on success, a negative libavformat error otherwise.
     int WriteHeader();
+    // The VOB's clock starts at `ticks` (90 kHz) instead of 0, so that it continues the clock
+    // of the VOB played before it; Close moves it once the file is written.
+    void SetClockStart(int64_t ticks) { clockStart_ = ticks; }
 
     // One bottom-up BGR24 picture of the source size, encoded `repeat` times; rowBytes as for
     // VideoEncoder::EncodeFrame.
@@ -68,7 +72,7 @@ public:
     const AVCodecContext* AudioCodecContext() const { return audioContext_; }
 
 private:
-    friend int ConfigureVobWriter(OutputWriter&, const EncoderHost&, const char*);
+    friend int ConfigureVobWriter(OutputWriter&, const EncoderHost&, const char*, int64_t);
 
     bool OpenVideoCodec();
     bool OpenAudioCodec();
@@ -90,6 +94,8 @@ private:
     int sourceHeight_ = 0;
     int sourceChannels_ = 0;
     int sourceRate_ = 0;
+    std::string fileName_;
+    int64_t clockStart_ = 0;
     bool fileOpen_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;
@@ -99,8 +105,10 @@ private:
 // The job's configuration of a writer for one clip: "dvd" into vobPath, MPEG-2 video at the
 // settings' size and rate with the DVD parameter set (closed GOPs), MP2 or AC-3 by the
 // settings (no audio stream when the source has no sound: 0 channels at 0 Hz), then the
-// codecs, the file and the header. Stops at the first failing step. Returns
-// WriteHeader's result (0), or a negative value when a step failed (reason in writer.Error()).
-int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath);
+// codecs, the file and the header, with the VOB's clock starting at clockStart (90 kHz). Stops
+// at the first failing step. Returns WriteHeader's result (0), or a negative value when a step
+// failed (reason in writer.Error()).
+int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath,
+                       int64_t clockStart = 0);
 
 }  // namespace core
