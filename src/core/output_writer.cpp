@@ -1,5 +1,6 @@
 #include "core/output_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/audio_encoder.h"
@@ -32,6 +33,8 @@ constexpr MuxerProfile kMuxerProfiles[] = {
     {"svcd", 0, 2324, 500'000, 700'000},
     {"vcd", 1'411'200, 2324, 440'000, 700'000},
 };
+
+constexpr AVRational kVobClock = {1, 90000};
 
 constexpr int kVideoStreamId = 0;
 constexpr int kAudioStreamId = 1;
@@ -246,8 +249,28 @@ int OutputWriter::WriteHeader() {
     return 0;
 }
 
+void OutputWriter::StreamSpan::Cover(int64_t start, int64_t stop) {
+    first = std::min(first, start);
+    end = std::max(end, stop);
+}
+
+int64_t OutputWriter::ClockLength() const { return std::max(videoSpan_.Length(), audioSpan_.Length()); }
+
+void OutputWriter::CoverPacket(const AVStream* stream, const AVCodecContext* context,
+                               const AVPacket* packet) {
+    if (packet->pts == AV_NOPTS_VALUE) return;
+    // A packet without a duration holds one frame: one tick of the video's time base, one
+    // codec frame of sound.
+    const bool video = stream == videoStream_;
+    const int64_t duration = packet->duration > 0 ? packet->duration : video ? 1 : context->frame_size;
+    (video ? videoSpan_ : audioSpan_)
+        .Cover(av_rescale_q(packet->pts, context->time_base, kVobClock),
+               av_rescale_q(packet->pts + duration, context->time_base, kVobClock));
+}
+
 PacketHandler OutputWriter::MuxerWriter(AVStream* stream, const AVCodecContext* context) {
     return [this, stream, context](AVPacket* packet, std::string* reason) {
+        CoverPacket(stream, context, packet);
         // The encoders' own stamps: B-picture delay and the audio codec's priming make the
         // first ones negative, which the muxer shifts for every stream alike.
         av_packet_rescale_ts(packet, context->time_base, stream->time_base);

@@ -67,6 +67,11 @@ public:
     // closes the file. False when any of it failed or an earlier step had.
     bool Close();
 
+    // How far the VOB's clock runs: the longer of its pictures and its sound, each from its
+    // first timestamp to the end of its last frame, in 90 kHz ticks. A VOB that starts its
+    // clock that much later than this one's continues it without either stream stepping back.
+    int64_t ClockLength() const;
+
     const std::string& Error() const { return error_; }
     bool Failed() const { return !error_.empty(); }
     const AVCodecContext* AudioCodecContext() const { return audioContext_; }
@@ -79,7 +84,15 @@ private:
     // The pictures and sound the encoders still hold, then the trailer.
     bool DrainAndFinish();
     PacketHandler MuxerWriter(AVStream* stream, const AVCodecContext* context);
+    void CoverPacket(const AVStream* stream, const AVCodecContext* context, const AVPacket* packet);
     bool Fail(const std::string& reason);
+    // Where one stream's timestamps started and how far its frames reached, in 90 kHz ticks.
+    struct StreamSpan {
+        int64_t first = INT64_MAX;
+        int64_t end = INT64_MIN;
+        void Cover(int64_t start, int64_t stop);
+        int64_t Length() const { return end > first ? end - first : 0; }
+    };
     void Release();
 
     const EncoderHost* host_;
@@ -96,6 +109,8 @@ private:
     int sourceRate_ = 0;
     std::string fileName_;
     int64_t clockStart_ = 0;
+    StreamSpan videoSpan_;
+    StreamSpan audioSpan_;
     bool fileOpen_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;
