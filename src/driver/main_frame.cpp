@@ -44,6 +44,9 @@ constexpr const char* kNoPictureError = "No picture could be read from the clip.
 constexpr std::size_t kMaxClipsPerDisc = 99;
 // The authoring engine's argv[0]; it names itself in its own messages.
 constexpr const char* kAuthoringProgramName = "psmux";
+// The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
+constexpr int64_t kVobClockRate = 90000;
+constexpr int64_t kMuxTicksPerVobTick = 300;
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
 constexpr intptr_t kProgressRange0To100 = intptr_t(100) << 16;
 
@@ -269,6 +272,7 @@ void MainFrame::EncodeJob() {
     SetStatus("Start encoding...");
     core::InitCodecLibrary();
     DiscardAudioQueue();
+    titleClock_ = 0;
     JobFiles files;
     for (std::size_t index = 0; index < kMaxClipsPerDisc; ++index) {
         // Read per clip: the add-clips thread may still be appending rows.
@@ -324,6 +328,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
     lastPictureEnd_ = 0;
+    clipClockLength_ = 0;
     // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
     // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
     // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
@@ -389,6 +394,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         return ClipOutcome::Failed;
     }
     files.Vobs.push_back(vobPath);
+    titleClock_ += clipClockLength_;
     return ClipOutcome::Made;
 }
 
@@ -423,7 +429,7 @@ void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::strin
 }
 
 int MainFrame::ConfigureVobWriter(const char* vobPath) {
-    return core::ConfigureVobWriter(*writer_, *this, vobPath);
+    return core::ConfigureVobWriter(*writer_, *this, vobPath, titleClock_);
 }
 
 bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
@@ -459,6 +465,8 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
         DrainAudioQueue(lastPictureEnd_ - 1);
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
+        // The writer keeps all sound the pictures let in, which may run past them.
+        clipClockLength_ = writer_->ClockLength();
         writer_.reset();
         return closed;
     }
@@ -481,13 +489,16 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     SetStatus("Multiplexing audio and video...");
     hStop.Reset();
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
-                                                audioPath.c_str(), ProgressBar(), &hStop);
+                                                audioPath.c_str(), ProgressBar(), &hStop,
+                                                titleClock_ * kMuxTicksPerVobTick);
     if (muxResult != 0) {
         error = core::FormatString("Multiplexing into %s failed (code %d)", vobPath.c_str(),
                                    muxResult);
         core::LogPrintf("%s\n", error.c_str());
         return false;
     }
+    // The multiplexer ends the sound with the pictures.
+    clipClockLength_ = PicturesClockLength();
     return true;
 }
 
@@ -536,6 +547,12 @@ bool MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
         return false;
     }
     return true;
+}
+
+int64_t MainFrame::PicturesClockLength() const {
+    if (jobSettings_.FrameRateNum == 0) return 0;
+    return int64_t(pacing_.FramesDelivered) * kVobClockRate * jobSettings_.FrameRateDen /
+           jobSettings_.FrameRateNum;
 }
 
 void MainFrame::EndJob(JobResult result) {

@@ -145,6 +145,8 @@ private:
                            const std::string& audioPath, std::string& error);
     void ReleaseClipOutputs();
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
+    // How far the pictures delivered for the clip run on the VOB's clock (90 kHz).
+    int64_t PicturesClockLength() const;
     void EndJob(JobResult result);
 
     // The clip is read through the editing-services timeline, which cuts the range and
@@ -185,6 +187,10 @@ private:
     bool shortPictureLogged_ = false;
     bool clipHasAudio_ = false;
     int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
+    // The title plays on one clock: each clip's VOB starts it where the VOBs of the clips made
+    // before it ended (90 kHz ticks), measured on what they hold.
+    int64_t titleClock_ = 0;
+    int64_t clipClockLength_ = 0;
 
     // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
     std::unique_ptr<core::VideoEncoder> video_;
