@@ -47,6 +47,9 @@ constexpr const char* kAuthoringProgramName = "psmux";
 // The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
 constexpr int64_t kVobClockRate = 90000;
 constexpr int64_t kMuxTicksPerVobTick = 300;
+// The authoring engine counts a title's time in signed 32 bits of those ticks (about 6.6 hours);
+// a minute is left for a clip running past its range.
+constexpr int64_t kTitleClockLimit = INT32_MAX - 60 * kVobClockRate;
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
 constexpr intptr_t kProgressRange0To100 = intptr_t(100) << 16;
 
@@ -312,6 +315,9 @@ void MainFrame::EncodeJob() {
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     clipLength_ = clip.RangeEnd > clip.RangeStart ? clip.RangeEnd - clip.RangeStart : 0.0;
+    // A clip that would carry the title's clock past the engine's range starts it again at 0,
+    // as a discontinuity the cells are marked for.
+    if (titleClock_ + int64_t(clipLength_ * kVobClockRate) > kTitleClockLimit) titleClock_ = 0;
     // The timeline delivers the range at the output rate, whatever the clip's own rate, so
     // the total counts those pictures (and the progress never runs past it).
     totalFrames_ = ReadsThroughTimeline()

@@ -134,6 +134,33 @@ TEST_P(JobClockTest, EachChapterContinuesTheClockWhereThePreviousOneEnded) {
     }
 }
 
+// The authoring engine counts a title's time in 31 bits of 90 kHz ticks, about 6.6 hours: a clip
+// whose range would carry the clock past that starts it again, as a new program would.
+TEST_F(JobClockTest, ClipThatWouldRunPastTheEnginesRangeRestartsTheClock) {
+    TempFolder work;
+    core::InitLogAtPath(work / "Lumivane.log");
+    RecordingBoxes boxes;
+    MainFrame frame;
+    frame.Settings().OutputFolder = work / "out";
+    frame.Settings().UseDES = 0;  // the reader stops at the file's end, whatever the range says
+    frame.AddClip(testing::ProbeClip(ntscClip_));
+    const std::size_t endless = frame.AddClip(testing::ProbeClip(ntscClip_));
+    frame.SetClipRange(endless, 0, 7 * 3600);
+    frame.AddClip(testing::ProbeClip(ntscClip_));
+    ASSERT_TRUE(frame.OnStartEncoding());
+    frame.WaitForJob();
+    for (const auto& box : boxes.Shown()) ADD_FAILURE() << box.text;
+    ASSERT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
+
+    const std::vector<NavTimes> units = TitleNavTimes(work / "out/DVD/VIDEO_TS/VTS_01_1.VOB");
+    std::vector<std::size_t> restarts;
+    for (std::size_t i = 1; i < units.size(); ++i)
+        if (units[i].start != units[i - 1].end) restarts.push_back(i);
+    ASSERT_EQ(restarts.size(), 1u);
+    EXPECT_EQ(units[restarts[0]].start, units.front().start);  // the second clip starts at 0 again
+    EXPECT_EQ(units.back().end - units.front().start, 2 * (units[restarts[0] - 1].end - units.front().start));
+}
+
 INSTANTIATE_TEST_SUITE_P(Roads, JobClockTest,
                          ::testing::Values(ClockRoad{"TimelineElementaryStreams", 1, 0, 0},
                                            ClockRoad{"TimelineDirectVob", 1, 1, kMp2FrameTicks},
