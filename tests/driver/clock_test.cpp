@@ -76,6 +76,21 @@ void PrintTo(const ClockRoad& road, std::ostream* out) { *out << road.name; }
 
 class JobClockTest : public ::testing::TestWithParam<ClockRoad> {
 protected:
+    void SetUp() override {
+        core::InitLogAtPath(work_ / "Lumivane.log");
+        frame_.Settings().OutputFolder = work_ / "out";
+    }
+
+    // Runs the job over the clips added and answers the title's NAV-pack times.
+    std::vector<NavTimes> RunJobForTitleTimes() {
+        EXPECT_TRUE(frame_.OnStartEncoding());
+        frame_.WaitForJob();
+        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+        return TitleNavTimes(TitleVob());
+    }
+    std::string TitleVob() const { return work_ / "out/DVD/VIDEO_TS/VTS_01_1.VOB"; }
+
     static void SetUpTestSuite() {
         sources_ = new TempFolder;
         ntscClip_ = testing::MakeClip(*sources_ / "ntsc.avi", "720x480", "30000/1001", 48000, 2, 1.5);
@@ -89,6 +104,10 @@ protected:
     static TempFolder* sources_;
     static std::string ntscClip_;
     static std::string palRateClip_;
+
+    TempFolder work_;
+    RecordingBoxes boxes_;
+    MainFrame frame_;
 };
 
 TempFolder* JobClockTest::sources_ = nullptr;
@@ -98,25 +117,14 @@ std::string JobClockTest::palRateClip_;
 // The clips' lengths are no whole number of pictures, and the 25 fps clip is paced to 29.97:
 // only what was written tells where a clip's pictures end.
 TEST_P(JobClockTest, EachChapterContinuesTheClockWhereThePreviousOneEnded) {
-    TempFolder work;
-    core::InitLogAtPath(work / "Lumivane.log");
-    RecordingBoxes boxes;
-    MainFrame frame;
-    frame.Settings().OutputFolder = work / "out";
-    frame.Settings().UseDES = GetParam().useDes;
-    frame.Settings().DirectVOB = GetParam().directVob;
-    frame.AddClip(testing::ProbeClip(ntscClip_));
-    frame.AddClip(testing::ProbeClip(palRateClip_));
-    const std::size_t ranged = frame.AddClip(testing::ProbeClip(ntscClip_));
-    frame.SetClipRange(ranged, 0.2, 1.01);
-    frame.AddClip(testing::ProbeClip(palRateClip_));
-    ASSERT_TRUE(frame.OnStartEncoding());
-    frame.WaitForJob();
-    for (const auto& box : boxes.Shown()) ADD_FAILURE() << box.text;
-    ASSERT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
-
-    const std::string vob = work / "out/DVD/VIDEO_TS/VTS_01_1.VOB";
-    const std::vector<NavTimes> units = TitleNavTimes(vob);
+    frame_.Settings().UseDES = GetParam().useDes;
+    frame_.Settings().DirectVOB = GetParam().directVob;
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.AddClip(testing::ProbeClip(palRateClip_));
+    const std::size_t ranged = frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.SetClipRange(ranged, 0.2, 1.01);
+    frame_.AddClip(testing::ProbeClip(palRateClip_));
+    const std::vector<NavTimes> units = RunJobForTitleTimes();
     ASSERT_GT(units.size(), 8u);
     EXPECT_LT(units.front().start, 90000u);
     for (std::size_t i = 1; i < units.size(); ++i) {
@@ -128,7 +136,7 @@ TEST_P(JobClockTest, EachChapterContinuesTheClockWhereThePreviousOneEnded) {
 
     for (const char* type : {"v", "a"}) {
         SCOPED_TRACE(type);
-        const std::vector<long long> times = ProbedTimes(vob, type);
+        const std::vector<long long> times = ProbedTimes(TitleVob(), type);
         ASSERT_GT(times.size(), 20u);
         for (std::size_t i = 1; i < times.size(); ++i) ASSERT_LT(times[i - 1], times[i]) << "packet " << i;
     }
@@ -137,22 +145,12 @@ TEST_P(JobClockTest, EachChapterContinuesTheClockWhereThePreviousOneEnded) {
 // The authoring engine counts a title's time in 31 bits of 90 kHz ticks, about 6.6 hours: a clip
 // whose range would carry the clock past that starts it again, as a new program would.
 TEST_F(JobClockTest, ClipThatWouldRunPastTheEnginesRangeRestartsTheClock) {
-    TempFolder work;
-    core::InitLogAtPath(work / "Lumivane.log");
-    RecordingBoxes boxes;
-    MainFrame frame;
-    frame.Settings().OutputFolder = work / "out";
-    frame.Settings().UseDES = 0;  // the reader stops at the file's end, whatever the range says
-    frame.AddClip(testing::ProbeClip(ntscClip_));
-    const std::size_t endless = frame.AddClip(testing::ProbeClip(ntscClip_));
-    frame.SetClipRange(endless, 0, 7 * 3600);
-    frame.AddClip(testing::ProbeClip(ntscClip_));
-    ASSERT_TRUE(frame.OnStartEncoding());
-    frame.WaitForJob();
-    for (const auto& box : boxes.Shown()) ADD_FAILURE() << box.text;
-    ASSERT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
-
-    const std::vector<NavTimes> units = TitleNavTimes(work / "out/DVD/VIDEO_TS/VTS_01_1.VOB");
+    frame_.Settings().UseDES = 0;  // the reader stops at the file's end, whatever the range says
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    const std::size_t endless = frame_.AddClip(testing::ProbeClip(ntscClip_));
+    frame_.SetClipRange(endless, 0, 7 * 3600);
+    frame_.AddClip(testing::ProbeClip(ntscClip_));
+    const std::vector<NavTimes> units = RunJobForTitleTimes();
     std::vector<std::size_t> restarts;
     for (std::size_t i = 1; i < units.size(); ++i)
         if (units[i].start != units[i - 1].end) restarts.push_back(i);
