@@ -8,8 +8,10 @@
 #include <cassert>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "author/attributes.h"
@@ -134,6 +136,10 @@ constexpr int32_t kMpaFrameTicks = 2160;   // 1152 samples at 48 kHz
 constexpr int32_t kAc3FrameTicks = 2880;   // 1536 samples at 48 kHz
 constexpr int32_t kLpcmFrameTicks = 150;   // one LPCM frame
 constexpr int32_t kScrPlacementLead = 588; // ticks from a NAV pack's SCR to its presentation
+// A multiplexer sends a clip's first packs at most about this long before its first picture,
+// and its last ones about as long before its last: a source whose clock starts this close to
+// where the previous source's clock stopped continues that clock.
+constexpr int64_t kClockContinuationWindow = 90000;
 constexpr int kAudioSlots = 32;            // slots 0-31 are audio, 32-63 subpictures
 constexpr int kSubpictureStreams = 32;
 
@@ -384,6 +390,12 @@ struct SourceState {
     AudioFrameCarry mpa[8];
 };
 
+// Where the clock of the last source kept on the disc stopped, and how far it was moved.
+struct ClockLink {
+    int64_t last_scr = 0;
+    int64_t offset = 0;
+};
+
 class VobScanner {
 public:
     VobScanner(const std::string& base, VobGroup& group, int kind)
@@ -411,6 +423,7 @@ private:
                          int* carried);
     void add_row(Vob& vob, int slot, int32_t pts, int32_t end, int64_t carried);
     void remap_subpicture(Vob& vob, uint8_t* sector, const FirstPacket& packet);
+    int64_t offset_for_start(int64_t scr) const;
     void infer_vobu_times(Vob& vob);
     void print_summary(const Vob& vob);
     size_t total_vobus() const;
@@ -421,6 +434,7 @@ private:
     bool cancelled_ = false;
     ColourRemapState remap_[kSubpictureStreams];
     SourceState source_;
+    std::optional<ClockLink> previous_clock_;
     std::string name_;  // of the source being read
 };
 
@@ -453,6 +467,15 @@ void VobScanner::scan_vob(int index) {
               vob.file_name.c_str());
     infer_vobu_times(vob);
     print_summary(vob);
+    previous_clock_ = ClockLink{source_.last_scr, source_.offset};
+}
+
+// A source that continues the previous source's clock is moved as far as that one was, so
+// clips made to play on one clock keep doing so on the disc; any other source starts at 0.
+int64_t VobScanner::offset_for_start(int64_t scr) const {
+    if (!previous_clock_ || scr < previous_clock_->offset) return scr;
+    const int64_t gap = scr - previous_clock_->last_scr;
+    return std::abs(gap) <= kClockContinuationWindow ? previous_clock_->offset : scr;
 }
 
 void VobScanner::read_source(Vob& vob, std::FILE* input) {
@@ -495,7 +518,7 @@ void VobScanner::read_source(Vob& vob, std::FILE* input) {
             const int64_t scr = read_scr(sector);
             if (scr < source_.last_scr) fatal("ERR:  SCR moves backwards, remultiplex input.\n");
             source_.last_scr = scr;
-            if (!source_.started) source_.offset = scr;
+            if (!source_.started) source_.offset = offset_for_start(scr);
             checked_ticks(scr - source_.offset, name_);
             transpose_timestamps(sector, -source_.offset);
         }

@@ -1,5 +1,6 @@
 #include "core/output_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/audio_encoder.h"
@@ -7,6 +8,7 @@
 #include "core/encoder_dvd_video.h"
 #include "core/encoder_packets.h"
 #include "core/log.h"
+#include "core/program_stream_clock.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -31,6 +33,8 @@ constexpr MuxerProfile kMuxerProfiles[] = {
     {"svcd", 0, 2324, 500'000, 700'000},
     {"vcd", 1'411'200, 2324, 440'000, 700'000},
 };
+
+constexpr AVRational kVobClock = {1, 90000};
 
 constexpr int kVideoStreamId = 0;
 constexpr int kAudioStreamId = 1;
@@ -120,6 +124,7 @@ bool OutputWriter::Open(const char* formatName, const char* fileName) {
     if (const int err = avformat_alloc_output_context2(&format_, nullptr, formatName, fileName);
         err < 0)
         return Fail(CodecFailure(std::string("No \"") + formatName + "\" muxer", err));
+    fileName_ = fileName;
     format_->packet_size = profile->packetSize;
     format_->max_delay = profile->maxDelay;
     if ((profile->muxRate != 0 &&
@@ -244,8 +249,28 @@ int OutputWriter::WriteHeader() {
     return 0;
 }
 
+void OutputWriter::StreamSpan::Cover(int64_t start, int64_t stop) {
+    first = std::min(first, start);
+    end = std::max(end, stop);
+}
+
+int64_t OutputWriter::ClockLength() const { return std::max(videoSpan_.Length(), audioSpan_.Length()); }
+
+void OutputWriter::CoverPacket(const AVStream* stream, const AVCodecContext* context,
+                               const AVPacket* packet) {
+    if (packet->pts == AV_NOPTS_VALUE) return;
+    // A packet without a duration holds one frame: one tick of the video's time base, one
+    // codec frame of sound.
+    const bool video = stream == videoStream_;
+    const int64_t duration = packet->duration > 0 ? packet->duration : video ? 1 : context->frame_size;
+    (video ? videoSpan_ : audioSpan_)
+        .Cover(av_rescale_q(packet->pts, context->time_base, kVobClock),
+               av_rescale_q(packet->pts + duration, context->time_base, kVobClock));
+}
+
 PacketHandler OutputWriter::MuxerWriter(AVStream* stream, const AVCodecContext* context) {
     return [this, stream, context](AVPacket* packet, std::string* reason) {
+        CoverPacket(stream, context, packet);
         // The encoders' own stamps: B-picture delay and the audio codec's priming make the
         // first ones negative, which the muxer shifts for every stream alike.
         av_packet_rescale_ts(packet, context->time_base, stream->time_base);
@@ -288,6 +313,9 @@ bool OutputWriter::Close() {
         const int err = avio_closep(&format_->pb);
         if (pending < 0 || err < 0)
             Fail(CodecFailure("Cannot write the VOB", pending < 0 ? pending : err));
+        std::string error;
+        if (!Failed() && clockStart_ != 0 && !ShiftProgramStreamClock(fileName_, clockStart_, &error))
+            Fail(error);
     }
     Release();
     return !Failed();
@@ -306,7 +334,8 @@ bool OutputWriter::DrainAndFinish() {
     return true;
 }
 
-int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath) {
+int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath,
+                       int64_t clockStart) {
     const Settings& settings = host.EncoderSettings();
     const PictureGeometry picture = host.EncoderPicture();
     const SourceAudio audio = host.EncoderAudioInput();
@@ -327,6 +356,7 @@ int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char
         return AVERROR(EINVAL);
     }
     UseSliceThreads(writer.VideoCodecContext());
+    writer.SetClockStart(clockStart);
     if (!writer.SetParameters() || !writer.OpenCodecs() || !writer.OpenFile())
         return AVERROR(EINVAL);
     return writer.WriteHeader();

@@ -17,7 +17,8 @@ extern "C" {
 namespace core {
 
 class OutputWriter;
-int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath);
+int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath,
+                       int64_t clockStart);
 
 // Calling order per clip (all on one thread at a time; the two writes on the video thread):
 // Open, AddVideoStream, AddAudioStream, parameters into VideoCodecContext, SetParameters,
@@ -52,6 +53,9 @@ public:
     bool OpenFile();
     // 0 on success, a negative libavformat error otherwise.
     int WriteHeader();
+    // The VOB's clock starts at `ticks` (90 kHz) instead of 0, so that it continues the clock
+    // of the VOB played before it; Close moves it once the file is written.
+    void SetClockStart(int64_t ticks) { clockStart_ = ticks; }
 
     // One bottom-up BGR24 picture of the source size, encoded `repeat` times; rowBytes as for
     // VideoEncoder::EncodeFrame.
@@ -63,19 +67,32 @@ public:
     // closes the file. False when any of it failed or an earlier step had.
     bool Close();
 
+    // How far the VOB's clock runs: the longer of its pictures and its sound, each from its
+    // first timestamp to the end of its last frame, in 90 kHz ticks. A VOB that starts its
+    // clock that much later than this one's continues it without either stream stepping back.
+    int64_t ClockLength() const;
+
     const std::string& Error() const { return error_; }
     bool Failed() const { return !error_.empty(); }
     const AVCodecContext* AudioCodecContext() const { return audioContext_; }
 
 private:
-    friend int ConfigureVobWriter(OutputWriter&, const EncoderHost&, const char*);
+    friend int ConfigureVobWriter(OutputWriter&, const EncoderHost&, const char*, int64_t);
 
     bool OpenVideoCodec();
     bool OpenAudioCodec();
     // The pictures and sound the encoders still hold, then the trailer.
     bool DrainAndFinish();
     PacketHandler MuxerWriter(AVStream* stream, const AVCodecContext* context);
+    void CoverPacket(const AVStream* stream, const AVCodecContext* context, const AVPacket* packet);
     bool Fail(const std::string& reason);
+    // Where one stream's timestamps started and how far its frames reached, in 90 kHz ticks.
+    struct StreamSpan {
+        int64_t first = INT64_MAX;
+        int64_t end = INT64_MIN;
+        void Cover(int64_t start, int64_t stop);
+        int64_t Length() const { return end > first ? end - first : 0; }
+    };
     void Release();
 
     const EncoderHost* host_;
@@ -90,6 +107,10 @@ private:
     int sourceHeight_ = 0;
     int sourceChannels_ = 0;
     int sourceRate_ = 0;
+    std::string fileName_;
+    int64_t clockStart_ = 0;
+    StreamSpan videoSpan_;
+    StreamSpan audioSpan_;
     bool fileOpen_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;
@@ -99,8 +120,10 @@ private:
 // The job's configuration of a writer for one clip: "dvd" into vobPath, MPEG-2 video at the
 // settings' size and rate with the DVD parameter set (closed GOPs), MP2 or AC-3 by the
 // settings (no audio stream when the source has no sound: 0 channels at 0 Hz), then the
-// codecs, the file and the header. Stops at the first failing step. Returns
-// WriteHeader's result (0), or a negative value when a step failed (reason in writer.Error()).
-int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath);
+// codecs, the file and the header, with the VOB's clock starting at clockStart (90 kHz). Stops
+// at the first failing step. Returns WriteHeader's result (0), or a negative value when a step
+// failed (reason in writer.Error()).
+int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char* vobPath,
+                       int64_t clockStart = 0);
 
 }  // namespace core

@@ -43,6 +43,12 @@ constexpr const char* kSupportAddress = "support@lumivane.example";
 constexpr const char* kNoPictureError = "No picture could be read from the clip.";
 // The authoring engine's argv[0]; it names itself in its own messages.
 constexpr const char* kAuthoringProgramName = "psmux";
+// The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
+constexpr int64_t kVobClockRate = 90000;
+constexpr int64_t kMuxTicksPerVobTick = 300;
+// The authoring engine counts a title's time in signed 32 bits of those ticks (about 6.6 hours);
+// a minute is left for a clip running past its range.
+constexpr int64_t kTitleClockLimit = INT32_MAX - 60 * kVobClockRate;
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
 constexpr intptr_t kProgressRange0To100 = intptr_t(100) << 16;
 
@@ -211,6 +217,7 @@ void MainFrame::EncodeJob() {
     DiscardAudioQueue();
     TempFiles files(jobSettings_.DeleteTempFiles != 0);
     bool lastClipCut = false;
+    titleClock_ = 0;
     for (std::size_t index = 0; index < kMaxClipsPerDisc; ++index) {
         // Read per clip: the add-clips thread may still be appending rows.
         const std::optional<reader::ClipRecord> clip = ClipAt(index);
@@ -276,6 +283,9 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     clipLength_ = clip.RangeEnd > clip.RangeStart ? clip.RangeEnd - clip.RangeStart : 0.0;
+    // A clip that would carry the title's clock past the engine's range starts it again at 0,
+    // as a discontinuity the cells are marked for.
+    if (titleClock_ + int64_t(clipLength_ * kVobClockRate) > kTitleClockLimit) titleClock_ = 0;
     // The timeline delivers the range at the output rate, whatever the clip's own rate, so
     // the total counts those pictures (and the progress never runs past it).
     totalFrames_ = ReadsThroughTimeline()
@@ -295,6 +305,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     soundFramesWritten_ = 0;
     lastPictureEnd_ = 0;
     sinkDelivery_ = reader::SourceDelivery{};
+    clipClockLength_ = 0;
     // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
     // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
     // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
@@ -360,6 +371,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     }
     // A stopped clip is short by the user's wish.
     if (!cut) clipWarnings_.Review(clip, delivered);
+    titleClock_ += clipClockLength_;
     return cut ? ClipOutcome::Cut : ClipOutcome::Made;
 }
 
@@ -394,7 +406,7 @@ void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::strin
 }
 
 int MainFrame::ConfigureVobWriter(const char* vobPath) {
-    return core::ConfigureVobWriter(*writer_, *this, vobPath);
+    return core::ConfigureVobWriter(*writer_, *this, vobPath, titleClock_);
 }
 
 bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
@@ -433,6 +445,8 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
         FillSoundTo(soundFrames);
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
+        // The writer keeps all sound the pictures let in, which may run past them.
+        clipClockLength_ = writer_->ClockLength();
         writer_.reset();
         return closed;
     }
@@ -459,13 +473,15 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     std::string muxFailure;
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
                                                 audioPath.c_str(), ProgressBar(), nullptr,
-                                                &muxFailure);
+                                                titleClock_ * kMuxTicksPerVobTick, &muxFailure);
     if (muxResult != 0) {
         error = core::FormatString("Multiplexing into %s failed: %s", vobPath.c_str(),
                                    muxFailure.c_str());
         core::LogPrintf("%s\n", error.c_str());
         return false;
     }
+    // The multiplexer ends the sound with the pictures.
+    clipClockLength_ = PicturesClockLength();
     return true;
 }
 
@@ -514,6 +530,12 @@ bool MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
         return false;
     }
     return true;
+}
+
+int64_t MainFrame::PicturesClockLength() const {
+    if (jobSettings_.FrameRateNum == 0) return 0;
+    return int64_t(pacing_.FramesDelivered) * kVobClockRate * jobSettings_.FrameRateDen /
+           jobSettings_.FrameRateNum;
 }
 
 void MainFrame::EndJob(const JobOutcome& outcome) {

@@ -151,6 +151,8 @@ private:
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(const JobOutcome& outcome);
     void ShowClipWarnings() const;
+    // How far the pictures delivered for the clip run on the VOB's clock (90 kHz).
+    int64_t PicturesClockLength() const;
 
     // The clip is read through the editing-services timeline, which cuts the range and
     // delivers pictures at the output size and rate: the sink then neither paces, nor fits,
@@ -208,6 +210,10 @@ private:
     // What the plain graph's file gave (its samples are the file's own): the video and the
     // sound thread each write their own fields.
     reader::SourceDelivery sinkDelivery_;
+    // The title plays on one clock: each clip's VOB starts it where the VOBs of the clips made
+    // before it ended (90 kHz ticks), measured on what they hold.
+    int64_t titleClock_ = 0;
+    int64_t clipClockLength_ = 0;
 
     // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
     std::unique_ptr<core::VideoEncoder> video_;

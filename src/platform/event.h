@@ -1,6 +1,7 @@
 // Manual-reset event: the stand-in for the job's stop and cancel handles.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -16,14 +17,16 @@ public:
 
     void Set();
     void Reset();
-    // Waits at most timeoutMs milliseconds; 0 polls without waiting.
+    // Waits at most timeoutMs milliseconds; 0 only reads the state, so the callees' frequent
+    // cancel tests never sleep.
     WaitResult Wait(unsigned timeoutMs) const;
     bool IsSet() const { return Wait(0) == WaitResult::Signalled; }
 
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    bool set_;
+    // Written under the mutex, so a timed waiter cannot miss a Set; read without it by polls.
+    std::atomic<bool> set_;
 };
 
 // The callee's cancel test: poll without waiting; anything but a time-out means stop.

@@ -70,6 +70,7 @@ MuxParams MuxParams::ForJob(const MuxJob& job) {
     p.runLimit = static_cast<int64_t>(job.runLimitSeconds) * kClock;
     p.videoOffset = job.videoOffset;
     p.audioOffset = job.audioOffset;
+    p.clockStart = job.clockStart;
     p.splitAtSequenceEnd = !job.multipleFiles;
     p.systemHeaderEveryPack = job.systemHeaderEveryPack;
 
@@ -303,7 +304,7 @@ int Multiplexor::PacketPayloadFor(const PesStream& stream, bool buffers, bool pt
 }
 
 int64_t Multiplexor::ScrOfBytePosition(uint64_t position) const {
-    return static_cast<int64_t>(position) * kClock / muxRate_;
+    return params_.clockStart + static_cast<int64_t>(position) * kClock / muxRate_;
 }
 
 void Multiplexor::RefreshHeaders() {
@@ -713,13 +714,14 @@ MuxStatus RunMuxJob(MuxJob& job) {
 
 int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
                    platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel,
-                   std::string* failure) {
+                   int64_t clockStart, std::string* failure) {
     if (outputName == nullptr || *outputName == '\0' || fileA == nullptr || fileB == nullptr)
         return static_cast<int>(MuxStatus::BadConfiguration);
     MuxJob job;
     job.progress = progress;
     job.cancel = cancel;
     job.SetUp(outputName, fileA, fileB);
+    job.clockStart = clockStart;
     MuxStatus status = RunMuxJob(job);
     for (const std::string& warning : job.warnings) core::LogPrintf("Multiplexing into %s: %s\n", outputName, warning.c_str());
     if (status == MuxStatus::Ok || status == MuxStatus::Cancelled) return 0;

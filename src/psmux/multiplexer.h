@@ -26,10 +26,11 @@ namespace psmux {
 // percentage of the video written and stops early, still closing the file, when `cancel` is
 // set. Answers 0 on success or cancel, non-zero (a MuxStatus) when an input cannot be opened
 // or read, no video stream is found, or the output cannot be written; `failure`, when given,
-// then receives the reason in one line.
+// then receives the reason in one line. The clock starts at clockStart ticks
+// (MuxJob::clockStart).
 int RunMultiplexer(const char* outputName, const char* fileA, const char* fileB,
                    platform::ProgressTarget* progress, const platform::ManualResetEvent* cancel,
-                   std::string* failure = nullptr);
+                   int64_t clockStart = 0, std::string* failure = nullptr);
 
 // Runs a prepared job.
 MuxStatus RunMuxJob(MuxJob& job);
@@ -50,6 +51,7 @@ struct MuxParams {
     int64_t runLimit = 0;       // ticks
     int64_t videoOffset = 0;
     int64_t audioOffset = 0;
+    int64_t clockStart = 0;  // ticks
     bool splitAtSequenceEnd = false;
     bool systemHeaderEveryPack = false;
     bool timestampsEveryUnit = false;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,8 +22,10 @@ namespace psmux {
 namespace {
 
 constexpr size_t kClassifyBufferSize = 65536;
-constexpr const char* kOptions = "o:b:r:O:v:f:l:s:S:p:L:VMh";
+constexpr const char* kOptions = "o:b:r:O:T:v:f:l:s:S:p:L:VMh";
 constexpr int64_t kTicksPerMillisecond = kClock / 1000;
+// A day, which leaves hours of running time before the 33-bit timestamps wrap.
+constexpr double kMaxClockStartMs = 24.0 * 3600 * 1000;
 
 // Parses a whole decimal integer within [low, high].
 bool ParseInt(const char* text, long low, long high, long& out) {
@@ -31,6 +34,17 @@ bool ParseInt(const char* text, long low, long high, long& out) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+// Parses a whole decimal number, fractions allowed, within [low, high].
+bool ParseDecimal(const char* text, double low, double high, double& out) {
+    if (text == nullptr || *text == '\0') return false;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    if (errno != 0 || *end != '\0' || !(value >= low && value <= high)) return false;
     out = value;
     return true;
 }
@@ -231,6 +245,13 @@ bool MuxJob::ParseCommandLine(int argc, char** argv, std::string& error) {
             else
                 audioOffset = -value * kTicksPerMillisecond;
             break;
+        case 'T': {
+            double ms = 0;
+            if (!ParseDecimal(optarg, 0, kMaxClockStartMs, ms))
+                return bad("-T needs a clock start of 0 to 86400000 milliseconds");
+            clockStart = std::llround(ms * kTicksPerMillisecond);
+            break;
+        }
         case 'v':
             if (!ParseInt(optarg, 0, 2, value)) return bad("-v needs a verbosity of 0 to 2");
             verbosity = static_cast<int>(value);

@@ -63,7 +63,7 @@ public:
     MuxJob();
     virtual ~MuxJob() = default;
 
-    // Parses the options "o:b:r:O:v:f:l:s:S:p:L:VMh" and the input names after them. False
+    // Parses the options "o:b:r:O:T:v:f:l:s:S:p:L:VMh" and the input names after them. False
     // with a one-line reason in `error` when an option is out of range, unknown or its list
     // does not parse, or when no output name or no input is given.
     bool ParseCommandLine(int argc, char** argv, std::string& error);
@@ -84,6 +84,9 @@ public:
     int packetsPerPack = 1;
     int64_t videoOffset = 0;      // ticks
     int64_t audioOffset = 0;      // ticks
+    // The clock at the output's first byte (ticks): every SCR, PTS and DTS is that much later,
+    // so that a VOB continues the clock of the one played before it.
+    int64_t clockStart = 0;
     int sectorSize = 2048;
     bool variableBitRate = false;
     int mpegVersion = 1;

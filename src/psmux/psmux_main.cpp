@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "psmux: usage: psmux [-f format] [-r kbit] [-b kb,...] [-L rate:ch:bits,...] "
-                             "[-O ms] [-s size] [-S mb] [-p n] [-l s] [-v n] [-V] [-M] [-h] -o output input...\n");
+                             "[-O ms] [-T ms] [-s size] [-S mb] [-p n] [-l s] [-v n] [-V] [-M] [-h] -o output input...\n");
         return 1;
     }
     psmux::MuxJob job;

@@ -1,10 +1,13 @@
 // Direct VOBs as ffmpeg and ffprobe read them back.
 #include "core/output_writer.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
+#include "core/program_stream_clock.h"
 #include "encoder_test_support.h"
 
 namespace {
@@ -18,7 +21,7 @@ struct Clip {
 
 // Writes a clip the way the job's sink does: each picture, then the sound up to its end.
 std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path,
-                     const Clip& clip) {
+                     const Clip& clip, int64_t clockStart = 0) {
     const core::Settings& s = host.settings;
     const TestPicture card = MakeTestCard(host.picture.SourceWidth, host.picture.SourceHeight);
     const int rate = host.audio.SampleRate, channels = host.audio.Channels;
@@ -27,7 +30,7 @@ std::string WriteVob(const core::FixedEncoderHost& host, const std::string& path
     const int64_t totalSamples = static_cast<int64_t>(tone.size()) / channels;
 
     core::OutputWriter writer(&host);
-    if (core::ConfigureVobWriter(writer, host, path.c_str()) < 0) return writer.Error();
+    if (core::ConfigureVobWriter(writer, host, path.c_str(), clockStart) < 0) return writer.Error();
     int64_t pictures = 0, written = 0;
     for (int repeat : clip.repeats) {
         if (!writer.WriteVideo(card.bottomUpBgr.data(), repeat)) return writer.Error();
@@ -149,6 +152,89 @@ TEST(OutputWriter, PacksAreDvdSectors) {
         const int muxRate = pack[10] << 14 | pack[11] << 6 | pack[12] >> 2;
         ASSERT_EQ(muxRate, 25200) << at;
     }
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The SCR base of every pack, 90 kHz.
+std::vector<int64_t> PackClocks(const std::string& bytes) {
+    std::vector<int64_t> clocks;
+    for (size_t at = 0; at + 2048 <= bytes.size(); at += 2048) {
+        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + at + 4;
+        clocks.push_back(int64_t((p[0] >> 3) & 7) << 30 | int64_t(p[0] & 3) << 28 | int64_t(p[1]) << 20 |
+                         int64_t(p[2] >> 3) << 15 | int64_t(p[2] & 3) << 13 | int64_t(p[3]) << 5 | (p[4] >> 3));
+    }
+    return clocks;
+}
+
+// Every packet's "pts,dts" in 90 kHz as ffprobe reads them, one stream type.
+std::vector<std::pair<int64_t, int64_t>> PacketTimes(const std::string& path, const char* stream) {
+    std::istringstream lines(Run(std::string("ffprobe -v error -select_streams ") + stream +
+                                 " -show_entries packet=pts,dts -of csv=p=0 '" + path + "'")
+                                 .output);
+    std::vector<std::pair<int64_t, int64_t>> times;
+    for (std::string line; std::getline(lines, line);) {
+        long long pts = -1, dts = -1;
+        if (std::sscanf(line.c_str(), "%lld,%lld", &pts, &dts) >= 1) times.push_back({pts, dts});
+    }
+    return times;
+}
+
+// A clock start moves every SCR, PTS and DTS of the VOB by the same amount; the muxer itself
+// always starts at 0.
+TEST(OutputWriter, ClockStartMovesEveryTimestamp) {
+    TempDir dir;
+    const int64_t start = 90 * 3003;  // 3.003 s
+    for (int standard : {0, 1}) {
+        SCOPED_TRACE(standard);
+        auto host = MakeHost(standard, 3);
+        host.settings.AudioFormat = uint32_t(standard);  // MP2 on NTSC, AC-3 on PAL
+        const Clip clip{std::vector<int>(12, 1), 12.0 * host.settings.FrameRateDen / host.settings.FrameRateNum};
+        const std::string plain = dir.File("plain.vob"), shifted = dir.File("shifted.vob");
+        ASSERT_EQ(WriteVob(host, plain, clip), "");
+        ASSERT_EQ(WriteVob(host, shifted, clip, start), "");
+
+        EXPECT_EQ(DecodeErrors(shifted), "");
+        const std::vector<int64_t> before = PackClocks(ReadAll(plain)), after = PackClocks(ReadAll(shifted));
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < before.size(); ++i) ASSERT_EQ(after[i], before[i] + start) << "pack " << i;
+        for (const char* stream : {"v", "a"}) {
+            const auto plainTimes = PacketTimes(plain, stream), shiftedTimes = PacketTimes(shifted, stream);
+            ASSERT_FALSE(plainTimes.empty()) << stream;
+            ASSERT_EQ(shiftedTimes.size(), plainTimes.size()) << stream;
+            for (size_t i = 0; i < plainTimes.size(); ++i) {
+                ASSERT_EQ(shiftedTimes[i].first, plainTimes[i].first + start) << stream << i;
+                ASSERT_EQ(shiftedTimes[i].second, plainTimes[i].second + start) << stream << i;
+            }
+        }
+    }
+}
+
+// A file that is not a program stream of whole packs is refused and left as it was.
+TEST(ProgramStreamClock, RefusesWhatIsNoProgramStreamOfWholePacks) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* reason;
+    } cases[] = {
+        {"zeros.vob", std::string(4096, '\0'), "no MPEG-2 pack"},
+        {"short.vob", std::string("\0\0\1\xBA", 4) + std::string(100, '\x44'), "whole pack"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = dir.File(c.name);
+        std::ofstream(path, std::ios::binary) << c.bytes;
+        std::string error;
+        EXPECT_FALSE(core::ShiftProgramStreamClock(path, 90000, &error)) << c.name;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        EXPECT_EQ(ReadAll(path), c.bytes) << c.name;
+    }
+    std::string error;
+    EXPECT_FALSE(core::ShiftProgramStreamClock(dir.File("missing.vob"), 90000, &error));
+    EXPECT_NE(error.find("Cannot open"), std::string::npos) << error;
 }
 
 TEST(OutputWriter, FailuresAreReported) {

@@ -24,7 +24,7 @@ using testing::RecordingBoxes;
 using testing::RecordingView;
 using testing::TempFolder;
 
-const testing::ClipCodecs kMp4Codecs{.video = "libx264 -pix_fmt yuv420p", .audio = "aac"};
+const testing::ClipCodecs kMp4Codecs = testing::Mp4Codecs();
 
 // Turns the bytes at `offset` (count of them) into garbage.
 void Scramble(std::string* bytes, std::size_t offset, std::size_t count) {

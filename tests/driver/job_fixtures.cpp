@@ -303,7 +303,7 @@ StreamSeconds DecodedSeconds(const std::string& vob) {
     int status = 0;
     const std::string output = RunCommand(
         "ffprobe -v error -count_frames -show_entries "
-        "stream=codec_type,codec_name,sample_rate,nb_read_frames,r_frame_rate -of compact=p=0 '" +
+        "stream=codec_type,codec_name,sample_rate,nb_read_frames,avg_frame_rate -of compact=p=0 '" +
             vob + "' 2>&1",
         &status);
     EXPECT_EQ(status, 0) << output;
@@ -321,7 +321,9 @@ StreamSeconds DecodedSeconds(const std::string& vob) {
         const double frames = std::atof(fields["nb_read_frames"].c_str());
         if (fields["codec_type"] == "video") {
             int num = 0, den = 1;
-            std::sscanf(fields["r_frame_rate"].c_str(), "%d/%d", &num, &den);
+            // Not r_frame_rate: ffprobe guesses that from the finest step between time stamps,
+            // and the joins of a title on one clock need not fall on whole frames.
+            std::sscanf(fields["avg_frame_rate"].c_str(), "%d/%d", &num, &den);
             if (num > 0) seconds.video = frames * den / num;
         } else if (fields["codec_type"] == "audio") {
             seconds.audioSampleRate = std::atoi(fields["sample_rate"].c_str());

@@ -39,6 +39,14 @@ struct ClipCodecs {
     std::string pictureFilters;
 };
 
+// What a phone or a camera writes: H.264 video with AAC sound.
+inline ClipCodecs Mp4Codecs() {
+    ClipCodecs codecs;
+    codecs.video = "libx264 -pix_fmt yuv420p";
+    codecs.audio = "aac";
+    return codecs;
+}
+
 // Makes a clip with the ffmpeg tool from its test sources: `seconds` of the picture source at
 // size and rate, and a sine tone at sampleRate with `channels` (0: no sound). Fails the test
 // when ffmpeg does.

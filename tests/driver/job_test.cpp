@@ -272,7 +272,7 @@ TEST_P(JobReaderTest, StopDuringTheSecondClipAuthorsWhatWasMade) {
 // writers.
 TEST_P(JobReaderTest, Mp4AndLowRateAviBecomeChapters) {
     const std::string mp4 = testing::MakeClip(work_ / "phone.mp4", "640x360", "30", 44100, 2, 3.0,
-                                              {"libx264 -pix_fmt yuv420p", "aac"});
+                                              testing::Mp4Codecs());
     const std::string avi = testing::MakeClip(work_ / "old.avi", "352x288", "25", 22050, 1, 1.0);
     reader::ClipRecord phone = testing::ProbeClip(mp4);
     phone.RangeStart = 0.5;

@@ -25,6 +25,30 @@ TEST(ManualResetEvent, WakesAWaitingThread) {
     setter.join();
 }
 
+// A poll reads the state as it is: it neither waits for the Set another thread is waiting for,
+// nor consumes it, nor disturbs that waiter.
+TEST(ManualResetEvent, PollReadsTheStateWhileAnotherThreadWaits) {
+    for (const bool initiallySet : {false, true}) {
+        ManualResetEvent event(initiallySet);
+        EXPECT_EQ(event.Wait(0), initiallySet ? WaitResult::Signalled : WaitResult::TimedOut);
+        event.Reset();
+        ManualResetEvent waiting;
+        WaitResult waiterResult = WaitResult::TimedOut;
+        std::thread waiter([&] {
+            waiting.Set();
+            waiterResult = event.Wait(60000);
+        });
+        waiting.Wait(60000);
+        for (int poll = 0; poll < 1000; ++poll) ASSERT_FALSE(event.IsSet());
+        EXPECT_FALSE(IsCancelled(&event));
+        event.Set();
+        waiter.join();
+        EXPECT_EQ(waiterResult, WaitResult::Signalled);
+        EXPECT_TRUE(event.IsSet());
+        EXPECT_TRUE(IsCancelled(&event));
+    }
+}
+
 TEST(ManualResetEvent, NullEventNeverCancels) {
     EXPECT_FALSE(IsCancelled(nullptr));
     ManualResetEvent event(true);

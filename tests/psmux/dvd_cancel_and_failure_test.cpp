@@ -123,7 +123,7 @@ TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
     for (const Case& c : cases) EXPECT_NE(0, Mux(c.out, c.a, c.b)) << c.what;
     // The job shows the reason.
     std::string failure;
-    EXPECT_NE(0, psmux::RunMultiplexer("/dev/full", video.c_str(), audio.c_str(), nullptr, nullptr, &failure));
+    EXPECT_NE(0, psmux::RunMultiplexer("/dev/full", video.c_str(), audio.c_str(), nullptr, nullptr, 0, &failure));
     EXPECT_EQ(failure, "cannot create or write output: /dev/full: No space left on device");
     EXPECT_EQ(ReadFile(videoAsOutput), es);
     EXPECT_EQ(ReadFile(audio), audioBytes);

@@ -230,6 +230,9 @@ TEST(CommandLine, RefusesBadArgumentsWithOneLineReason) {
         "-p 0 -o " + out + " " + video,
         "-S -1 -o " + out + " " + video,
         "-l 0 -o " + out + " " + video,
+        "-T -1 -o " + out + " " + video,
+        "-T 1e9 -o " + out + " " + video,
+        "-T 5s -o " + out + " " + video,
         "-r 12x -o " + out + " " + video,
         "-L 44100:2:16 -o " + out + " " + video,
         "-L 48000:2 -o " + out + " " + video,
@@ -390,6 +393,56 @@ TEST(CommandLine, OffsetDelaysOneStreamAgainstTheOther) {
         ASSERT_GE(firstVideo, 0);
         ASSERT_GE(firstAudio, 0);
         EXPECT_NEAR(static_cast<double>(firstVideo - firstAudio), ms * 90.0, 2);
+    }
+}
+
+// A clock start moves every SCR, PTS and DTS by the same amount and changes nothing else, so
+// a VOB can continue the clock of the one before it; -T gives it in milliseconds.
+TEST(ClockStart, ShiftsEveryTimestampAndNothingElse) {
+    const std::string video = MpegVideo({false, 8, 2});
+    const int64_t start = 90090 * 300;  // 1.001 s: 30 NTSC pictures
+    for (const std::string& audio : {Ac3Audio(448, 2), Mp2Audio(384, 2)}) {
+        SCOPED_TRACE(audio);
+        const std::string plain = NewPath(".vob");
+        const std::string shifted = NewPath(".vob");
+        const std::string viaCommand = NewPath(".vob");
+        ASSERT_EQ(0, psmux::RunMultiplexer(plain.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr));
+        ASSERT_EQ(0, psmux::RunMultiplexer(shifted.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr, start));
+        ASSERT_EQ(0, Psmux("-f 8 -T 1001 -o " + Quote(viaCommand) + " " + Quote(video) + " " + Quote(audio)));
+        EXPECT_EQ(ReadFile(viaCommand), ReadFile(shifted));
+
+        const VobReport before = CheckDvdVob(ReadFile(plain));
+        const VobReport after = CheckDvdVob(ReadFile(shifted));
+        EXPECT_TRUE(after.Ok()) << after.Summary();
+        ASSERT_EQ(after.scrs.size(), before.scrs.size());
+        for (size_t i = 0; i < before.scrs.size(); ++i) ASSERT_EQ(after.scrs[i], before.scrs[i] + start) << i;
+        ASSERT_EQ(after.packets.size(), before.packets.size());
+        for (size_t i = 0; i < before.packets.size(); ++i) {
+            const PesPacketInfo& b = before.packets[i];
+            const PesPacketInfo& a = after.packets[i];
+            ASSERT_EQ(a.sector, b.sector);
+            ASSERT_EQ(a.hasPts, b.hasPts);
+            if (b.hasPts) {
+                ASSERT_EQ(a.pts, b.pts + start / 300) << i;
+            }
+            if (b.hasDts) {
+                ASSERT_EQ(a.dts, b.dts + start / 300) << i;
+            }
+        }
+        EXPECT_EQ(after.video, before.video);
+        EXPECT_EQ(after.audio, before.audio);
+
+        // ffprobe sees the same stream one clock-start later.
+        const std::vector<std::string> plainTimes = ProbePacketTimes(plain, "v");
+        const std::vector<std::string> shiftedTimes = ProbePacketTimes(shifted, "v");
+        ASSERT_FALSE(plainTimes.empty());
+        ASSERT_EQ(shiftedTimes.size(), plainTimes.size());
+        auto pts = [](const std::string& line) { return line.rfind("N/A", 0) == 0 ? -1 : std::stoll(line); };
+        for (size_t i = 0; i < plainTimes.size(); ++i) {
+            if (pts(plainTimes[i]) >= 0) {
+                ASSERT_EQ(pts(shiftedTimes[i]), pts(plainTimes[i]) + start / 300) << i;
+            }
+        }
     }
 }
 
