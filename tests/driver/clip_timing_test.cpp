@@ -86,6 +86,24 @@ TEST_P(ClipTimingTest, PictureStartingAfterItsSoundKeepsItsEnd) {
     }
 }
 
+// An AVI stamps its pictures in decoding order, so B-pictures (DivX and Xvid files, H.264 in
+// AVI) come out of the decoder later than their stamps say; each picture still shows at its
+// own time, up to the last one.
+TEST_P(ClipTimingTest, AviWithBPicturesShowsEveryPictureAtItsTime) {
+    std::vector<int> everyPicture(25);
+    for (int n = 0; n < 25; ++n) everyPicture[size_t(n)] = n;
+    for (const char* codec : {"mpeg4 -bf 2 -q:v 2", "libx264 -bf 3 -crf 10"}) {
+        SCOPED_TRACE(codec);
+        const std::string path = testing::MakeMedia(
+            testing::NumberedPictures("320x240", "25", 1) +
+                "-f lavfi -i sine=sample_rate=48000:duration=1 -c:a pcm_s16le -c:v " + codec,
+            work_ / "b-pictures.avi");
+        const std::vector<int> shown =
+            testing::PictureNumbers(RunJob({testing::ProbeClip(path)}, {0, 0, 1}));
+        EXPECT_EQ(shown, everyPicture);
+    }
+}
+
 // A range that starts inside the first group of pictures of an H.264 transport stream starts
 // at its picture, not at the next key picture 5 s on.
 TEST_P(ClipTimingTest, RangeStartsAtItsPictureInsideTheFirstGroup) {

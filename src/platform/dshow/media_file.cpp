@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <optional>
 
@@ -71,6 +72,7 @@ HRESULT MediaFile::Probe() {
     }
     if (avformat_find_stream_info(format_, nullptr) < 0) return VFW_E_UNKNOWN_FILE_TYPE;
     ChooseStreams();
+    stampsInDecodingOrder_ = std::strcmp(format_->iformat->name, "avi") == 0;
     timeZero_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time / double(AV_TIME_BASE)
                                                       : 0.0;
     if (video_ >= 0) {

@@ -43,6 +43,10 @@ public:
     // The seekable length: the video's when there is video, else the audio's.
     double Duration() const { return video_ >= 0 ? videoLength_ : audioLength_; }
 
+    // True when the container stamps the pictures in their decoding order (AVI): a decoder
+    // that holds pictures back to reorder them hands each out under a later picture's stamp.
+    bool StampsInDecodingOrder() const { return stampsInDecodingOrder_; }
+
     // Seconds of a stream time stamp measured from the file's time zero.
     double Seconds(int stream, int64_t timestamp) const;
     // The stream time stamp of a time measured from time zero.
@@ -67,6 +71,7 @@ private:
     double frameRate_ = 0.0;
     double videoLength_ = 0.0;
     double audioLength_ = 0.0;
+    bool stampsInDecodingOrder_ = false;
 };
 
 }  // namespace platform::dshow

@@ -86,8 +86,9 @@ private:
     bool TakeFrame(AVFrame* frame, const SampleEmitter& emit) {
         REFERENCE_TIME start = nextStart_;
         if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
-            start = ToUnits(file_.Seconds(stream_, frame->best_effort_timestamp));
+            start = ToUnits(file_.Seconds(stream_, frame->best_effort_timestamp)) - ReorderDelay();
         }
+        // Pictures that come without a stamp (the last ones, drained) follow on.
         nextStart_ = start + frameDuration_;
         if (start >= segment_.stop) return false;
         // Deliver from the picture that contains the segment start: every earlier one ends
@@ -101,6 +102,12 @@ private:
         const REFERENCE_TIME end = relative + frameDuration_;
         sample->SetTime(&relative, &end);
         return emit(std::move(sample));
+    }
+
+    // How far a picture's stamp lies after its own time where the stamps follow the decoding
+    // order: the decoder's reorder delay, in pictures.
+    REFERENCE_TIME ReorderDelay() const {
+        return file_.StampsInDecodingOrder() ? codec_->has_b_frames * frameDuration_ : 0;
     }
 
     // Bottom-up BGR rows: write from the last row upwards with a negative stride.
