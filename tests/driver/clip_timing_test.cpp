@@ -104,6 +104,25 @@ TEST_P(ClipTimingTest, AviWithBPicturesShowsEveryPictureAtItsTime) {
     }
 }
 
+// The numbered pictures' flat steps make every reference picture of an MPEG-4 AVI a key
+// picture, decoded before the B-pictures that show before it: a range that starts on a
+// B-picture still starts at its own picture.
+TEST_P(ClipTimingTest, AviRangeStartsAtItsPictureAmongBPictures) {
+    const std::string path = testing::MakeMedia(
+        testing::NumberedPictures("320x240", "25", 1) +
+            "-f lavfi -i sine=sample_rate=48000:duration=1 -c:a pcm_s16le -c:v mpeg4 -bf 2 -q:v 2",
+        work_ / "b-pictures.avi");
+    for (const int first : {5, 13}) {
+        SCOPED_TRACE(first);
+        reader::ClipRecord clip = testing::ProbeClip(path);
+        clip.RangeStart = first / 25.0;
+        clip.RangeEnd = 0.8;
+        std::vector<int> range;
+        for (int n = first; n < 20; ++n) range.push_back(n);
+        EXPECT_EQ(testing::PictureNumbers(RunJob({clip}, {0, 0, 1})), range);
+    }
+}
+
 // A range that starts inside the first group of pictures of an H.264 transport stream starts
 // at its picture, not at the next key picture 5 s on.
 TEST_P(ClipTimingTest, RangeStartsAtItsPictureInsideTheFirstGroup) {

@@ -94,6 +94,7 @@ private:
     void Demux();
     bool SeekToSegmentStart(std::vector<PacketItem>* held);
     bool SeekBefore(int stream, double seconds);
+    double LongestKeyPictureWait() const;
     bool Forward(AVPacket* packet);
     void EndLanes(Kind kind);
     void Decode(int lane);
@@ -446,7 +447,8 @@ bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
             }
             if (key) {
                 const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-                found = stamp == AV_NOPTS_VALUE || file_.Seconds(video, stamp) <= target + 1e-4 ||
+                found = stamp == AV_NOPTS_VALUE ||
+                        file_.Seconds(video, stamp) + LongestKeyPictureWait() <= target + 1e-4 ||
                         from == 0.0;
                 av_packet_unref(packet);
                 break;
@@ -460,6 +462,14 @@ bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
     }
     av_packet_free(&packet);
     return placed;
+}
+
+// Where the stamps follow the decoding order, a key picture's stamp tells when it is decoded:
+// it shows only after the B-pictures decoded next, at most as many as H.264 reorders.
+double Session::LongestKeyPictureWait() const {
+    static constexpr int kMostReorderedPictures = 16;
+    if (!file_.StampsInDecodingOrder()) return 0.0;
+    return kMostReorderedPictures / (file_.FrameRate() > 0 ? file_.FrameRate() : 25.0);
 }
 
 // A seek to the file's first time stamp may land just past the first key picture (a
