@@ -120,7 +120,10 @@ void ApplyPictureParameters(AVCodecContext* ctx, const Settings& settings, Video
     ctx->pix_fmt = AV_PIX_FMT_YUV420P;
     ctx->sample_aspect_ratio = SampleAspectFor4x3(settings.OutputWidth, settings.OutputHeight);
     ApplyGopParameters(ctx, settings);
-    ctx->b_quant_factor = 2.0f;
+    // B-pictures take their anchors' quantiser (and the encoder's own offset). At twice it, a
+    // fade's B-pictures lose their residual once the rate control holds the average, and show
+    // their anchors' mean: half a picture's step off, 4 luma levels in a fade of 8 a picture.
+    ctx->b_quant_factor = 1.0f;
     ctx->mb_decision = FF_MB_DECISION_SIMPLE;
     ctx->rc_buffer_size = kDvdVbvBufferBits;
     ctx->rc_initial_buffer_occupancy = kDvdVbvInitialOccupancy;

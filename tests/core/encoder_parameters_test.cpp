@@ -94,7 +94,7 @@ TEST(EncoderParameters, FixedParametersOfBothRoads) {
     EXPECT_EQ(es->rc_initial_buffer_occupancy, 1376256);
     EXPECT_EQ(es->time_base.num, 1001);
     EXPECT_EQ(es->time_base.den, 30000);
-    EXPECT_FLOAT_EQ(es->b_quant_factor, 2.0f);
+    EXPECT_FLOAT_EQ(es->b_quant_factor, 1.0f);
     EXPECT_FLOAT_EQ(es->i_quant_factor, 0.5f);
     EXPECT_EQ(es->max_qdiff, 5);
     EXPECT_EQ(PrivateInt(es, "sc_threshold"), 1000000000);

@@ -373,6 +373,60 @@ TEST(VideoEncoder, AwkwardRatesEncodeOrAreRefused) {
     }
 }
 
+// Mean luma of the centre quarter of each decoded picture, in display order.
+std::vector<double> CentreLevels(const std::string& path, int width, int height) {
+    const std::string luma = Decode(path, "-vf crop=iw/2:ih/2 -f rawvideo -pix_fmt gray");
+    const size_t area = static_cast<size_t>(width / 2) * (height / 2);
+    std::vector<double> levels;
+    for (size_t at = 0; at + area <= luma.size(); at += area) {
+        double sum = 0;
+        for (size_t i = 0; i < area; ++i) sum += static_cast<uint8_t>(luma[at + i]);
+        levels.push_back(sum / area);
+    }
+    return levels;
+}
+
+// A fast fade (flat grey, 8 luma levels a picture) at the default variable rate, on PAL. The
+// two B-pictures between anchors three pictures apart are 4 levels away from their anchors'
+// mean, so a B-picture whose residual is quantised away shows a level 4 off; every picture
+// keeps its level within 2 of what the finest quantiser makes of it, on both roads.
+TEST(VideoEncoder, FastFadeKeepsTheLevelOfEveryPicture) {
+    constexpr int kWidth = 720, kHeight = 576, kPictures = 25;
+    std::vector<TestPicture> fade;
+    for (int n = 0; n < kPictures; ++n) {
+        const auto grey = static_cast<uint8_t>(std::lround(8 * n * 255.0 / 219));
+        fade.push_back(MakePicture(kWidth, kHeight, [grey](int, int) { return Rgb{grey, grey, grey}; }));
+    }
+    TempDir dir;
+    const auto encode = [&](uint32_t bitrate, bool direct) {
+        auto host = MakeHost(1, 3);
+        host.settings.Bitrate = bitrate;
+        const std::string path = dir.File(direct ? "fade.vob" : "fade.m2v");
+        if (direct) {
+            core::OutputWriter writer(&host);
+            if (core::ConfigureVobWriter(writer, host, path.c_str()) == 0)
+                for (const TestPicture& picture : fade)
+                    if (!writer.WriteVideo(picture.bottomUpBgr.data(), 1)) break;
+            writer.Close();
+            EXPECT_EQ(writer.Error(), "");
+        } else {
+            std::vector<std::pair<const TestPicture*, int>> pictures;
+            for (const TestPicture& picture : fade) pictures.emplace_back(&picture, 1);
+            EXPECT_EQ(EncodeFile(host, path, pictures), "");
+        }
+        return CentreLevels(path, kWidth, kHeight);
+    };
+    const std::vector<double> finest = encode(1, false);  // a fixed quantiser of 1
+    ASSERT_EQ(finest.size(), static_cast<size_t>(kPictures));
+    for (bool direct : {false, true}) {
+        const std::vector<double> levels = encode(2400, direct);
+        ASSERT_EQ(levels.size(), finest.size()) << (direct ? "direct VOB" : "elementary stream");
+        for (size_t i = 0; i < levels.size(); ++i)
+            EXPECT_NEAR(levels[i], finest[i], 2.0)
+                << (direct ? "direct VOB" : "elementary stream") << ", picture " << i;
+    }
+}
+
 // The quantiser of every macroblock, as the decoder's debug output prints it (two digits per
 // macroblock: the quantiser scale, twice the code on MPEG-2's linear scale).
 std::set<std::string> MacroblockQuantisers(const std::string& path) {
