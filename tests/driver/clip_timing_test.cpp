@@ -31,22 +31,17 @@ protected:
     // Runs a job over clips into a fresh output folder and returns the title's VOB.
     std::string RunJob(const std::vector<reader::ClipRecord>& clips, const JobChoice& choice = {}) {
         const std::string output = work_ / ("out" + std::to_string(jobs_++));
-        MainFrame frame;
-        frame.Settings().OutputFolder = output;
-        frame.Settings().UseDES = GetParam();
-        frame.Settings().DirectVOB = choice.directVob;
-        frame.Settings().AudioFormat = choice.audioFormat;
-        frame.Settings().Standard = choice.standard;
-        // Plenty of bits, so the numbered pictures' flat grey steps keep their levels even in
-        // B-pictures: these tests read timing, not picture quality.
-        frame.Settings().BitrateType = 0;
-        frame.Settings().Bitrate = 8000;
-        for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);
-        EXPECT_TRUE(frame.OnStartEncoding());
-        frame.WaitForJob();
-        for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
-        EXPECT_EQ(frame.LastJobResult(), MainFrame::JobResult::Finished);
-        return output + "/DVD/VIDEO_TS/VTS_01_1.VOB";
+        const auto configure = [&](core::Settings& settings) {
+            settings.UseDES = GetParam();
+            settings.DirectVOB = choice.directVob;
+            settings.AudioFormat = choice.audioFormat;
+            settings.Standard = choice.standard;
+            // Plenty of bits, so the numbered pictures' flat grey steps keep their levels even
+            // in B-pictures: these tests read timing, not picture quality.
+            settings.BitrateType = 0;
+            settings.Bitrate = 8000;
+        };
+        return testing::RunJobInto(output, clips, configure, boxes_) + "/VIDEO_TS/VTS_01_1.VOB";
     }
 
     // A clip of 25 numbered pictures (1 s at 25 a second) whose picture starts `offset`

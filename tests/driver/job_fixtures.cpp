@@ -242,11 +242,10 @@ DiscLayout ReadDisc(const std::string& dvdFolder) {
     return layout;
 }
 
-std::string RunJobInto(const TempFolder& work, const std::vector<reader::ClipRecord>& clips,
+std::string RunJobInto(const std::string& output, const std::vector<reader::ClipRecord>& clips,
                        const std::function<void(core::Settings&)>& configure,
                        const RecordingBoxes& boxes) {
     MainFrame frame;
-    const std::string output = work / "out";
     frame.Settings().OutputFolder = output;
     configure(frame.Settings());
     for (const reader::ClipRecord& clip : clips) frame.AddClip(clip);

@@ -119,9 +119,9 @@ private:
     std::vector<Box> shown_;
 };
 
-// Runs a whole job over clips into work/out with the settings `configure` leaves, and fails
-// the test unless it finishes without showing a box. Returns the DVD folder.
-std::string RunJobInto(const TempFolder& work, const std::vector<reader::ClipRecord>& clips,
+// Runs a whole job over clips into the output folder with the settings `configure` leaves, and
+// fails the test unless it finishes without showing a box. Returns the DVD folder.
+std::string RunJobInto(const std::string& output, const std::vector<reader::ClipRecord>& clips,
                        const std::function<void(core::Settings&)>& configure,
                        const RecordingBoxes& boxes);
 

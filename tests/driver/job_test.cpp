@@ -216,7 +216,7 @@ protected:
         for (uint32_t direct : {0u, 1u}) {
             SCOPED_TRACE(direct ? "direct" : "elementary streams");
             TempFolder work;
-            check(testing::RunJobInto(work, clips, [&](core::Settings& settings) {
+            check(testing::RunJobInto(work / "out", clips, [&](core::Settings& settings) {
                 settings.DirectVOB = direct;
                 settings.UseDES = GetParam();
             }, boxes_));
@@ -323,7 +323,7 @@ TEST_P(JobReaderTest, PicturesKeepTheirDisplayedProportions) {
         const std::string clip = testing::MakeClip(work / "clip.mkv", c.size,
                                                    c.standard == 0 ? "30000/1001" : "25", 48000, 2, 1.0, codecs);
         const std::string dvdFolder =
-            testing::RunJobInto(work, {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
+            testing::RunJobInto(work / "out", {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
                 settings.UseDES = GetParam();
                 settings.Standard = c.standard;
                 settings.LetterBox = c.letterBox;

@@ -72,7 +72,7 @@ TEST(VideoRate, VideoBesideTheLoudestSoundArrivesInTime) {
         testing::TempFolder work;
         core::InitLogAtPath(work / "Lumivane.log");
         const std::string dvdFolder =
-            testing::RunJobInto(work, {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
+            testing::RunJobInto(work / "out", {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
                 settings.UseDES = 0;
                 settings.DirectVOB = direct;
                 settings.BitrateType = 0;
@@ -103,7 +103,7 @@ TEST(VideoRate, DefaultVariableRateHoldsItsAverageOnBothReaders) {
         SCOPED_TRACE(timeline ? "timeline, elementary streams" : "plain graph, direct VOB");
         testing::TempFolder work;
         const std::string dvdFolder =
-            testing::RunJobInto(work, {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
+            testing::RunJobInto(work / "out", {testing::ProbeClip(clip)}, [&](core::Settings& settings) {
                 settings.UseDES = timeline;
                 settings.DirectVOB = 1 - timeline;
             }, boxes);
