@@ -48,9 +48,12 @@ void ShowLastErrorBox(const std::string& caption, unsigned style);
 std::string FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatStringV(const char* format, va_list args);
 std::string IntToString(int value);
+// More lines than this would make a message box taller than the screen.
+constexpr std::size_t kMessageListLines = 12;
 // The lines joined by line breaks for a message box: the first `shown` of them, then one line
 // that counts the rest.
-std::string ListForMessage(const std::vector<std::string>& lines, std::size_t shown);
+std::string ListForMessage(const std::vector<std::string>& lines,
+                           std::size_t shown = kMessageListLines);
 
 // The default output folder: the user's documents folder (XDG_DOCUMENTS_DIR, else the
 // user-dirs file's entry, else ~/Documents), created if missing, followed by "/Lumivane";

@@ -96,7 +96,7 @@ MainFrame::MainFrame(FrameView* view) : view_(view != nullptr ? view : &SilentVi
 }
 
 MainFrame::~MainFrame() {
-    if (IsJobRunning()) OnStopEncoding();
+    OnStopEncoding();
     WaitForJob();
     ReleaseClipOutputs();
     DiscardAudioQueue();
@@ -318,15 +318,9 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
                                              TempFiles& files) {
     BeginClip(clip);
     const int number = int(index);
-    const std::string vobPath = OutputPath(core::FormatString("Lumivane%02d.vob", number));
+    const std::string vobPath = OutputPath(core::FormatString(kClipVobName, number));
     core::LogPrintf("Begin encoding file: %s, total frames: %d\n", clip.Path.c_str(),
                     totalFrames_);
-    // The probe found sound and no picture: neither reader would make a chapter of it, and the
-    // timeline would fail to build over it with a message of its own.
-    if (clip.HasAudio != 0 && clip.HasVideo == 0) {
-        ShowClipFailure(clip, kNoPictureError);
-        return ClipOutcome::Failed;
-    }
     std::string videoPath, audioPath;
     if (!CreateClipOutputs(number, videoPath, audioPath)) return ClipOutcome::Failed;
     files.BeginClip(vobPath, videoPath, audioPath);
@@ -349,7 +343,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     }
     graph->Run();
     const bool cut = hCanceled.IsSet();
-    const reader::SourceDelivery delivered = graph->SourceDelivered().value_or(sinkDelivery_);
+    const reader::SourceDelivery delivered = graph->SourceDelivered().value_or(SinkDelivery());
     graph->Release();
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
@@ -382,9 +376,9 @@ bool MainFrame::CreateClipOutputs(int number, std::string& videoPath, std::strin
     }
     video_ = std::make_unique<core::VideoEncoder>(this);
     audio_ = std::make_unique<core::JobAudioEncoder>(this);
-    videoPath = OutputPath(core::FormatString("Chapter%02d.m2v", number));
+    videoPath = OutputPath(core::FormatString(kClipVideoName, number));
     audioPath = OutputPath(core::FormatString(
-        jobSettings_.AudioFormat == 0 ? "Chapter%02d.mp2" : "Chapter%02d.ac3", number));
+        jobSettings_.AudioFormat == 0 ? kClipMp2Name : kClipAc3Name, number));
     videoFile_ = std::fopen(videoPath.c_str(), "wb");
     audioFile_ = videoFile_ != nullptr ? std::fopen(audioPath.c_str(), "wb") : nullptr;
     if (videoFile_ == nullptr || audioFile_ == nullptr) {
@@ -532,6 +526,14 @@ bool MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
     return true;
 }
 
+reader::SourceDelivery MainFrame::SinkDelivery() const {
+    reader::SourceDelivery delivered = sinkDelivery_;
+    if (sourceAudioFormat_.nSamplesPerSec > 0) {
+        delivered.SoundSeconds = double(soundFramesReceived_) / sourceAudioFormat_.nSamplesPerSec;
+    }
+    return delivered;
+}
+
 int64_t MainFrame::PicturesClockLength() const {
     if (jobSettings_.FrameRateNum == 0) return 0;
     return int64_t(pacing_.FramesDelivered) * kVobClockRate * jobSettings_.FrameRateDen /
@@ -550,8 +552,9 @@ void MainFrame::EndJob(const JobOutcome& outcome) {
 
 void MainFrame::ShowClipWarnings() const {
     if (clipWarnings_.Empty()) return;
-    core::LogPrintf("%s\n", clipWarnings_.Message().c_str());
-    platform::ShowMessageBox(clipWarnings_.Message(), "Warning", platform::MB_ICONWARNING);
+    const std::string message = clipWarnings_.Message();
+    core::LogPrintf("%s\n", message.c_str());
+    platform::ShowMessageBox(message, "Warning", platform::MB_ICONWARNING);
 }
 
 // ---- Sample sink ------------------------------------------------------------------------
@@ -624,6 +627,7 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     const bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
     if (!timed) start = 0;
     const double seconds = double(start) * 1e-7;
+    const double length = PictureSeconds(start, stop);
     // The plain graph's stamps follow the source: the sink cuts the range's end and paces by
     // them. The timeline's pictures come cut and paced already.
     const bool sourceTimed = timed && !ReadsThroughTimeline();
@@ -631,7 +635,6 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
         // Times count from the range start, where the graph was sought to; a picture belongs
         // to the range when its middle does, so the clip holds as many pictures as the range
         // lasts. The seek also delivers the picture that covers the start.
-        const double length = PictureSeconds(start, stop);
         const double middle = seconds + length / 2;
         // A range too short to hold any picture's middle still gets the one picture that
         // spans its end, as on the timeline, rather than none.
@@ -648,11 +651,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     if (!ReadsThroughTimeline()) {
         sinkDelivery_.Pictures += 1;
         sinkDelivery_.PictureSeconds =
-            std::max(sinkDelivery_.PictureSeconds, seconds + PictureSeconds(start, stop));
+            std::max(sinkDelivery_.PictureSeconds, seconds + length);
     }
     int repeat = 1;
     if (sourceTimed) {
-        const double paced = PacingTime(seconds, PictureSeconds(start, stop), clipLength_,
+        const double paced = PacingTime(seconds, length, clipLength_,
                                         jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         repeat = PacePicture(pacing_, paced, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
         if (repeat == 0) return kOk;
@@ -664,7 +667,7 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     if (writer_) {
         written = writer_->WriteVideo(bits, repeat);
         DrainAudioQueue(start);
-        lastPictureEnd_ = start + REFERENCE_TIME(PictureSeconds(start, stop) * 1e7 * repeat);
+        lastPictureEnd_ = start + REFERENCE_TIME(length * 1e7 * repeat);
     } else {
         written = video_ && video_->EncodeFrame(bits, repeat) == 0;
     }
@@ -697,9 +700,6 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     }
     if (data == nullptr || frames <= 0) return kOk;
     soundFramesReceived_ += frames;
-    if (!ReadsThroughTimeline() && sourceAudioFormat_.nSamplesPerSec > 0) {
-        sinkDelivery_.SoundSeconds += double(frames) / sourceAudioFormat_.nSamplesPerSec;
-    }
     std::vector<int16_t> title =
         ToTitleChannels(reinterpret_cast<const int16_t*>(data), frames, channels);
 
@@ -758,7 +758,7 @@ bool MainFrame::WriteSound(const int16_t* samples, int64_t frames) {
 }
 
 bool MainFrame::FillSoundTo(int64_t frames) {
-    const std::vector<int16_t> silence(size_t(kSilenceChunkFrames) * kTitleChannels, 0);
+    static const std::vector<int16_t> silence(size_t(kSilenceChunkFrames) * kTitleChannels, 0);
     while (soundFramesWritten_ < frames) {
         if (!WriteSound(silence.data(), std::min(frames - soundFramesWritten_, kSilenceChunkFrames))) {
             return false;
@@ -799,9 +799,7 @@ void MainFrame::MarkJobCommands(bool running) {
 }
 
 std::string MainFrame::OutputPath(const std::string& name) const {
-    std::string path = jobSettings_.OutputFolder;
-    if (path.empty() || path.back() != '/') path += '/';
-    return path + name;
+    return core::PathInFolder(jobSettings_.OutputFolder, name);
 }
 
 }  // namespace driver

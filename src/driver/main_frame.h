@@ -151,6 +151,8 @@ private:
     bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(const JobOutcome& outcome);
     void ShowClipWarnings() const;
+    // What the plain graph's file gave, once its graph has stopped.
+    reader::SourceDelivery SinkDelivery() const;
     // How far the pictures delivered for the clip run on the VOB's clock (90 kHz).
     int64_t PicturesClockLength() const;
 
@@ -207,8 +209,8 @@ private:
     int64_t soundFramesReceived_ = 0;  // sample frames taken from the reader (its thread)
     int64_t soundFramesWritten_ = 0;   // sample frames handed to the encoder or the writer
     int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
-    // What the plain graph's file gave (its samples are the file's own): the video and the
-    // sound thread each write their own fields.
+    // The pictures the plain graph's file gave (its samples are the file's own); the sound
+    // comes from soundFramesReceived_ (SinkDelivery).
     reader::SourceDelivery sinkDelivery_;
     // The title plays on one clock: each clip's VOB starts it where the VOBs of the clips made
     // before it ended (90 kHz ticks), measured on what they hold.

@@ -10,17 +10,16 @@
 #include <system_error>
 
 #include "core/file_utils.h"
+#include "driver/temp_files.h"
 #include "platform/message_box.h"
 
 namespace driver {
 
 namespace {
 
-// The names of the files a clip's encoding writes into the output folder and later deletes.
-constexpr const char* kTemporaryNames[] = {"Chapter%02d.m2v", "Chapter%02d.mp2",
-                                           "Chapter%02d.ac3", "Lumivane%02d.vob"};
-// More names than this would make a box taller than the screen.
-constexpr std::size_t kNamesShown = 12;
+// The files a clip's encoding writes into the output folder and later deletes.
+constexpr const char* kTemporaryNames[] = {kClipVideoName, kClipMp2Name, kClipAc3Name,
+                                           kClipVobName};
 
 void ShowError(const std::string& text) {
     platform::ShowMessageBox(text, "Error", platform::MB_ICONERROR);
@@ -157,7 +156,7 @@ bool ConfirmTemporaryFiles(const std::string& folder, std::size_t clipCount) {
     }
     if (existing.empty()) return true;
     return AskYesNo("The output directory \"" + folder + "\" already holds these files, which " +
-                    "the job will overwrite:\n\n" + core::ListForMessage(existing, kNamesShown) +
+                    "the job will overwrite:\n\n" + core::ListForMessage(existing) +
                     "\n\ndo you want to continue?");
 }
 

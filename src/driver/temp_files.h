@@ -8,6 +8,16 @@
 
 namespace driver {
 
+// The files a clip's encoding writes into the output folder, named with the clip's index.
+inline constexpr const char* kClipVobName = "Lumivane%02d.vob";
+inline constexpr const char* kClipVideoName = "Chapter%02d.m2v";
+inline constexpr const char* kClipMp2Name = "Chapter%02d.mp2";
+inline constexpr const char* kClipAc3Name = "Chapter%02d.ac3";
+
+}  // namespace driver
+
+namespace driver {
+
 class TempFiles {
 public:
     // deleteWhenUsed: the "Delete temp files after encoding" setting. Set, a clip's streams go

@@ -9,9 +9,6 @@ namespace ui {
 
 namespace {
 
-// More lines than this would make the box taller than the screen.
-constexpr std::size_t kRefusedFilesShown = 12;
-
 void ProbeAll(const std::vector<std::string>& paths, const ClipProber::Found& found,
               const ClipProber::Finished& finished) {
     platform::com::ScopedComInit com;
@@ -37,7 +34,7 @@ void ShowRefusedFiles(const std::vector<ClipProber::Refused>& refused) {
     for (const ClipProber::Refused& file : refused) lines.push_back(file.Path + ": " + file.Reason);
     const char* intro = refused.size() == 1 ? "This file was not added to the list:\n\n"
                                             : "These files were not added to the list:\n\n";
-    platform::ShowMessageBox(intro + core::ListForMessage(lines, kRefusedFilesShown),
+    platform::ShowMessageBox(intro + core::ListForMessage(lines),
                              "Files not added", platform::MB_ICONWARNING);
 }
 
