@@ -45,7 +45,6 @@ constexpr int kQuant16 = 1, kQuantMp2Default = 2, kQuantDrc = 4;
 constexpr int kSampling48k = 1;
 constexpr int kLangFlagLang = 2;
 constexpr int kAudioFormats = 4;
-constexpr int kStreamsPerFormat = 8;
 constexpr int kFrameRateCodes = 8;
 
 // The word of a code; codes past the table's end (the widescreen code 3, which has no word)

@@ -9,9 +9,6 @@ namespace author {
 
 namespace {
 
-// Slots below the subpictures' are audio, eight stream numbers per format (see Vob::streams).
-constexpr int kStreamsPerFormat = 8;
-
 // The Vob's audio streams, as "mp2 1, ac3 2"; empty for a Vob without sound.
 std::string audio_streams_of(const Vob& vob) {
     std::string streams;

@@ -118,6 +118,7 @@ struct StreamPtsTable {
 // Stream slots of a Vob: AC-3 0-7, MPEG audio 8-15, LPCM 16-23, DTS 24-31, subpictures 32-63.
 constexpr int kStreamSlots = 64;
 constexpr int kSubpictureSlotBase = 32;
+constexpr int kStreamsPerFormat = 8;  // audio slots of one format
 constexpr int kButtonColourBytes = 24;  // three colour groups of 8 bytes
 
 struct Pgc;

@@ -936,13 +936,20 @@ void ensure_first_cell_is_chapter(Pgc& pgc, int pgc_index) {
 
 bool has_no_vobus(const Vob* vob) { return vob->vobus.empty(); }
 
+// Names each input of the group that gave no VOB unit with `line` (one %s for the name); false
+// when there is none.
+bool name_empty_vobs(const VobGroup& group, const char* line) {
+    if (std::none_of(group.vobs.begin(), group.vobs.end(), has_no_vobus)) return false;
+    for (const Vob* vob : group.vobs)
+        if (has_no_vobus(vob)) emit(line, vob->file_name.c_str());
+    return true;
+}
+
 // An input that gave no VOB unit (empty, no NAV packs, not a program stream at all) would become
 // a disc with a chapter or menu missing: each is named, and the run fails.
 void refuse_empty_vobs(const VobGroup& group) {
-    if (std::none_of(group.vobs.begin(), group.vobs.end(), has_no_vobus)) return;
-    for (const Vob* vob : group.vobs)
-        if (has_no_vobus(vob))
-            emit("ERR:  No VOB units in %s: it holds no DVD navigation packs\n", vob->file_name.c_str());
+    if (!name_empty_vobs(group, "ERR:  No VOB units in %s: it holds no DVD navigation packs\n"))
+        return;
     fatal("ERR:  Inputs without VOB units cannot be authored\n");
 }
 
@@ -950,9 +957,7 @@ void refuse_empty_vobs(const VobGroup& group) {
 // scanned: those inputs and the sources that name them are left out, and the remaining Vobs are
 // renumbered.
 void leave_out_empty_vobs(VobGroup& group, int kind) {
-    if (std::none_of(group.vobs.begin(), group.vobs.end(), has_no_vobus)) return;
-    for (const Vob* vob : group.vobs)
-        if (has_no_vobus(vob)) emit("WARN: No VOB units in %s; it is left out\n", vob->file_name.c_str());
+    if (!name_empty_vobs(group, "WARN: No VOB units in %s; it is left out\n")) return;
     std::erase_if(group.vobs, has_no_vobus);
     for (size_t i = 0; i < group.vobs.size(); ++i) group.vobs[i]->vob_id = static_cast<int>(i + 1);
     if (kind == kScanTitles && group.vobs.empty()) fatal("ERR:  no titles defined\n");

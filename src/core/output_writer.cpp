@@ -124,7 +124,6 @@ bool OutputWriter::Open(const char* formatName, const char* fileName) {
     if (const int err = avformat_alloc_output_context2(&format_, nullptr, formatName, fileName);
         err < 0)
         return Fail(CodecFailure(std::string("No \"") + formatName + "\" muxer", err));
-    fileName_ = fileName;
     format_->packet_size = profile->packetSize;
     format_->max_delay = profile->maxDelay;
     if ((profile->muxRate != 0 &&
@@ -314,7 +313,7 @@ bool OutputWriter::Close() {
         if (pending < 0 || err < 0)
             Fail(CodecFailure("Cannot write the VOB", pending < 0 ? pending : err));
         std::string error;
-        if (!Failed() && clockStart_ != 0 && !ShiftProgramStreamClock(fileName_, clockStart_, &error))
+        if (!Failed() && clockStart_ != 0 && !ShiftProgramStreamClock(format_->url, clockStart_, &error))
             Fail(error);
     }
     Release();

@@ -107,7 +107,6 @@ private:
     int sourceHeight_ = 0;
     int sourceChannels_ = 0;
     int sourceRate_ = 0;
-    std::string fileName_;
     int64_t clockStart_ = 0;
     StreamSpan videoSpan_;
     StreamSpan audioSpan_;
