@@ -21,6 +21,7 @@
 #include "author/input_open.h"
 #include "author/run_output.h"
 #include "author/stream_detect.h"
+#include "core/program_stream_fields.h"
 #include "platform/event.h"
 #include "platform/progress.h"
 
@@ -46,41 +47,7 @@ bool is_nav_pack(const uint8_t* sector) {
            has_start_code(sector, pack::kDsiPacket, kPrivateStream2);
 }
 
-// SCR base bits in the pack header: 32..30 in byte 4 bits 5-3, 29..28 in bits 1-0, 27..20 in
-// byte 5, 19..15 in byte 6 bits 7-3, 14..13 in bits 1-0, 12..5 in byte 7, 4..0 in byte 8 bits
-// 7-3; the bits between are markers and the SCR extension.
-int64_t read_scr(const uint8_t* sector) {
-    const uint8_t* p = sector + pack::kScr;
-    return int64_t((p[0] >> 3) & 7) << 30 | int64_t(p[0] & 3) << 28 | int64_t(p[1]) << 20 |
-           int64_t((p[2] >> 3) & 0x1F) << 15 | int64_t(p[2] & 3) << 13 | int64_t(p[3]) << 5 |
-           int64_t(p[4] >> 3);
-}
-
-void write_scr(uint8_t* sector, int64_t scr) {
-    uint8_t* p = sector + pack::kScr;
-    const uint32_t v = static_cast<uint32_t>(scr);  // bit 32 is written as 0
-    p[0] = static_cast<uint8_t>((p[0] & 0xC4) | ((v >> 27) & 0x18) | ((v >> 28) & 3));
-    p[1] = static_cast<uint8_t>(v >> 20);
-    p[2] = static_cast<uint8_t>((p[2] & 0x04) | ((v >> 12) & 0xF8) | ((v >> 13) & 3));
-    p[3] = static_cast<uint8_t>(v >> 5);
-    p[4] = static_cast<uint8_t>((p[4] & 0x07) | ((v << 3) & 0xF8));
-}
-
-// PTS bits: 32..30 in byte 0 bits 3-1, 29..22 in byte 1, 21..15 in byte 2 bits 7-1, 14..7 in
-// byte 3, 6..0 in byte 4 bits 7-1; bit 0 of bytes 0, 2 and 4 are markers.
-int64_t read_pts(const uint8_t* field) {
-    return int64_t((field[0] >> 1) & 7) << 30 | int64_t(field[1]) << 22 |
-           int64_t(field[2] >> 1) << 15 | int64_t(field[3]) << 7 | int64_t(field[4] >> 1);
-}
-
-void write_pts(uint8_t* field, int64_t pts) {
-    const uint32_t v = static_cast<uint32_t>(pts);  // bit 32 is written as 0
-    field[0] = static_cast<uint8_t>((field[0] & 0xF1) | ((v >> 29) & 0x06));
-    field[1] = static_cast<uint8_t>(v >> 22);
-    field[2] = static_cast<uint8_t>((field[2] & 0x01) | ((v >> 14) & 0xFE));
-    field[3] = static_cast<uint8_t>(v >> 7);
-    field[4] = static_cast<uint8_t>((field[4] & 0x01) | ((v << 1) & 0xFE));
-}
+int64_t read_scr(const uint8_t* sector) { return core::ReadMpeg2ScrBase(sector + pack::kScr); }
 
 namespace {
 
@@ -97,12 +64,12 @@ bool is_timed_stream(uint8_t id) { return id == kPrivateStream1 || (id >= 0xC0 &
 }  // namespace
 
 void transpose_timestamps(uint8_t* sector, int64_t offset) {
-    if (has_pack_header(sector)) write_scr(sector, read_scr(sector) + offset);
+    if (has_pack_header(sector)) core::ShiftMpeg2ScrBase(sector + pack::kScr, offset);
     const uint8_t* first = sector + pack::kFirstPacket;
     if (!(first[0] == 0 && first[1] == 0 && first[2] == 1 && is_timed_stream(first[3]))) return;
     const uint8_t flags = sector[pack::kPesFlags];
-    if (flags & kPtsFlag) write_pts(sector + pack::kPts, read_pts(sector + pack::kPts) + offset);
-    if (flags & kDtsFlag) write_pts(sector + pack::kDts, read_pts(sector + pack::kDts) + offset);
+    if (flags & kPtsFlag) core::ShiftTimestamp(sector + pack::kPts, offset);
+    if (flags & kDtsFlag) core::ShiftTimestamp(sector + pack::kDts, offset);
 }
 
 bool is_mpa_header(const uint8_t* b) {
@@ -700,7 +667,7 @@ void VobScanner::handle_kept_sector(Vob& vob, uint8_t* sector) {
         scan_video_pes(group_, sector, vobu, source_.last_video_sector, group_sector_,
                        source_.video);
         if (packet.has_pts && vobu.first_video_pts == -1)
-            vobu.first_video_pts = checked_ticks(read_pts(sector + pack::kPts), name_);
+            vobu.first_video_pts = checked_ticks(core::ReadTimestamp(sector + pack::kPts), name_);
         source_.last_video_sector = group_sector_;
         return;
     }
@@ -742,7 +709,7 @@ int VobScanner::count_mpa_frames(AudioFrameCarry& carry, const uint8_t* payload,
 void VobScanner::take_audio_packet(Vob& vob, const uint8_t* sector, const FirstPacket& packet) {
     const uint8_t* payload = sector + packet.payload;
     const int length = packet.end - packet.payload;
-    const int32_t pts = checked_ticks(read_pts(sector + pack::kPts), name_);
+    const int32_t pts = checked_ticks(core::ReadTimestamp(sector + pack::kPts), name_);
     int64_t end = pts;
     int64_t carried = 0;
     int slot = 0;

@@ -74,15 +74,11 @@ bool has_start_code(const uint8_t* sector, int at, uint8_t id);
 // True for a NAV pack laid out as the DVD expects: system header at 14, PCI at 38, DSI at 1024.
 bool is_nav_pack(const uint8_t* sector);
 
-// 33-bit SCR of an MPEG-2 pack header and PTS/DTS of a PES header. The writers keep the marker
-// bits and the prefix bits and write bit 32 as 0.
+// The 33-bit SCR base of the sector's MPEG-2 pack header.
 int64_t read_scr(const uint8_t* sector);
-void write_scr(uint8_t* sector, int64_t scr);
-int64_t read_pts(const uint8_t* field);
-void write_pts(uint8_t* field, int64_t pts);
 
 // Adds `offset` to the pack's SCR and, for a first packet of stream 0xBD or 0xC0-0xEF, to its
-// PTS and DTS.
+// PTS and DTS, modulo 2^33 as the fields wrap.
 void transpose_timestamps(uint8_t* sector, int64_t offset);
 
 // True for an MPEG-1 Layer II frame header at 48 kHz.

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/program_stream_fields.h"
+
 namespace core {
 
 namespace {
@@ -14,8 +16,8 @@ namespace {
 constexpr size_t kPackSize = 2048;
 constexpr size_t kPacksPerBlock = 256;  // read and written back half a megabyte at a time
 
-// MPEG-2 pack header: start code, 6 bytes of SCR (33-bit base and 9-bit extension with marker
-// bits between), mux rate, and a stuffing length in the low bits of byte 13.
+// MPEG-2 pack header: start code, 6 bytes of SCR, mux rate, and a stuffing length in the low
+// bits of byte 13.
 constexpr uint8_t kPackStartCode[4] = {0x00, 0x00, 0x01, 0xBA};
 constexpr size_t kScrAt = 4;
 constexpr uint8_t kMpeg2PackBits = 0x40;  // the SCR field starts with the bits 01
@@ -32,7 +34,6 @@ constexpr size_t kPacketHeaderSize = 6;
 constexpr size_t kTimestampFlagsAt = 7;
 constexpr size_t kPtsAt = 9;
 constexpr size_t kDtsAt = 14;
-constexpr size_t kTimestampSize = 5;
 constexpr uint8_t kPtsFlag = 0x80;
 constexpr uint8_t kDtsFlag = 0x40;
 constexpr uint8_t kProgramEndId = 0xB9;
@@ -40,60 +41,22 @@ constexpr uint8_t kPrivateStream1 = 0xBD;
 constexpr uint8_t kFirstAudioId = 0xC0;  // MPEG audio 0xC0-0xDF, video 0xE0-0xEF
 constexpr uint8_t kLastVideoId = 0xEF;
 
-constexpr int64_t kTimestampModulus = int64_t(1) << 33;
-
 uint32_t Be16(const uint8_t* p) { return uint32_t(p[0]) << 8 | p[1]; }
 
-int64_t Wrapped(int64_t value) { return ((value % kTimestampModulus) + kTimestampModulus) % kTimestampModulus; }
-
-// SCR base bits: 32..30 in byte 0 bits 5-3, 29..28 in bits 1-0, 27..20 in byte 1, 19..15 in
-// byte 2 bits 7-3, 14..13 in bits 1-0, 12..5 in byte 3, 4..0 in byte 4 bits 7-3.
-int64_t ReadScrBase(const uint8_t* p) {
-    return int64_t((p[0] >> 3) & 7) << 30 | int64_t(p[0] & 3) << 28 | int64_t(p[1]) << 20 |
-           int64_t(p[2] >> 3) << 15 | int64_t(p[2] & 3) << 13 | int64_t(p[3]) << 5 | int64_t(p[4] >> 3);
-}
-
-void WriteScrBase(uint8_t* p, int64_t base) {
-    const uint64_t v = uint64_t(base);
-    p[0] = uint8_t((p[0] & 0xC4) | ((v >> 27) & 0x38) | ((v >> 28) & 0x03));
-    p[1] = uint8_t(v >> 20);
-    p[2] = uint8_t((p[2] & 0x04) | ((v >> 12) & 0xF8) | ((v >> 13) & 0x03));
-    p[3] = uint8_t(v >> 5);
-    p[4] = uint8_t((p[4] & 0x07) | ((v << 3) & 0xF8));
-}
-
-// Timestamp bits: 32..30 in byte 0 bits 3-1, 29..22 in byte 1, 21..15 in byte 2 bits 7-1,
-// 14..7 in byte 3, 6..0 in byte 4 bits 7-1; the other bits are the prefix and markers.
-int64_t ReadTimestamp(const uint8_t* p) {
-    return int64_t((p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
-           int64_t(p[3]) << 7 | int64_t(p[4] >> 1);
-}
-
-void WriteTimestamp(uint8_t* p, int64_t value) {
-    const uint64_t v = uint64_t(value);
-    p[0] = uint8_t((p[0] & 0xF1) | ((v >> 29) & 0x0E));
-    p[1] = uint8_t(v >> 22);
-    p[2] = uint8_t((p[2] & 0x01) | ((v >> 14) & 0xFE));
-    p[3] = uint8_t(v >> 7);
-    p[4] = uint8_t((p[4] & 0x01) | ((v << 1) & 0xFE));
-}
-
 bool IsTimedStream(uint8_t id) { return id == kPrivateStream1 || (id >= kFirstAudioId && id <= kLastVideoId); }
-
-void ShiftTimestamp(uint8_t* field, int64_t ticks) { WriteTimestamp(field, Wrapped(ReadTimestamp(field) + ticks)); }
 
 // Shifts the timestamps of the packets in one pack; false when the pack is not an MPEG-2 pack.
 bool ShiftPack(uint8_t* pack, int64_t ticks) {
     if (std::memcmp(pack, kPackStartCode, sizeof kPackStartCode) != 0 ||
         (pack[kScrAt] & kMpeg2PackMask) != kMpeg2PackBits)
         return false;
-    WriteScrBase(pack + kScrAt, Wrapped(ReadScrBase(pack + kScrAt) + ticks));
+    ShiftMpeg2ScrBase(pack + kScrAt, ticks);
     size_t at = kPackHeaderSize + (pack[kPackStuffingAt] & kPackStuffingMask);
     while (at + kPacketHeaderSize <= kPackSize && pack[at] == 0 && pack[at + 1] == 0 && pack[at + 2] == 1) {
         const uint8_t id = pack[at + kStreamIdAt];
         if (id == kProgramEndId) break;
         const size_t end = at + kPacketHeaderSize + Be16(pack + at + kPacketLengthAt);
-        if (IsTimedStream(id) && at + kDtsAt + kTimestampSize <= kPackSize) {
+        if (IsTimedStream(id) && at + kDtsAt + kTimestampFieldSize <= kPackSize) {
             const uint8_t flags = pack[at + kTimestampFlagsAt];
             if (flags & kPtsFlag) ShiftTimestamp(pack + at + kPtsAt, ticks);
             if (flags & kDtsFlag) ShiftTimestamp(pack + at + kDtsAt, ticks);

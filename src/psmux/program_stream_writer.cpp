@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/program_stream_fields.h"
 #include "psmux/byte_order.h"
 
 namespace psmux {
@@ -19,7 +20,7 @@ constexpr size_t kFileBufferSize = 256 * 1024;
 constexpr int kPesPrefixAndLength = 6;       // 00 00 01 id, 16-bit length
 constexpr int kMpeg2PesFlags = 3;            // flag bytes and header-data length
 constexpr int kMpeg2PesExtension = 3;        // extension flags and the STD buffer field
-constexpr int kTimestampSize = 5;
+constexpr int kTimestampSize = static_cast<int>(core::kTimestampFieldSize);
 constexpr int kMpeg1NoTimestampByte = 1;     // 0x0F
 constexpr int kMpeg1BufferField = 2;
 constexpr int kMaxStuffingBytes = 9;          // larger gaps become a padding packet
@@ -200,38 +201,27 @@ int ProgramStreamWriter::PayloadSpace(const PesStream& stream, const HeaderBuffe
     return space;
 }
 
-void ProgramStreamWriter::PutTimestamp(uint8_t* p, int64_t ticks, int prefix) {
-    uint64_t base = static_cast<uint64_t>(ticks / kTicksPerTimestampUnit) & 0x1FFFFFFFFull;
-    p[0] = static_cast<uint8_t>(prefix << 4 | ((base >> 30) & 0x07) << 1 | 1);
-    p[1] = static_cast<uint8_t>(base >> 22);
-    p[2] = static_cast<uint8_t>(((base >> 15) & 0x7F) << 1 | 1);
-    p[3] = static_cast<uint8_t>(base >> 7);
-    p[4] = static_cast<uint8_t>((base & 0x7F) << 1 | 1);
+namespace {
+
+// Timestamps are kept in 27 MHz ticks; the PES field holds them in 90 kHz ticks.
+void PutTimestamp(uint8_t* field, int64_t ticks, core::TimestampPrefix prefix) {
+    core::WriteTimestamp(field, ticks / kTicksPerTimestampUnit, prefix);
 }
 
-void ProgramStreamWriter::PutMpeg2Scr(uint8_t* p, int64_t ticks) {
-    uint64_t base = static_cast<uint64_t>(ticks / kTicksPerTimestampUnit) & 0x1FFFFFFFFull;
-    uint32_t ext = static_cast<uint32_t>(ticks % kTicksPerTimestampUnit);
-    p[0] = static_cast<uint8_t>(0x44 | ((base >> 30) & 0x07) << 3 | ((base >> 28) & 0x03));
-    p[1] = static_cast<uint8_t>(base >> 20);
-    p[2] = static_cast<uint8_t>(((base >> 15) & 0x1F) << 3 | 0x04 | ((base >> 13) & 0x03));
-    p[3] = static_cast<uint8_t>(base >> 5);
-    p[4] = static_cast<uint8_t>((base & 0x1F) << 3 | 0x04 | ((ext >> 7) & 0x03));
-    p[5] = static_cast<uint8_t>((ext & 0x7F) << 1 | 1);
-}
+}  // namespace
 
 void ProgramStreamWriter::BuildPackHeader(HeaderBuffer& header, int64_t scr, uint32_t rateBound) const {
     uint8_t* p = header.bytes.data();
     PutBe32(p, kPackStartCode);
     if (mpegVersion_ == 2) {
-        PutMpeg2Scr(p + 4, scr);
+        core::WriteMpeg2Scr(p + 4, scr);
         p[10] = static_cast<uint8_t>(rateBound >> 14);
         p[11] = static_cast<uint8_t>(rateBound >> 6);
         p[12] = static_cast<uint8_t>(rateBound << 2 | 0x03);
         p[13] = 0xF8;  // reserved bits, no pack stuffing
         header.length = 14;
     } else {
-        PutTimestamp(p + 4, scr, 2);
+        PutTimestamp(p + 4, scr, core::TimestampPrefix::kPtsAlone);
         p[9] = static_cast<uint8_t>(rateBound >> 15 | 0x80);
         p[10] = static_cast<uint8_t>(rateBound >> 7);
         p[11] = static_cast<uint8_t>(rateBound << 1 | 0x01);
@@ -295,11 +285,11 @@ size_t ProgramStreamWriter::WriteSector(const HeaderBuffer* pack, const HeaderBu
     size_t at = pes + kPesPrefixAndLength;
     auto putTimestamps = [&] {
         if (kind == kPtsOnly) {
-            PutTimestamp(sector + at, pts, 2);
+            PutTimestamp(sector + at, pts, core::TimestampPrefix::kPtsAlone);
             at += kTimestampSize;
         } else if (kind == kPtsAndDts) {
-            PutTimestamp(sector + at, pts, 3);
-            PutTimestamp(sector + at + kTimestampSize, dts, 1);
+            PutTimestamp(sector + at, pts, core::TimestampPrefix::kPtsBeforeDts);
+            PutTimestamp(sector + at + kTimestampSize, dts, core::TimestampPrefix::kDtsAfterPts);
             at += 2 * kTimestampSize;
         }
     };

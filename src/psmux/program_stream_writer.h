@@ -86,9 +86,6 @@ public:
                            bool audioLock, bool videoLock,
                            const std::vector<const PesStream*>& streams) const;
 
-    static void PutTimestamp(uint8_t* p, int64_t ticks, int prefix);
-    static void PutMpeg2Scr(uint8_t* p, int64_t ticks);
-
     int SectorSize() const { return sectorSize_; }
 
 private:

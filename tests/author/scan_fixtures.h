@@ -19,6 +19,7 @@
 #include "author/diagnostics.h"
 #include "author/model.h"
 #include "author/vob_scanner.h"
+#include "core/program_stream_fields.h"
 
 namespace author::scan_test {
 
@@ -32,7 +33,7 @@ inline Sector pack_header(int64_t scr) {
     Sector s(kSectorSize, 0);
     const uint8_t header[14] = {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 0x01, 0x89, 0xC3, 0xF8};
     std::memcpy(s.data(), header, sizeof header);
-    write_scr(s.data(), scr);
+    core::SetMpeg2ScrBase(s.data() + pack::kScr, scr);
     return s;
 }
 
@@ -66,7 +67,7 @@ inline Sector pes_packet(int64_t scr, uint8_t id, int64_t pts, const std::vector
     s[22] = static_cast<uint8_t>(header_length);
     if (pts >= 0) {
         s[23] = 0x21, s[25] = 1, s[27] = 1;
-        write_pts(s.data() + 23, pts);
+        core::SetTimestamp(s.data() + pack::kPts, pts);
     }
     std::memset(s.data() + start, 0xFF, static_cast<size_t>(length));
     std::copy_n(payload.begin(), std::min<size_t>(payload.size(), length), s.begin() + start);

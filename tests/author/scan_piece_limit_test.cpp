@@ -28,8 +28,8 @@ void feed_stream(int fd, int64_t sectors, int unit_sectors = kUnitSectors) {
         const int64_t start = at / unit_sectors * 12 * kPalFrame;
         for (int k = 0; k < unit_sectors && at < sectors; ++k, ++at) {
             Sector& s = templates[k];
-            write_scr(s.data(), 300 * at);
-            if (k == 1) write_pts(s.data() + 23, start);
+            core::SetMpeg2ScrBase(s.data() + pack::kScr, 300 * at);
+            if (k == 1) core::SetTimestamp(s.data() + pack::kPts, start);
             for (size_t done = 0; done < s.size();) {
                 const ssize_t n = ::write(fd, s.data() + done, s.size() - done);
                 if (n <= 0) {

@@ -18,36 +18,30 @@ std::string scan_titles(TempDir& dir, VobGroup& group) {
 
 // --- byte layouts --------------------------------------------------------------------------
 
-TEST(ScanTimestamps, ScrAndPtsRoundTripKeepingMarkerBits) {
-    for (int64_t value : {int64_t(0), int64_t(1), int64_t(90000), int64_t(0x7FFFFFFF),
-                          int64_t(0x12345678), int64_t(0x1ABCDEF01)}) {
-        Sector s = pack_header(0);
-        write_scr(s.data(), value);
-        EXPECT_EQ(read_scr(s.data()), value & 0xFFFFFFFF) << value;  // bit 32 is written as 0
-        EXPECT_EQ(s[4] & 0xC4, 0x44);                                // '01' prefix and marker
-        EXPECT_EQ(s[6] & 0x04, 0x04);
-        EXPECT_EQ(s[8] & 0x04, 0x04);
-        EXPECT_EQ(s[9], 1);  // extension and last marker untouched
-
-        uint8_t pts[5] = {0x31, 0, 1, 0, 1};
-        write_pts(pts, value);
-        EXPECT_EQ(read_pts(pts), value & 0xFFFFFFFF);
-        EXPECT_EQ(pts[0] & 0xF1, 0x31);
-        EXPECT_EQ(pts[2] & 1, 1);
-        EXPECT_EQ(pts[4] & 1, 1);
-    }
-}
-
 TEST(ScanTimestamps, TransposeShiftsScrAndTimedPacketsOnly) {
     Sector video = pes_packet(90000, kVideoStream, 100000, {});
     transpose_timestamps(video.data(), -90000);
     EXPECT_EQ(read_scr(video.data()), 0);
-    EXPECT_EQ(read_pts(video.data() + 23), 10000);
+    EXPECT_EQ(core::ReadTimestamp(video.data() + 23), 10000);
 
     Sector padding = pes_packet(90000, kPaddingStream, 100000, {});
     transpose_timestamps(padding.data(), -90000);
     EXPECT_EQ(read_scr(padding.data()), 0);
-    EXPECT_EQ(read_pts(padding.data() + 23), 100000);  // not a timed stream: left alone
+    EXPECT_EQ(core::ReadTimestamp(padding.data() + 23), 100000);  // not a timed stream: left alone
+}
+
+// The fields are 33 bits wide: a time before the clock's start wraps to just below 2^33, and a
+// time more than 2^32 ticks after it keeps its top bit.
+TEST(ScanTimestamps, TransposeWrapsAtThirtyThreeBits) {
+    constexpr int64_t kBit32 = int64_t(1) << 32;
+    Sector early = pes_packet(kBit32 + 90000, kVideoStream, kBit32 + 89999, {});
+    transpose_timestamps(early.data(), -(kBit32 + 90000));
+    EXPECT_EQ(read_scr(early.data()), 0);
+    EXPECT_EQ(core::ReadTimestamp(early.data() + 23), core::kTimestampModulus - 1);
+
+    Sector late = pes_packet(90000, kVideoStream, kBit32 + 90000 + 1000, {});
+    transpose_timestamps(late.data(), -90000);
+    EXPECT_EQ(core::ReadTimestamp(late.data() + 23), kBit32 + 1000);
 }
 
 TEST(ScanMpaHeader, AcceptsOnlyLayerTwoAt48kHz) {
@@ -115,7 +109,7 @@ TEST_F(ScanTest, DropsSectorsBeforeTheFirstNavPackAndStartsEachInputAtZero) {
     ASSERT_EQ(piece.size(), 12u * kSectorSize);
     EXPECT_EQ(read_scr(piece.data()), 0);
     EXPECT_EQ(read_scr(piece.data() + 8 * kSectorSize), 0);  // second input starts at 0 too
-    EXPECT_EQ(read_pts(piece.data() + kSectorSize + 23), 1000);
+    EXPECT_EQ(core::ReadTimestamp(piece.data() + kSectorSize + 23), 1000);
     EXPECT_EQ(first.vobus[0].nav_pack, sector_of(piece, 0));
 }
 
@@ -220,6 +214,18 @@ TEST_F(ScanTest, ScrErrorsStopTheRun) {
     TitleGroup c({dir / "mpeg1.vob"});
     expect_fatal([&] { scan_vob_units(dir / "VTS_01", *c.group, kScanTitles); },
                  "ERR:  " + (dir / "mpeg1.vob") + " is not an MPEG-2 program stream");
+}
+
+// A picture timed more than 2^32 ticks after its input's start is out of the engine's range;
+// shifting it must not drop the top bit and make it look like an early picture.
+TEST_F(ScanTest, PictureTimedPastTheClockRangeStopsTheRun) {
+    TempDir dir;
+    StreamBuilder far;
+    far.vobu((int64_t(1) << 32) + 1000);
+    far.write(dir / "far.vob");
+    TitleGroup titles({dir / "far.vob"});
+    expect_fatal([&] { scan_vob_units(dir / "VTS_01", *titles.group, kScanTitles); },
+                 "ERR:  " + (dir / "far.vob") + ": timestamps run past the 90 kHz clock's range");
 }
 
 TEST_F(ScanTest, FullDiskIsAnErrorNamingThePiece) {

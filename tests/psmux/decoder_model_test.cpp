@@ -102,7 +102,7 @@ TEST(DecoderModel, ReplayFindsLateAndOverfullBuffers) {
     std::vector<uint8_t> late = good;
     std::vector<uint8_t> small = good;
     for (size_t s = 0; s + kSector <= good.size(); s += kSector) {
-        psmux::ProgramStreamWriter::PutMpeg2Scr(late.data() + s + 4, ReadMpeg2Scr(good.data() + s + 4) + kDelay);
+        core::WriteMpeg2Scr(late.data() + s + 4, ReadMpeg2Scr(good.data() + s + 4) + kDelay);
         // The video entry of the navigation sectors' system header: 232 KB becomes 32 KB.
         if (StartCode(good.data() + s + 14, 0xBB) && good[s + 26] == 0xB9) small[s + 28] = 32;
     }
