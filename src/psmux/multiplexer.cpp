@@ -165,7 +165,7 @@ Multiplexor::Multiplexor(MuxJob& job)
       private2Padding_(kPrivateStream2, 0x00, 0) {
     audioDelay_ = params_.audioOffset;
     videoDelay_ = params_.videoOffset;
-    if (params_.muxFormat == 6 || params_.muxFormat == 7)
+    if (params_.StillsFormat())
         CreateStillsStreams();
     else
         CreateStreams();
@@ -255,7 +255,10 @@ void Multiplexor::CreateStillsStreams() {
             const VideoParams& params = job_.videoParams.at(videoIndex++);
             // The super video CD holds one stills stream; the video CD a standard and a
             // high-resolution one.
-            if (params_.muxFormat == 7 && !video_.empty()) continue;
+            if (params_.muxFormat == 7 && videoIndex > 1) {
+                RefuseStillsInput(MuxStatus::SecondStillsVideo, input.reader->FileName());
+                continue;
+            }
             std::unique_ptr<StillsStream> stills;
             if (params_.muxFormat == 6) {
                 auto vcd = std::make_unique<VcdStillsStream>(reader, params, this);
@@ -286,6 +289,10 @@ void Multiplexor::CreateStillsStreams() {
             audio_.push_back(audio.get());
             all_.push_back(audio.get());
             owned_.push_back(std::move(audio));
+        } else {
+            // Dropping the sound would leave a run that looks complete and is silent.
+            RefuseStillsInput(MuxStatus::SoundNotCarried,
+                              input.reader->FileName() + " is " + StreamFormatName(input.format));
         }
     }
     if (vcdStills.size() == 2) {
@@ -471,7 +478,7 @@ void Multiplexor::ComputeStartupDelay() {
     for (const ElementaryStream* s : video_) {
         const int64_t buffer = s->BufferSize();
         const int64_t size = params_.sectorSize;
-        if (params_.muxFormat == 6 || params_.muxFormat == 7)
+        if (params_.StillsFormat())
             sectors += static_cast<int64_t>(1.02 * static_cast<double>(buffer)) / size + 2;
         else if (params_.variableBitRate)
             sectors += buffer * 3 / (size * 4);
@@ -519,13 +526,19 @@ MuxStatus Multiplexor::Prepare() {
         job_.failedInput = unsupportedLpcm_;
         return MuxStatus::LpcmLayoutUnsupported;
     }
+    if (stillsRefusal_ != MuxStatus::Ok) {
+        job_.failedInput = stillsRefusedInput_;
+        return stillsRefusal_;
+    }
     // A scanner stopped by the cancel event yields no unit either; that run is no failure.
     if (!platform::IsCancelled(job_.cancel)) {
         if (!inputWithoutUnits_.empty()) {
             job_.failedInput = inputWithoutUnits_;
             return MuxStatus::InputWithoutUnits;
         }
-        if ((job_.requireVideo || params_.dvdVideo) && video_.empty()) return MuxStatus::NoVideo;
+        // A stills run without a picture would have nothing to show.
+        if ((job_.requireVideo || params_.dvdVideo || params_.StillsFormat()) && video_.empty())
+            return MuxStatus::NoVideo;
         if (params_.dvdVideo && video_.size() > 1) return MuxStatus::SeveralVideos;
     }
 
@@ -565,6 +578,12 @@ size_t Multiplexor::IndexOf(const ElementaryStream* s) const {
 
 void Multiplexor::NoteInputWithoutUnits(const std::string& name) {
     if (inputWithoutUnits_.empty()) inputWithoutUnits_ = name;
+}
+
+void Multiplexor::RefuseStillsInput(MuxStatus why, const std::string& what) {
+    if (stillsRefusal_ != MuxStatus::Ok) return;
+    stillsRefusal_ = why;
+    stillsRefusedInput_ = what;
 }
 
 bool Multiplexor::InputFailed() const {

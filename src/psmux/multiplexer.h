@@ -69,6 +69,8 @@ struct MuxParams {
 
     // Copies the job and applies the row of its mux format.
     static MuxParams ForJob(const MuxJob& job);
+    // Formats 6 and 7, which carry still pictures and MPEG audio.
+    bool StillsFormat() const { return muxFormat == 6 || muxFormat == 7; }
 };
 
 class Multiplexor {
@@ -127,6 +129,8 @@ private:
     std::vector<const PesStream*> AsPes(const std::vector<ElementaryStream*>& streams) const;
     bool InputFailed() const;
     void NoteInputWithoutUnits(const std::string& name);
+    // Keeps the first input a stills format cannot carry, and why, for the run's result.
+    void RefuseStillsInput(MuxStatus why, const std::string& what);
     void ReportLateUnits();
     void ReportEarlySoundEnds();
     size_t IndexOf(const ElementaryStream* s) const;  // position in job order
@@ -159,6 +163,8 @@ private:
     bool configurationRefused_ = false;  // an input stream cannot take the requested parameters
     std::string inputWithoutUnits_;  // the first input that yields no unit
     std::string unsupportedLpcm_;    // an LPCM input whose sample layout cannot be written
+    MuxStatus stillsRefusal_ = MuxStatus::Ok;
+    std::string stillsRefusedInput_;
     unsigned lateUnits_ = 0;
     int64_t worstLateness_ = 0;  // ticks
 

@@ -75,6 +75,20 @@ const char* MuxStatusText(MuxStatus status) {
     case MuxStatus::SeveralVideos: return "the DVD format takes one video stream, and more were given";
     case MuxStatus::LpcmLayoutUnsupported:
         return "20- and 24-bit LPCM is written with one or two channels only (16 bits take up to seven)";
+    case MuxStatus::SoundNotCarried: return "the stills formats (-f 6, -f 7) carry MPEG audio only";
+    case MuxStatus::SecondStillsVideo:
+        return "the super video CD stills format (-f 7) takes one video stream, and this is a second";
+    }
+    return "unknown";
+}
+
+const char* StreamFormatName(StreamFormat format) {
+    switch (format) {
+    case StreamFormat::MpegAudio: return "MPEG audio";
+    case StreamFormat::Ac3Audio: return "AC-3 audio";
+    case StreamFormat::LpcmAudio: return "LPCM audio";
+    case StreamFormat::DtsAudio: return "DTS audio";
+    case StreamFormat::MpegVideo: return "MPEG video";
     }
     return "unknown";
 }

@@ -18,6 +18,9 @@ namespace psmux {
 
 enum class StreamFormat { MpegAudio = 0, Ac3Audio = 1, LpcmAudio = 2, DtsAudio = 3, MpegVideo = 4 };
 
+// "MPEG audio", "AC-3 audio" and so on, for messages.
+const char* StreamFormatName(StreamFormat format);
+
 struct JobStream {
     std::unique_ptr<FileBitReader> reader;
     StreamFormat format;
@@ -54,6 +57,8 @@ enum class MuxStatus {
     InputWithoutUnits,  // an input holds no complete picture or audio frame
     SeveralVideos,      // the DVD format takes one video stream and was given more
     LpcmLayoutUnsupported,  // 20- or 24-bit LPCM with more than two channels
+    SoundNotCarried,    // a stills format was given sound other than MPEG audio
+    SecondStillsVideo,  // the super video CD stills format takes one video stream
 };
 
 const char* MuxStatusText(MuxStatus status);

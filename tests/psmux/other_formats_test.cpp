@@ -22,6 +22,19 @@ int Psmux(const std::string& arguments, std::string* output = nullptr) {
     return status;
 }
 
+// psmux -f `format` over the inputs exits 1 with the one line "psmux: `reason`" and leaves no
+// output.
+void ExpectRefusal(int format, const std::vector<std::string>& inputs, const std::string& reason) {
+    SCOPED_TRACE(reason);
+    const std::string out = NewPath(".mpg");
+    std::string arguments = "-f " + std::to_string(format) + " -o " + Quote(out);
+    for (const std::string& input : inputs) arguments += " " + Quote(input);
+    std::string output;
+    EXPECT_EQ(1, Psmux(arguments, &output));
+    EXPECT_EQ(output, "psmux: " + reason + "\n");
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 TEST(OtherFormats, DecodeCleanlyWithTheirVideoIntact) {
     struct Case {
         int format;
@@ -304,6 +317,32 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
     expectStillTimes(super, "v", 230 * 1024, 348600);
 }
 
+// What the stills formats cannot carry is refused by name rather than left out of a run that
+// would look whole: sound alone (nothing to show), sound other than MPEG audio, and a second
+// video for the super video CD.
+TEST(StillsFormats, RefuseWhatTheyCannotCarry) {
+    const std::string sound = StillsSound();
+    const std::string ac3 = Ac3Audio(448, 2), dts = DtsAudio(2), wav = WavAudio(16, 2, 2);
+    const std::string svcd = SvcdStills();
+    const std::string secondSvcd = NewPath(".m2v");
+    WriteFile(secondSvcd, ReadFile(svcd));
+    const std::string carried = "the stills formats (-f 6, -f 7) carry MPEG audio only: ";
+    const struct {
+        int format;
+        std::vector<std::string> inputs;
+        std::string reason;
+    } cases[] = {
+        {6, {sound}, "no video stream with a complete picture"},
+        {7, {sound}, "no video stream with a complete picture"},
+        {6, {VcdStandardStills(), sound, ac3}, carried + ac3 + " is AC-3 audio"},
+        {7, {dts, svcd, sound}, carried + dts + " is DTS audio"},
+        {7, {svcd, wav}, carried + wav + " is LPCM audio"},
+        {7, {svcd, sound, secondSvcd},
+         "the super video CD stills format (-f 7) takes one video stream, and this is a second: " + secondSvcd},
+    };
+    for (const auto& c : cases) ExpectRefusal(c.format, c.inputs, c.reason);
+}
+
 }  // namespace
 }  // namespace psmux_test
 
@@ -488,16 +527,7 @@ TEST(CommandLine, RefusesInputsThatYieldNothing) {
         {{audio}, "no video stream with a complete picture"},
         {{video, video}, "the DVD format takes one video stream, and more were given"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
-        const std::string out = NewPath(".vob");
-        std::string arguments = "-f 8 -o " + Quote(out);
-        for (const std::string& input : c.inputs) arguments += " " + Quote(input);
-        std::string output;
-        EXPECT_EQ(1, Psmux(arguments, &output));
-        EXPECT_EQ(output, "psmux: " + c.reason + "\n");
-        EXPECT_FALSE(std::filesystem::exists(out));
-    }
+    for (const Case& c : cases) ExpectRefusal(8, c.inputs, c.reason);
 }
 
 // A failed write names the output and the system's reason, and leaves no partial file; a
