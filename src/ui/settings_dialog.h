@@ -31,6 +31,7 @@ private:
     QWidget* BuildAudioPage();
     QWidget* BuildMiscPage();
     void FillResolutions();
+    void FillGopSizes();
     void FillAudioBitrates();
     void EnableVbrEdits();
     void RestoreDefaults();
