@@ -97,7 +97,7 @@ ClipListForm::ClipListForm(QWidget* parent) : QWidget(parent) {
     status_->setTextFormat(Qt::PlainText);
     status_->setMinimumWidth(1);  // a long folder name must not widen the window
     // The end of a job names what it kept and the output folder: all of it must be readable,
-    // so the text wraps, a long path at its folders.
+    // so the text wraps (a path also after its slashes).
     status_->setWordWrap(true);
 
     progress_ = new QProgressBar(this);
@@ -160,10 +160,11 @@ int ClipListForm::SelectedRow() const {
 void ClipListForm::ClearSelection() { list_->clearSelection(); }
 
 void ClipListForm::SetStatusText(const QString& text) {
-    statusText_ = text;
-    status_->setText(WithBreaksAfterSlashes(text));
+    status_->setText(text);
+    // For a folder name too long for a line of its own, which no wrapping breaks.
+    status_->setToolTip(text);
 }
 
-QString ClipListForm::StatusText() const { return statusText_; }
+QString ClipListForm::StatusText() const { return status_->text(); }
 
 }  // namespace ui

@@ -2,7 +2,6 @@
 // under it. The rows only show the job's clip list; the window keeps the two in step.
 #pragma once
 
-#include <QString>
 #include <QWidget>
 
 #include "reader/clip_record.h"
@@ -44,7 +43,6 @@ protected:
 private:
     QTableWidget* list_;
     QLabel* status_;
-    QString statusText_;  // as set, without the label's break chances
     QProgressBar* progress_;
 };
 

@@ -6,8 +6,6 @@ namespace ui {
 
 namespace {
 
-constexpr QChar kZeroWidthSpace(0x200B);
-
 bool Fits(const QString& text, const QFontMetrics& metrics, int width) {
     return metrics.horizontalAdvance(text) <= width;
 }
@@ -28,12 +26,6 @@ QString ElideFolderFirst(const QString& path, const QFontMetrics& metrics, int w
         }
     }
     return metrics.elidedText(name, Qt::ElideMiddle, width);
-}
-
-QString WithBreaksAfterSlashes(const QString& text) {
-    QString broken = text;
-    broken.replace('/', QString('/') + kZeroWidthSpace);
-    return broken;
 }
 
 }  // namespace ui

@@ -1,5 +1,5 @@
-// How the window shows paths that may not fit: the list's file column keeps the file's name in
-// sight, and the status text may break a long path at its folders instead of losing its end.
+// How the window shows a path that may not fit: the list's file column keeps the file's name in
+// sight.
 #pragma once
 
 #include <QString>
@@ -12,9 +12,5 @@ namespace ui {
 // middle ("/home/us…/Videos/clip.avi"), and only when the name alone does not fit, the name
 // cut in its middle.
 QString ElideFolderFirst(const QString& path, const QFontMetrics& metrics, int width);
-
-// text with a break chance (a zero-width space) after every '/', so a word-wrapped label can
-// wrap a path too long for one line at its folders.
-QString WithBreaksAfterSlashes(const QString& text);
 
 }  // namespace ui
