@@ -132,7 +132,8 @@ void ClipListForm::InsertClipRow(const reader::ClipRecord& clip, int index) {
         list_->setItem(index, c, item);
     }
     static const QFileIconProvider icons;
-    list_->item(index, kFileNameColumn)->setIcon(icons.icon(QFileInfo(QString::fromStdString(clip.Path))));
+    list_->item(index, kFileNameColumn)
+        ->setIcon(icons.icon(QFileInfo(QString::fromStdString(clip.Path))));
     list_->blockSignals(blocked);
     SetRowTexts(index, clip);
 }

@@ -41,7 +41,8 @@ std::vector<std::string> FrameSizeChoices(uint32_t standard) {
 std::vector<int> GopSizeChoices(uint32_t standard) {
     core::Settings probe;
     probe.Standard = standard == 0 ? 0 : 1;
-    const int longest = std::min(core::DvdGopLimit(probe), core::GopSizeForIndex(core::kGopSizeCount - 1));
+    const int longest =
+        std::min(core::DvdGopLimit(probe), core::GopSizeForIndex(core::kGopSizeCount - 1));
     std::vector<int> rows;
     for (uint32_t index = 0; core::GopSizeForIndex(index) <= longest; ++index) {
         rows.push_back(core::GopSizeForIndex(index));

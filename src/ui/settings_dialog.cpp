@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "core/encoder_dvd_video.h"
 #include "ui/app_icon.h"
 #include "ui/control_ids.h"
 #include "ui/settings_choices.h"
@@ -97,7 +98,7 @@ SettingsDlg::SettingsDlg(core::Settings& live, QWidget* parent)
 
     connect(standard_, &QComboBox::activated, this, &SettingsDlg::FillResolutions);
     connect(standard_, &QComboBox::activated, this, &SettingsDlg::FillGopSizes);
-    connect(bitrateType_, &QComboBox::activated, this, &SettingsDlg::EnableVbrEdits);
+    connect(bitrateType_, &QComboBox::activated, this, &SettingsDlg::EnableVbrEdit);
     connect(audioFormat_, &QComboBox::activated, this, &SettingsDlg::FillAudioBitrates);
 
     tabs_->setCurrentIndex(0);
@@ -113,8 +114,10 @@ QWidget* SettingsDlg::BuildVideoPage() {
     aspect_ = MakeList(ids::kAspectList, page);
     aspect_->hide();  // stored, but the encoders always signal 4:3
     gopSize_ = MakeList(ids::kGopList, page);
-    gopSize_->setToolTip("Pictures per GOP, up to what the DVD standard allows (18 for NTSC, 15 "
-                         "for PAL)");
+    gopSize_->setToolTip(QString("Pictures per GOP, up to what the DVD standard allows (%1 for "
+                                 "NTSC, %2 for PAL)")
+                             .arg(core::kDvdMaxGopNtsc)
+                             .arg(core::kDvdMaxGopPal));
     bFrames_ = MakeList(ids::kBFramesList, page);
     bitrateType_ = MakeList(ids::kBitrateTypeList, page);
     maxBitrate_ = MakeNumberEdit(ids::kMaxBitrateEdit, page);
@@ -176,7 +179,7 @@ void SettingsDlg::LoadControls(const core::Settings& shown) {
     FillResolutions();
     FillGopSizes();
     Refill(bitrateType_, {"CBR", "VBR"}, shown.BitrateType);
-    EnableVbrEdits();
+    EnableVbrEdit();
     bitrate_->setText(QString::number(shown.Bitrate));
     maxBitrate_->setText(QString::number(shown.MaxBitrate));
     minBitrate_->setText(QString::number(shown.MinBitrate));
@@ -209,7 +212,7 @@ void SettingsDlg::FillAudioBitrates() {
     Refill(audioBitrate_, rows, shown_.AudioBitrateIndex);
 }
 
-void SettingsDlg::EnableVbrEdits() {
+void SettingsDlg::EnableVbrEdit() {
     const bool vbr = bitrateType_->currentIndex() == kVbr;
     maxBitrate_->setEnabled(vbr);
 }

@@ -33,7 +33,7 @@ private:
     void FillResolutions();
     void FillGopSizes();
     void FillAudioBitrates();
-    void EnableVbrEdits();
+    void EnableVbrEdit();
     void RestoreDefaults();
 
     core::Settings& live_;
