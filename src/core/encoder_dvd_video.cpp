@@ -42,10 +42,6 @@ int64_t SoundBitRateBound(const Settings& settings) {
                                      : std::min(wanted, kDvdMaxAc3BitRate);
 }
 
-int DvdGopLimit(const Settings& settings) {
-    return settings.Standard == 0 ? kDvdMaxGopNtsc : kDvdMaxGopPal;
-}
-
 int DvdGopSize(const Settings& settings) {
     return std::min(GopSizeForIndex(settings.GOPSizeIndex), DvdGopLimit(settings));
 }
@@ -74,6 +70,10 @@ bool SetPrivate(AVCodecContext* ctx, const char* name, int64_t value, std::strin
 }
 
 }  // namespace
+
+int DvdGopLimit(const Settings& settings) {
+    return settings.Standard == 0 ? kDvdMaxGopNtsc : kDvdMaxGopPal;
+}
 
 int64_t MultiplexVideoCeiling(const Settings& settings) {
     const double packsPerSecond = kDvdMuxRate / (8.0 * kPackBytes);

@@ -18,6 +18,8 @@ constexpr int64_t kDvdMaxAc3BitRate = 448'000;
 constexpr int kDvdAudioSampleRate = 48'000;
 constexpr int kDvdMaxGopNtsc = 18;  // pictures
 constexpr int kDvdMaxGopPal = 15;
+// The longest GOP the settings' standard allows; longer settings are shortened to it.
+int DvdGopLimit(const Settings& settings);
 
 // The program stream's rate, which video, sound and their packing share.
 constexpr int64_t kDvdMuxRate = 10'080'000;  // bit/s

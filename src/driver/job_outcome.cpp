@@ -62,17 +62,19 @@ JobResult JobOutcome::Result() const {
 }
 
 std::string JobEndStatus(const JobOutcome& outcome, const std::string& outputFolder) {
-    const std::string folder = "Output folder: " + outputFolder;
     const JobResult result = outcome.Result();
+    std::string text;
     if (result == JobResult::Finished) {
-        return outcome.clipsReadShort
-                   ? "Job finished, but some clips could not be read in full. " + folder
-                   : "Job finished. " + folder;
+        text = outcome.clipsReadShort ? "Job finished, but some clips could not be read in full."
+                                      : "Job finished.";
+    } else {
+        text = result == JobResult::Failed ? "Job failed" : "Job stopped";
+        text += outcome.clipsOnDisc == 0 ? "; no disc was made." : ": " + DescribeDisc(outcome) + ".";
     }
-    std::string text = result == JobResult::Failed ? "Job failed" : "Job stopped";
-    text += outcome.clipsOnDisc == 0 ? "; no disc was made." : ": " + DescribeDisc(outcome) + ".";
+    // Also after a finish: kept files take room and make the next Start ask before it
+    // overwrites them.
     if (!outcome.kept.empty()) text += " Kept: " + DescribeKept(outcome.kept) + ".";
-    return text + " " + folder;
+    return text + " Output folder: " + outputFolder;
 }
 
 }  // namespace driver

@@ -23,8 +23,9 @@ struct JobOutcome {
     JobResult Result() const;
 };
 
-// The status line at the job's end: "Job finished. Output folder: " + folder for a finished
-// job whose clips were all read in full; for any other, what happened, what the disc holds and which of the job's files stay.
+// The status line at the job's end: how the job ended ("Job finished." for a finished job
+// whose clips were all read in full), for any other what the disc holds, then which of the
+// job's files stay ("Kept: ...") and the output folder.
 std::string JobEndStatus(const JobOutcome& outcome, const std::string& outputFolder);
 
 }  // namespace driver

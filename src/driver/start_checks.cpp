@@ -48,10 +48,10 @@ bool IsInside(const std::filesystem::path& path, const std::filesystem::path& fo
 // A clip the job could not turn into a chapter: gone since it was added, unreadable, or
 // without a picture (sound only, subtitles only).
 bool CheckClipUsable(const reader::ClipRecord& clip) {
-    const std::string failure = reader::FileOpenProblem(clip.Path);
+    const std::string failure = reader::FileProblem(clip.Path);
     if (!failure.empty()) {
-        ShowError("The clip " + clip.Path + " cannot be opened: " + failure +
-                  ".\n\nPlease remove it from the list.");
+        ShowError("The clip " + clip.Path + " cannot be read:\n" + failure +
+                  "\n\nPlease remove it from the list.");
         return false;
     }
     if (clip.HasVideo == 0) {

@@ -1,11 +1,5 @@
 #include "reader/clip_diagnosis.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <memory>
 
 extern "C" {
@@ -16,26 +10,8 @@ extern "C" {
 #include "platform/dshow/media_file.h"
 
 namespace reader {
-namespace {
 
 using platform::dshow::MediaFile;
-
-// The file system's reason when the file cannot be read at all; empty when it can.
-std::string FileProblem(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return std::string("The file cannot be opened: ") + std::strerror(errno) + ".";
-    }
-    if (S_ISDIR(info.st_mode)) return "It is a folder, not a file.";
-    if (!S_ISREG(info.st_mode)) return "It is not a regular file.";
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) return std::string("The file cannot be opened: ") + std::strerror(errno) + ".";
-    ::close(descriptor);
-    if (info.st_size == 0) return "The file is empty.";
-    return {};
-}
-
-}  // namespace
 
 std::string ExplainUnreadableClip(const ClipRecord& clip, platform::com::HRESULT buildResult) {
     // The file first: a file that cannot be read is what the user must see to, whatever else.
@@ -46,9 +22,9 @@ std::string ExplainUnreadableClip(const ClipRecord& clip, platform::com::HRESULT
                                   clip.RangeStart, clip.RangeEnd);
     }
     std::unique_ptr<MediaFile> file;
-    if (platform::com::FAILED(MediaFile::Open(clip.Path, &file))) {
-        return "The file is damaged or in a format the reader does not know.";
-    }
+    const platform::com::HRESULT opened = MediaFile::Open(clip.Path, &file);
+    // Worded as the Add report words it, which ran into the same fault.
+    if (platform::com::FAILED(opened)) return ProbeFailureText(clip.Path, opened);
     if (file->VideoStream() < 0) return "The file holds no video stream that can be decoded.";
     return core::FormatString("The reader could not be set up for it (error 0x%08X).",
                               unsigned(buildResult));

@@ -62,28 +62,28 @@ int ErrnoOf(HRESULT result) {
 
 }  // namespace
 
-std::string FileOpenProblem(const std::string& path) {
+std::string FileProblem(const std::string& path) {
     uint64_t size = 0;
     switch (const int error = RegularFileSize(path, &size)) {
-        case 0: return {};
-        case EISDIR: return "it is a folder";
-        case EINVAL: return "it is not a regular file";
-        default: return std::strerror(error);
+        case 0: return size == 0 ? "The file is empty." : "";
+        case EISDIR: return "It is a folder, not a file.";
+        case EINVAL: return "It is not a regular file.";
+        default: return std::string("The file cannot be opened: ") + std::strerror(error) + ".";
     }
 }
 
 std::string ProbeFailureText(const std::string& path, int32_t result) {
-    const std::string problem = FileOpenProblem(path);
+    const std::string problem = FileProblem(path);
     if (!problem.empty()) return problem;
-    uint64_t size = 0;
-    if (RegularFileSize(path, &size) == 0 && size == 0) return "the file is empty";
     if (result == VFW_E_UNKNOWN_FILE_TYPE) {
-        return "no video or sound can be read from it (an unknown format, or a damaged or "
-               "incomplete file)";
+        return "No video or sound can be read from it (an unknown format, or a damaged or "
+               "incomplete file).";
     }
-    if (const int error = ErrnoOf(result)) return std::strerror(error);
+    if (const int error = ErrnoOf(result)) {
+        return std::string("The file cannot be read: ") + std::strerror(error) + ".";
+    }
     char text[64];
-    std::snprintf(text, sizeof text, "its streams cannot be read (error 0x%08X)", unsigned(result));
+    std::snprintf(text, sizeof text, "Its streams cannot be read (error 0x%08X).", unsigned(result));
     return text;
 }
 

@@ -37,11 +37,13 @@ struct ClipRecord {
     int32_t ReadMediaInfo(const std::string& path);
 };
 
-// Why path cannot be opened for reading as a regular file (no such file, permission denied,
-// a folder, ...), in words for the user; empty when it can.
-std::string FileOpenProblem(const std::string& path);
+// Why path cannot be read as a clip's file at all (no such file, permission denied, a folder,
+// an empty file, ...), as a sentence for the user; empty when it can. The one wording of these
+// faults, whether the Add report, Start or the job finds them.
+std::string FileProblem(const std::string& path);
 
-// Why ClipRecord::ReadMediaInfo returned the failure `result` for path, in words for the user.
+// Why ClipRecord::ReadMediaInfo returned the failure `result` for path, as a sentence for the
+// user: FileProblem's when the file itself is at fault.
 std::string ProbeFailureText(const std::string& path, int32_t result);
 
 // value truncated toward zero, 0 for NaN, saturated at the type's limits: no double reaches

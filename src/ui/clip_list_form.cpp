@@ -1,15 +1,19 @@
 #include "ui/clip_list_form.h"
 
+#include <QApplication>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProgressBar>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 #include "ui/control_ids.h"
+#include "ui/path_text.h"
 #include "ui/time_text.h"
 
 namespace ui {
@@ -27,6 +31,7 @@ constexpr Column kColumns[] = {
     {"Start", 80, Qt::AlignRight},      {"End", 80, Qt::AlignRight},
 };
 constexpr int kColumnCount = int(std::size(kColumns));
+constexpr int kFileNameColumn = 0;
 
 QString Time(double seconds) { return QString::fromStdString(FormatClipTime(seconds)); }
 
@@ -41,6 +46,26 @@ QStringList RowTexts(const reader::ClipRecord& clip) {
             Time(clip.RangeEnd)};
 }
 
+// Paints a path with the folder cut first, so the file's name stays in sight however narrow
+// the column (the style's own eliding would cut the name).
+class FileNameDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem shown(option);
+        initStyleOption(&shown, index);
+        const QWidget* widget = shown.widget;
+        const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &shown, widget);
+        // The style keeps this margin on either side of an item's text.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        shown.text = ElideFolderFirst(shown.text, shown.fontMetrics, textRect.width() - 2 * margin);
+        style->drawControl(QStyle::CE_ItemViewItem, &shown, painter, widget);
+    }
+};
+
 }  // namespace
 
 ClipListForm::ClipListForm(QWidget* parent) : QWidget(parent) {
@@ -51,8 +76,6 @@ ClipListForm::ClipListForm(QWidget* parent) : QWidget(parent) {
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setShowGrid(true);
     list_->setWordWrap(false);
-    // Paths share their folder: cut in the middle, the file's name stays in sight.
-    list_->setTextElideMode(Qt::ElideMiddle);
     list_->verticalHeader()->hide();
     list_->horizontalHeader()->setHighlightSections(false);
     list_->horizontalHeader()->setStretchLastSection(false);
@@ -63,6 +86,9 @@ ClipListForm::ClipListForm(QWidget* parent) : QWidget(parent) {
         list_->setHorizontalHeaderItem(c, header);
         list_->setColumnWidth(c, kColumns[c].width);
     }
+    // The file's column takes what the window gives beyond the fixed columns.
+    list_->horizontalHeader()->setSectionResizeMode(kFileNameColumn, QHeaderView::Stretch);
+    list_->setItemDelegateForColumn(kFileNameColumn, new FileNameDelegate(list_));
     list_->viewport()->installEventFilter(this);
     connect(list_, &QTableWidget::itemSelectionChanged, this, &ClipListForm::SelectionChanged);
 
@@ -70,6 +96,9 @@ ClipListForm::ClipListForm(QWidget* parent) : QWidget(parent) {
     status_->setObjectName(ids::Name(ids::kStatusText));
     status_->setTextFormat(Qt::PlainText);
     status_->setMinimumWidth(1);  // a long folder name must not widen the window
+    // The end of a job names what it kept and the output folder: all of it must be readable,
+    // so the text wraps (a path also after its slashes).
+    status_->setWordWrap(true);
 
     progress_ = new QProgressBar(this);
     progress_->setObjectName(ids::Name(ids::kProgressBar));
@@ -103,7 +132,8 @@ void ClipListForm::InsertClipRow(const reader::ClipRecord& clip, int index) {
         list_->setItem(index, c, item);
     }
     static const QFileIconProvider icons;
-    list_->item(index, 0)->setIcon(icons.icon(QFileInfo(QString::fromStdString(clip.Path))));
+    list_->item(index, kFileNameColumn)
+        ->setIcon(icons.icon(QFileInfo(QString::fromStdString(clip.Path))));
     list_->blockSignals(blocked);
     SetRowTexts(index, clip);
 }
@@ -113,7 +143,7 @@ void ClipListForm::SetRowTexts(int row, const reader::ClipRecord& clip) {
     const QStringList texts = RowTexts(clip);
     for (int c = 0; c < kColumnCount; ++c) {
         list_->item(row, c)->setText(texts[c]);
-        list_->item(row, c)->setToolTip(c == 0 ? texts[c] : QString());
+        list_->item(row, c)->setToolTip(c == kFileNameColumn ? texts[c] : QString());
     }
 }
 
@@ -130,7 +160,11 @@ int ClipListForm::SelectedRow() const {
 
 void ClipListForm::ClearSelection() { list_->clearSelection(); }
 
-void ClipListForm::SetStatusText(const QString& text) { status_->setText(text); }
+void ClipListForm::SetStatusText(const QString& text) {
+    status_->setText(text);
+    // For a folder name too long for a line of its own, which no wrapping breaks.
+    status_->setToolTip(text);
+}
 
 QString ClipListForm::StatusText() const { return status_->text(); }
 

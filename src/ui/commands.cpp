@@ -21,9 +21,9 @@ const CommandSpec kCommands[] = {
      "Delete the source clip from list\nDelete", true},
     {ID_OUTPUT_FOLDER, Menu::File, "&Output folder\tCtrl+O", QKeySequence("Ctrl+O"),
      "Choose a folder for encoded DVD\nOutput folder", true},
-    // The menu shows Ctrl+X beside Exit, but the key is bound to nothing: a slip onto it
-    // must not close the window and lose the clip list with its ranges.
-    {ID_APP_EXIT, Menu::File, "E&xit\tCtrl+X", QKeySequence(),
+    // No key quits: a slip onto one (Ctrl+X, which once did) must not close the window and
+    // lose the clip list with its ranges. So the label shows no shortcut either.
+    {ID_APP_EXIT, Menu::File, "E&xit", QKeySequence(),
      "Quit the application\nExit", false},
     {ID_EDIT_RANGE, Menu::Edit, "Clip &Range\tCtrl+R", QKeySequence("Ctrl+R"),
      "Select range of the source clip\nEdit", false},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/encoder_dvd_video.h"
 #include "core/settings.h"
 
 namespace ui {
@@ -35,6 +36,18 @@ std::vector<std::string> FrameSizeChoices(uint32_t standard) {
         std::snprintf(text, sizeof text, "%d x %d", probe.OutputWidth, probe.OutputHeight);
         return std::string(text);
     });
+}
+
+std::vector<int> GopSizeChoices(uint32_t standard) {
+    core::Settings probe;
+    probe.Standard = standard == 0 ? 0 : 1;
+    const int longest =
+        std::min(core::DvdGopLimit(probe), core::GopSizeForIndex(core::kGopSizeCount - 1));
+    std::vector<int> rows;
+    for (uint32_t index = 0; core::GopSizeForIndex(index) <= longest; ++index) {
+        rows.push_back(core::GopSizeForIndex(index));
+    }
+    return rows;
 }
 
 std::vector<uint32_t> AudioBitrateChoices(uint32_t audioFormat) {

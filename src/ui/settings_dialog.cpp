@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "core/encoder_dvd_video.h"
 #include "ui/app_icon.h"
 #include "ui/control_ids.h"
 #include "ui/settings_choices.h"
@@ -21,6 +22,9 @@ namespace ui {
 namespace {
 
 constexpr int kVbr = 1;
+
+constexpr const char* kMinBitrateNotApplied =
+    "Not applied: a variable bitrate keeps to the average and the maximum, with no minimum";
 
 template <typename Control>
 Control* Make(int id, QWidget* parent) {
@@ -93,7 +97,8 @@ SettingsDlg::SettingsDlg(core::Settings& live, QWidget* parent)
     layout->addWidget(buttons);
 
     connect(standard_, &QComboBox::activated, this, &SettingsDlg::FillResolutions);
-    connect(bitrateType_, &QComboBox::activated, this, &SettingsDlg::EnableVbrEdits);
+    connect(standard_, &QComboBox::activated, this, &SettingsDlg::FillGopSizes);
+    connect(bitrateType_, &QComboBox::activated, this, &SettingsDlg::EnableVbrEdit);
     connect(audioFormat_, &QComboBox::activated, this, &SettingsDlg::FillAudioBitrates);
 
     tabs_->setCurrentIndex(0);
@@ -109,11 +114,18 @@ QWidget* SettingsDlg::BuildVideoPage() {
     aspect_ = MakeList(ids::kAspectList, page);
     aspect_->hide();  // stored, but the encoders always signal 4:3
     gopSize_ = MakeList(ids::kGopList, page);
+    gopSize_->setToolTip(QString("Pictures per GOP, up to what the DVD standard allows (%1 for "
+                                 "NTSC, %2 for PAL)")
+                             .arg(core::kDvdMaxGopNtsc)
+                             .arg(core::kDvdMaxGopPal));
     bFrames_ = MakeList(ids::kBFramesList, page);
     bitrateType_ = MakeList(ids::kBitrateTypeList, page);
     maxBitrate_ = MakeNumberEdit(ids::kMaxBitrateEdit, page);
     bitrate_ = MakeNumberEdit(ids::kBitrateEdit, page);
     minBitrate_ = MakeNumberEdit(ids::kMinBitrateEdit, page);
+    // Kept with the settings, but the encoder holds only the average and the maximum.
+    minBitrate_->setEnabled(false);
+    minBitrate_->setToolTip(kMinBitrateNotApplied);
 
     auto* form = new QFormLayout(page);
     form->addRow("Standard:", standard_);
@@ -129,6 +141,7 @@ QWidget* SettingsDlg::BuildVideoPage() {
     form->addRow("Maximum bitrate:", maxBitrate_);
     form->addRow("Average bitrate:", bitrate_);
     form->addRow("Minimum bitrate:", minBitrate_);
+    form->labelForField(minBitrate_)->setToolTip(kMinBitrateNotApplied);
     return page;
 }
 
@@ -164,13 +177,12 @@ void SettingsDlg::LoadControls(const core::Settings& shown) {
     Refill(aspect_, {"4:3", "16:9"}, shown.AspectRatio);
     Refill(letterBox_, {"Keep origin frame ratio", "Scale to full screen"}, shown.LetterBox);
     FillResolutions();
+    FillGopSizes();
     Refill(bitrateType_, {"CBR", "VBR"}, shown.BitrateType);
-    EnableVbrEdits();
+    EnableVbrEdit();
     bitrate_->setText(QString::number(shown.Bitrate));
     maxBitrate_->setText(QString::number(shown.MaxBitrate));
     minBitrate_->setText(QString::number(shown.MinBitrate));
-    Refill(gopSize_, Numbers(core::GopSizeForIndex(0), core::GopSizeForIndex(core::kGopSizeCount - 1)),
-           shown.GOPSizeIndex);
     Refill(bFrames_, Numbers(core::BFramesForIndex(0), core::BFramesForIndex(core::kBFramesCount - 1)),
            shown.BFramesIndex);
     Refill(audioFormat_, {"MPEG Layer 2", "AC3"}, shown.AudioFormat);
@@ -187,16 +199,22 @@ void SettingsDlg::FillResolutions() {
     Refill(resolution_, rows, shown_.VideoResolutionIndex);
 }
 
+void SettingsDlg::FillGopSizes() {
+    QStringList rows;
+    for (int pictures : GopSizeChoices(Selection(standard_))) rows << QString::number(pictures);
+    // A stored GOP past the standard's limit shows as the limit, which is what the job encodes.
+    Refill(gopSize_, rows, shown_.GOPSizeIndex);
+}
+
 void SettingsDlg::FillAudioBitrates() {
     QStringList rows;
     for (uint32_t kbps : AudioBitrateChoices(Selection(audioFormat_))) rows << QString::number(kbps);
     Refill(audioBitrate_, rows, shown_.AudioBitrateIndex);
 }
 
-void SettingsDlg::EnableVbrEdits() {
+void SettingsDlg::EnableVbrEdit() {
     const bool vbr = bitrateType_->currentIndex() == kVbr;
     maxBitrate_->setEnabled(vbr);
-    minBitrate_->setEnabled(vbr);
 }
 
 void SettingsDlg::RestoreDefaults() {

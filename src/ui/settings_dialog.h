@@ -31,8 +31,9 @@ private:
     QWidget* BuildAudioPage();
     QWidget* BuildMiscPage();
     void FillResolutions();
+    void FillGopSizes();
     void FillAudioBitrates();
-    void EnableVbrEdits();
+    void EnableVbrEdit();
     void RestoreDefaults();
 
     core::Settings& live_;

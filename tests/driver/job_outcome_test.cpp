@@ -18,10 +18,16 @@ TEST(JobOutcome, StatusSaysHowTheJobEndedAndWhatStays) {
         const char* status;
     } cases[] = {
         {{false, 3, 3, false, {}}, JobResult::Finished, "Job finished. Output folder: /out"},
-        // Kept intermediates of a finished job are what the user asked for.
-        {{false, 1, 1, false, {vobs[0]}}, JobResult::Finished, "Job finished. Output folder: /out"},
+        // Kept intermediates of a finished job (the setting, or files that could not be
+        // deleted) are named too: they take room and make the next Start ask.
+        {{false, 1, 1, false, {vobs[0], "/out/Chapter00.m2v", "/out/Chapter00.mp2"}},
+         JobResult::Finished,
+         "Job finished. Kept: Lumivane00.vob, Chapter00.m2v, Chapter00.mp2. Output folder: /out"},
         {{false, 3, 3, false, {}, true}, JobResult::Finished,
          "Job finished, but some clips could not be read in full. Output folder: /out"},
+        {{false, 3, 3, false, vobs, true}, JobResult::Finished,
+         "Job finished, but some clips could not be read in full. Kept: Lumivane00.vob to "
+         "Lumivane02.vob. Output folder: /out"},
         {{false, 3, 0, false, {}}, JobResult::Stopped, "Job stopped; no disc was made. Output folder: /out"},
         {{false, 3, 1, false, {}}, JobResult::Stopped,
          "Job stopped: the disc holds the first of 3 clips. Output folder: /out"},

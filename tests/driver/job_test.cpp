@@ -353,8 +353,8 @@ TEST_P(JobReaderTest, UnreadableClipEndsTheJobWithoutAuthoring) {
 
     ASSERT_EQ(boxes_.Shown().size(), 1u);
     EXPECT_EQ(boxes_.Shown()[0].text, "Encoding " + broken +
-                                          " failed:\nThe file is damaged or in a format the reader "
-                                          "does not know.");
+                                          " failed:\nNo video or sound can be read from it (an "
+                                          "unknown format, or a damaged or incomplete file).");
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"Lumivane00.vob", "notes.txt"}));
@@ -540,14 +540,19 @@ TEST_F(JobTest, DeleteTempFilesDecidesWhichIntermediatesStay) {
         const char* name;
         uint32_t directVob, deleteTempFiles;
         std::vector<std::string> atSecondClip, atEnd;
+        std::string status;  // before the output folder
     } cases[] = {
-        {"elementary streams, deleted", 0, 1, {"Lumivane00.vob", "notes.txt"}, {"DVD", "notes.txt"}},
+        {"elementary streams, deleted", 0, 1, {"Lumivane00.vob", "notes.txt"}, {"DVD", "notes.txt"},
+         "Job finished."},
         {"elementary streams, kept", 0, 0,
          {"Chapter00.m2v", "Chapter00.mp2", "Lumivane00.vob", "notes.txt"},
          {"Chapter00.m2v", "Chapter00.mp2", "Chapter01.m2v", "Chapter01.mp2", "DVD",
-          "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}},
+          "Lumivane00.vob", "Lumivane01.vob", "notes.txt"},
+         "Job finished. Kept: Lumivane00.vob and Lumivane01.vob, Chapter00.m2v and Chapter01.m2v, "
+         "Chapter00.mp2 and Chapter01.mp2."},
         {"direct, kept", 1, 0, {"Lumivane00.vob", "notes.txt"},
-         {"DVD", "Lumivane00.vob", "Lumivane01.vob", "notes.txt"}},
+         {"DVD", "Lumivane00.vob", "Lumivane01.vob", "notes.txt"},
+         "Job finished. Kept: Lumivane00.vob and Lumivane01.vob."},
     };
     frame_.AddClip(testing::ProbeClip(palClip_));
     frame_.AddClip(testing::ProbeClip(palClip_));
@@ -567,7 +572,10 @@ TEST_F(JobTest, DeleteTempFilesDecidesWhichIntermediatesStay) {
         RunJob();
 
         EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
-        EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+        const std::string status = c.status + " Output folder: " + output_;
+        EXPECT_EQ(view_.Statuses().back(), status);
+        // The log keeps the whole line, however much of it the window shows.
+        EXPECT_NE(testing::ReadFile(core::LogPath()).find(status + "\n"), std::string::npos);
         EXPECT_EQ(atSecondClip, c.atSecondClip);
         EXPECT_EQ(testing::ListFolder(output_), c.atEnd);
         if (c.deleteTempFiles == 0) {

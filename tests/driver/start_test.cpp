@@ -241,11 +241,14 @@ TEST_F(StartTest, ClipsThatCannotBecomeChaptersAreRefused) {
         {"sound only, AAC", testing::ProbeClip(m4a), "The clip " + m4a + noPicture},
         {"subtitles only", testing::ProbeClip(subtitles), "The clip " + subtitles + noPicture},
         {"deleted since it was added", ListedClip(work_ / "gone.avi"),
-         "The clip " + work_ / "gone.avi" + " cannot be opened: No such file or directory.\n\n"
-         "Please remove it from the list."},
-        {"a folder", ListedClip(work_ / "folder.avi"),
-         "The clip " + work_ / "folder.avi" + " cannot be opened: it is a folder.\n\nPlease "
+         "The clip " + work_ / "gone.avi" + " cannot be read:\nThe file cannot be opened: No "
+         "such file or directory.\n\nPlease remove it from the list."},
+        {"emptied since it was added", ListedClip(work_ / "emptied.avi"),
+         "The clip " + work_ / "emptied.avi" + " cannot be read:\nThe file is empty.\n\nPlease "
          "remove it from the list."},
+        {"a folder", ListedClip(work_ / "folder.avi"),
+         "The clip " + work_ / "folder.avi" + " cannot be read:\nIt is a folder, not a "
+         "file.\n\nPlease remove it from the list."},
         {"inside the disc folder", ListedClip(oldVob),
          "The source clip " + oldVob + " lies in the folder " + dvd + ", which is emptied before "
          "the DVD is made; please move the clip or choose another output folder."},
@@ -256,6 +259,7 @@ TEST_F(StartTest, ClipsThatCannotBecomeChaptersAreRefused) {
          "another output folder."},
     };
     std::filesystem::create_directory(work_ / "folder.avi");
+    testing::WriteFile(work_ / "emptied.avi", "");
     const reader::ClipRecord first = UnreadableClip(work_ / "first.avi");
     const auto before = FolderContents(work_.Path());
     for (const auto& c : cases) {

@@ -9,6 +9,7 @@
 
 #include "media_fixtures.h"
 #include "platform/com/class_table.h"
+#include "reader/clip_diagnosis.h"
 
 namespace {
 
@@ -109,19 +110,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 class ClipRecordRefusals : public testing::Test {
 protected:
+    // An empty file, a text file and a FIFO without a writer.
+    bool MakeBadFiles() {
+        std::ofstream(empty).close();
+        std::ofstream(text) << "This is not a video at all, just a few words of text.\n";
+        return ::mkfifo(fifo.c_str(), 0600) == 0;
+    }
+
     platform::com::ScopedComInit com_;
     TempDir dir_;
+    const std::string empty = dir_.File("empty.avi");
+    const std::string text = dir_.File("text.avi");
+    const std::string fifo = dir_.File("pipe.avi");
 };
 
 // Inputs that are not media files are refused, none of them hangs (a FIFO without a writer
 // would block a plain open), and only Path is touched when the file cannot be opened.
 TEST_F(ClipRecordRefusals, BadInputsAreRefused) {
-    const std::string empty = dir_.File("empty.avi");
-    std::ofstream(empty).close();
-    const std::string text = dir_.File("text.avi");
-    std::ofstream(text) << "This is not a video at all, just a few words of text.\n";
-    const std::string fifo = dir_.File("pipe.avi");
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_TRUE(MakeBadFiles());
 
     for (const std::string& path : {empty, text, dir_.Path(), fifo, std::string("/dev/null"), dir_.File("missing.avi")}) {
         ClipRecord clip;
@@ -132,6 +138,37 @@ TEST_F(ClipRecordRefusals, BadInputsAreRefused) {
     EXPECT_EQ(directory.ReadMediaInfo(dir_.Path()), 2);
     EXPECT_EQ(directory.FileSize, 0u);
     EXPECT_EQ(directory.FirstVideoStream, 0);
+}
+
+// One fault, one wording: the Add report (the probe's failure), Start (FileProblem) and the
+// job (the reader that could not be built) say the same of the same file.
+TEST_F(ClipRecordRefusals, EachFaultReadsTheSameWhereverItIsFound) {
+    ASSERT_TRUE(MakeBadFiles());
+    const std::string unknownFormat =
+        "No video or sound can be read from it (an unknown format, or a damaged or incomplete "
+        "file).";
+    const struct {
+        std::string path;
+        std::string wording;
+        bool fileAtFault;  // Start refuses it too
+    } cases[] = {
+        {dir_.File("missing.avi"), "The file cannot be opened: No such file or directory.", true},
+        {dir_.Path(), "It is a folder, not a file.", true},
+        {fifo, "It is not a regular file.", true},
+        {empty, "The file is empty.", true},
+        {text, unknownFormat, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(reader::FileProblem(c.path), c.fileAtFault ? c.wording : "");
+        ClipRecord probed;
+        EXPECT_EQ(reader::ProbeFailureText(c.path, probed.ReadMediaInfo(c.path)), c.wording);
+        ClipRecord listed;  // as it was listed before the file changed
+        listed.Path = c.path;
+        listed.HasVideo = 1;
+        listed.RangeEnd = 1.0;
+        EXPECT_EQ(reader::ExplainUnreadableClip(listed, platform::com::E_FAIL), c.wording);
+    }
 }
 
 // A cut file probes to what it really holds, not what its header promised. An MP4 keeps its

@@ -129,6 +129,35 @@ TEST_F(SettingsDialogTest, ChangingTheStandardOrFormatKeepsTheStoredRowWhereItEx
     EXPECT_EQ(rate->currentText(), "640");
 }
 
+// Only what the job applies is offered: GOPs up to the standard's limit, and no minimum
+// bit-rate to type (the encoder does not use it). A stored GOP past the limit still loads and
+// shows as the limit the job encodes.
+TEST_F(SettingsDialogTest, OffersOnlyWhatTheJobApplies) {
+    live.Standard = 0;
+    live.GOPSizeIndex = 19;  // GOP 20, as a stored file may hold
+    live.BitrateType = 1;
+    ui::SettingsDlg dialog(live, nullptr);
+    auto* gop = Find<QComboBox>(dialog, ui::ids::kGopList);
+    EXPECT_EQ(Rows(gop).size(), 18);
+    EXPECT_EQ(Rows(gop).front(), "1");
+    EXPECT_EQ(gop->currentText(), "18");
+    EXPECT_FALSE(gop->toolTip().isEmpty());
+
+    Choose(Find<QComboBox>(dialog, ui::ids::kStandardList), 1);
+    EXPECT_EQ(Rows(gop).size(), 15);
+    EXPECT_EQ(gop->currentText(), "15");
+
+    auto* minimum = Find<QLineEdit>(dialog, ui::ids::kMinBitrateEdit);
+    EXPECT_TRUE(Find<QLineEdit>(dialog, ui::ids::kMaxBitrateEdit)->isEnabled());
+    EXPECT_FALSE(minimum->isEnabled());
+    EXPECT_TRUE(minimum->toolTip().startsWith("Not applied")) << minimum->toolTip().toStdString();
+    EXPECT_EQ(minimum->text(), "1200");
+
+    dialog.accept();
+    EXPECT_EQ(core::GopSizeForIndex(live.GOPSizeIndex), 15);
+    EXPECT_EQ(live.MinBitrate, 1200u);  // kept as stored
+}
+
 TEST_F(SettingsDialogTest, OkWritesEveryControlWithoutJudgingTheValues) {
     ui::SettingsDlg dialog(live, nullptr);
     Choose(Find<QComboBox>(dialog, ui::ids::kStandardList), 1);
@@ -139,7 +168,7 @@ TEST_F(SettingsDialogTest, OkWritesEveryControlWithoutJudgingTheValues) {
     Choose(Find<QComboBox>(dialog, ui::ids::kBitrateTypeList), 0);
     Find<QLineEdit>(dialog, ui::ids::kBitrateEdit)->setText("");
     Find<QLineEdit>(dialog, ui::ids::kMaxBitrateEdit)->setText("900");
-    Find<QLineEdit>(dialog, ui::ids::kMinBitrateEdit)->setText("4000");
+    Find<QLineEdit>(dialog, ui::ids::kMinBitrateEdit)->setText("4000");  // greyed, still written
     Choose(Find<QComboBox>(dialog, ui::ids::kAudioFormatList), 1);
     Choose(Find<QComboBox>(dialog, ui::ids::kAudioBitrateList), 0);
     Find<QCheckBox>(dialog, ui::ids::kUseDesCheck)->setChecked(false);

@@ -2,12 +2,15 @@
 // dialog's rows.
 #include <gtest/gtest.h>
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QTableWidget>
 #include <cmath>
 #include <limits>
 
 #include "ui/clip_list_form.h"
+#include "ui/path_text.h"
 #include "ui/settings_choices.h"
 #include "ui/time_text.h"
 
@@ -68,22 +71,44 @@ TEST(ClipListTexts, ColumnsAndRowsShowTheClipRecord) {
     EXPECT_EQ(form.SelectedRow(), -1);  // inserted rows are not selected
 }
 
-// A path too long for its column keeps the file's name in sight, and a full-HD size fits its
-// column whole.
-TEST(ClipListTexts, LongPathsShowTheirFileNameAndSizesFitTheirColumn) {
+// A path too long for its room gives up its folder before its name, and the name only when it
+// alone does not fit; what is shown always fits.
+TEST(ClipListTexts, LongPathsGiveUpTheirFolderFirst) {
+    const QFontMetrics metrics{QFont()};
+    const QString name = "the drive along the coast.mp4";
+    const QString path = "/home/someone/Videos/holidays/2026/" + name;
+    const int nameWidth = metrics.horizontalAdvance(name);
+    const QString ellipsis(QChar(0x2026));
+    const struct {
+        int width;
+        const char* begins;  // what the shown text starts with
+        bool wholeName;
+    } cases[] = {
+        {metrics.horizontalAdvance(path), "/home/someone/Videos/holidays/2026/", true},
+        {nameWidth + metrics.horizontalAdvance("/home/…/2026/"), "/", true},
+        {nameWidth + metrics.horizontalAdvance("…"), "…", true},
+        {nameWidth / 2, "the", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.width);
+        const QString shown = ui::ElideFolderFirst(path, metrics, c.width);
+        EXPECT_LE(metrics.horizontalAdvance(shown), c.width);
+        EXPECT_TRUE(shown.startsWith(c.begins)) << shown.toStdString();
+        EXPECT_EQ(shown.endsWith("/" + name) || shown == ellipsis + name, c.wholeName)
+            << shown.toStdString();
+        if (!c.wholeName) EXPECT_TRUE(shown.endsWith(".mp4")) << shown.toStdString();
+    }
+}
+
+// A full-HD size fits its column whole.
+TEST(ClipListTexts, SizesFitTheirColumn) {
     ui::ClipListForm form(nullptr);
     const QTableWidget* list = form.List();
     reader::ClipRecord clip;
-    clip.Path = "/home/someone/Videos/holidays/2026/the long drive along the coast/clip.mp4";
+    clip.Path = "/home/someone/Videos/clip.mp4";
     clip.Width = 1920;
     clip.Height = 1080;
     form.InsertClipRow(clip, -1);
-
-    const int textRoom = list->columnWidth(0) - 2 * 8;  // room left of the cell's margins
-    const QString shown =
-        list->fontMetrics().elidedText(list->item(0, 0)->text(), list->textElideMode(), textRoom);
-    EXPECT_NE(shown, list->item(0, 0)->text());
-    EXPECT_TRUE(shown.endsWith("/clip.mp4")) << shown.toStdString();
     EXPECT_EQ(list->item(0, 1)->text(), "1920 x 1080");
     // What the cell's text, margins included, asks for (public on the view's base only).
     const QAbstractItemView* view = list;
@@ -103,6 +128,11 @@ TEST(SettingsChoices, OfferTheSettingsOwnTables) {
     ASSERT_EQ(ac3.size(), 19u);
     EXPECT_EQ(ac3[1], 40u);
     EXPECT_EQ(ac3.back(), 640u);
+    // GOPs past the standard's limit would be encoded at the limit: not offered.
+    EXPECT_EQ(ui::GopSizeChoices(0).size(), 18u);
+    EXPECT_EQ(ui::GopSizeChoices(1).size(), 15u);
+    EXPECT_EQ(ui::GopSizeChoices(1).front(), 1);
+    EXPECT_EQ(ui::GopSizeChoices(1).back(), 15);
 }
 
 }  // namespace
