@@ -27,9 +27,14 @@ void FillPlane(uint8_t* plane, int lineSize, int width, int height, int value) {
 // The caller's picture stays the caller's: the scaler only borrows it for one call.
 void KeepCallersBits(void*, uint8_t*) {}
 
+// Exact rounding: swscale's fast path from RGB to YUV at one size truncates, a level dark
+// (mid-grey RGB 128 became Y 125 instead of 126), and the timeline delivers at the frame size.
+constexpr int kScalerFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP;
+
 // A scaler that converts in horizontal bands on every core: the conversion runs on the
 // streaming thread between two pictures of the (slice-threaded) encoder, so on one core it
-// would cost a third of the encoder's time.
+// would cost a third of the encoder's time. Its YUV is swscale's default, BT.601 in video
+// range: what players decode a standard-definition disc as.
 SwsContext* CreateScaler(int sourceWidth, int sourceHeight, int innerWidth, int innerHeight) {
     SwsContext* scaler = sws_alloc_context();
     if (!scaler) return nullptr;
@@ -40,7 +45,7 @@ SwsContext* CreateScaler(int sourceWidth, int sourceHeight, int innerWidth, int 
         av_opt_set_int(scaler, "dstw", innerWidth, 0) >= 0 &&
         av_opt_set_int(scaler, "dsth", innerHeight, 0) >= 0 &&
         av_opt_set_pixel_fmt(scaler, "dst_format", AV_PIX_FMT_YUV420P, 0) >= 0 &&
-        av_opt_set_int(scaler, "sws_flags", SWS_BICUBIC, 0) >= 0 &&
+        av_opt_set_int(scaler, "sws_flags", kScalerFlags, 0) >= 0 &&
         av_opt_set_int(scaler, "threads", 0, 0) >= 0;  // 0: one band per core
     if (!configured || sws_init_context(scaler, nullptr, nullptr) < 0) {
         sws_freeContext(scaler);

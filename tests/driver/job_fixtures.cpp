@@ -256,35 +256,65 @@ std::string RunJobInto(const std::string& output, const std::vector<reader::Clip
     return output + "/DVD";
 }
 
-LitExtent LitPictureExtent(const std::string& file, double seconds) {
+DecodedPicture DecodePicture(const std::string& file, double seconds, const std::string& pixelFormat,
+                             const std::string& filters) {
     int status = 0;
     const std::string size = RunCommand(
         "ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
             file + "'",
         &status);
-    int width = 0, height = 0;
-    EXPECT_EQ(std::sscanf(size.c_str(), "%d,%d", &width, &height), 2) << size;
-    const std::string gray = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) +
-                                            " -i '" + file +
-                                            "' -map 0:v:0 -frames:v 1 -f rawvideo -pix_fmt gray -",
-                                        &status);
-    LitExtent extent;
-    if (width <= 0 || height <= 0 || gray.size() != std::size_t(width) * height) {
-        ADD_FAILURE() << "no " << width << "x" << height << " picture decoded from " << file;
-        return extent;
+    DecodedPicture picture;
+    EXPECT_EQ(std::sscanf(size.c_str(), "%d,%d", &picture.width, &picture.height), 2) << size;
+    const std::string filter = filters.empty() ? std::string() : " -vf '" + filters + "'";
+    picture.pixels = RunCommand("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) + " -i '" +
+                                    file + "' -map 0:v:0 -frames:v 1" + filter +
+                                    " -f rawvideo -pix_fmt " + pixelFormat + " -",
+                                &status);
+    const std::size_t area = std::size_t(std::max(picture.width, 0)) * std::max(picture.height, 0);
+    picture.bytesPerPixel = area > 0 ? int(picture.pixels.size() / area) : 0;
+    if (area == 0 || picture.bytesPerPixel == 0 || picture.pixels.size() != area * picture.bytesPerPixel) {
+        ADD_FAILURE() << "no " << picture.width << "x" << picture.height << " picture decoded from " << file;
+        return {};
     }
-    const auto lit = [&](int x, int y) { return static_cast<unsigned char>(gray[std::size_t(y) * width + x]); };
-    for (int y = 0; y < height; ++y) {
-        long sum = 0;
-        for (int x = 0; x < width; ++x) sum += lit(x, y);
-        extent.rows += sum > 128L * width;
+    return picture;
+}
+
+namespace {
+
+struct LitLines {
+    int count = 0;
+    int first = -1;
+};
+
+// Of `lines` lines of `length` pixels each (lit(i, j): pixel j of line i is lit), those that
+// count as lit: an eighth of their pixels are. The bands are black through, while a narrow
+// picture between wide bands (a phone's upright 9:16 in the 4:3 frame) lights less than half
+// of each row.
+template <typename Lit>
+LitLines CountLitLines(int lines, int length, Lit lit) {
+    LitLines found;
+    for (int i = 0; i < lines; ++i) {
+        int pixels = 0;
+        for (int j = 0; j < length; ++j) pixels += lit(i, j) ? 1 : 0;
+        if (pixels * 8 <= length) continue;
+        ++found.count;
+        if (found.first < 0) found.first = i;
     }
-    for (int x = 0; x < width; ++x) {
-        long sum = 0;
-        for (int y = 0; y < height; ++y) sum += lit(x, y);
-        extent.columns += sum > 128L * height;
-    }
-    return extent;
+    return found;
+}
+
+}  // namespace
+
+LitExtent LitPictureExtent(const DecodedPicture& gray) {
+    const LitLines rows =
+        CountLitLines(gray.height, gray.width, [&](int y, int x) { return gray.At(x, y) > 128; });
+    const LitLines columns =
+        CountLitLines(gray.width, gray.height, [&](int x, int y) { return gray.At(x, y) > 128; });
+    return {rows.count, columns.count, rows.first, columns.first};
+}
+
+LitExtent LitPictureExtent(const std::string& file, double seconds) {
+    return LitPictureExtent(DecodePicture(file, seconds, "gray"));
 }
 
 double VideoStreamBytes(const std::string& file) {

@@ -145,13 +145,33 @@ struct StreamSeconds {
 };
 StreamSeconds DecodedSeconds(const std::string& vob);
 
-// The rows and columns of a picture that are lit (brighter than mid-grey across), in the
-// picture ffmpeg decodes at `seconds` into a file: what a viewer sees of a light picture
-// between black bands.
+// The picture ffmpeg decodes at `seconds` into a file's first video stream, through
+// `filters` (none when empty; they must keep its size), as packed pixels of `pixelFormat`
+// (e.g. "gray", "rgb24"), top row first. Fails the test and is empty when none is decoded.
+struct DecodedPicture {
+    int width = 0;
+    int height = 0;
+    int bytesPerPixel = 0;
+    std::string pixels;
+    // The value of one channel of the pixel at (x, y).
+    int At(int x, int y, int channel = 0) const {
+        return static_cast<unsigned char>(pixels[(std::size_t(y) * width + x) * bytesPerPixel + channel]);
+    }
+};
+DecodedPicture DecodePicture(const std::string& file, double seconds, const std::string& pixelFormat,
+                             const std::string& filters = "");
+
+// The rows and columns of a picture that are lit (an eighth of their pixels or more brighter
+// than mid-grey), in the picture ffmpeg decodes at `seconds` into a file: what a viewer sees
+// of a light picture between black bands. first* is the first lit row and column (-1 when
+// none is).
 struct LitExtent {
     int rows = 0;
     int columns = 0;
+    int firstRow = -1;
+    int firstColumn = -1;
 };
+LitExtent LitPictureExtent(const DecodedPicture& gray);
 LitExtent LitPictureExtent(const std::string& file, double seconds);
 
 // Bytes of coded pictures in a file's video stream, as ffprobe reads its packets.

@@ -226,6 +226,28 @@ TEST_F(ClipRecordRefusals, PictureStartingAfterItsSoundCountsFromTheFileStart) {
     }
 }
 
+// A phone filming upright stores 1280 x 720 pictures with a quarter turn in their display
+// matrix (here written by ffmpeg's own muxer, as a phone's is): the record gives the size
+// every player shows, which the list's Resolution column and the probe tool print.
+TEST_F(ClipRecordRefusals, TurnedClipGivesItsShownSize) {
+    const std::string stored = dir_.File("stored.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i testsrc2=size=1280x720:rate=30 -t 0.5 -c:v libx264", stored));
+    const struct {
+        const char* rotate;
+        const char* matrixRotation;  // as ffprobe reads the matrix: degrees anticlockwise
+        int32_t width, height;
+    } cases[] = {{"90", "90", 720, 1280}, {"180", "-180", 1280, 720}, {"270", "-90", 720, 1280}};
+    for (const auto& c : cases) {
+        const std::string path = dir_.File(std::string("phone-") + c.rotate + ".mp4");
+        ASSERT_TRUE(MakeMedia("-i '" + stored + "' -c copy -metadata:s:v rotate=" + c.rotate, path));
+        ASSERT_EQ(Probe(path, "v:0", "stream_side_data=rotation"), c.matrixRotation);
+        ClipRecord clip;
+        ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+        EXPECT_EQ(clip.Width, c.width) << c.rotate;
+        EXPECT_EQ(clip.Height, c.height) << c.rotate;
+    }
+}
+
 TEST(ClipRecordArithmetic, TruncationNeverOverflowsOrTakesNaN) {
     EXPECT_EQ(reader::TruncateToInt64(std::nan("")), 0);
     EXPECT_EQ(reader::TruncateToInt64(-2.9), -2);

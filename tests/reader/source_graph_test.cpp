@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "display_turn.h"
 #include "media_fixtures.h"
 #include "core/log.h"
 #include "platform/com/class_table.h"
@@ -233,6 +234,66 @@ INSTANTIATE_TEST_SUITE_P(
                     // 322 pixels of 3 bytes leave rows of 966 bytes, padded to 968.
                     SeekCase{"PaddedRows", "p.avi", "322x242", "-c:v mjpeg -c:a pcm_s16le"}),
     [](const testing::TestParamInfo<SeekCase>& info) { return std::string(info.param.name); });
+
+// The corner of a bottom-up picture that is lit, the others being dark; "" when not one.
+std::string LitCorner(const std::vector<BYTE>& picture, int width, int height) {
+    const size_t stride = Rgb24Stride(width);
+    const auto lit = [&](int x, int top) {
+        return picture.at(size_t(height - 1 - top) * stride + size_t(x) * 3 + 1) > 128;
+    };
+    const struct {
+        const char* name;
+        bool lit;
+    } corners[] = {{"top left", lit(1, 1)},
+                   {"top right", lit(width - 2, 1)},
+                   {"bottom left", lit(1, height - 2)},
+                   {"bottom right", lit(width - 2, height - 2)}};
+    std::string found;
+    for (const auto& corner : corners) {
+        if (corner.lit) found += found.empty() ? corner.name : std::string(" and ") + corner.name;
+    }
+    return found;
+}
+
+// A phone stores an upright picture on its side with a display matrix; the pictures arrive
+// as every player shows them (the matrices ffmpeg's own decoding turns the same way), at the
+// size shown. The mark sits in the stored picture's top left corner, wider than tall, so the
+// corner and the size together tell every one of the eight turns apart.
+TEST_F(SourceGraphRun, PicturesArriveTurnedAsTheirDisplayMatrixSays) {
+    const std::string stored = dir_.File("stored.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i color=c=black:size=96x64:rate=10:duration=0.5,"
+                          "drawbox=x=0:y=0:w=24:h=16:color=white:t=fill -c:v libx264 -pix_fmt yuv420p",
+                          stored));
+    const struct {
+        const char* name;
+        reader_test::DisplayTurn turn;
+        int width, height;
+        const char* mark;
+    } cases[] = {
+        {"upright", {1, 0, 0, 1}, 96, 64, "top left"},
+        {"quarter turn clockwise", {0, 1, -1, 0}, 64, 96, "top right"},
+        {"half turn", {-1, 0, 0, -1}, 96, 64, "bottom right"},
+        {"quarter turn anticlockwise", {0, -1, 1, 0}, 64, 96, "bottom left"},
+        {"mirrored left to right", {-1, 0, 0, 1}, 96, 64, "top right"},
+        {"mirrored top to bottom", {1, 0, 0, -1}, 96, 64, "bottom left"},
+        {"transposed", {0, 1, 1, 0}, 64, 96, "top left"},
+        {"transposed the other way", {0, -1, -1, 0}, 64, 96, "bottom right"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir_.File("turned.mp4");
+        std::filesystem::copy_file(stored, path, std::filesystem::copy_options::overwrite_existing);
+        ASSERT_TRUE(reader_test::SetDisplayTurn(path, c.turn));
+        RecordingSink sink;
+        Read(path, 0.0, &sink);
+        EXPECT_EQ(clip_.Width, c.width);
+        EXPECT_EQ(clip_.Height, c.height);
+        ASSERT_EQ(sink.width, c.width);
+        ASSERT_EQ(sink.height, c.height);
+        ASSERT_FALSE(sink.firstPicture.empty());
+        EXPECT_EQ(LitCorner(sink.firstPicture, sink.width, sink.height), c.mark);
+    }
+}
 
 // Stopped half way: RenderGraph returns promptly and nothing reaches the sink afterwards.
 TEST_F(SourceGraphRun, StopHalfWayDeliversNothingAfterwards) {

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "platform/com/class_table.h"
+#include "reader/display_turn.h"
 #include "ui/clip_range_dialog.h"
 #include "ui/control_ids.h"
 #include "ui/ui_test_support.h"
@@ -59,6 +60,25 @@ TEST_F(ClipRangeDialogTest, OpensOnTheWholeClipAndShowsItsPicture) {
     EXPECT_EQ(video->Picture().size(), QSize(64, 48));
     dialog.reject();
     EXPECT_EQ(clip.RangeStart, 0.0);
+}
+
+// A phone clip stored on its side with a quarter turn clockwise in its display matrix is
+// previewed upright: taller than wide, the mark of the stored top left corner at the top right.
+TEST_F(ClipRangeDialogTest, PreviewShowsATurnedClipUpright) {
+    const std::string path = temp.File("phone.mp4");
+    ASSERT_TRUE(ui_test::MakeClip(path, 1.0, "64x48", 25, false, "color=c=black",
+                                  ",drawbox=x=0:y=0:w=16:h=8:color=white:t=fill"));
+    ASSERT_TRUE(reader_test::SetDisplayTurn(path, {0, 1, -1, 0}));
+    reader::ClipRecord clip;
+    ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+    ui::ClipRangeDlg dialog(clip, nullptr);
+    auto* video = Find<ui::PreviewArea>(dialog, ui::ids::kVideoArea);
+    ASSERT_TRUE(ui_test::WaitUntil([&] { return !video->Picture().isNull(); }, 5000));
+    const QImage& picture = video->Picture();
+    ASSERT_EQ(picture.size(), QSize(48, 64));
+    EXPECT_GT(qGray(picture.pixel(46, 1)), 128) << "top right";
+    EXPECT_LT(qGray(picture.pixel(1, 1)), 128) << "top left";
+    dialog.reject();
 }
 
 TEST_F(ClipRangeDialogTest, MarksBecomeTheRangeThroughTheClipsOwnLength) {

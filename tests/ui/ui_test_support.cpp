@@ -45,9 +45,10 @@ std::vector<ScriptedMessageBoxes::Box> ScriptedMessageBoxes::Boxes() const {
 }
 
 bool MakeClip(const std::string& path, double seconds, const std::string& size, int rate,
-              bool withAudio) {
-    std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc=size=" + size +
-                          ":rate=" + std::to_string(rate) + ":duration=" + std::to_string(seconds);
+              bool withAudio, const std::string& picture, const std::string& pictureFilters) {
+    std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i " + picture +
+                          (picture.find('=') == std::string::npos ? "=" : ":") + "size=" + size + ":rate=" + std::to_string(rate) + ":duration=" +
+                          std::to_string(seconds) + pictureFilters;
     if (withAudio)
         command += " -f lavfi -i sine=frequency=440:sample_rate=44100:duration=" +
                    std::to_string(seconds) + " -c:a mp2";

@@ -46,9 +46,11 @@ private:
     std::vector<Box> boxes_;
 };
 
-// Makes a clip with ffmpeg's test sources; false when ffmpeg fails. size as "WxH".
+// Makes a clip with ffmpeg's test sources; false when ffmpeg fails. size as "WxH"; the
+// pictures come from the lavfi source `picture` followed by `pictureFilters` (",drawbox=...").
 bool MakeClip(const std::string& path, double seconds, const std::string& size, int rate,
-              bool withAudio);
+              bool withAudio, const std::string& picture = "testsrc",
+              const std::string& pictureFilters = "");
 
 // Runs the event loop until done() or the time-out; returns done().
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs);

@@ -271,22 +271,20 @@ private:
     }
 
     CMediaType VideoType() const {
-        const AVCodecParameters* par = file_->Stream(file_->VideoStream())->codecpar;
+        // The pictures are offered as players show them, turned upright.
+        const PictureSize shown = file_->ShownSize();
         const double rate = file_->FrameRate() > 0 ? file_->FrameRate() : 25.0;
         VIDEOINFOHEADER info{};
         info.AvgTimePerFrame = REFERENCE_TIME(std::llround(kUnitsPerSecond / rate));
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = par->width;
-        info.bmiHeader.biHeight = par->height;  // positive: bottom-up rows
+        info.bmiHeader.biWidth = shown.width;
+        info.bmiHeader.biHeight = shown.height;  // positive: bottom-up rows
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = 24;
         info.bmiHeader.biCompression = BI_RGB;
-        info.bmiHeader.biSizeImage = Rgb24Stride(par->width) * uint32_t(par->height);
+        info.bmiHeader.biSizeImage = Rgb24Stride(shown.width) * uint32_t(shown.height);
         info.dwBitRate = uint32_t(std::min(4e9, info.bmiHeader.biSizeImage * 8.0 * rate));
-        // The container's word on the pixel shape wins over the codec's, as players take it.
-        const AVRational sample =
-            av_guess_sample_aspect_ratio(file_->Format(), file_->Stream(file_->VideoStream()), nullptr);
-        SetPixelAspect(info.bmiHeader, {sample.num, sample.den});
+        SetPixelAspect(info.bmiHeader, file_->ShownPixelAspect());
         CMediaType type;
         type.majortype = MEDIATYPE_Video;
         type.subtype = MEDIASUBTYPE_RGB24;

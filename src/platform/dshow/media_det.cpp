@@ -134,8 +134,10 @@ private:
         info.AvgTimePerFrame = rate > 0 ? REFERENCE_TIME(std::llround(kUnitsPerSecond / rate)) : 0;
         info.dwBitRate = ClampToU32(double(par->bit_rate));
         info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = par->width;
-        info.bmiHeader.biHeight = par->height;
+        // The size players show, the pictures turned by the display matrix.
+        const PictureSize shown = file_->ShownSize();
+        info.bmiHeader.biWidth = shown.width;
+        info.bmiHeader.biHeight = shown.height;
         info.bmiHeader.biPlanes = 1;
         info.bmiHeader.biBitCount = WORD(std::max(par->bits_per_coded_sample, 0));
         info.bmiHeader.biCompression = VideoFourCC(par);

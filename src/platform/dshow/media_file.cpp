@@ -80,6 +80,7 @@ HRESULT MediaFile::Probe() {
         frameRate_ = Rational(stream->avg_frame_rate);
         if (!(frameRate_ > 0.0) || !std::isfinite(frameRate_)) frameRate_ = Rational(stream->r_frame_rate);
         if (!(frameRate_ > 0.0) || !std::isfinite(frameRate_)) frameRate_ = 0.0;
+        orientation_ = OrientationOf(stream);
     }
     MeasureLengths();
     return com::S_OK;
@@ -241,5 +242,22 @@ int64_t MediaFile::Timestamp(int stream, double seconds) const {
 }  // namespace platform::dshow
 
 namespace platform::dshow {
+
 AVStream* MediaFile::Stream(int index) const { return format_->streams[index]; }
+
+PictureSize MediaFile::ShownSize() const {
+    if (video_ < 0) return {};
+    const AVCodecParameters* par = format_->streams[video_]->codecpar;
+    return dshow::ShownSize(orientation_, {par->width, par->height});
+}
+
+// The container's word on the pixel shape wins over the codec's, as players take it. An unknown
+// shape stays unknown (a zero in either part).
+PixelAspect MediaFile::ShownPixelAspect() const {
+    if (video_ < 0) return {};
+    const AVRational sample = av_guess_sample_aspect_ratio(format_, format_->streams[video_], nullptr);
+    return orientation_.transposed ? PixelAspect{sample.den, sample.num}
+                                   : PixelAspect{sample.num, sample.den};
+}
+
 }  // namespace platform::dshow

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/dshow/picture_orientation.h"
 #include "platform/dshow/types.h"
 
 struct AVFormatContext;
@@ -32,6 +33,12 @@ public:
     // without a decoder are never chosen.
     int VideoStream() const { return video_; }
     int AudioStream() const { return audio_; }
+
+    // How the video stream's pictures are turned to be shown (its display matrix), and their
+    // size and pixel shape as shown: a picture stored on its side has them swapped.
+    PictureOrientation VideoOrientation() const { return orientation_; }
+    PictureSize ShownSize() const;
+    PixelAspect ShownPixelAspect() const;
 
     // Frames per second of the video stream; 0 when unknown.
     double FrameRate() const { return frameRate_; }
@@ -69,6 +76,7 @@ private:
     int audio_ = -1;
     double timeZero_ = 0.0;
     double frameRate_ = 0.0;
+    PictureOrientation orientation_;
     double videoLength_ = 0.0;
     double audioLength_ = 0.0;
     bool stampsInDecodingOrder_ = false;

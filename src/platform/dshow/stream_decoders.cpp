@@ -8,10 +8,10 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
 }
 
 #include "platform/dshow/media_file.h"
+#include "platform/dshow/picture_to_rgb.h"
 
 namespace platform::dshow {
 namespace {
@@ -67,13 +67,11 @@ public:
           stream_(file.VideoStream()),
           codec_(std::move(codec)),
           frame_(av_frame_alloc()),
-          width_(width),
           height_(height),
           stride_(Rgb24Stride(width)),
           segment_(segment),
-          frameDuration_(file.FrameRate() > 0 ? ToUnits(1.0 / file.FrameRate()) : kUnitsPerSecond / 25) {}
-
-    ~VideoDecoder() override { sws_freeContext(scaler_); }
+          frameDuration_(file.FrameRate() > 0 ? ToUnits(1.0 / file.FrameRate()) : kUnitsPerSecond / 25),
+          toRgb_(file.VideoOrientation(), PictureSize{width, height}) {}
 
     bool Valid() const { return frame_ != nullptr; }
 
@@ -96,7 +94,7 @@ private:
         if (start + frameDuration_ <= segment_.start + 2) return true;
 
         com::ComPtr<MediaSample> sample = MediaSample::Create(size_t(stride_) * height_, pool_);
-        if (!sample || !Convert(frame, sample->Data())) return true;
+        if (!sample || !toRgb_.Convert(frame, sample->Data())) return true;
         sample->SetActualDataLength(long(stride_) * height_);
         const REFERENCE_TIME relative = start - segment_.start;
         const REFERENCE_TIME end = relative + frameDuration_;
@@ -110,30 +108,17 @@ private:
         return file_.StampsInDecodingOrder() ? codec_->has_b_frames * frameDuration_ : 0;
     }
 
-    // Bottom-up BGR rows: write from the last row upwards with a negative stride.
-    bool Convert(const AVFrame* frame, BYTE* target) {
-        scaler_ = sws_getCachedContext(scaler_, frame->width, frame->height,
-                                       AVPixelFormat(frame->format), width_, height_,
-                                       AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (scaler_ == nullptr) return false;
-        uint8_t* planes[4] = {target + size_t(stride_) * (height_ - 1), nullptr, nullptr, nullptr};
-        int strides[4] = {-int(stride_), 0, 0, 0};
-        return sws_scale(scaler_, frame->data, frame->linesize, 0, frame->height, planes,
-                         strides) == height_;
-    }
-
     const MediaFile& file_;
     const int stream_;
     CodecPtr codec_;
     FramePtr frame_;
-    SwsContext* scaler_ = nullptr;
     // Enough for the pictures queued, in delivery and in the sink's hands.
     const std::shared_ptr<SampleBufferPool> pool_ = std::make_shared<SampleBufferPool>(8);
-    const int width_;
     const int height_;
     const uint32_t stride_;
     const Segment segment_;
     const REFERENCE_TIME frameDuration_;
+    PictureToRgb toRgb_;
     REFERENCE_TIME nextStart_ = 0;
 };
 
