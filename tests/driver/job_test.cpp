@@ -453,18 +453,24 @@ TEST_F(JobTest, StopDuringAuthoringKeepsTheVobsAndLeavesNoDisc) {
               "folder: " + output_);
 }
 
-// A file of the user's named "DVD" in the output folder: the disc cannot be made there, so the
-// job says so and keeps the encoded VOB instead of deleting it, and the file stays as it was.
+// A file named "DVD" that appears in the output folder while the clips are encoded (Start
+// refuses one that is there before): the disc cannot be made there, so the job says why, with
+// the engine's own reason, and keeps the encoded VOB instead of deleting it; the file stays.
 TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
-    testing::WriteFile(output_ + "/DVD", "also mine");
-    frame_.Settings().DirectVOB = 1;
+    frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(palClip_));
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Multiplexing audio and video...") {
+            testing::WriteFile(output_ + "/DVD", "also mine");
+        }
+    };
     RunJob();
 
+    const std::string reason = "Cannot create directory " + output_ + "/DVD/VIDEO_TS: Not a directory";
     ASSERT_EQ(boxes_.Shown().size(), 1u);
-    EXPECT_EQ(boxes_.Shown()[0].text,
-              "Creating the DVD structure failed; the clips' VOB files are kept in the output "
-              "folder.");
+    EXPECT_EQ(boxes_.Shown()[0].text, "Creating the DVD structure failed:\n\n" + reason +
+                                          "\n\nThe clips' VOB files are kept in the output folder.");
+    EXPECT_NE(testing::ReadFile(core::LogPath()).find(reason), std::string::npos);
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
