@@ -348,12 +348,6 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     graph->Release();
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
-    // A file the system could not read on is not merely short: the clip fails with its reason.
-    const std::string readFailure = ReadFailureText(clip.Path, ran);
-    if (made && !readFailure.empty()) {
-        made = false;
-        error = readFailure;
-    }
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
     DiscardAudioQueue();
     // The timeline shows black or a held picture for what the file did not give, so its
@@ -365,6 +359,13 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         }
         made = false;
         error = kNoPictureError;
+    }
+    // A file the system could not read on is not merely short: the clip fails with the
+    // system's reason, which also explains any other failure that followed from it.
+    const std::string readFailure = ReadFailureText(clip.Path, ran);
+    if (!readFailure.empty()) {
+        made = false;
+        error = readFailure;
     }
     if (!made) {
         ShowClipFailure(clip, error);
