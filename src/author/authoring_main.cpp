@@ -23,10 +23,8 @@ int run(int argc, char** argv) {
     return 0;
 }
 
-}  // namespace
-
-int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
-                   const platform::ManualResetEvent* cancel) {
+int run_guarded(int argc, char** argv, platform::ProgressTarget* progress,
+                const platform::ManualResetEvent* cancel) {
     core::getopt_reset_full(argc, argv, kShortOptions);
     engine_reset(progress, cancel);
     emit("discforge\n");
@@ -43,6 +41,19 @@ int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
     }
     remove_run_output();
     return 1;
+}
+
+}  // namespace
+
+int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
+                   const platform::ManualResetEvent* cancel, RunReport* report) {
+    RunReport local;
+    RunReport& told = report != nullptr ? *report : local;
+    told = RunReport{};
+    const ErrorLineCapture capture(&told.errors);
+    const int result = run_guarded(argc, argv, progress, cancel);
+    told.cancelled = engine().cancelled;
+    return result;
 }
 
 }  // namespace author

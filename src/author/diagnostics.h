@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace author {
 
@@ -18,5 +20,16 @@ void emit(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void emit_time(int32_t ticks);
 // Writes the formatted text, then unwinds to the entry with FatalError.
 [[noreturn]] void fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// While one lives, the error lines ("ERR:" and what follows it, up to the line's end) of the
+// messages are also collected, without their prefix, so that the caller can show the user what
+// went wrong and not only standard error. One capture at a time, on the engine's thread.
+class ErrorLineCapture {
+public:
+    explicit ErrorLineCapture(std::vector<std::string>* lines);
+    ~ErrorLineCapture();
+    ErrorLineCapture(const ErrorLineCapture&) = delete;
+    ErrorLineCapture& operator=(const ErrorLineCapture&) = delete;
+};
 
 }  // namespace author

@@ -290,6 +290,7 @@ struct RunOutput {
 struct EngineContext {
     platform::ProgressTarget* progress = nullptr;
     const platform::ManualResetEvent* cancel = nullptr;
+    bool cancelled = false;  // a cancel test found the event set: the output lacks what was left
     int jumppad_enabled = 0;
     int chapter_mark_state = kChapterNextFileWhole;
     ScanProgress scan;

@@ -512,7 +512,10 @@ bool VobScanner::progress_says_stop() {
     EngineContext& context = engine();
     const int taken = context.scan.sector_counter++;
     if (taken % kProgressEvery != 0 || context.progress == nullptr) return false;
-    if (platform::IsCancelled(context.cancel)) return true;
+    if (platform::IsCancelled(context.cancel)) {
+        context.cancelled = true;
+        return true;
+    }
     if (context.scan.input_size > 0) {
         const double percent =
             double(context.scan.read_position) / double(context.scan.input_size) * 100.0;

@@ -1,5 +1,7 @@
 #include "driver/clip_graph.h"
 
+#include <cstring>
+
 namespace driver {
 namespace {
 
@@ -10,7 +12,7 @@ public:
     explicit PlainClipGraph(reader::GraphOwner* owner) { graph_.Init(owner); }
     HRESULT Build(reader::ClipRecord* clip) override { return graph_.Build(clip); }
     // The plain graph also ends on the owner's cancel event.
-    void Run() override { graph_.RenderGraph(); }
+    HRESULT Run() override { return graph_.RenderGraph(); }
     std::optional<reader::SourceDelivery> SourceDelivered() const override { return std::nullopt; }
     void Release() override { graph_.Release(); }
 
@@ -23,7 +25,10 @@ public:
     explicit TimelineClipGraph(reader::DesGraphOwner* owner) { graph_.Init(owner); }
     HRESULT Build(reader::ClipRecord* clip) override { return graph_.Build(clip); }
     // Ends when the range is rendered or on the stop event, which Stop sets as well.
-    void Run() override { graph_.Run(); }
+    HRESULT Run() override {
+        graph_.Run();
+        return graph_.RunFailure();
+    }
     std::optional<reader::SourceDelivery> SourceDelivered() const override {
         return graph_.SourceDelivered();
     }
@@ -34,6 +39,12 @@ private:
 };
 
 }  // namespace
+
+std::string ReadFailureText(const std::string& path, HRESULT runResult) {
+    const int error = platform::com::ErrnoFromHresult(runResult);
+    if (error == 0) return {};
+    return "Reading " + path + " failed: " + std::strerror(error);
+}
 
 std::unique_ptr<ClipGraph> MakeClipGraph(bool useTimeline, reader::DesGraphOwner* owner) {
     if (useTimeline) return std::make_unique<TimelineClipGraph>(owner);

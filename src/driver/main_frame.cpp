@@ -8,16 +8,15 @@
 #include <cstring>
 #include <utility>
 
-#include "author/authoring_main.h"
 #include "core/codec_library.h"
 #include "core/crash_report.h"
 #include "core/encoder_dvd_video.h"
 #include "core/file_utils.h"
 #include "core/log.h"
-#include "driver/arg_list.h"
 #include "driver/clip_graph.h"
 #include "driver/folder_snapshot.h"
 #include "driver/start_checks.h"
+#include "driver/title_limit.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -41,14 +40,9 @@ using platform::com::SUCCEEDED;
 constexpr HRESULT kOk = 0;
 constexpr const char* kSupportAddress = "support@lumivane.example";
 constexpr const char* kNoPictureError = "No picture could be read from the clip.";
-// The authoring engine's argv[0]; it names itself in its own messages.
-constexpr const char* kAuthoringProgramName = "psmux";
 // The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
 constexpr int64_t kVobClockRate = 90000;
 constexpr int64_t kMuxTicksPerVobTick = 300;
-// The authoring engine counts a title's time in signed 32 bits of those ticks (about 6.6 hours);
-// a minute is left for a clip running past its range.
-constexpr int64_t kTitleClockLimit = INT32_MAX - 60 * kVobClockRate;
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
 constexpr intptr_t kProgressRange0To100 = intptr_t(100) << 16;
 
@@ -196,6 +190,11 @@ uint32_t MainFrame::EncodeThreadProc() {
         // The job stopped mid-way; its commands stay as they were, since what it held is
         // unknown. The user can still close the window.
         lastResult_ = JobResult::Crashed;
+        // The last progress text would tell of a job still under way.
+        const std::string status = "Job failed: an exception ended it. The crash report is in " +
+                                   core::LogPath() + ".";
+        core::LogPrintf("%s\n", status.c_str());
+        core::RunGuarded([&] { SetStatus(status); });  // the view itself may be what failed
         platform::ShowMessageBox(std::string("An exception happened while encoding DVD, please "
                                              "send the Lumivane.log file to ") +
                                      kSupportAddress + ".",
@@ -245,13 +244,13 @@ void MainFrame::EncodeJob() {
 void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     hStop.Reset();
     const FolderSnapshot discFolderBefore = FolderSnapshot::Take(OutputPath(kDvdFolderName));
-    const bool authored = CreateDvdStructure(files.Vobs());
-    // Set only by a Stop during authoring: the disc may then lack clips whose VOBs were not
-    // scanned yet, or its table of contents.
-    const bool authoringStopped = hStop.IsSet();
+    const AuthoringResult authoring = CreateDvdStructure(files.Vobs());
+    // Set only by a Stop the engine saw: the disc then lacks the clips whose VOBs it did not
+    // reach. A Stop after the engine's last test leaves a whole disc.
+    const bool authoringStopped = authoring.stopped;
     JobOutcome outcome;
     outcome.clipCount = ClipCount();
-    if (authored && !authoringStopped) {
+    if (authoring.authored && !authoringStopped) {
         files.DiscAuthored();
         outcome.clipsOnDisc = files.Vobs().size();
         outcome.lastClipCut = lastClipCut;
@@ -272,8 +271,10 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
                                  "kept in the output folder." + notRemoved,
                                  "Stopped", platform::MB_ICONINFORMATION);
     } else {
-        platform::ShowMessageBox("Creating the DVD structure failed; the clips' VOB files are "
-                                 "kept in the output folder." + notRemoved,
+        platform::ShowMessageBox("Creating the DVD structure failed:\n\n" +
+                                     core::ListForMessage(authoring.errors) +
+                                     "\n\nThe clips' VOB files are kept in the output folder." +
+                                     notRemoved,
                                  "Error", platform::MB_ICONERROR);
     }
     outcome.failed = !authoringStopped;
@@ -341,7 +342,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
-    graph->Run();
+    const HRESULT ran = graph->Run();
     const bool cut = hCanceled.IsSet();
     const reader::SourceDelivery delivered = graph->SourceDelivered().value_or(SinkDelivery());
     graph->Release();
@@ -358,6 +359,13 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
         }
         made = false;
         error = kNoPictureError;
+    }
+    // A file the system could not read on is not merely short: the clip fails with the
+    // system's reason, which also explains any other failure that followed from it.
+    const std::string readFailure = ReadFailureText(clip.Path, ran);
+    if (!readFailure.empty()) {
+        made = false;
+        error = readFailure;
     }
     if (!made) {
         ShowClipFailure(clip, error);
@@ -487,43 +495,20 @@ void MainFrame::ReleaseClipOutputs() {
     writer_.reset();
 }
 
-bool MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
+AuthoringResult MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
     core::LogPrintf("Begin creatinge DVD files\n");
     SetStatus("Creating DVD structure...");
     if (vobPaths.empty()) {
         core::LogPrintf("No clip was encoded; nothing to author\n");
-        return true;
+        AuthoringResult nothing;
+        nothing.authored = true;
+        return nothing;
     }
-    const std::string dvdFolder = OutputPath(kDvdFolderName);
-    if (::mkdir(dvdFolder.c_str(), 0777) != 0 && errno != EEXIST) {
-        core::LogPrintf("Cannot create %s: %s\n", dvdFolder.c_str(), std::strerror(errno));
-        return false;
-    }
-
-    ArgList args(kAuthoringProgramName);
-    args.Add("-o");
-    args.Add(dvdFolder);
-    for (const std::string& vob : vobPaths) {
-        args.Add("-f");
-        args.Add(vob);
-    }
-    const int titleset = author::authoring_main(args.Count(), args.Argv(), ProgressBar(), &hStop);
-
-    // Not reset in between: a stop during the titleset also ends the table of contents.
-    args.Clear();
-    args.Add("-T");
-    args.Add("-o");
-    args.Add(dvdFolder);
-    const int contents = author::authoring_main(args.Count(), args.Argv(), ProgressBar(), &hStop);
-
+    const AuthoringResult result =
+        RunAuthoring(OutputPath(kDvdFolderName), vobPaths, ProgressBar(), &hStop);
     platform::SendProgress(ProgressBar(), 100);
     core::LogPrintf("End creating DVD files\n");
-    if (titleset != 0 || contents != 0) {
-        core::LogPrintf("Authoring failed (titleset %d, table of contents %d)\n", titleset,
-                        contents);
-        return false;
-    }
-    return true;
+    return result;
 }
 
 reader::SourceDelivery MainFrame::SinkDelivery() const {

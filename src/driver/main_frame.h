@@ -23,6 +23,7 @@
 #include "core/output_writer.h"
 #include "core/settings.h"
 #include "core/video_encoder.h"
+#include "driver/authoring_run.h"
 #include "driver/clip_warnings.h"
 #include "driver/frame_view.h"
 #include "driver/job_outcome.h"
@@ -148,7 +149,7 @@ private:
     // Authors the clips made, or after a failed or stopped authoring removes what it wrote
     // into the "DVD" folder; then ends the job.
     void AuthorDisc(TempFiles& files, bool lastClipCut);
-    bool CreateDvdStructure(const std::vector<std::string>& vobPaths);
+    AuthoringResult CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(const JobOutcome& outcome);
     void ShowClipWarnings() const;
     // What the plain graph's file gave, once its graph has stopped.

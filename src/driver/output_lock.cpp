@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "core/file_utils.h"
 #include "core/log.h"
@@ -61,6 +63,30 @@ OutputLock::Outcome OutputLock::Acquire(const std::string& folder) {
     }
     errno = EAGAIN;
     return Outcome::Failed;
+}
+
+bool OutputLock::HeldByAJob(const std::string& folder) {
+    const std::string path = core::PathInFolder(folder, kFileName);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;  // no job has run there, or its lock file went with it
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);  // also drops the lock just taken, when it was free
+    return held;
+}
+
+std::string RunningJobFolderIn(const std::string& folder) {
+    if (OutputLock::HeldByAJob(folder)) return folder;
+    namespace fs = std::filesystem;
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied,
+                                                error), end;
+         !error && entry != end; entry.increment(error)) {
+        if (entry->is_directory(error) && !entry->is_symlink(error) &&
+            OutputLock::HeldByAJob(entry->path().string())) {
+            return entry->path().string();
+        }
+    }
+    return {};
 }
 
 void OutputLock::Release() {

@@ -26,10 +26,16 @@ public:
     // Removes the lock file and drops the lock; nothing when none is held.
     void Release();
     bool IsHeld() const { return fd_ >= 0; }
+    // A job holds the lock of that folder now (this object's own lock counts as well).
+    static bool HeldByAJob(const std::string& folder);
 
 private:
     int fd_ = -1;
     std::string path_;
 };
+
+// The first folder in folder's tree, folder included, in which a job runs now, or "" when
+// there is none; links are not followed.
+std::string RunningJobFolderIn(const std::string& folder);
 
 }  // namespace driver

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/file_utils.h"
+#include "driver/start_refusals.h"
 #include "driver/temp_files.h"
 #include "platform/message_box.h"
 
@@ -23,6 +24,13 @@ constexpr const char* kTemporaryNames[] = {kClipVideoName, kClipMp2Name, kClipAc
 
 void ShowError(const std::string& text) {
     platform::ShowMessageBox(text, "Error", platform::MB_ICONERROR);
+}
+
+// Shows the problem, when there is one, in a box of its own.
+bool Refuses(const std::string& problem, const char* caption) {
+    if (problem.empty()) return false;
+    platform::ShowMessageBox(problem, caption, platform::MB_ICONERROR);
+    return true;
 }
 
 bool AskYesNo(const std::string& question) {
@@ -76,6 +84,7 @@ bool CheckClipList(const std::vector<reader::ClipRecord>& clips) {
                                  "Too many clips", platform::MB_ICONWARNING);
         return false;
     }
+    if (Refuses(ListLengthProblem(clips), "List too long")) return false;
     return std::all_of(clips.begin(), clips.end(), CheckClipUsable);
 }
 
@@ -99,12 +108,13 @@ bool CheckOutputFolder(const std::string& folder, const std::vector<reader::Clip
     }
     // The job writes and later deletes its temporary files in the output folder; a source
     // clip under one of those names would be overwritten while it is read.
+    const std::vector<std::string> temporaryPaths = TemporaryPaths(folder, clips.size());
+    if (Refuses(LinkedTemporaryProblem(temporaryPaths), "Error")) return false;
     std::set<std::filesystem::path> temporaries;
-    for (const std::string& path : TemporaryPaths(folder, clips.size())) {
-        temporaries.insert(CanonicalPath(path));
-    }
+    for (const std::string& path : temporaryPaths) temporaries.insert(CanonicalPath(path));
     // The "DVD" folder is emptied before the job and written by it.
     const std::string dvdFolder = core::PathInFolder(folder, kDvdFolderName);
+    if (Refuses(DiscFolderProblem(dvdFolder), "Error")) return false;
     const std::filesystem::path canonicalDvdFolder = CanonicalPath(dvdFolder);
     for (const reader::ClipRecord& clip : clips) {
         const std::filesystem::path source = CanonicalPath(clip.Path);
@@ -181,7 +191,7 @@ bool EmptyDiscFolder(const std::string& folder) {
 
 bool CreateOutputFolder(const std::string& folder) {
     if (core::CreateDirectoryTree(folder.c_str())) return true;
-    ShowError("Can not create directory : " + folder);
+    ShowError("Can not create directory : " + folder + ": " + std::strerror(errno));
     return false;
 }
 
@@ -192,8 +202,10 @@ bool LockAndPrepareFolder(const std::vector<reader::ClipRecord>& clips, const st
     if (!core::IsDirectory(folder.c_str())) {
         return CreateOutputFolder(folder) && LockOutputFolder(folder, lock);
     }
-    return LockOutputFolder(folder, lock) && ConfirmTemporaryFiles(folder, clips.size()) &&
-           EmptyDiscFolder(folder);
+    return LockOutputFolder(folder, lock) &&
+           !Refuses(RunningJobProblem(core::PathInFolder(folder, kDvdFolderName)),
+                    "Output folder in use") &&
+           ConfirmTemporaryFiles(folder, clips.size()) && EmptyDiscFolder(folder);
 }
 
 }  // namespace

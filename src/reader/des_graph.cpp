@@ -10,6 +10,7 @@
 #include "platform/des/group_intake.h"
 #include "platform/dshow/diagnostics.h"
 #include "platform/dshow/media_type.h"
+#include "reader/graph_end.h"
 
 namespace reader {
 
@@ -232,19 +233,20 @@ HRESULT DesGraph::AddSource(IAMTimelineObj* group, const ClipRecord* clip, bool 
 }
 
 long DesGraph::Run() {
-    long event = 0;
-    if (!MediaControl || !MediaEvent) return event;
-    MediaControl->Run();
-    HRESULT result = MediaEvent->WaitForCompletion(kWaitSliceMs, &event);
+    runFailure_ = S_OK;
+    if (!MediaControl || !MediaEvent) return 0;
+    if (FAILED(MediaControl->Run())) {
+        MediaControl->Stop();
+        return 0;
+    }
     const platform::ManualResetEvent* stop = Owner != nullptr ? Owner->StopEvent() : nullptr;
-    while (true) {
-        if (platform::IsCancelled(stop)) break;
-        if (result != E_ABORT) break;
-        result = MediaEvent->WaitForCompletion(kWaitSliceMs, &event);
-        if (event == EC_COMPLETE || event == EC_ERRORABORT || event == EC_USERABORT) break;
+    GraphEnd end = WaitForGraphEnd(MediaEvent.Get(), kWaitSliceMs);
+    while (end.code == 0 && !platform::IsCancelled(stop)) {
+        end = WaitForGraphEnd(MediaEvent.Get(), kWaitSliceMs);
     }
     MediaControl->Stop();
-    return event;
+    runFailure_ = end.failure;
+    return end.code;
 }
 
 SourceDelivery DesGraph::SourceDelivered() const {

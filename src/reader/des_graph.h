@@ -34,6 +34,9 @@ public:
     // Runs until the range is rendered, an error or abort event arrives, or the owner's stop
     // event is set; returns the last event code received (0 when none).
     long Run();
+    // The reason a filter gave for ending the last Run in an error (S_OK for any other end):
+    // a system error when the clip's file could not be read.
+    HRESULT RunFailure() const { return runFailure_; }
     // What the clip's file gave the groups during the last Run (nothing before one).
     SourceDelivery SourceDelivered() const;
     void Release();
@@ -54,6 +57,7 @@ private:
     HRESULT AddReceivers();
     HRESULT ConnectReceivers();
 
+    HRESULT runFailure_ = 0;
     ComPtr<platform::des::IAMTimeline> Timeline_;
     ComPtr<platform::des::IAMTimelineObj> VideoGroup;
     ComPtr<platform::des::IAMTimelineObj> AudioGroup;

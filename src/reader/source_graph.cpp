@@ -7,6 +7,7 @@
 #include "platform/com/class_table.h"
 #include "platform/dshow/diagnostics.h"
 #include "reader/clip_record.h"
+#include "reader/graph_end.h"
 
 namespace reader {
 
@@ -119,12 +120,11 @@ HRESULT SourceGraph::RenderGraph() {
 
     const platform::ManualResetEvent* stop = Owner ? Owner->StopEvent() : nullptr;
     const platform::ManualResetEvent* cancel = Owner ? Owner->CancelEvent() : nullptr;
-    long event = 0;
-    hr = MediaEvent->WaitForCompletion(kWaitSliceMs, &event);
-    while (hr == E_ABORT) {
-        hr = MediaEvent->WaitForCompletion(kWaitSliceMs, &event);
-        if (event == EC_COMPLETE || event == EC_ERRORABORT || event == EC_USERABORT) {
-            core::LogPrintf("RenderGraph end code = %03lX\n", event);
+    GraphEnd end;
+    while (true) {
+        end = WaitForGraphEnd(MediaEvent.Get(), kWaitSliceMs);
+        if (end.code != 0) {
+            core::LogPrintf("RenderGraph end code = %03lX\n", end.code);
             break;
         }
         if (platform::IsCancelled(stop)) {
@@ -138,6 +138,7 @@ HRESULT SourceGraph::RenderGraph() {
     }
     core::LogPrintf("RenderGraph End\n");
     hr = MediaControl->Stop();
+    if (FAILED(end.failure)) return end.failure;
     return FAILED(hr) ? hr : S_OK;
 }
 

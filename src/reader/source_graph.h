@@ -37,6 +37,8 @@ public:
     // graph cannot be built.
     HRESULT Build(ClipRecord* clip);
     // Seeks to the range start, runs until the clip ends, is stopped or cancelled, stops.
+    // Negative when the graph could not run, or a filter ended it in an error (the reason it
+    // gave).
     HRESULT RenderGraph();
     void Release();
 

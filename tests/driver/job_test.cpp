@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "core/log.h"
 #include "driver/main_frame.h"
 #include "job_fixtures.h"
+#include "read_faults.h"
 
 namespace driver {
 namespace {
@@ -453,18 +455,24 @@ TEST_F(JobTest, StopDuringAuthoringKeepsTheVobsAndLeavesNoDisc) {
               "folder: " + output_);
 }
 
-// A file of the user's named "DVD" in the output folder: the disc cannot be made there, so the
-// job says so and keeps the encoded VOB instead of deleting it, and the file stays as it was.
+// A file named "DVD" that appears in the output folder while the clips are encoded (Start
+// refuses one that is there before): the disc cannot be made there, so the job says why, with
+// the engine's own reason, and keeps the encoded VOB instead of deleting it; the file stays.
 TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
-    testing::WriteFile(output_ + "/DVD", "also mine");
-    frame_.Settings().DirectVOB = 1;
+    frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(palClip_));
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Multiplexing audio and video...") {
+            testing::WriteFile(output_ + "/DVD", "also mine");
+        }
+    };
     RunJob();
 
+    const std::string reason = "Cannot create directory " + output_ + "/DVD/VIDEO_TS: Not a directory";
     ASSERT_EQ(boxes_.Shown().size(), 1u);
-    EXPECT_EQ(boxes_.Shown()[0].text,
-              "Creating the DVD structure failed; the clips' VOB files are kept in the output "
-              "folder.");
+    EXPECT_EQ(boxes_.Shown()[0].text, "Creating the DVD structure failed:\n\n" + reason +
+                                          "\n\nThe clips' VOB files are kept in the output folder.");
+    EXPECT_NE(testing::ReadFile(core::LogPath()).find(reason), std::string::npos);
     EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
@@ -473,6 +481,91 @@ TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
     EXPECT_EQ(view_.Statuses().back(),
               "Job failed; no disc was made. Kept: Lumivane00.vob. Output folder: " + output_);
     EXPECT_TRUE(view_.Commands()[ID_START]);
+}
+
+// A small file system mounted on a folder, to fill up as a full disk does; needs the right to
+// mount (root).
+class SmallDisk {
+public:
+    SmallDisk(const std::string& folder, const char* size) : folder_(folder) {
+        const std::string options = std::string("size=") + size;
+        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+    }
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
+// The disk of the disc folder fills while the disc is written: the box and the log give the
+// system's reason, the job fails, and the VOBs stay.
+TEST_F(JobTest, DiskThatFillsDuringAuthoringNamesTheReason) {
+    const std::string dvd = output_ + "/DVD";
+    ASSERT_TRUE(core::CreateDirectoryTree(dvd.c_str()));
+    SmallDisk disk(dvd, "64k");
+    if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    RunJob();
+
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    const std::string text = boxes_.Shown()[0].text;
+    EXPECT_EQ(text.rfind("Creating the DVD structure failed:\n\n", 0), 0u) << text;
+    EXPECT_NE(text.find("VTS_01_1.VOB: No space left on device"), std::string::npos) << text;
+    EXPECT_NE(testing::ReadFile(core::LogPath()).find("No space left on device"), std::string::npos);
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+    EXPECT_EQ(testing::ListFolder(output_),
+              (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
+    EXPECT_EQ(testing::ListFolder(dvd), std::vector<std::string>{});  // what it wrote went
+}
+
+// A Stop that comes once the engine has read every VOB (here with the last progress of
+// authoring) finds nothing left to stop: the whole disc stays and the job finished.
+TEST_F(JobTest, StopAfterTheDiscIsCompleteKeepsIt) {
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    std::atomic<bool> authoring{false};
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Creating DVD structure...") authoring = true;
+    };
+    view_.onProgress = [&](unsigned message, uintptr_t percent) {
+        if (authoring && message == platform::PBM_SETPOS && percent == 100) frame_.OnStopEncoding();
+    };
+    RunJob();
+
+    for (const auto& box : boxes_.Shown()) ADD_FAILURE() << box.text;
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Finished);
+    EXPECT_EQ(view_.Statuses().back(), "Job finished. Output folder: " + output_);
+    ExpectOnlyDiscAndUserFiles();
+    EXPECT_EQ(testing::ReadDisc(output_ + "/DVD").chapters, 1);
+}
+
+// The disk fails while a clip is read (EIO over the middle of the file): the clip fails with
+// the system's reason, nothing is authored, and the job ends failed; on both roads.
+TEST_P(JobReaderTest, ReadErrorFailsTheClipWithTheSystemsReason) {
+    const std::string clip =
+        testing::MakeClip(work_ / "failing.avi", "352x288", "25", 44100, 2, 2.0);
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(clip));
+    {
+        const off_t size = off_t(std::filesystem::file_size(clip));
+        testing::FailingReads failing(clip, size * 2 / 5, size * 3 / 5);
+        RunJob();
+        EXPECT_GT(testing::FailingReads::Failures(), 0);
+    }
+    const std::string reason = "Reading " + clip + " failed: Input/output error";
+    ASSERT_EQ(boxes_.Shown().size(), 1u);
+    EXPECT_EQ(boxes_.Shown()[0].text, "Encoding " + clip + " failed:\n" + reason);
+    EXPECT_NE(testing::ReadFile(core::LogPath()).find(reason), std::string::npos);
+    EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+    EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"notes.txt"});
+    EXPECT_EQ(view_.Statuses().back().rfind("Job failed", 0), 0u) << view_.Statuses().back();
 }
 
 // Stop before the first picture: nothing was made, so nothing is authored, and the files the

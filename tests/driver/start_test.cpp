@@ -136,7 +136,7 @@ TEST_F(StartTest, RefusalsLeaveEverythingAlone) {
         {"relative folder", "out", 1, "Can not create directory : out", "Error"},
         {"empty folder", "", 1, "Can not create directory : ", "Error"},
         {"folder below a file", blocker + "/out", 1,
-         "Can not create directory : " + blocker + "/out", "Error"},
+         "Can not create directory : " + blocker + "/out: Not a directory", "Error"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -275,6 +275,133 @@ TEST_F(StartTest, ClipsThatCannotBecomeChaptersAreRefused) {
         EXPECT_EQ(boxes.Shown()[0].caption, "Error");
         EXPECT_EQ(FolderContents(work_.Path()), before);
     }
+}
+
+// What stands under the disc folder's name and is no folder is refused at Start, naming it,
+// before the old disc is offered for deletion and before anything is encoded; the user's file
+// and whatever a link points to stay as they were.
+TEST_F(StartTest, DiscFolderThatIsNoFolderIsRefused) {
+    const std::string elsewhere = work_ / "elsewhere";
+    ASSERT_TRUE(core::CreateDirectoryTree(elsewhere.c_str()));
+    testing::WriteFile(elsewhere + "/VIDEO_TS.IFO", "another disc");
+    const std::string dvd = output_ + "/DVD";
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        const char* kind;
+    } cases[] = {
+        {"a file", [&] { testing::WriteFile(dvd, "mine"); }, "a file"},
+        {"a link to nothing", [&] { std::filesystem::create_symlink(work_ / "gone", dvd); },
+         "a link to nothing"},
+        {"a link to a folder", [&] { std::filesystem::create_directory_symlink(elsewhere, dvd); },
+         "a link to a folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(output_);
+        ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+        c.make();
+        RecordingBoxes boxes(platform::IDYES);
+        MainFrame frame(&view_);
+        frame.Settings().OutputFolder = output_;
+        frame.AddClip(UnreadableClip(work_ / "clip.avi"));
+        const auto before = FolderContents(work_.Path());
+        EXPECT_FALSE(frame.OnStartEncoding());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, "The disc is made in the folder " + dvd + ", but " + dvd +
+                                             " is " + c.kind + ".\n\nNothing was encoded; please "
+                                             "move it away or choose another output folder.");
+        EXPECT_EQ(boxes.Shown()[0].caption, "Error");
+        EXPECT_EQ(FolderContents(work_.Path()), before);
+    }
+    EXPECT_EQ(testing::ReadFile(elsewhere + "/VIDEO_TS.IFO"), "another disc");
+}
+
+// Links under the names of the job's files would have the job write into other folders: Start
+// refuses them by name, and the files they point to stay byte for byte.
+TEST_F(StartTest, LinksUnderTheJobsFileNamesAreRefused) {
+    ASSERT_TRUE(core::CreateDirectoryTree(output_.c_str()));
+    const std::string target = work_ / "precious.bin";
+    testing::WriteFile(target, std::string("precious\0bytes", 14));
+    frame_.AddClip(UnreadableClip(work_ / "first.avi"));
+    frame_.AddClip(UnreadableClip(work_ / "second.avi"));
+    for (const char* name : {"Chapter00.m2v", "Chapter00.mp2", "Lumivane00.vob", "Chapter01.ac3"}) {
+        SCOPED_TRACE(name);
+        const std::string link = output_ + "/" + name;
+        std::filesystem::create_symlink(target, link);
+        RecordingBoxes boxes(platform::IDYES);
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text,
+                  "The job writes its file " + link + ", but " + link + " is a link to a file, "
+                  "and the job never writes through a link.\n\nNothing was encoded; please "
+                  "remove the link or choose another output folder.");
+        EXPECT_EQ(testing::ReadFile(target), std::string("precious\0bytes", 14));
+        EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{name});
+        std::filesystem::remove(link);
+    }
+}
+
+// Start has every clip's range: a list longer than one title can hold is refused, naming the
+// list's length and the limit, before anything is encoded; a list just below it starts.
+TEST_F(StartTest, ListLongerThanATitleIsRefused) {
+    const auto clipOf = [&](double seconds) {
+        reader::ClipRecord clip = UnreadableClip(work_ / "clip.avi");
+        clip.RangeStart = 10.0;  // only the range counts, not where it starts
+        clip.RangeEnd = 10.0 + seconds;
+        return clip;
+    };
+    const double limit = 6 * 3600 + 36 * 60 + 40;  // the engine's 32-bit 90 kHz count, less a minute
+    {
+        RecordingBoxes boxes;
+        frame_.AddClip(clipOf(4 * 3600.0));
+        frame_.AddClip(clipOf(2 * 3600.0 + 42 * 60 + 30.5));
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text,
+                  "The clips last 6:42:30 together, longer than the 6:36:40 that one DVD title "
+                  "can hold (the limit of its 90 kHz clock).\n\nPlease remove clips or shorten "
+                  "their ranges.");
+        EXPECT_EQ(boxes.Shown()[0].caption, "List too long");
+        EXPECT_FALSE(std::filesystem::exists(output_));
+    }
+    {
+        RecordingBoxes boxes;
+        ASSERT_TRUE(frame_.SetClipRange(1, 10.0, 10.0 + limit - 4 * 3600.0));
+        EXPECT_TRUE(Start());  // and fails on the unreadable clip
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text.rfind("Encoding " + work_ / "clip.avi" + " failed", 0), 0u)
+            << boxes.Shown()[0].text;
+    }
+}
+
+// A job that runs in a folder inside this job's disc folder would lose its files when Start
+// empties it: Start refuses, naming that job's folder, and deletes nothing.
+TEST_F(StartTest, JobRunningInsideTheDiscFolderIsRefused) {
+    const std::string inner = output_ + "/DVD/other";
+    ASSERT_TRUE(core::CreateDirectoryTree(inner.c_str()));
+    testing::WriteFile(inner + "/Lumivane00.vob", "the other job's");
+    frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    {
+        OutputLock otherJob;
+        ASSERT_EQ(otherJob.Acquire(inner), OutputLock::Outcome::Held);
+        RecordingBoxes boxes(platform::IDYES);
+        EXPECT_FALSE(Start());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text,
+                  "Another job is making a DVD in the folder \"" + inner + "\", inside the folder " +
+                  output_ + "/DVD that this job empties first.\n\nPlease wait until it has "
+                  "finished, or choose another output folder.");
+        EXPECT_EQ(boxes.Shown()[0].caption, "Output folder in use");
+        EXPECT_EQ(testing::ReadFile(inner + "/Lumivane00.vob"), "the other job's");
+        EXPECT_TRUE(otherJob.IsHeld());
+        EXPECT_FALSE(std::filesystem::exists(output_ + "/" + OutputLock::kFileName));
+    }
+    // Once that job has ended, Start offers the old contents for deletion as usual.
+    RecordingBoxes boxes(platform::IDNO);
+    EXPECT_FALSE(Start());
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].caption, "Confirm To Cancel");
 }
 
 // Files of the user's under the names the job writes for its clips are named in a question
@@ -430,6 +557,12 @@ TEST_F(StartTest, CrashInsideTheJobIsReported) {
                                           "the Lumivane.log file to ", 0),
               0u);
     EXPECT_NE(testing::ReadFile(core::LogPath()).find("Error Information"), std::string::npos);
+    // The status tells of the failure and where the report is, not of the job's last step.
+    const std::string status = "Job failed: an exception ended it. The crash report is in " +
+                               core::LogPath() + ".";
+    ASSERT_FALSE(view.Statuses().empty());
+    EXPECT_EQ(view.Statuses().back(), status);
+    EXPECT_NE(testing::ReadFile(core::LogPath()).find(status), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(output_ + "/" + OutputLock::kFileName));
 }
 

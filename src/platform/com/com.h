@@ -32,6 +32,11 @@ constexpr HRESULT RPC_E_CHANGED_MODE = MakeHresult(0x80010106);
 constexpr HRESULT HresultFromErrno(int error) {
     return error <= 0 ? E_FAIL : MakeHresult(0x80070000u | (uint32_t(error) & 0xFFFF));
 }
+// HresultFromErrno's inverse; 0 for a result that carries no system error number.
+constexpr int ErrnoFromHresult(HRESULT result) {
+    const uint32_t code = uint32_t(result);
+    return (code & 0xFFFF0000u) == 0x80070000u ? int(code & 0xFFFF) : 0;
+}
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

@@ -97,6 +97,8 @@ private:
     double LongestKeyPictureWait() const;
     bool Forward(AVPacket* packet);
     void EndLanes(Kind kind);
+    // The file cannot be read on: the lanes end in an error that carries error's reason.
+    void ReportReadFailure(int error);
     void Decode(int lane);
     void Deliver(int lane);
     int LaneOf(int streamIndex) const;
@@ -112,6 +114,8 @@ private:
     std::array<BlockingQueue<SampleItem>, kLanes> samples_{BlockingQueue<SampleItem>(4),
                                                           BlockingQueue<SampleItem>(32)};
     std::atomic<bool> aborted_{false};
+    // What ended the stream when the lanes end in an error.
+    std::atomic<HRESULT> failure_{com::E_FAIL};
     std::vector<std::thread> threads_;
 };
 
@@ -235,10 +239,11 @@ public:
 
     void NoteDelivered(REFERENCE_TIME start) { lastDelivered_ = start; }
 
-    // The graph hears of a broken stream once, however many lanes carry the news.
-    void ReportStreamError() {
+    // The graph hears of a broken stream once, however many lanes carry the news; failure
+    // tells why (the system's error when reading the file failed).
+    void ReportStreamError(HRESULT failure) {
         if (!errorReported_.exchange(true)) {
-            NotifyEvent(EC_ERRORABORT, LONG_PTR(com::E_FAIL), 0);
+            NotifyEvent(EC_ERRORABORT, LONG_PTR(failure), 0);
         }
     }
 
@@ -502,17 +507,21 @@ void Session::Demux() {
     int damaged = 0;
     while (!aborted_ && packets_.AnyOpen()) {
         const int read = av_read_frame(file_.Format(), packet);
-        if (read == AVERROR_EOF || (read < 0 && file_.Format()->pb && avio_feof(file_.Format()->pb))) {
+        // The end-of-file flag is also raised by a failed read (a failing disk, a pulled
+        // stick): only the I/O context's error tells the two apart.
+        AVIOContext* io = file_.Format()->pb;
+        if (read < 0 && io != nullptr && io->error < 0) {
+            ReportReadFailure(io->error);
+            break;
+        }
+        if (read == AVERROR_EOF || (read < 0 && io != nullptr && avio_feof(io))) {
             EndLanes(Kind::EndOfStream);
             break;
         }
         // Damaged data makes the demultiplexer resynchronise; only a run of it is fatal.
         if (read == AVERROR_INVALIDDATA && ++damaged < 1000) continue;
         if (read < 0) {
-            char reason[AV_ERROR_MAX_STRING_SIZE] = {};
-            av_strerror(read, reason, sizeof reason);
-            ReportDiagnostic("Reading %s failed: %s\n", file_.Path().c_str(), reason);
-            EndLanes(Kind::Error);
+            ReportReadFailure(read);
             break;
         }
         damaged = 0;
@@ -522,6 +531,16 @@ void Session::Demux() {
         if (!pushed) break;
     }
     av_packet_free(&packet);
+}
+
+void Session::ReportReadFailure(int error) {
+    char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, reason, sizeof reason);
+    ReportDiagnostic("Reading %s failed: %s\n", file_.Path().c_str(), reason);
+    // FFmpeg gives the system's errors as AVERROR(errno); its own codes are tags far below.
+    constexpr int kLargestErrno = 0xFFFF;
+    failure_ = error < 0 && -error <= kLargestErrno ? com::HresultFromErrno(-error) : com::E_FAIL;
+    EndLanes(Kind::Error);
 }
 
 void Session::Decode(int lane) {
@@ -567,13 +586,13 @@ void Session::Deliver(int lane) {
             const HRESULT hr = input->Receive(item.sample.Get());
             source_.NoteDelivered(start);
             if (hr == S_OK) continue;
-            if (FAILED(hr)) source_.ReportStreamError();
+            if (FAILED(hr)) source_.ReportStreamError(com::E_FAIL);
             peer->EndOfStream();
             return;
         }
         if (!gate_.WaitToDeliver(std::nullopt)) return;
         peer->EndOfStream();
-        if (item.kind == Kind::Error) source_.ReportStreamError();
+        if (item.kind == Kind::Error) source_.ReportStreamError(failure_);
         return;
     }
 }

@@ -1,0 +1,64 @@
+#include "driver/authoring_run.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "author/authoring_main.h"
+#include "core/log.h"
+#include "driver/arg_list.h"
+
+namespace driver {
+
+namespace {
+
+int RunEngine(ArgList& args, platform::ProgressTarget* progress,
+              const platform::ManualResetEvent* stop, AuthoringResult& result) {
+    author::RunReport report;
+    const int status = author::authoring_main(args.Count(), args.Argv(), progress, stop, &report);
+    for (const std::string& line : report.errors) core::LogPrintf("Authoring: %s\n", line.c_str());
+    result.errors.insert(result.errors.end(), report.errors.begin(), report.errors.end());
+    result.stopped = result.stopped || report.cancelled;
+    return status;
+}
+
+}  // namespace
+
+AuthoringResult RunAuthoring(const std::string& dvdFolder, const std::vector<std::string>& vobPaths,
+                             platform::ProgressTarget* progress,
+                             const platform::ManualResetEvent* stop) {
+    AuthoringResult result;
+    if (::mkdir(dvdFolder.c_str(), 0777) != 0 && errno != EEXIST) {
+        result.errors.push_back("Cannot create directory " + dvdFolder + ": " +
+                                std::strerror(errno));
+        core::LogPrintf("%s\n", result.errors.back().c_str());
+        return result;
+    }
+    ArgList args(kAuthoringProgramName);
+    args.Add("-o");
+    args.Add(dvdFolder);
+    for (const std::string& vob : vobPaths) {
+        args.Add("-f");
+        args.Add(vob);
+    }
+    if (RunEngine(args, progress, stop, result) != 0) {
+        // A table of contents without its titleset would only fail as well, and its error
+        // would hide the one that tells why.
+        core::LogPrintf("Authoring the titleset failed\n");
+        return result;
+    }
+    // Not reset in between: a stop during the titleset also ends the table of contents.
+    args.Clear();
+    args.Add("-T");
+    args.Add("-o");
+    args.Add(dvdFolder);
+    if (RunEngine(args, progress, stop, result) != 0) {
+        core::LogPrintf("Authoring the table of contents failed\n");
+        return result;
+    }
+    result.authored = true;
+    return result;
+}
+
+}  // namespace driver

@@ -1,0 +1,32 @@
+// The job's two runs of the authoring engine over the clips' VOBs: the titleset, then the
+// table of contents, into the disc's folder. What the engine said went wrong comes back, so
+// that the user reads the system's reason and not only "failed".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+class ProgressTarget;
+class ManualResetEvent;
+}  // namespace platform
+
+namespace driver {
+
+struct AuthoringResult {
+    bool authored = false;  // both runs finished
+    // The Stop cut the titleset short: the disc lacks the VOBs the engine did not reach. A
+    // Stop that came once the engine had read every VOB leaves the disc whole.
+    bool stopped = false;
+    std::vector<std::string> errors;  // the engine's error lines, in order
+};
+
+// The program name the engine is given; it names itself in its messages.
+inline constexpr const char* kAuthoringProgramName = "psmux";
+
+// Creates the disc's folder (one level) and runs the engine. stop is polled by the engine.
+AuthoringResult RunAuthoring(const std::string& dvdFolder, const std::vector<std::string>& vobPaths,
+                             platform::ProgressTarget* progress,
+                             const platform::ManualResetEvent* stop);
+
+}  // namespace driver

@@ -1,0 +1,68 @@
+#include "read_faults.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+
+namespace driver::testing {
+
+namespace {
+
+using ReadFunction = ssize_t (*)(int, void*, size_t);
+
+// Set before `armed` and read only while it is set.
+std::string failingFile;
+off_t badFrom = 0;
+off_t badTo = 0;
+std::atomic<bool> armed{false};
+std::atomic<int> failures{0};
+
+ReadFunction SystemRead() {
+    static const auto function = reinterpret_cast<ReadFunction>(::dlsym(RTLD_NEXT, "read"));
+    return function;
+}
+
+bool IsFailingFile(int fd) {
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link, target, sizeof target);
+    return length > 0 && std::string(target, size_t(length)) == failingFile;
+}
+
+}  // namespace
+
+FailingReads::FailingReads(const std::string& path, off_t from, off_t to) {
+    SystemRead();  // looked up before any streaming thread may need it
+    failingFile = std::filesystem::canonical(path).string();
+    badFrom = from;
+    badTo = to;
+    failures = 0;
+    armed = true;
+}
+
+FailingReads::~FailingReads() { armed = false; }
+
+int FailingReads::Failures() { return failures; }
+
+// C linkage: the media libraries' calls of read() find this one first.
+extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+    if (armed && IsFailingFile(fd)) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        if (at >= badFrom && at < badTo) {
+            ++failures;
+            errno = EIO;
+            return -1;
+        }
+        if (at < badFrom) count = std::min(count, size_t(badFrom - at));
+    }
+    return SystemRead()(fd, buffer, count);
+}
+
+}  // namespace driver::testing
