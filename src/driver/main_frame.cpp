@@ -642,7 +642,11 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     if (sourceTimed) {
         const double paced = PacingTime(seconds, length, clipLength_,
                                         jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
-        repeat = PacePicture(pacing_, paced, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
+        repeat = PacePicture(pacing_, paced, jobSettings_.FrameRateNum, jobSettings_.FrameRateDen,
+                             clipLength_);
+        const std::string hold = LongHoldNote(pacing_.FramesReceived, seconds, repeat,
+                                              jobSettings_.FrameRateNum, jobSettings_.FrameRateDen);
+        if (!hold.empty()) core::LogPrintf("%s", hold.c_str());
         if (repeat == 0) return kOk;
     } else {
         pacing_.FramesDelivered += 1;  // one picture per output frame already, or nothing to pace by

@@ -18,6 +18,10 @@ constexpr int32_t kPicturesNeverDropped = 12;
 constexpr double kPacingTolerance = 1.1;
 // A lead larger than this is a time-stamp jump backwards, not something to drop away.
 constexpr double kLargestCorrectableLead = 10.0;
+// Where the range's length is unknown, no picture is held longer than this.
+constexpr double kLongestHoldWithoutRange = 5.0;
+// A hold longer than this is worth a line in the log.
+constexpr double kLongHoldSeconds = 3.0;
 // Shapes this close show alike: a frame of the output size is taken as it is.
 constexpr double kSameShape = 1e-3;
 // Media times count in 100-ns units.
@@ -37,6 +41,14 @@ void SplitBand(int v, int& first, int& second) {
         first = v + 1;
         second = v - 1;
     }
+}
+
+// The most output frames the next picture may fill: up to the range's end, or a few seconds'
+// worth where its length is unknown; always at least the one frame of the picture itself.
+int64_t LongestHold(const PacingState& state, double rangeLength, double rate) {
+    const double frames = rangeLength > 0.0 ? std::round(rangeLength * rate) - state.FramesDelivered
+                                            : kLongestHoldWithoutRange * rate;
+    return std::max<int64_t>(1, reader::TruncateToInt64(frames));
 }
 
 }  // namespace
@@ -64,7 +76,8 @@ PadBands ComputePadBands(int sourceWidth, int sourceHeight, platform::dshow::Pix
     return bands;
 }
 
-int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen) {
+int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen,
+                double rangeLength) {
     int repeat = 1;
     if (rateDen != 0 && std::isfinite(seconds)) {
         const double diff = double(rateNum) * seconds / double(rateDen) - state.FramesDelivered;
@@ -75,13 +88,24 @@ int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t r
             return 0;
         } else if (diff > kPacingTolerance) {
             // The frames missing before the picture's last one, and that one.
-            const int64_t wanted = reader::TruncateToInt64(1.0 + std::round(diff));
+            const int64_t wanted = std::min(reader::TruncateToInt64(1.0 + std::round(diff)),
+                                            LongestHold(state, rangeLength, rateNum / double(rateDen)));
             state.FramesRepeated = SaturatingAdd(state.FramesRepeated, wanted - 1);
             repeat = int(std::min<int64_t>(wanted, std::numeric_limits<int32_t>::max()));
         }
     }
     state.FramesDelivered = SaturatingAdd(state.FramesDelivered, repeat);
     return repeat;
+}
+
+std::string LongHoldNote(int32_t picture, double seconds, int repeat, uint32_t rateNum,
+                         uint32_t rateDen) {
+    if (rateNum == 0) return {};
+    const double held = double(repeat) * rateDen / rateNum;
+    if (!(held > kLongHoldSeconds)) return {};
+    return core::FormatString("Picture %d at %.3f s held for %d frames (%.1f s): its clip's time "
+                              "stamps leave a gap\n",
+                              picture, seconds, repeat, held);
 }
 
 double PacingTime(double start, double length, double rangeLength, uint32_t rateNum,

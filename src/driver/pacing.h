@@ -36,10 +36,18 @@ struct PacingState {
 // How many times the picture whose last output frame starts `seconds` after the clip's start
 // is encoded so that the output keeps pace with the time stamps: 0 drops it. Updates the
 // delivered, dropped and repeated counts (FramesReceived is the caller's). A picture is
-// repeated as often as the time requires, however long. The first 13 pictures are never
-// dropped, and an output more than 10 pictures ahead is not corrected (a time-stamp jump
-// backwards).
-int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen);
+// repeated as often as the time requires, but never past the end of the range (rangeLength
+// seconds) nor, where the range's length is unknown (0), longer than 5 s: a gap that long is
+// a fault of the stamps, not a picture to show. The first 13 pictures are never dropped, and
+// an output more than 10 pictures ahead is not corrected (a time-stamp jump backwards).
+int PacePicture(PacingState& state, double seconds, uint32_t rateNum, uint32_t rateDen,
+                double rangeLength);
+
+// The log line for picture number `picture`, stamped `seconds`, encoded `repeat` times at the
+// output rate: empty unless it is held longer than 3 s, which only a gap in the stamps or a
+// slow slide show asks for.
+std::string LongHoldNote(int32_t picture, double seconds, int repeat, uint32_t rateNum,
+                         uint32_t rateDen);
 
 // The time a picture of `length` seconds stamped `start` is paced at: the start of the last
 // output frame it covers, its end held to the range's end (rangeLength; 0 for none). Pacing

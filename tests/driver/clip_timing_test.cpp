@@ -2,6 +2,7 @@
 // that start between key frames, slide shows, mono sound and no sound. The finished title is
 // read back with ffprobe and ffmpeg, picture by picture and audio frame by audio frame.
 #include <algorithm>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "core/log.h"
 #include "driver/main_frame.h"
 #include "job_fixtures.h"
+#include "reader/media_fixtures.h"
 
 namespace driver {
 namespace {
@@ -54,6 +56,21 @@ protected:
         return testing::MakeMedia("-i '" + base + "' -itsoffset " + std::to_string(offset) + " -i '" +
                                       base + "' -map 1:v -map 0:a -c copy",
                                   work_ / name);
+    }
+
+    // 6 s of 24 numbered pictures (4 a second) with their sound, spliced from two 3 s pieces
+    // whose clocks start at the two times given: a broadcast recording's jump.
+    std::string JumpingClip(const std::string& name, double firstClock, double secondClock) {
+        std::vector<reader_test::ClockPiece> pieces;
+        for (const auto& [first, clock] : {std::pair{0, firstClock}, std::pair{12, secondClock}}) {
+            pieces.push_back({testing::NumberedPictures("320x240", "4", 3, first) +
+                                  "-f lavfi -i sine=sample_rate=48000:duration=3 -c:v mpeg2video "
+                                  "-q:v 2 -c:a mp2",
+                              clock});
+        }
+        const std::string path = work_ / name;
+        EXPECT_TRUE(reader_test::MakeJumpingStream(pieces, path)) << name;
+        return path;
     }
 
     TempFolder work_;
@@ -133,6 +150,69 @@ TEST_P(ClipTimingTest, RangeStartsAtItsPictureInsideTheFirstGroup) {
     EXPECT_EQ(shown.front(), 6) << ::testing::PrintToString(shown);
     EXPECT_EQ(shown.back(), 15);
     EXPECT_EQ(Distinct(shown).size(), 10u);
+}
+
+// The numbers of a run of pictures, each once: what a viewer sees of held pictures.
+std::vector<int> Shown(const std::vector<int>& numbers) {
+    std::vector<int> shown;
+    for (int n : numbers) {
+        if (shown.empty() || shown.back() != n) shown.push_back(n);
+    }
+    return shown;
+}
+
+std::vector<int> Numbers(int first, int last) {
+    std::vector<int> numbers;
+    for (int n = first; n <= last; ++n) numbers.push_back(n);
+    return numbers;
+}
+
+// A transport stream whose clock jumps 60 s or 6 h ahead, or back, between its pieces makes a
+// chapter of its 6 s, every picture shown for its own time with its sound; a range that starts
+// in the second piece counts in the clip's own time and starts at its picture.
+TEST_P(ClipTimingTest, ClockJumpsAreClosedUp) {
+    reader::ClipRecord clips[] = {
+        testing::ProbeClip(JumpingClip("forward.ts", 0, 63)),
+        testing::ProbeClip(JumpingClip("hours.ts", 0, 21603)),
+        testing::ProbeClip(JumpingClip("backward.ts", 100, 10)),
+        {},
+    };
+    for (const reader::ClipRecord& clip : {clips[0], clips[1], clips[2]}) {
+        EXPECT_NEAR(clip.VideoLength, 6.0, 0.05) << clip.Path;
+        EXPECT_NEAR(clip.AudioLength, 6.0, 0.05) << clip.Path;
+    }
+    clips[3] = clips[0];
+    // Picture 16, a second into the piece after the jump, to picture 21 (the pictures start
+    // 10 ms after the sound, and so after time zero).
+    clips[3].RangeStart = 4.1;
+    clips[3].RangeEnd = 5.4;
+    const std::string vob = RunJob({std::begin(clips), std::end(clips)}, {0, 0, 1});
+
+    const std::string dvd = vob.substr(0, vob.rfind("/VIDEO_TS/"));
+    const testing::DiscLayout disc = testing::ReadDisc(dvd);
+    ASSERT_EQ(disc.cells.size(), 4u);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(disc.cells[size_t(i)], 6.0, 0.1) << "chapter " << i + 1;
+    EXPECT_NEAR(disc.cells[3], 1.3, 0.1);
+
+    std::vector<int> expected;
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<int> whole = Numbers(0, 23);
+        expected.insert(expected.end(), whole.begin(), whole.end());
+    }
+    const std::vector<int> range = Numbers(16, 21);
+    expected.insert(expected.end(), range.begin(), range.end());
+    const std::vector<int> pictures = testing::PictureNumbers(vob);
+    std::string seen;
+    for (int n : Shown(pictures)) seen += std::to_string(n) + " ";
+    EXPECT_EQ(Shown(pictures), expected) << seen;
+    // Each picture lasts its quarter of a second (6 or 7 PAL frames), no more.
+    std::map<int, int> frames;
+    for (size_t i = 0; i < pictures.size() && i < 150; ++i) frames[pictures[i]] += 1;
+    for (const auto& [number, count] : frames) EXPECT_LE(count, 7) << "picture " << number;
+
+    const testing::StreamSeconds decoded = testing::DecodedSeconds(vob);
+    EXPECT_NEAR(decoded.video, 19.3, 0.2);
+    EXPECT_NEAR(decoded.audio, decoded.video, 0.1);
 }
 
 // Clips of few pictures a second: each picture stays as long as its time requires, so the

@@ -88,10 +88,11 @@ std::string MakeMedia(const std::string& arguments, const std::string& path) {
     return path;
 }
 
-std::string NumberedPictures(const std::string& size, const std::string& rate, double seconds) {
+std::string NumberedPictures(const std::string& size, const std::string& rate, double seconds,
+                             int first) {
     std::ostringstream source;
     source << "-f lavfi -i \"color=size=" << size << ":rate=" << rate << ":duration=" << seconds
-           << ",format=yuv420p,geq=lum='16+8*N':cb=128:cr=128\" ";
+           << ",format=yuv420p,geq=lum='16+8*(N+" << first << ")':cb=128:cr=128\" ";
     return source.str();
 }
 

@@ -60,8 +60,10 @@ std::string MakeMedia(const std::string& arguments, const std::string& path);
 // A picture source whose every picture has its own flat grey: picture n of the clip has the
 // level 16 + 8n, far enough apart to survive the conversions to RGB and back and the coarse
 // coding of flat pictures, so a clip holds at most 25 pictures (the lavfi input of
-// MakeMedia, `seconds` long at `rate`).
-std::string NumberedPictures(const std::string& size, const std::string& rate, double seconds);
+// MakeMedia, `seconds` long at `rate`). The first picture is number `first`, so that pieces
+// joined into one clip number on.
+std::string NumberedPictures(const std::string& size, const std::string& rate, double seconds,
+                             int first = 0);
 // The picture numbers of the clip that the decoded pictures of a file show, in order, read
 // from the middle of each picture.
 std::vector<int> PictureNumbers(const std::string& file);

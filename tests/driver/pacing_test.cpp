@@ -53,7 +53,7 @@ TEST(PadBands, FitTheSourceIntoTheOutputFrame) {
 // the state.
 PacingState Pace(double sourceRate, int count, uint32_t num, uint32_t den, double offset = 0) {
     PacingState state;
-    for (int i = 0; i < count; ++i) PacePicture(state, offset + i / sourceRate, num, den);
+    for (int i = 0; i < count; ++i) PacePicture(state, offset + i / sourceRate, num, den, 0.0);
     return state;
 }
 
@@ -78,8 +78,8 @@ TEST(Pacing, HoldsTheOutputRate) {
 TEST(Pacing, FirstThirteenPicturesAreNeverDropped) {
     // 50 pictures a second into 25: ahead from the fourth picture on, dropped from the 14th.
     PacingState state;
-    for (int i = 0; i < 13; ++i) EXPECT_EQ(PacePicture(state, i / 50.0, 25, 1), 1) << i;
-    EXPECT_EQ(PacePicture(state, 13 / 50.0, 25, 1), 0);
+    for (int i = 0; i < 13; ++i) EXPECT_EQ(PacePicture(state, i / 50.0, 25, 1, 0.0), 1) << i;
+    EXPECT_EQ(PacePicture(state, 13 / 50.0, 25, 1, 0.0), 0);
     EXPECT_EQ(state.FramesDropped, 1);
 }
 
@@ -87,7 +87,7 @@ TEST(Pacing, GapsAreFilledAndBoundsAreStrict) {
     // A 3 s jump ahead in NTSC: the picture fills the whole gap at once, up to and with the
     // frame at 3 s.
     PacingState jump;
-    EXPECT_EQ(PacePicture(jump, 3.0, 30000, 1001), 91);
+    EXPECT_EQ(PacePicture(jump, 3.0, 30000, 1001, 0.0), 91);
     EXPECT_EQ(jump.FramesRepeated, 90);
     EXPECT_EQ(jump.FramesDelivered, 91);
 
@@ -99,34 +99,65 @@ TEST(Pacing, GapsAreFilledAndBoundsAreStrict) {
     for (const auto& show : shows) {
         PacingState slides;
         for (int i = 0; i / show.rate < show.range; ++i) {
-            PacePicture(slides, PacingTime(i / show.rate, 1 / show.rate, show.range, 25, 1), 25, 1);
+            PacePicture(slides, PacingTime(i / show.rate, 1 / show.rate, show.range, 25, 1), 25, 1,
+                        show.range);
         }
         EXPECT_EQ(slides.FramesDelivered, show.range * 25) << show.rate << " " << show.range;
     }
 
     // Exactly 1.1 pictures behind is left alone (11/10 pictures a second, 1 s in).
     PacingState behind;
-    EXPECT_EQ(PacePicture(behind, 1.0, 11, 10), 1);
+    EXPECT_EQ(PacePicture(behind, 1.0, 11, 10, 0.0), 1);
     // Just under 1.1 ahead is left alone; just over it drops.
     PacingState ahead;
     ahead.FramesDelivered = 13;
-    EXPECT_EQ(PacePicture(ahead, 11.9, 1, 1), 1);
+    EXPECT_EQ(PacePicture(ahead, 11.9, 1, 1, 0.0), 1);
     ahead.FramesDelivered = 13;
-    EXPECT_EQ(PacePicture(ahead, 11.8, 1, 1), 0);
+    EXPECT_EQ(PacePicture(ahead, 11.8, 1, 1, 0.0), 0);
 
     // Far ahead of the stamps (a jump backwards): no correction.
     PacingState back;
     back.FramesDelivered = 100;
-    EXPECT_EQ(PacePicture(back, 0.0, 25, 1), 1);
+    EXPECT_EQ(PacePicture(back, 0.0, 25, 1, 0.0), 1);
     EXPECT_EQ(back.FramesDropped, 0);
+}
+
+// A gap in the stamps holds a picture up to the range's end at most, and where the length is
+// unknown for 5 s; only a hold over 3 s is logged.
+TEST(Pacing, HoldsAreBoundedAndLongOnesNoted) {
+    const struct {
+        double seconds, range;
+        int expected;
+    } holds[] = {
+        {60.0, 6.0, 150},   // 60 s ahead in a 6 s range: to the range's end
+        {60.0, 0.0, 125},   // unknown length: 5 s
+        {2.0, 6.0, 51},     // a gap within bounds is filled
+        {60.0, 0.01, 1},    // a range already over still shows the picture once
+    };
+    for (const auto& hold : holds) {
+        SCOPED_TRACE(::testing::Message() << hold.seconds << " s into a range of " << hold.range);
+        PacingState state;
+        EXPECT_EQ(PacePicture(state, hold.seconds, 25, 1, hold.range), hold.expected);
+        EXPECT_EQ(state.FramesDelivered, hold.expected);
+        EXPECT_EQ(state.FramesRepeated, hold.expected - 1);
+    }
+    PacingState late;
+    late.FramesDelivered = 100;  // 4 s of a 6 s range gone: 2 s are left
+    EXPECT_EQ(PacePicture(late, 60.0, 25, 1, 6.0), 50);
+
+    EXPECT_EQ(LongHoldNote(7, 60.0, 150, 25, 1),
+              "Picture 7 at 60.000 s held for 150 frames (6.0 s): its clip's time stamps leave a gap\n");
+    EXPECT_EQ(LongHoldNote(7, 3.0, 75, 25, 1), "");  // 3 s: a slow slide show
+    EXPECT_EQ(LongHoldNote(7, 3.0, 75, 0, 1), "");
 }
 
 TEST(Pacing, AbsurdStampsDoNotOverflow) {
     PacingState state;
-    EXPECT_EQ(PacePicture(state, 1e15, 30000, 1001), std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(state.FramesRepeated, std::numeric_limits<int32_t>::max());
-    EXPECT_EQ(PacePicture(state, std::nan(""), 30000, 1001), 1);
-    EXPECT_EQ(PacePicture(state, 1.0, 25, 0), 1);  // no rate: no pacing
+    EXPECT_EQ(PacePicture(state, 1e15, 30000, 1001, 0.0), 149);  // the 5 s an unknown length allows
+    EXPECT_EQ(PacePicture(state, 1e15, 30000, 1001, 1e15), std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(state.FramesDelivered, std::numeric_limits<int32_t>::max());
+    EXPECT_EQ(PacePicture(state, std::nan(""), 30000, 1001, 0.0), 1);
+    EXPECT_EQ(PacePicture(state, 1.0, 25, 0, 0.0), 1);  // no rate: no pacing
 }
 
 TEST(ClipArithmetic, FramesPercentAndStatusText) {

@@ -248,6 +248,39 @@ TEST_F(ClipRecordRefusals, TurnedClipGivesItsShownSize) {
     }
 }
 
+// Broadcast recordings and camera files often jump in their clock: a transport or program
+// stream spliced from 3 s pieces lasts, for the probe, what its pieces hold, whichever way and
+// however far the clock jumps between them.
+TEST_F(ClipRecordRefusals, ClockJumpsAreNotCountedInTheLength) {
+    const struct {
+        const char* name;
+        const char* file;
+        std::vector<double> clockStarts;
+    } cases[] = {
+        {"60 s forward", "forward.ts", {0, 63}},
+        {"6 h forward", "hours.ts", {0, 21603}},
+        {"backward", "backward.ts", {100, 10}},
+        {"forward, then back", "twice.ts", {0, 63, 20}},
+        {"program stream, 60 s forward", "forward.mpg", {0, 63}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<reader_test::ClockPiece> pieces;
+        for (double start : c.clockStarts) {
+            pieces.push_back({Both(kVideo, "-t 3 -c:v mpeg2video -c:a mp2"), start});
+        }
+        const std::string path = dir_.File(c.file);
+        ASSERT_TRUE(reader_test::MakeJumpingStream(pieces, path));
+        ClipRecord clip;
+        ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+        const double content = 3.0 * double(pieces.size());
+        EXPECT_NEAR(clip.VideoLength, content, 0.1);
+        EXPECT_NEAR(clip.AudioLength, content, 0.1);
+        EXPECT_NEAR(double(clip.FrameCount), content * 25, 3);
+        EXPECT_EQ(clip.RangeEnd, clip.VideoLength);
+    }
+}
+
 TEST(ClipRecordArithmetic, TruncationNeverOverflowsOrTakesNaN) {
     EXPECT_EQ(reader::TruncateToInt64(std::nan("")), 0);
     EXPECT_EQ(reader::TruncateToInt64(-2.9), -2);

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace reader_test {
 
@@ -43,6 +45,32 @@ inline bool MakeMedia(const std::string& arguments, const std::string& path) {
     const std::string command = "ffmpeg -v error -nostdin -y " + arguments + " '" + path + "' 2>&1";
     Shell(command);
     return std::filesystem::exists(path) && std::filesystem::file_size(path) > 0;
+}
+
+// A piece of a stream whose clock jumps: the ffmpeg inputs and options that make it, and where
+// its clock starts (ffmpeg's -output_ts_offset, in seconds).
+struct ClockPiece {
+    std::string arguments;
+    double clockStart = 0.0;
+};
+
+// A transport or program stream (the format follows path's extension) spliced from pieces
+// byte by byte, as a broadcast recording is, each piece keeping its own clock. True when every
+// piece was made and joined.
+inline bool MakeJumpingStream(const std::vector<ClockPiece>& pieces, const std::string& path) {
+    std::ofstream joined(path, std::ios::binary | std::ios::trunc);
+    const std::string extension = std::filesystem::path(path).extension().string();
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const std::string piece = path + ".piece" + std::to_string(i) + extension;
+        if (!MakeMedia(pieces[i].arguments + " -output_ts_offset " +
+                           std::to_string(pieces[i].clockStart),
+                       piece)) {
+            return false;
+        }
+        std::ifstream bytes(piece, std::ios::binary);
+        joined << bytes.rdbuf();
+    }
+    return bool(joined.flush());
 }
 
 // One value ffprobe reports, e.g. Probe(f, "v:0", "stream=nb_read_frames", true).

@@ -22,6 +22,7 @@ extern "C" {
 #include "platform/dshow/media_file.h"
 #include "platform/dshow/packet_lanes.h"
 #include "platform/dshow/run_gate.h"
+#include "platform/dshow/stamp_mender.h"
 #include "platform/dshow/stream_decoders.h"
 #include "platform/dshow/streaming_thread.h"
 
@@ -96,6 +97,7 @@ private:
     bool SeekBefore(int stream, double seconds);
     double LongestKeyPictureWait() const;
     bool Forward(AVPacket* packet);
+    void Mend(AVPacket* packet);
     void EndLanes(Kind kind);
     // The file cannot be read on: the lanes end in an error that carries error's reason.
     void ReportReadFailure(int error);
@@ -110,6 +112,7 @@ private:
     const std::array<SourcePin*, kLanes> pins_;
     RunGate& gate_;
     std::array<std::unique_ptr<StreamDecoder>, kLanes> decoders_;
+    const std::unique_ptr<StampMender> mender_;  // null when the file's clock does not jump
     PacketLanes packets_;
     std::array<BlockingQueue<SampleItem>, kLanes> samples_{BlockingQueue<SampleItem>(4),
                                                           BlockingQueue<SampleItem>(32)};
@@ -359,7 +362,13 @@ HRESULT SourcePin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG*
 
 Session::Session(FfmpegSource& source, MediaFile& file, Segment segment, bool fresh,
                  std::array<SourcePin*, kLanes> pins, RunGate& gate)
-    : source_(source), file_(file), segment_(segment), fresh_(fresh), pins_(pins), gate_(gate) {
+    : source_(source),
+      file_(file),
+      segment_(segment),
+      fresh_(fresh),
+      pins_(pins),
+      gate_(gate),
+      mender_(file.NewStampMender()) {
     if (pins_[kVideo]) {
         const auto* info = pins_[kVideo]->Connected().FormatAs<VIDEOINFOHEADER>();
         decoders_[kVideo] = CreateVideoDecoder(file_, info->bmiHeader.biWidth,
@@ -411,7 +420,12 @@ void Session::EndLanes(Kind kind) {
     }
 }
 
+void Session::Mend(AVPacket* packet) {
+    if (mender_) mender_->Mend(packet);
+}
+
 bool Session::Forward(AVPacket* packet) {
+    Mend(packet);
     const int lane = LaneOf(packet->stream_index);
     if (lane < 0) return true;
     PacketPtr copy(av_packet_clone(packet));
@@ -443,6 +457,7 @@ bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
         // Find the first key picture; non-key pictures before it cannot be decoded.
         bool found = false;
         while (!aborted_ && av_read_frame(file_.Format(), packet) >= 0) {
+            Mend(packet);
             const int lane = LaneOf(packet->stream_index);
             const bool key = lane == kVideo && (packet->flags & AV_PKT_FLAG_KEY);
             if (lane == kAudio || key) {
@@ -480,6 +495,12 @@ double Session::LongestKeyPictureWait() const {
 // and transport streams can be read from any byte, so their start is found by the first one.
 bool Session::SeekBefore(int stream, double seconds) {
     AVFormatContext* format = file_.Format();
+    // Across clock jumps the file's own stamps lead a seek astray; the probe noted where the
+    // key packets lie on the closed-up clock.
+    if (const std::optional<int64_t> position = file_.KeyPositionBefore(seconds); position && mender_) {
+        mender_->Restart(file_.TimeZero() + seconds);
+        return av_seek_frame(format, -1, *position, AVSEEK_FLAG_BYTE) >= 0;
+    }
     const bool readableFromAnyByte = (format->iformat->flags & AVFMT_TS_DISCONT) &&
                                      !(format->iformat->flags & AVFMT_NO_BYTE_SEEK);
     if (seconds <= 0.0 && readableFromAnyByte && av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE) >= 0) {

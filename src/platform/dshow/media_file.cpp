@@ -21,6 +21,9 @@ double Rational(AVRational r) { return r.den != 0 ? double(r.num) / r.den : 0.0;
 
 // How much of a file's end is read to check the length its header gives.
 constexpr double kTailSeconds = 3.0;
+// Key packets noted for seeking in a file with clock jumps lie at least this far apart, so a
+// file of key pictures alone does not note every one.
+constexpr double kKeyPlaceSpacing = 1.0;
 
 bool Usable(const AVStream* stream) {
     const AVCodecParameters* par = stream->codecpar;
@@ -136,7 +139,7 @@ double MediaFile::IndexedEnd(const AVStream* stream) const {
     return 0.0;
 }
 
-void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
+void MediaFile::ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender) {
     AVPacket* packet = av_packet_alloc();
     if (packet == nullptr) return;
     // Where the last packet read of each stream ended. A packet without a presentation time
@@ -144,6 +147,10 @@ void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
     // picture earlier) follows on from it.
     std::optional<double> lastEnd[2];
     while (av_read_frame(format_, packet) >= 0) {
+        if (mender != nullptr) {
+            mender->Mend(packet);
+            NoteKeyPlace(packet);
+        }
         const int index = packet->stream_index;
         if (index == video_ || index == audio_) {
             const AVStream* stream = format_->streams[index];
@@ -165,6 +172,52 @@ void MediaFile::ReadEnds(double* videoEnd, double* audioEnd) {
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
+}
+
+void MediaFile::NoteKeyPlace(const AVPacket* packet) {
+    const int reference = video_ >= 0 ? video_ : audio_;
+    if (packet->stream_index != reference || !(packet->flags & AV_PKT_FLAG_KEY) || packet->pos < 0) {
+        return;
+    }
+    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (stamp == AV_NOPTS_VALUE) return;
+    const double seconds = Seconds(reference, stamp);
+    if (keyPlaces_.empty() || seconds >= keyPlaces_.back().seconds + kKeyPlaceSpacing) {
+        keyPlaces_.push_back(KeyPlace{seconds, packet->pos});
+    }
+}
+
+// Only the packets tell where a clock jumps, so a file that may hold jumps is read whole, and
+// its lengths count what lies between them.
+void MediaFile::ReadClosedUpEnds(double* videoEnd, double* audioEnd) {
+    StampMender finder(format_, video_, audio_);
+    ReadEnds(videoEnd, audioEnd, &finder);
+    clockJumps_ = finder.ClockJumps();
+    if (finder.SteppedAlone()) {
+        // A stream that stepped on its own was moved with its step: read again, closing up
+        // only the clock's jumps.
+        Reopen();
+        *videoEnd = 0.0;
+        *audioEnd = 0.0;
+        keyPlaces_.clear();
+        StampMender placer(format_, video_, audio_, clockJumps_);
+        ReadEnds(videoEnd, audioEnd, &placer);
+    }
+    if (clockJumps_.empty()) keyPlaces_.clear();  // the file's own stamps lead its seeks
+}
+
+std::unique_ptr<StampMender> MediaFile::NewStampMender() const {
+    if (clockJumps_.empty()) return nullptr;
+    return std::make_unique<StampMender>(format_, video_, audio_, clockJumps_);
+}
+
+std::optional<int64_t> MediaFile::KeyPositionBefore(double seconds) const {
+    if (clockJumps_.empty()) return std::nullopt;
+    const auto after = std::upper_bound(keyPlaces_.begin(), keyPlaces_.end(), seconds,
+                                        [](double target, const KeyPlace& place) {
+                                            return target < place.seconds;
+                                        });
+    return after == keyPlaces_.begin() ? 0 : std::prev(after)->position;
 }
 
 void MediaFile::Reopen() {
@@ -196,13 +249,18 @@ void MediaFile::MeasureLengths() {
     // A cut file may still carry the header of the whole one: read the packets near the end
     // the header gives and believe them when they end clearly earlier. Without a header
     // length, or when that seek fails, the packets are read from the start.
-    if (known[0] && known[1]) {
+    const bool mayJump = (format_->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    if (known[0] && known[1] && !mayJump) {
         const int reference = video_ >= 0 ? video_ : audio_;
         const double from = std::max(0.0, std::max(ends[0], ends[1]) - timeZero_ - kTailSeconds);
         av_seek_frame(format_, reference, Timestamp(reference, from), AVSEEK_FLAG_BACKWARD);
     }
     double seen[2] = {0.0, 0.0};
-    ReadEnds(&seen[0], &seen[1]);
+    if (mayJump) {
+        ReadClosedUpEnds(&seen[0], &seen[1]);
+    } else {
+        ReadEnds(&seen[0], &seen[1]);
+    }
     // What the packets show is what a reader gets; a header may round, count a preroll or
     // promise data that a cut file lost.
     for (int k = 0; k < 2; ++k) {

@@ -4,12 +4,16 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/dshow/picture_orientation.h"
+#include "platform/dshow/stamp_mender.h"
 #include "platform/dshow/types.h"
 
 struct AVFormatContext;
+struct AVPacket;
 struct AVStream;
 
 namespace platform::dshow {
@@ -54,6 +58,19 @@ public:
     // that holds pictures back to reorder them hands each out under a later picture's stamp.
     bool StampsInDecodingOrder() const { return stampsInDecodingOrder_; }
 
+    // The jumps of the file's clock, closed up in every length and time this file gives (see
+    // StampMender); none for a file without them, and for formats that cannot hold them.
+    const std::vector<StampJump>& ClockJumps() const { return clockJumps_; }
+    // A mender that closes up the clock jumps in the packets read from this file; null when
+    // there are none to close.
+    std::unique_ptr<StampMender> NewStampMender() const;
+    // Where reading must start, in a file with clock jumps, to reach the time `seconds` from
+    // time zero on the closed-up clock: the byte position of the last key packet at or before
+    // it. None without clock jumps: the file's own stamps then lead a seek.
+    std::optional<int64_t> KeyPositionBefore(double seconds) const;
+    // The file's own clock at its time zero, in seconds.
+    double TimeZero() const { return timeZero_; }
+
     // Seconds of a stream time stamp measured from the file's time zero.
     double Seconds(int stream, int64_t timestamp) const;
     // The stream time stamp of a time measured from time zero.
@@ -66,7 +83,13 @@ private:
     void MeasureLengths();
     double HeaderEnd(const AVStream* stream) const;
     double IndexedEnd(const AVStream* stream) const;
-    void ReadEnds(double* videoEnd, double* audioEnd);
+    struct KeyPlace {
+        double seconds;    // from time zero, on the closed-up clock
+        int64_t position;  // byte position of its packet
+    };
+    void ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender = nullptr);
+    void NoteKeyPlace(const AVPacket* packet);
+    void ReadClosedUpEnds(double* videoEnd, double* audioEnd);
     void Reopen();
 
     std::string path_;
@@ -80,6 +103,8 @@ private:
     double videoLength_ = 0.0;
     double audioLength_ = 0.0;
     bool stampsInDecodingOrder_ = false;
+    std::vector<StampJump> clockJumps_;
+    std::vector<KeyPlace> keyPlaces_;
 };
 
 }  // namespace platform::dshow
