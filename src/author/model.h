@@ -240,6 +240,9 @@ struct MenuGroup {
 // ---------------------------------------------------------------------------------------------
 
 constexpr int kMaxTitlesets = 170;
+// What a disc's title search table and a title's part-of-title list can number.
+constexpr int kMaxTitles = 99;
+constexpr int kMaxChaptersPerTitle = 99;
 constexpr int kTitlesetAttributeBytes = 0x300;
 
 // One titleset found on disk by the table-of-contents run.
