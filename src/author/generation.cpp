@@ -58,19 +58,6 @@ void add_group_entry(PgcGroup* group, int entry) {
     group->entry_count += 1;
 }
 
-// A chain starts with a chapter.
-void mark_first_chapter(Pgc* pgc, int index) {
-    for (PgcSource* source : pgc->sources) {
-        if (source->cells.empty()) continue;
-        Cell& first = source->cells.front();
-        if (first.kind != kCellChapter) {
-            emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", index);
-            first.kind = kCellChapter;
-        }
-        return;
-    }
-}
-
 // A chain without post commands ends on an infinite still of its last cell.
 void end_on_still(Pgc* pgc) {
     if (pgc->post_commands || pgc->sources.empty()) return;
@@ -162,7 +149,7 @@ void validate_pgc_group(PgcGroup* group) {
         group->entry_mask |= pgc->entry_mask;
         for (const PgcSource* source : pgc->sources)
             if (source->cells.empty()) emit("WARN: Source has no cells (%s) in PGC %d\n", source->file_name.c_str(), index);
-        mark_first_chapter(pgc, index);
+        pgc_mark_first_chapter(pgc, index);
     }
     group->entry_count += std::popcount(static_cast<unsigned>(group->entry_mask & 0xff));
     if (failed) fatal("ERR:  Errors in the entries of the %s group\n", pgc_type_names[group->type]);
