@@ -11,15 +11,14 @@
 
 #include "author/attributes.h"
 #include "author/audio_agreement.h"
-#include "author/bytes.h"
 #include "author/cell_marking.h"
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
 #include "author/ifo_tables.h"
-#include "author/ifo_layout.h"
 #include "author/ifo_writer.h"
 #include "author/nav_fixer.h"
 #include "author/run_output.h"
+#include "author/titleset_readback.h"
 #include "author/vob_scanner.h"
 
 namespace author {
@@ -28,19 +27,6 @@ namespace {
 
 constexpr int kEntryRoot = 0x08;
 constexpr int kMaxTitlesetNumber = 99;
-constexpr int kMaxTitles = 99;
-constexpr int kMaxChaptersPerTitle = 99;
-
-// Titleset information file fields read back by the table of contents.
-using ifo_layout::kVtsIdentifier;
-using ifo_layout::kVtsPttSrpt;
-using ifo_layout::kVtsMenuPgciUt;
-constexpr size_t kVtsLastSector = ifo_layout::kLastSector;
-constexpr size_t kVtsCategory = ifo_layout::kCategory;
-constexpr size_t kVtsMenuVobStart = ifo_layout::kMenuVobStart;
-constexpr uint32_t kRootMenuCategory = 0x80 | 3;  // entry PGC of the root menu
-constexpr uint32_t kMaxTableBytes = 1u << 24;
-constexpr size_t kVtsAttributes = ifo_layout::kMenuAttributes;
 
 // Single-level directory creation; an existing directory is fine.
 void make_directory(const std::string& path) {
@@ -70,19 +56,6 @@ void add_group_entry(PgcGroup* group, int entry) {
     if (!group->pgcs.empty()) group->pgcs.front()->entry_mask |= entry;
     group->entry_mask |= entry;
     group->entry_count += 1;
-}
-
-// A chain starts with a chapter.
-void mark_first_chapter(Pgc* pgc, int index) {
-    for (PgcSource* source : pgc->sources) {
-        if (source->cells.empty()) continue;
-        Cell& first = source->cells.front();
-        if (first.kind != kCellChapter) {
-            emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", index);
-            first.kind = kCellChapter;
-        }
-        return;
-    }
 }
 
 // A chain without post commands ends on an infinite still of its last cell.
@@ -149,54 +122,6 @@ std::vector<std::string> list_titleset_files(const std::string& video_ts) {
     return slots;
 }
 
-// Reads exactly `size` bytes at `offset`, or reports why it could not.
-void read_exactly(std::FILE* file, const std::string& path, long offset, uint8_t* into, size_t size) {
-    if (std::fseek(file, offset, SEEK_SET) != 0)
-        fatal("ERR:  cannot read %s: %s\n", path.c_str(), std::strerror(errno));
-    if (std::fread(into, 1, size, file) != size)
-        fatal("ERR:  %s is too short for a titleset information file\n", path.c_str());
-}
-
-// Chapter counts from the part-of-title table: each title's list runs to the next title's list.
-std::vector<int> chapter_counts_of(const ByteBuffer& ptt, const std::string& path) {
-    const uint32_t titles = ptt.u16(0);
-    const uint32_t end = ptt.u32(4);
-    const uint32_t first_list = 8 + 4 * titles;
-    if (titles > kMaxTitles || end < first_list)
-        fatal("ERR:  %s has a damaged part-of-title table\n", path.c_str());
-    std::vector<int> counts;
-    uint32_t previous = first_list;
-    for (uint32_t i = 0; i < titles; ++i) {
-        const uint32_t next = i + 1 < titles ? ptt.u32(12 + 4 * i) : end + 1;
-        if (next <= previous || (next - previous) % 4 != 0 || next > end + 1 ||
-            (next - previous) / 4 > kMaxChaptersPerTitle)
-            fatal("ERR:  %s has a damaged part-of-title table\n", path.c_str());
-        counts.push_back(static_cast<int>((next - previous) / 4));
-        previous = next;
-    }
-    return counts;
-}
-
-// Whether the titleset's first menu language holds a root menu. A titleset can announce menus
-// (jumppad) without having one, and a first-play jump to a missing root menu stops players.
-bool has_root_menu(std::FILE* file, const std::string& path, const ByteBuffer& header) {
-    const uint32_t sector = header.u32(kVtsMenuPgciUt);
-    if (header.u32(kVtsMenuVobStart) == 0 || sector == 0) return false;
-    ByteBuffer units(8);
-    read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
-    const uint32_t size = units.u32(4) + 1;
-    if (units.u16(0) == 0 || size < 16 || size > kMaxTableBytes)
-        fatal("ERR:  %s has a damaged menu table\n", path.c_str());
-    units.resize(size);
-    read_exactly(file, path, static_cast<long>(sector) * kSectorSize, units.data(), units.size());
-    const uint32_t unit = units.u32(12);
-    const uint32_t pgcs = units.u16(unit);
-    if (size_t(unit) + 8 + 8 * size_t(pgcs) > size) fatal("ERR:  %s has a damaged menu table\n", path.c_str());
-    for (uint32_t i = 0; i < pgcs; ++i)
-        if (units.u8(unit + 8 + 8 * i) == kRootMenuCategory) return true;
-    return false;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -224,7 +149,7 @@ void validate_pgc_group(PgcGroup* group) {
         group->entry_mask |= pgc->entry_mask;
         for (const PgcSource* source : pgc->sources)
             if (source->cells.empty()) emit("WARN: Source has no cells (%s) in PGC %d\n", source->file_name.c_str(), index);
-        mark_first_chapter(pgc, index);
+        pgc_mark_first_chapter(pgc, index);
     }
     group->entry_count += std::popcount(static_cast<unsigned>(group->entry_mask & 0xff));
     if (failed) fatal("ERR:  Errors in the entries of the %s group\n", pgc_type_names[group->type]);
@@ -345,34 +270,15 @@ void build_titleset(MenuGroup* menus, PgcGroup* titles, const std::string& direc
 // Table of contents
 // ---------------------------------------------------------------------------------------------
 
-void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) fatal("ERR:  cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-    struct Closer {
-        std::FILE* file;
-        ~Closer() { std::fclose(file); }
-    } closer{file};
-
-    ByteBuffer header(kSectorSize);
-    read_exactly(file, path, 0, header.data(), kSectorSize);
-    if (std::memcmp(header.data(), kVtsIdentifier, std::strlen(kVtsIdentifier)) != 0)
-        fatal("ERR:  %s is not a titleset information file\n", path.c_str());
-    const uint32_t ptt_sector = header.u32(kVtsPttSrpt);
-    if (ptt_sector == 0) fatal("ERR:  %s has no part-of-title table\n", path.c_str());
-    ByteBuffer ptt(kSectorSize);
-    read_exactly(file, path, static_cast<long>(ptt_sector) * kSectorSize, ptt.data(), kSectorSize);
-
-    TitlesetInfo info;
-    info.has_menus = has_root_menu(file, path, header);
-    info.size_sectors = header.u32(kVtsLastSector) + 1;
-    std::memcpy(info.category.data(), header.data() + kVtsCategory, info.category.size());
-    std::memcpy(info.attributes.data(), header.data() + kVtsAttributes, info.attributes.size());
-    info.chapter_counts = chapter_counts_of(ptt, path);
-    info.title_count = static_cast<int>(info.chapter_counts.size());
-    table.push_back(std::move(info));
-}
-
 void build_vmgm(Pgc* first_play, MenuGroup* menus, const std::string& directory) {
+    const std::string video_ts = get_video_ts_dir(directory);
+    // The manager of an earlier run describes a disc this run was asked to replace, and may name
+    // titlesets it finds changed or damaged: a failed run takes it away too, so the folder no
+    // longer passes for a disc.
+    const std::string manager = video_ts + "/VIDEO_TS.IFO";
+    const std::string manager_backup = video_ts + "/VIDEO_TS.BUP";
+    record_output_file(manager);
+    record_output_file(manager_backup);
     add_jumppad_menu(menus, kGroupVmgm);
     for (MenuLanguage& language : menus->languages) {
         PgcGroup* group = language.group;
@@ -382,10 +288,14 @@ void build_vmgm(Pgc* first_play, MenuGroup* menus, const std::string& directory)
     }
     emit("INFO: discforge creating table of contents\n");
     make_dvd_directories(directory);
+    VobGroup* menu_streams = menus->vob_group;
+    const std::string menu_path = video_ts + "/VIDEO_TS.VOB";
+    // The menu VOB is rewritten or removed as well, unless it is one of this run's inputs.
+    refuse_inputs_among_pieces(menu_path, *menu_streams, kScanTocMenus);
+    record_output_file(menu_path);
 
     std::vector<TitlesetInfo>& titlesets = engine().titlesets;
     titlesets.clear();
-    const std::string video_ts = get_video_ts_dir(directory);
     const std::vector<std::string> slots = list_titleset_files(video_ts);
     int first_empty = 1;
     while (first_empty <= kMaxTitlesetNumber && !slots[first_empty].empty()) {
@@ -402,8 +312,6 @@ void build_vmgm(Pgc* first_play, MenuGroup* menus, const std::string& directory)
     for (const TitlesetInfo& info : titlesets) title_total += info.title_count;
     if (title_total > kMaxTitles) fatal("ERR:  Too many titles on the disc (%d, %d allowed)\n", title_total, kMaxTitles);
 
-    VobGroup* menu_streams = menus->vob_group;
-    const std::string menu_path = video_ts + "/VIDEO_TS.VOB";
     if (menu_streams->vobs.empty()) {
         remove_stale_piece(menu_path);  // a table of contents rewritten without its menu
     } else {
@@ -417,8 +325,8 @@ void build_vmgm(Pgc* first_play, MenuGroup* menus, const std::string& directory)
     Workset workset;
     workset.titlesets = &titlesets;
     workset.menus = menus;
-    write_vmg_ifo(workset, first_play, video_ts + "/VIDEO_TS.IFO");
-    write_vmg_ifo(workset, first_play, video_ts + "/VIDEO_TS.BUP");
+    write_vmg_ifo(workset, first_play, manager);
+    write_vmg_ifo(workset, first_play, manager_backup);
 }
 
 }  // namespace author

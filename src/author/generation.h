@@ -29,7 +29,5 @@ std::string get_video_ts_dir(const std::string& directory);
 // The first titleset number 1..99 without an information file in directory/VIDEO_TS; a folder
 // holding all 99 is a fatal error.
 int pick_vts_number(const std::string& directory);
-// Appends what the table of contents needs of one titleset information file.
-void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table);
 
 }  // namespace author

@@ -31,4 +31,8 @@ constexpr size_t kVtsTitleCadt = 0x0e0;
 constexpr size_t kVtsTitleVobuAdmap = 0x0e4;
 constexpr size_t kTitleAttributes = 0x200;
 
+// Stream counts within an attribute block (at kMenuAttributes or kTitleAttributes).
+constexpr size_t kAttrAudioCount = 0x02;
+constexpr size_t kAttrSubpictureCount = 0x54;
+
 }  // namespace author::ifo_layout

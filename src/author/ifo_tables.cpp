@@ -4,6 +4,7 @@
 
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
+#include "author/ifo_layout.h"
 
 namespace author {
 
@@ -31,10 +32,10 @@ constexpr uint32_t kTimeMapDiscontinuity = 0x80000000u;
 
 // Stream attribute block.
 constexpr size_t kAttrVideo = 0x00;
-constexpr size_t kAttrAudioCount = 0x02;
+using ifo_layout::kAttrAudioCount;
 constexpr size_t kAttrAudio = 0x04;
 constexpr size_t kAudioEntryBytes = 8;
-constexpr size_t kAttrSubpictureCount = 0x54;
+using ifo_layout::kAttrSubpictureCount;
 constexpr size_t kAttrSubpicture = 0x56;
 constexpr size_t kSubpictureEntryBytes = 6;
 

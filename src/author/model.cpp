@@ -105,6 +105,18 @@ void pgc_set_palette_entry(Pgc* pgc, int index, uint32_t colour) {
 
 void pgc_set_pause(Pgc* pgc, int pause) { pgc->pause = pause; }
 
+void pgc_mark_first_chapter(Pgc* pgc, int pgc_index) {
+    for (PgcSource* source : pgc->sources) {
+        if (source->cells.empty()) continue;
+        Cell& first = source->cells.front();
+        if (first.kind != kCellChapter) {
+            emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n", pgc_index);
+            first.kind = kCellChapter;
+        }
+        return;
+    }
+}
+
 void pgc_add_entry(Pgc* pgc, const char* entry_name) {
     for (int bit = kFirstEntryBit; bit <= kLastEntryBit; ++bit) {
         if (std::strcmp(entry_name, entry_names[bit]) != 0) continue;

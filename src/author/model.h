@@ -240,6 +240,9 @@ struct MenuGroup {
 // ---------------------------------------------------------------------------------------------
 
 constexpr int kMaxTitlesets = 170;
+// What a disc's title search table and a title's part-of-title list can number.
+constexpr int kMaxTitles = 99;
+constexpr int kMaxChaptersPerTitle = 99;
 constexpr int kTitlesetAttributeBytes = 0x300;
 
 // One titleset found on disk by the table-of-contents run.
@@ -341,6 +344,9 @@ void pgc_set_post_commands(Pgc* pgc, const char* text);
 void pgc_set_palette_entry(Pgc* pgc, int index, uint32_t colour);
 void pgc_set_pause(Pgc* pgc, int pause);
 void pgc_add_entry(Pgc* pgc, const char* entry_name);
+// A chain starts with a chapter: the first cell of its first source that has cells becomes one,
+// with a warning naming the Pgc by its 0-based index when it was not.
+void pgc_mark_first_chapter(Pgc* pgc, int pgc_index);
 // A null name names the button by its 1-based number. Returns 0.
 int pgc_add_button(Pgc* pgc, const char* name, const char* command);
 

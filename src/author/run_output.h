@@ -6,7 +6,8 @@
 
 namespace author {
 
-// Called once the file is open for writing (created or truncated by this run).
+// Called once the file is open for writing (created or truncated by this run), or before the run
+// goes on to replace a file an earlier run wrote.
 void record_output_file(const std::string& path);
 // Called for a directory this run created (not for one that was already there).
 void record_output_directory(const std::string& path);

@@ -891,19 +891,6 @@ void VobScanner::print_summary(const Vob& vob) {
     emit("\n");
 }
 
-// A chain whose first source was left out must still start with a chapter.
-void ensure_first_cell_is_chapter(Pgc& pgc, int pgc_index) {
-    for (PgcSource* source : pgc.sources) {
-        if (source->cells.empty()) continue;
-        if (source->cells.front().kind != kCellChapter) {
-            emit("WARN: First cell is not marked as a chapter in PGC %d, setting chapter flag\n",
-                 pgc_index);
-            source->cells.front().kind = kCellChapter;
-        }
-        return;
-    }
-}
-
 bool has_no_vobus(const Vob* vob) { return vob->vobus.empty(); }
 
 // Names each input of the group that gave no VOB unit with `line` (one %s for the name); false
@@ -938,7 +925,8 @@ void leave_out_empty_vobs(VobGroup& group, int kind) {
         if (pgc.sources.size() == before) continue;
         if (kind == kScanTitles && pgc.sources.empty())
             fatal("ERR:  Title %d has no VOB units left\n", static_cast<int>(p + 1));
-        ensure_first_cell_is_chapter(pgc, static_cast<int>(p));
+        // A chain whose first source was left out must still start with a chapter.
+        pgc_mark_first_chapter(&pgc, static_cast<int>(p));
     }
 }
 

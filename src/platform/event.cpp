@@ -21,6 +21,7 @@ WaitResult ManualResetEvent::Wait(unsigned timeoutMs) const {
     // Even an already expired timed wait goes to the kernel, whose timer slack makes it a sleep.
     if (timeoutMs == 0) return set_.load() ? WaitResult::Signalled : WaitResult::TimedOut;
     std::unique_lock lock(mutex_);
+    blockingWaits_.fetch_add(1);
     const bool signalled = changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                              [this] { return set_.load(); });
     return signalled ? WaitResult::Signalled : WaitResult::TimedOut;

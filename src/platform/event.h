@@ -21,12 +21,15 @@ public:
     // cancel tests never sleep.
     WaitResult Wait(unsigned timeoutMs) const;
     bool IsSet() const { return Wait(0) == WaitResult::Signalled; }
+    // How many waits went to the condition variable: polls must never be among them.
+    unsigned long BlockingWaits() const { return blockingWaits_.load(); }
 
 private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     // Written under the mutex, so a timed waiter cannot miss a Set; read without it by polls.
     std::atomic<bool> set_;
+    mutable std::atomic<unsigned long> blockingWaits_{0};
 };
 
 // The callee's cancel test: poll without waiting; anything but a time-out means stop.

@@ -137,10 +137,17 @@ TEST(Entry, AFailedRunTakesBackWhatItWrote) {
     const std::map<std::string, uintmax_t> disc = folder_listing(out);
     const Case toc_case{{"-T", "-o", out, "-m", "-f", vob, "-b", "jump menu 5;"},
                         "ERR:  Cannot jump to menu PGC #5, only 1 exist\n"};
-    for (const Case& c : {titleset_cases[0], titleset_cases[1], toc_case}) {
+    for (const Case& c : titleset_cases) {
         run_case(c);
         EXPECT_EQ(folder_listing(out), disc) << c.message;
     }
+    // A failed table of contents also takes away the manager of the earlier run: the titleset
+    // stays, but the folder no longer passes for a disc.
+    run_case(toc_case);
+    std::map<std::string, uintmax_t> without_manager = disc;
+    without_manager.erase(out + "/VIDEO_TS/VIDEO_TS.IFO");
+    without_manager.erase(out + "/VIDEO_TS/VIDEO_TS.BUP");
+    EXPECT_EQ(folder_listing(out), without_manager);
 }
 
 TEST(Entry, AMissingInputFailsTheRun) {

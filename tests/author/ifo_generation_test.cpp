@@ -8,8 +8,10 @@
 #include <random>
 
 #include "author/diagnostics.h"
+#include "author/disc_support.h"
 #include "author/ifo_fixtures.h"
 #include "author/ifo_writer.h"
+#include "author/titleset_readback.h"
 #include "author/vm/vm_statement.h"
 
 namespace author {
@@ -184,6 +186,59 @@ TEST_F(Generation, DamagedTitlesetFilesAreRefusedNotTrusted) {
         EXPECT_THROW(read_vts_ifo(dir / "VTS_01_0.IFO", table), FatalError) << c.what;
         EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("ERR:  ")) << c.what;
         EXPECT_TRUE(table.empty()) << c.what;
+    }
+}
+
+// A titleset file whose sizes, table offsets or counts do not hold: the table of contents fails
+// naming the file and the field, and takes away the manager an earlier run left, so that the
+// folder no longer passes for a disc. The titleset itself stays for the user to look at.
+TEST_F(Generation, TableOfContentsOverADamagedTitlesetFailsNamingTheField) {
+    const std::vector<uint8_t> good = titleset_file(2);  // 6 IFO sectors, the part-of-title table at 1
+    constexpr size_t kPtt = kSectorSize;
+    struct Case {
+        const char* what;
+        size_t cut_to;  // 0: the whole file
+        std::vector<std::pair<size_t, uint8_t>> bytes;
+        const char* field;
+    };
+    const Case cases[] = {
+        {"cut after its part-of-title table", 2 * kSectorSize, {},
+         "information file's last sector (byte 0x01c) is 5, but the file is cut short"},
+        {"cut inside its header", 1000, {}, "header (byte 0x000) is cut short"},
+        {"last sector past the end", 0, {{0x1f, 0x40}}, "information file's last sector (byte 0x01c) is 64"},
+        {"title cell address table past the end", 0, {{0xe3, 0x30}},
+         "title cell address table sector (byte 0x0e0) is 48, past"},
+        {"no part-of-title table", 0, {{0xcb, 0}}, "part-of-title table sector (byte 0x0c8) is 0"},
+        {"title VOBs inside the information file", 0, {{0xc7, 2}}, "title VOB start sector (byte 0x0c4) is 2"},
+        {"titleset ending before its backup", 0, {{0x0e, 0}, {0x0f, 10}}, "titleset's last sector (byte 0x00c) is 10"},
+        {"no titles", 0, {{kPtt + 1, 0}}, "title count of the part-of-title table (byte 0x800) is 0"},
+        {"part-of-title table ending past the file", 0, {{kPtt + 5, 0x01}},
+         "last byte of the part-of-title table (byte 0x804)"},
+        {"chapter list before the list offsets", 0, {{kPtt + 11, 0x04}},
+         "chapter list offset of title 1 (byte 0x808) is 4"},
+        {"nine title audio streams", 0, {{0x203, 9}}, "title audio stream count (byte 0x202) is 9"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        std::filesystem::create_directories(dir / "VIDEO_TS");
+        const std::string titleset = dir / "VIDEO_TS/VTS_01_0.IFO";
+        testing::write_file(titleset, good);
+        ::testing::internal::CaptureStderr();
+        ASSERT_EQ(testing::run_discforge({"-T", "-o", dir.path()}), 0) << ::testing::internal::GetCapturedStderr();
+        ::testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(std::filesystem::exists(dir / "VIDEO_TS/VIDEO_TS.IFO"));
+
+        std::vector<uint8_t> damaged = good;
+        if (c.cut_to != 0) damaged.resize(c.cut_to);
+        for (const auto& [at, value] : c.bytes) damaged[at] = value;
+        testing::write_file(titleset, damaged);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(testing::run_discforge({"-T", "-o", dir.path()}), 1) << c.what;
+        EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                    HasSubstr("ERR:  " + titleset + ": " + c.field)) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(dir / "VIDEO_TS/VIDEO_TS.IFO")) << c.what;
+        EXPECT_FALSE(std::filesystem::exists(dir / "VIDEO_TS/VIDEO_TS.BUP")) << c.what;
+        EXPECT_TRUE(std::filesystem::exists(titleset)) << c.what;
     }
 }
 

@@ -16,6 +16,9 @@ TEST(ManualResetEvent, StaysSignalledUntilReset) {
     EXPECT_EQ(event.Wait(0), WaitResult::Signalled);
     event.Reset();
     EXPECT_EQ(event.Wait(0), WaitResult::TimedOut);
+    EXPECT_FALSE(event.IsSet());
+    // Polls read the state; none of them went to sleep on the condition variable.
+    EXPECT_EQ(event.BlockingWaits(), 0u);
 }
 
 TEST(ManualResetEvent, WakesAWaitingThread) {
@@ -39,8 +42,12 @@ TEST(ManualResetEvent, PollReadsTheStateWhileAnotherThreadWaits) {
             waiterResult = event.Wait(60000);
         });
         waiting.Wait(60000);
+        const unsigned long waitsBefore = event.BlockingWaits();
         for (int poll = 0; poll < 1000; ++poll) ASSERT_FALSE(event.IsSet());
         EXPECT_FALSE(IsCancelled(&event));
+        EXPECT_EQ(event.Wait(0), WaitResult::TimedOut);
+        // At most the other thread's one wait reached the condition variable; no poll slept.
+        EXPECT_LE(event.BlockingWaits(), waitsBefore + 1);
         event.Set();
         waiter.join();
         EXPECT_EQ(waiterResult, WaitResult::Signalled);
