@@ -1,0 +1,41 @@
+// The title plays on one clock: each clip's VOB starts it where the VOBs of the clips made
+// before it ended (90 kHz ticks), measured on what they hold, so players need not resynchronise
+// at a chapter.
+#pragma once
+
+#include <cstdint>
+
+namespace driver {
+
+// The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
+constexpr int64_t kVobClockRate = 90000;
+constexpr int64_t kMuxTicksPerVobTick = 300;
+// The authoring engine counts a title's time in signed 32 bits of those ticks (about 6.6 hours);
+// a minute is left for a clip running past its range.
+constexpr int64_t kTitleClockLimit = INT32_MAX - 60 * kVobClockRate;
+
+// How far `frames` pictures at rateNum/rateDen pictures a second run on the VOB's clock; 0
+// without a rate.
+int64_t PicturesClockLength(int64_t frames, int64_t rateNum, int64_t rateDen);
+
+class TitleClock {
+public:
+    // A new title starts its clock at 0.
+    void Reset();
+    // A clip whose range lasts rangeSeconds (0 when it runs to its file's end) starts where the
+    // clips made before it ended; one that would carry the clock past the engine's range starts
+    // it again at 0, as a discontinuity the cells are marked for. Answers the clip's start.
+    int64_t BeginClip(double rangeSeconds);
+    // Where the running clip's clock starts, in 90 kHz ticks.
+    int64_t ClipStart() const { return clipStart_; }
+    // How far the running clip's VOB runs on the clock, once its outputs are finished.
+    void SetClipLength(int64_t ticks) { clipLength_ = ticks; }
+    // The running clip became a chapter: the next one starts where it ended.
+    void ClipMade();
+
+private:
+    int64_t clipStart_ = 0;
+    int64_t clipLength_ = 0;
+};
+
+}  // namespace driver
