@@ -13,6 +13,7 @@
 #include "core/encoder_dvd_video.h"
 #include "core/file_utils.h"
 #include "core/log.h"
+#include "core/program_stream_clock.h"
 #include "driver/arg_list.h"
 #include "driver/clip_graph.h"
 #include "driver/folder_snapshot.h"
@@ -410,9 +411,9 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
         // The writer keeps all sound the pictures let in, which may run past them.
-        titleClock_.SetClipLength(writer_->ClockLength());
+        const int64_t clockLength = writer_->ClockLength();
         writer_.reset();
-        return closed;
+        return closed && NoteClipEnd(vobPath, clockLength, error);
     }
     bool finished = video_->Finish() == 0;
     if (!finished) error = video_->Error();
@@ -443,9 +444,17 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
         core::LogPrintf("%s\n", error.c_str());
         return false;
     }
-    // The multiplexer ends the sound with the pictures.
-    titleClock_.SetClipLength(PicturesClockLength(pacing_.FramesDelivered, jobSettings_.FrameRateNum,
-                                                  jobSettings_.FrameRateDen));
+    // The multiplexer ends the sound within the pictures.
+    return NoteClipEnd(vobPath,
+                       PicturesClockLength(pacing_.FramesDelivered, jobSettings_.FrameRateNum,
+                                           jobSettings_.FrameRateDen),
+                       error);
+}
+
+bool MainFrame::NoteClipEnd(const std::string& vobPath, int64_t clockLength, std::string& error) {
+    int64_t lastPackScr = 0;
+    if (!core::LastPackClock(vobPath, &lastPackScr, &error)) return false;
+    titleClock_.SetClipEnd(clockLength, lastPackScr);
     return true;
 }
 

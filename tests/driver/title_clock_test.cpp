@@ -26,33 +26,52 @@ TEST(PicturesClockLength, CountsThePicturesOnTheNinetyKilohertzClock) {
 TEST(TitleClock, EachClipStartsWhereTheClipsMadeBeforeItEnded) {
     TitleClock clock;
     EXPECT_EQ(clock.BeginClip(1.5), 0);
-    clock.SetClipLength(135135);
+    clock.SetClipEnd(135135, 100000);
     clock.ClipMade();
     EXPECT_EQ(clock.BeginClip(2.0), 135135);
     // A clip that failed or was skipped adds nothing: the next one starts at the same place.
-    clock.SetClipLength(180000);
+    clock.SetClipEnd(180000, 300000);
     EXPECT_EQ(clock.BeginClip(0.0), 135135);
-    clock.SetClipLength(3003);
+    clock.SetClipEnd(3003, 130000);
     clock.ClipMade();
     EXPECT_EQ(clock.ClipStart(), 138138);
     clock.Reset();
     EXPECT_EQ(clock.BeginClip(1.0), 0);
 }
 
+// The multiplexers send a clip's last packs ahead of their pictures: the next clip's first pack
+// then waits until the last one has been read, so the system clock never steps back.
+TEST(TitleClock, NextClipStartsOnceTheLastPackHasBeenRead) {
+    const struct {
+        int64_t length, lastPackScr, nextStart;
+    } cases[] = {
+        {135135, 143000, 143000 + kPackReadTicks},  // the multiplexer's start-up delay
+        {135135, 135135 - kPackReadTicks, 135135},  // the last pack read as the pictures end
+        {135135, 90000, 135135},
+    };
+    for (const auto& c : cases) {
+        TitleClock clock;
+        clock.BeginClip(1.5);
+        clock.SetClipEnd(c.length, c.lastPackScr);
+        clock.ClipMade();
+        EXPECT_EQ(clock.BeginClip(1.5), c.nextStart) << c.lastPackScr;
+    }
+}
+
 TEST(TitleClock, ClipThatWouldRunPastTheEnginesRangeStartsTheClockAgain) {
     TitleClock clock;
     clock.BeginClip(0.0);
     const int64_t ranEarlier = 90000;
-    clock.SetClipLength(ranEarlier);
+    clock.SetClipEnd(ranEarlier, 0);
     clock.ClipMade();
     const double roomLeft = double(kTitleClockLimit - ranEarlier) / kVobClockRate;
     EXPECT_EQ(clock.BeginClip(roomLeft), ranEarlier);  // ends right at the limit
     EXPECT_EQ(clock.BeginClip(roomLeft + 1.0), 0);
     // Whatever the range says, the clock stays an integer of ticks.
-    clock.SetClipLength(ranEarlier);
+    clock.SetClipEnd(ranEarlier, 0);
     clock.ClipMade();
     EXPECT_EQ(clock.BeginClip(std::numeric_limits<double>::infinity()), 0);
-    clock.SetClipLength(ranEarlier);
+    clock.SetClipEnd(ranEarlier, 0);
     clock.ClipMade();
     EXPECT_EQ(clock.BeginClip(std::nan("")), ranEarlier);  // no length to tell: no restart
 }
