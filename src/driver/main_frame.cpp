@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <utility>
 
@@ -13,10 +12,10 @@
 #include "core/encoder_dvd_video.h"
 #include "core/file_utils.h"
 #include "core/log.h"
+#include "core/program_stream_clock.h"
 #include "driver/clip_graph.h"
 #include "driver/folder_snapshot.h"
 #include "driver/start_checks.h"
-#include "driver/title_limit.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
@@ -40,9 +39,6 @@ using platform::com::SUCCEEDED;
 constexpr HRESULT kOk = 0;
 constexpr const char* kSupportAddress = "support@lumivane.example";
 constexpr const char* kNoPictureError = "No picture could be read from the clip.";
-// The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
-constexpr int64_t kVobClockRate = 90000;
-constexpr int64_t kMuxTicksPerVobTick = 300;
 // PBM_SETRANGE carries the range as MAKELPARAM(low, high).
 constexpr intptr_t kProgressRange0To100 = intptr_t(100) << 16;
 
@@ -54,21 +50,6 @@ NullFrameView& SilentView() {
 // The bytes of a sample that are both filled and inside its buffer.
 long UsableBytes(IMediaSample* sample) {
     return std::max(0L, std::min(sample->GetActualDataLength(), sample->GetSize()));
-}
-
-// Every chapter's sound has the channels the title announces.
-constexpr int kTitleChannels = 2;
-constexpr int kSilenceSampleRate = 48000;
-constexpr int64_t kSilenceChunkFrames = 4800;
-
-// frames of interleaved sound with `channels` as the title's two: a mono source plays on both.
-std::vector<int16_t> ToTitleChannels(const int16_t* samples, int64_t frames, long channels) {
-    std::vector<int16_t> title(size_t(frames) * kTitleChannels);
-    for (int64_t i = 0; i < frames; ++i) {
-        title[size_t(2 * i)] = samples[i * channels];
-        title[size_t(2 * i + 1)] = samples[i * channels + channels - 1];
-    }
-    return title;
 }
 
 // Bitmap rows are padded to 4 bytes.
@@ -93,7 +74,7 @@ MainFrame::~MainFrame() {
     OnStopEncoding();
     WaitForJob();
     ReleaseClipOutputs();
-    DiscardAudioQueue();
+    sound_.DiscardQueue();
 }
 
 // ---- Clip list --------------------------------------------------------------------------
@@ -213,10 +194,10 @@ void MainFrame::EncodeJob() {
     SetStatus("Start encoding...");
     clipWarnings_.Clear();
     core::InitCodecLibrary();
-    DiscardAudioQueue();
+    sound_.DiscardQueue();
     TempFiles files(jobSettings_.DeleteTempFiles != 0);
     bool lastClipCut = false;
-    titleClock_ = 0;
+    titleClock_.Reset();
     for (std::size_t index = 0; index < kMaxClipsPerDisc; ++index) {
         // Read per clip: the add-clips thread may still be appending rows.
         const std::optional<reader::ClipRecord> clip = ClipAt(index);
@@ -284,9 +265,7 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     clipLength_ = clip.RangeEnd > clip.RangeStart ? clip.RangeEnd - clip.RangeStart : 0.0;
-    // A clip that would carry the title's clock past the engine's range starts it again at 0,
-    // as a discontinuity the cells are marked for.
-    if (titleClock_ + int64_t(clipLength_ * kVobClockRate) > kTitleClockLimit) titleClock_ = 0;
+    titleClock_.BeginClip(clipLength_);
     // The timeline delivers the range at the output rate, whatever the clip's own rate, so
     // the total counts those pictures (and the progress never runs past it).
     totalFrames_ = ReadsThroughTimeline()
@@ -302,11 +281,8 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     sourceAudioFormat_ = WAVEFORMATEX{};
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
-    soundFramesReceived_ = 0;
-    soundFramesWritten_ = 0;
     lastPictureEnd_ = 0;
     sinkDelivery_ = reader::SourceDelivery{};
-    clipClockLength_ = 0;
     // hCanceled is left alone: a Stop between two clips must still end the job. Such a Stop
     // also keeps hStop set, so the reader returns at once (the timeline looks at hStop
     // alone and would otherwise decode the whole range for nothing). Stop sets hCanceled
@@ -349,7 +325,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
 
     bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
-    DiscardAudioQueue();
+    sound_.DiscardQueue();
     // The timeline shows black or a held picture for what the file did not give, so its
     // frames alone do not tell whether the file gave any picture.
     if (pacing_.FramesDelivered == 0 || delivered.Pictures == 0) {
@@ -373,7 +349,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     }
     // A stopped clip is short by the user's wish.
     if (!cut) clipWarnings_.Review(clip, delivered);
-    titleClock_ += clipClockLength_;
+    titleClock_.ClipMade();
     return cut ? ClipOutcome::Cut : ClipOutcome::Made;
 }
 
@@ -408,7 +384,7 @@ void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::strin
 }
 
 int MainFrame::ConfigureVobWriter(const char* vobPath) {
-    return core::ConfigureVobWriter(*writer_, *this, vobPath, titleClock_);
+    return core::ConfigureVobWriter(*writer_, *this, vobPath, titleClock_.ClipStart());
 }
 
 bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
@@ -417,6 +393,8 @@ bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) 
         return false;
     }
     clipHasAudio_ = sourceAudioFormat_.nChannels > 0 && sourceAudioFormat_.nSamplesPerSec > 0;
+    sound_.BeginClip(EncoderAudioInput().SampleRate,
+                     [this](const int16_t* samples, int count) { return WriteSound(samples, count); });
     if (writer_) {
         if (ConfigureVobWriter(vobPath.c_str()) < 0) {
             error = writer_->Error();
@@ -437,24 +415,18 @@ bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) 
 
 bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
                                   const std::string& audioPath, std::string& error) {
-    // Every chapter's sound lasts as long as its pictures: sound that ends early (or a clip
-    // without any) is made up with silence.
-    const int64_t soundFrames = SoundFrames(PicturesSeconds());
+    // Every chapter's sound lasts as long as its pictures.
+    sound_.EndWithPictures(PicturesSeconds(), lastPictureEnd_);
     if (writer_) {
-        // Sound the last pictures cover may still wait: the sound thread can trail the
-        // pictures. What lies beyond them has no pictures to go with and is dropped.
-        DrainAudioQueue(lastPictureEnd_ - 1, soundFrames);
-        FillSoundTo(soundFrames);
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
         // The writer keeps all sound the pictures let in, which may run past them.
-        clipClockLength_ = writer_->ClockLength();
+        const int64_t clockLength = writer_->ClockLength();
         writer_.reset();
-        return closed;
+        return closed && NoteClipEnd(vobPath, clockLength, error);
     }
     bool finished = video_->Finish() == 0;
     if (!finished) error = video_->Error();
-    FillSoundTo(soundFrames);
     if (audio_->Finish() != 0 && finished) {
         finished = false;
         error = audio_->Error();
@@ -475,15 +447,24 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     std::string muxFailure;
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
                                                 audioPath.c_str(), ProgressBar(), nullptr,
-                                                titleClock_ * kMuxTicksPerVobTick, &muxFailure);
+                                                titleClock_.ClipStart() * kMuxTicksPerVobTick, &muxFailure);
     if (muxResult != 0) {
         error = core::FormatString("Multiplexing into %s failed: %s", vobPath.c_str(),
                                    muxFailure.c_str());
         core::LogPrintf("%s\n", error.c_str());
         return false;
     }
-    // The multiplexer ends the sound with the pictures.
-    clipClockLength_ = PicturesClockLength();
+    // The multiplexer ends the sound within the pictures.
+    return NoteClipEnd(vobPath,
+                       PicturesClockLength(pacing_.FramesDelivered, jobSettings_.FrameRateNum,
+                                           jobSettings_.FrameRateDen),
+                       error);
+}
+
+bool MainFrame::NoteClipEnd(const std::string& vobPath, int64_t clockLength, std::string& error) {
+    int64_t lastPackScr = 0;
+    if (!core::LastPackClock(vobPath, &lastPackScr, &error)) return false;
+    titleClock_.SetClipEnd(clockLength, lastPackScr);
     return true;
 }
 
@@ -514,15 +495,9 @@ AuthoringResult MainFrame::CreateDvdStructure(const std::vector<std::string>& vo
 reader::SourceDelivery MainFrame::SinkDelivery() const {
     reader::SourceDelivery delivered = sinkDelivery_;
     if (sourceAudioFormat_.nSamplesPerSec > 0) {
-        delivered.SoundSeconds = double(soundFramesReceived_) / sourceAudioFormat_.nSamplesPerSec;
+        delivered.SoundSeconds = double(sound_.FramesReceived()) / sourceAudioFormat_.nSamplesPerSec;
     }
     return delivered;
-}
-
-int64_t MainFrame::PicturesClockLength() const {
-    if (jobSettings_.FrameRateNum == 0) return 0;
-    return int64_t(pacing_.FramesDelivered) * kVobClockRate * jobSettings_.FrameRateDen /
-           jobSettings_.FrameRateNum;
 }
 
 void MainFrame::EndJob(const JobOutcome& outcome) {
@@ -655,14 +630,14 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
     bool written;
     if (writer_) {
         written = writer_->WriteVideo(bits, repeat);
-        DrainAudioQueue(start);
+        sound_.Drain(start);
         lastPictureEnd_ = start + REFERENCE_TIME(length * 1e7 * repeat);
     } else {
         written = video_ && video_->EncodeFrame(bits, repeat) == 0;
     }
     // Without a sound of its own the clip gets silence as its pictures go, so the writer can
     // interleave it with them.
-    if (written && !clipHasAudio_) written = FillSoundTo(SoundFrames(PicturesSeconds()));
+    if (written && !clipHasAudio_) written = sound_.FillTo(sound_.Frames(PicturesSeconds()));
     // An encoder that failed (a full disk) fails every later call: end the clip now, the job
     // reports it when it closes the outputs.
     if (!written) hStop.Set();
@@ -680,27 +655,19 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     sample->GetPointer(&data);
     // Whole sample frames only, so the channels stay interleaved in step.
     const long channels = std::max<long>(1, sourceAudioFormat_.nChannels);
-    int64_t frames = UsableBytes(sample) / 2 / channels;
-    // Only the plain graph runs on past the range, to the end of the file. Its sound comes
-    // without gaps from the range's start, so the range ends after as many sample frames as
-    // it lasts.
-    if (!ReadsThroughTimeline() && clipLength_ > 0.0) {
-        frames = std::min(frames, SoundFrames(clipLength_) - soundFramesReceived_);
-    }
-    if (data == nullptr || frames <= 0) return kOk;
-    soundFramesReceived_ += frames;
+    if (data == nullptr) return kOk;
+    // Only the plain graph runs on past the range, to the end of the file.
+    const int64_t frames =
+        sound_.Receive(UsableBytes(sample) / 2 / channels, ReadsThroughTimeline() ? 0.0 : clipLength_);
+    if (frames == 0) return kOk;
     std::vector<int16_t> title =
         ToTitleChannels(reinterpret_cast<const int16_t*>(data), frames, channels);
 
     if (!writer_) {
-        if (audio_ && !WriteSound(title.data(), frames)) hStop.Set();
+        if (audio_ && !sound_.Write(title.data(), frames)) hStop.Set();
         return kOk;
     }
-    AudioPacket packet;
-    packet.StartTime = start;
-    packet.Samples = std::move(title);
-    platform::AutoLock lock(audioQueueLock_);
-    audioQueue_.push_back(std::move(packet));
+    sound_.Queue(AudioPacket{start, std::move(title)});
     return kOk;
 }
 
@@ -717,48 +684,14 @@ double MainFrame::PictureSeconds(int64_t start, int64_t stop) const {
     return double(jobSettings_.FrameRateDen) / jobSettings_.FrameRateNum;
 }
 
-void MainFrame::DrainAudioQueue(int64_t upToTime, int64_t limit) {
-    platform::AutoLock lock(audioQueueLock_);
-    while (!audioQueue_.empty() && audioQueue_.front().StartTime <= upToTime &&
-           soundFramesWritten_ < limit) {
-        const AudioPacket& packet = audioQueue_.front();
-        const int64_t frames = std::min<int64_t>(int64_t(packet.Samples.size()) / kTitleChannels,
-                                                 limit - soundFramesWritten_);
-        WriteSound(packet.Samples.data(), frames);
-        audioQueue_.pop_front();
-    }
-}
-
-int64_t MainFrame::SoundFrames(double seconds) const {
-    return reader::TruncateToInt64(std::round(seconds * EncoderAudioInput().SampleRate));
-}
-
 double MainFrame::PicturesSeconds() const {
     if (jobSettings_.FrameRateNum == 0) return 0.0;
     return double(pacing_.FramesDelivered) * jobSettings_.FrameRateDen / jobSettings_.FrameRateNum;
 }
 
-bool MainFrame::WriteSound(const int16_t* samples, int64_t frames) {
-    const int count = int(frames * kTitleChannels);
-    const bool written = writer_ ? writer_->WriteAudio(samples, count)
-                                 : audio_ && audio_->EncodeSamples(samples, count) == 0;
-    if (written) soundFramesWritten_ += frames;
-    return written;
-}
-
-bool MainFrame::FillSoundTo(int64_t frames) {
-    static const std::vector<int16_t> silence(size_t(kSilenceChunkFrames) * kTitleChannels, 0);
-    while (soundFramesWritten_ < frames) {
-        if (!WriteSound(silence.data(), std::min(frames - soundFramesWritten_, kSilenceChunkFrames))) {
-            return false;
-        }
-    }
-    return true;
-}
-
-void MainFrame::DiscardAudioQueue() {
-    platform::AutoLock lock(audioQueueLock_);
-    audioQueue_.clear();
+bool MainFrame::WriteSound(const int16_t* samples, int count) {
+    return writer_ ? writer_->WriteAudio(samples, count)
+                   : audio_ && audio_->EncodeSamples(samples, count) == 0;
 }
 
 void MainFrame::UpdateProgress(int percent) {

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,7 +29,8 @@
 #include "driver/output_lock.h"
 #include "driver/pacing.h"
 #include "driver/temp_files.h"
-#include "platform/critical_section.h"
+#include "driver/title_clock.h"
+#include "driver/title_sound.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "reader/clip_record.h"
@@ -42,12 +42,6 @@
 namespace driver {
 
 using platform::com::HRESULT;
-
-// Sound waiting for the direct writer until the picture stream reaches its time.
-struct AudioPacket {
-    int64_t StartTime = 0;  // 100-ns units, as the graph stamped it (0 when unstamped)
-    std::vector<int16_t> Samples;  // interleaved
-};
 
 class MainFrame : public reader::SampleSink, public reader::DesGraphOwner, public core::EncoderHost {
 public:
@@ -145,6 +139,10 @@ private:
     // false (with the reason) when the clip's VOB is not sound.
     bool FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
                            const std::string& audioPath, std::string& error);
+    // Tells the title clock where the finished VOB at vobPath ends: `clockLength` ticks of
+    // pictures and sound, and the clock of its last pack. False (with the reason) when that
+    // pack cannot be read.
+    bool NoteClipEnd(const std::string& vobPath, int64_t clockLength, std::string& error);
     void ReleaseClipOutputs();
     // Authors the clips made, or after a failed or stopped authoring removes what it wrote
     // into the "DVD" folder; then ends the job.
@@ -154,8 +152,6 @@ private:
     void ShowClipWarnings() const;
     // What the plain graph's file gave, once its graph has stopped.
     reader::SourceDelivery SinkDelivery() const;
-    // How far the pictures delivered for the clip run on the VOB's clock (90 kHz).
-    int64_t PicturesClockLength() const;
 
     // The clip is read through the editing-services timeline, which cuts the range and
     // delivers pictures at the output size and rate: the sink then neither paces, nor fits,
@@ -164,18 +160,10 @@ private:
     // How long a picture lasts: its own stamps, else the output frame time.
     double PictureSeconds(int64_t start, int64_t stop) const;
     void UpdateProgress(int percent);
-    // Writes the queued sound that starts by upToTime, at most up to `limit` sample frames
-    // of the clip's sound in all.
-    void DrainAudioQueue(int64_t upToTime, int64_t limit = INT64_MAX);
-    // Sample frames of the clip's sound that `seconds` hold.
-    int64_t SoundFrames(double seconds) const;
     // Seconds of picture handed to the encoder or the writer so far.
     double PicturesSeconds() const;
     // Hands sound of the title's channels to the encoder or the writer; false when it failed.
-    bool WriteSound(const int16_t* samples, int64_t frames);
-    // Silence until the clip's sound holds `frames` sample frames; false when writing failed.
-    bool FillSoundTo(int64_t frames);
-    void DiscardAudioQueue();
+    bool WriteSound(const int16_t* samples, int count);
     void SetStatus(const std::string& text);
     void MarkJobCommands(bool running);
     platform::ProgressTarget* ProgressBar() const;
@@ -207,16 +195,12 @@ private:
     uint32_t clipStartTime_ = 0;  // ms, for the frames-per-second display
     bool shortPictureLogged_ = false;
     bool clipHasAudio_ = false;  // the reader delivers sound
-    int64_t soundFramesReceived_ = 0;  // sample frames taken from the reader (its thread)
-    int64_t soundFramesWritten_ = 0;   // sample frames handed to the encoder or the writer
+    TitleSound sound_;
     int64_t lastPictureEnd_ = 0;  // 100-ns units: where the pictures written so far end
     // The pictures the plain graph's file gave (its samples are the file's own); the sound
-    // comes from soundFramesReceived_ (SinkDelivery).
+    // comes from the sound's count (SinkDelivery).
     reader::SourceDelivery sinkDelivery_;
-    // The title plays on one clock: each clip's VOB starts it where the VOBs of the clips made
-    // before it ended (90 kHz ticks), measured on what they hold.
-    int64_t titleClock_ = 0;
-    int64_t clipClockLength_ = 0;
+    TitleClock titleClock_;
 
     // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
     std::unique_ptr<core::VideoEncoder> video_;
@@ -224,9 +208,6 @@ private:
     std::FILE* videoFile_ = nullptr;
     std::FILE* audioFile_ = nullptr;
     std::unique_ptr<core::OutputWriter> writer_;
-
-    platform::CriticalSection audioQueueLock_;
-    std::deque<AudioPacket> audioQueue_;
 };
 
 // The process's one MainFrame, set by the window that owns it.

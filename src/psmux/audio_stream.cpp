@@ -69,7 +69,14 @@ bool AudioStream::RunOutFinished() const {
     // A frame already begun is finished first: leaving its rest behind would end the stream
     // on a cut frame.
     const bool frameBegun = bytesNotSent_ < current_.length;
-    return !frameBegun && current_.pts + offset_ >= mux_->RunOutPts();
+    return !frameBegun && LeftOutOfRunOut(current_);
+}
+
+bool AudioStream::LeftOutOfRunOut(const AccessUnit& unit) const {
+    const int64_t start = unit.pts + offset_;
+    if (!mux_->FinalRunOut()) return start >= mux_->RunOutPts();
+    const int64_t length = static_cast<int64_t>(uint64_t(frameSamples_) * static_cast<uint64_t>(kClock) / SampleRateOrOne());
+    return start + length > mux_->RunOutPts();
 }
 
 bool AudioStream::ScanFirstFrame() { return ScanFrame() && ring_.Waiting() == 1; }
@@ -106,6 +113,7 @@ bool AudioStream::ScanFrame() {
     ++frameNumber_;
     ++unitsScanned_;
     samplesBefore_ += frame.samples;
+    frameSamples_ = frame.samples;
     return true;
 }
 
@@ -142,8 +150,7 @@ size_t AudioStream::WriteSector() {
     if (next == nullptr) {
         limit = bytesNotSent_;
     } else if (mux_->RunningOut()) {
-        // Frames due at or after the run-out point stay out of this packet.
-        limit = BytesBeforeUnit([&](const AccessUnit& unit) { return unit.pts + offset_ >= mux_->RunOutPts(); });
+        limit = BytesBeforeUnit([&](const AccessUnit& unit) { return LeftOutOfRunOut(unit); });
     }
     // The file bytes a packet with or without a timestamp carries.
     auto take = [&](bool pts) {

@@ -53,11 +53,16 @@ protected:
     // have lost their sync there unless the file ends inside the header.
     bool EndAtBadHeader(uint64_t frameStart);
     uint64_t SampleRateOrOne() const { return sampleRate_ != 0 ? sampleRate_ : 1; }
+    // A frame the run-out leaves out: at the video's end, one that would still be heard after
+    // the last picture (the next title's pictures follow there); elsewhere one due at or after
+    // the run-out point.
+    bool LeftOutOfRunOut(const AccessUnit& unit) const;
 
     int audioNumber_ = 0;
     uint32_t sampleRate_ = 0;
     uint32_t bitRateKbps_ = 0;
     uint64_t samplesBefore_ = 0;  // samples of the frames already scanned
+    uint32_t frameSamples_ = 0;   // per channel, of the last frame scanned
     uint32_t frameNumber_ = 0;
     bool lostSync_ = false;
     uint64_t lostSyncAt_ = 0;  // file offset

@@ -87,6 +87,8 @@ public:
     int SectorSize() const { return params_.sectorSize; }
     bool RunningOut() const { return runningOut_; }
     int64_t RunOutPts() const { return runOutPts_; }
+    // The run-out at the video's end, after which no stream goes on.
+    bool FinalRunOut() const { return finalRunOut_; }
     platform::ProgressTarget* Progress() const { return job_.progress; }
     const platform::ManualResetEvent* Cancel() const { return job_.cancel; }
     int PacketPayloadFor(const PesStream& stream, bool buffers, bool pts, bool dts) const;
