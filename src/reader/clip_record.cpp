@@ -54,12 +54,6 @@ int RegularFileSize(const std::string& path, uint64_t* size) {
     return error;
 }
 
-// HresultFromErrno's inverse; 0 for a result that carries no errno.
-int ErrnoOf(HRESULT result) {
-    const uint32_t code = uint32_t(result);
-    return (code & 0xFFFF0000u) == 0x80070000u ? int(code & 0xFFFF) : 0;
-}
-
 }  // namespace
 
 std::string FileProblem(const std::string& path) {
@@ -79,7 +73,7 @@ std::string ProbeFailureText(const std::string& path, int32_t result) {
         return "No video or sound can be read from it (an unknown format, or a damaged or "
                "incomplete file).";
     }
-    if (const int error = ErrnoOf(result)) {
+    if (const int error = platform::com::ErrnoFromHresult(result)) {
         return std::string("The file cannot be read: ") + std::strerror(error) + ".";
     }
     char text[64];
