@@ -226,12 +226,9 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     hStop.Reset();
     const FolderSnapshot discFolderBefore = FolderSnapshot::Take(OutputPath(kDvdFolderName));
     const AuthoringResult authoring = CreateDvdStructure(files.Vobs());
-    // Set only by a Stop the engine saw: the disc then lacks the clips whose VOBs it did not
-    // reach. A Stop after the engine's last test leaves a whole disc.
-    const bool authoringStopped = authoring.stopped;
     JobOutcome outcome;
     outcome.clipCount = ClipCount();
-    if (authoring.authored && !authoringStopped) {
+    if (authoring.authored && !authoring.stopped) {
         files.DiscAuthored();
         outcome.clipsOnDisc = files.Vobs().size();
         outcome.lastClipCut = lastClipCut;
@@ -247,7 +244,7 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     if (!removed) core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
     const std::string notRemoved =
         removed ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
-    if (authoringStopped) {
+    if (authoring.stopped) {
         platform::ShowMessageBox("Creating the DVD structure was stopped; the clips' VOB files are "
                                  "kept in the output folder." + notRemoved,
                                  "Stopped", platform::MB_ICONINFORMATION);
@@ -258,7 +255,7 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
                                      notRemoved,
                                  "Error", platform::MB_ICONERROR);
     }
-    outcome.failed = !authoringStopped;
+    outcome.failed = !authoring.stopped;
     outcome.kept = files.Kept();
     EndJob(outcome);
 }

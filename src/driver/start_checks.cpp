@@ -1,7 +1,5 @@
 #include "driver/start_checks.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -10,6 +8,7 @@
 #include <system_error>
 
 #include "core/file_utils.h"
+#include "driver/path_kind.h"
 #include "driver/start_refusals.h"
 #include "driver/temp_files.h"
 #include "platform/message_box.h"
@@ -152,8 +151,8 @@ bool LockOutputFolder(const std::string& folder, OutputLock& lock) {
 // Anything but a folder under that name would be replaced by the job's file (a folder makes
 // the job fail instead, which it reports then).
 bool WouldBeOverwritten(const std::string& path) {
-    struct stat info {};
-    return ::lstat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    const PathKind kind = KindOf(path);
+    return kind != PathKind::Missing && kind != PathKind::Folder;
 }
 
 // Files of the user's under the names the job writes would be overwritten and deleted.

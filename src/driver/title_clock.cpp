@@ -8,13 +8,13 @@ namespace driver {
 
 int64_t PicturesClockLength(int64_t frames, int64_t rateNum, int64_t rateDen) {
     if (rateNum == 0) return 0;
-    return frames * kVobClockRate * rateDen / rateNum;
+    return frames * kTitleClockRate * rateDen / rateNum;
 }
 
 void TitleClock::Reset() { *this = TitleClock{}; }
 
 int64_t TitleClock::BeginClip(double rangeSeconds) {
-    const int64_t rangeTicks = reader::TruncateToInt64(rangeSeconds * kVobClockRate);
+    const int64_t rangeTicks = reader::TruncateToInt64(rangeSeconds * kTitleClockRate);
     if (rangeTicks > kTitleClockLimit - clipStart_) clipStart_ = 0;
     clipLength_ = 0;
     lastPackScr_ = 0;

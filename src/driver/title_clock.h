@@ -10,8 +10,7 @@
 
 namespace driver {
 
-// The VOBs' timestamps count 90 kHz ticks; the multiplexer's clock runs 300 times as fast.
-constexpr int64_t kVobClockRate = kTitleClockRate;
+// The VOBs' timestamps count kTitleClockRate ticks; the multiplexer's clock runs 300 times as fast.
 constexpr int64_t kMuxTicksPerVobTick = 300;
 // How long a 2048-byte pack takes to read at the DVD's 10.08 Mbit/s, rounded up: a clip's first
 // pack comes at least this long after the previous clip's last.

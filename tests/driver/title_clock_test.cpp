@@ -64,7 +64,7 @@ TEST(TitleClock, ClipThatWouldRunPastTheEnginesRangeStartsTheClockAgain) {
     const int64_t ranEarlier = 90000;
     clock.SetClipEnd(ranEarlier, 0);
     clock.ClipMade();
-    const double roomLeft = double(kTitleClockLimit - ranEarlier) / kVobClockRate;
+    const double roomLeft = double(kTitleClockLimit - ranEarlier) / kTitleClockRate;
     EXPECT_EQ(clock.BeginClip(roomLeft), ranEarlier);  // ends right at the limit
     EXPECT_EQ(clock.BeginClip(roomLeft + 1.0), 0);
     // Whatever the range says, the clock stays an integer of ticks.
