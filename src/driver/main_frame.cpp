@@ -261,7 +261,7 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
 }
 
 void MainFrame::BeginClip(const reader::ClipRecord& clip) {
-    clipLength_ = clip.RangeEnd > clip.RangeStart ? clip.RangeEnd - clip.RangeStart : 0.0;
+    clipLength_ = clip.RangeSeconds();
     titleClock_.BeginClip(clipLength_);
     // The timeline delivers the range at the output rate, whatever the clip's own rate, so
     // the total counts those pictures (and the progress never runs past it).

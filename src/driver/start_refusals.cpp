@@ -19,9 +19,7 @@ std::string ClockText(double seconds) {
 
 double ListSeconds(const std::vector<reader::ClipRecord>& clips) {
     double seconds = 0.0;
-    for (const reader::ClipRecord& clip : clips) {
-        if (clip.RangeEnd > clip.RangeStart) seconds += clip.RangeEnd - clip.RangeStart;
-    }
+    for (const reader::ClipRecord& clip : clips) seconds += clip.RangeSeconds();
     return seconds;
 }
 

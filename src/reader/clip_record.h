@@ -31,6 +31,9 @@ struct ClipRecord {
     double RangeStart = 0.0;  // seconds from the start of the file
     double RangeEnd = 0.0;
 
+    // How long the range lasts; 0 for a range that ends where it starts, or before.
+    double RangeSeconds() const { return RangeEnd > RangeStart ? RangeEnd - RangeStart : 0.0; }
+
     // Probes path into this record: 0 when probed; 2 when the file cannot be opened as a
     // regular file; otherwise the failing media-detector result. The calling thread must
     // have COM initialised.
