@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 
 # The threaded reader tests that run once more under ThreadSanitizer.
 TSAN_READER_TESTS = SourceGraphRun.*:DesGraphRun.*:Receiver*
-TSAN_PLATFORM_TESTS = GraphTest.*:SourceFilterTest.*:DesGroupFilters.*
+TSAN_PLATFORM_TESTS = GraphTest.*:SourceFilterTest.*:DesGroupFilters.*:ScanCache.*
 
 .PHONY: deps configure build run test test-threads clean
 

@@ -23,17 +23,34 @@ off_t badTo = 0;
 std::atomic<bool> armed{false};
 std::atomic<int> failures{0};
 
+std::string countedFile;  // set before `counting`, read only while it is set
+std::atomic<bool> counting{false};
+std::atomic<int64_t> bytesRead{0};
+
 ReadFunction SystemRead() {
     static const auto function = reinterpret_cast<ReadFunction>(::dlsym(RTLD_NEXT, "read"));
     return function;
 }
 
-bool IsFailingFile(int fd) {
+std::string OpenedFile(int fd) {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     char target[PATH_MAX];
     const ssize_t length = ::readlink(link, target, sizeof target);
-    return length > 0 && std::string(target, size_t(length)) == failingFile;
+    return length > 0 ? std::string(target, size_t(length)) : std::string();
+}
+
+ssize_t FailOrRead(int fd, void* buffer, size_t count) {
+    if (armed && OpenedFile(fd) == failingFile) {
+        const off_t at = ::lseek(fd, 0, SEEK_CUR);
+        if (at >= badFrom && at < badTo) {
+            ++failures;
+            errno = EIO;
+            return -1;
+        }
+        if (at < badFrom) count = std::min(count, size_t(badFrom - at));
+    }
+    return SystemRead()(fd, buffer, count);
 }
 
 }  // namespace
@@ -51,18 +68,22 @@ FailingReads::~FailingReads() { armed = false; }
 
 int FailingReads::Failures() { return failures; }
 
+CountedReads::CountedReads(const std::string& path) {
+    SystemRead();
+    countedFile = std::filesystem::canonical(path).string();
+    bytesRead = 0;
+    counting = true;
+}
+
+CountedReads::~CountedReads() { counting = false; }
+
+int64_t CountedReads::Bytes() { return bytesRead; }
+
 // C linkage: the media libraries' calls of read() find this one first.
 extern "C" ssize_t read(int fd, void* buffer, size_t count) {
-    if (armed && IsFailingFile(fd)) {
-        const off_t at = ::lseek(fd, 0, SEEK_CUR);
-        if (at >= badFrom && at < badTo) {
-            ++failures;
-            errno = EIO;
-            return -1;
-        }
-        if (at < badFrom) count = std::min(count, size_t(badFrom - at));
-    }
-    return SystemRead()(fd, buffer, count);
+    const ssize_t got = FailOrRead(fd, buffer, count);
+    if (got > 0 && counting && OpenedFile(fd) == countedFile) bytesRead += got;
+    return got;
 }
 
 }  // namespace driver::testing

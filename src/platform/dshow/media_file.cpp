@@ -47,6 +47,13 @@ int Preference(const AVStream* stream) {
     return int(std::min<long long>(area, 1 << 28)) + (isDefault << 29);
 }
 
+// The system's error number an FFmpeg result carries, 0 for none: FFmpeg gives the system's
+// errors as AVERROR(errno), and its own codes are tags far below.
+int SystemErrorOf(int result) {
+    constexpr int kLargestErrno = 0xFFFF;
+    return result < 0 && -result <= kLargestErrno ? -result : 0;
+}
+
 }  // namespace
 
 HRESULT MediaFile::Open(const std::string& path, std::unique_ptr<MediaFile>* file) {
@@ -59,22 +66,27 @@ HRESULT MediaFile::Open(const std::string& path, std::unique_ptr<MediaFile>* fil
     std::unique_ptr<MediaFile> opened(new MediaFile());
     opened->path_ = path;
     opened->fileSize_ = uint64_t(info.st_size);
+    opened->version_ = FileVersion::Of(info);
     const HRESULT hr = opened->Probe();
     if (com::FAILED(hr)) return hr;
     *file = std::move(opened);
     return com::S_OK;
 }
 
-MediaFile::~MediaFile() { avformat_close_input(&format_); }
+MediaFile::~MediaFile() {
+    avformat_close_input(&format_);
+    avio_closep(&io_);
+}
 
 HRESULT MediaFile::Probe() {
     // The explicit protocol keeps a colon in a file name from being read as a protocol name.
     const std::string url = "file:" + path_;
-    if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) < 0) {
-        return VFW_E_UNKNOWN_FILE_TYPE;
+    if (const int opened = avio_open(&io_, url.c_str(), AVIO_FLAG_READ); opened < 0) {
+        const int error = SystemErrorOf(opened);
+        return error != 0 ? com::HresultFromErrno(error) : VFW_E_UNKNOWN_FILE_TYPE;
     }
-    if (avformat_find_stream_info(format_, nullptr) < 0) return VFW_E_UNKNOWN_FILE_TYPE;
-    ChooseStreams();
+    const HRESULT hr = OpenFormat();
+    if (com::FAILED(hr)) return hr;
     stampsInDecodingOrder_ = std::strcmp(format_->iformat->name, "avi") == 0;
     timeZero_ = format_->start_time != AV_NOPTS_VALUE ? format_->start_time / double(AV_TIME_BASE)
                                                       : 0.0;
@@ -85,23 +97,53 @@ HRESULT MediaFile::Probe() {
         if (!(frameRate_ > 0.0) || !std::isfinite(frameRate_)) frameRate_ = 0.0;
         orientation_ = OrientationOf(stream);
     }
-    MeasureLengths();
+    return MeasureLengths();
+}
+
+// Opens the demultiplexer over the file's I/O context, as it stands, and finds the streams.
+HRESULT MediaFile::OpenFormat() {
+    format_ = avformat_alloc_context();
+    if (format_ == nullptr) return com::E_OUTOFMEMORY;
+    format_->pb = io_;
+    const std::string url = "file:" + path_;
+    // A failed open frees the context but leaves the I/O context to us.
+    if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) < 0) {
+        return ReadFailureOr(VFW_E_UNKNOWN_FILE_TYPE);
+    }
+    if (avformat_find_stream_info(format_, nullptr) < 0) return ReadFailureOr(VFW_E_UNKNOWN_FILE_TYPE);
+    // Finding the streams stops at a failed read as at the end of the file.
+    const HRESULT hr = ReadFailureOr(com::S_OK);
+    if (com::FAILED(hr)) return hr;
+    ChooseStreams();
     return com::S_OK;
+}
+
+// A failed read raises the end-of-file flag too (a failing disk, a pulled stick), and the
+// demultiplexers stop at either alike: only the I/O context's error tells the two apart.
+HRESULT MediaFile::ReadFailureOr(HRESULT otherwise) const {
+    if (io_ == nullptr || io_->error >= 0) return otherwise;
+    return com::HresultFromErrno(SystemErrorOf(io_->error));
 }
 
 void MediaFile::ChooseStreams() {
     int bestVideo = -1, bestAudio = -1;
     for (unsigned i = 0; i < format_->nb_streams; ++i) {
         AVStream* stream = format_->streams[i];
-        stream->discard = AVDISCARD_ALL;
         if (!Usable(stream)) continue;
         int& best = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO ? bestVideo : bestAudio;
         if (best < 0 || Preference(stream) > Preference(format_->streams[best])) best = int(i);
     }
     video_ = bestVideo;
     audio_ = bestAudio;
-    if (video_ >= 0) format_->streams[video_]->discard = AVDISCARD_DEFAULT;
-    if (audio_ >= 0) format_->streams[audio_]->discard = AVDISCARD_DEFAULT;
+    DiscardUnchosenStreams();
+}
+
+// Streams a file announces as it goes (a transport stream's programs) come in undiscarded.
+void MediaFile::DiscardUnchosenStreams() {
+    for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const bool chosen = int(i) == video_ || int(i) == audio_;
+        format_->streams[i]->discard = chosen ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    }
 }
 
 double MediaFile::HeaderEnd(const AVStream* stream) const {
@@ -139,9 +181,9 @@ double MediaFile::IndexedEnd(const AVStream* stream) const {
     return 0.0;
 }
 
-void MediaFile::ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender) {
+HRESULT MediaFile::ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender) {
     AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr) return;
+    if (packet == nullptr) return com::E_OUTOFMEMORY;
     // Where the last packet read of each stream ended. A packet without a presentation time
     // (a program stream's last picture may have only its decoding time, which comes a
     // picture earlier) follows on from it.
@@ -172,6 +214,8 @@ void MediaFile::ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
+    // A read error is no end: what lies beyond it is not counted, and the job would fail there.
+    return ReadFailureOr(com::S_OK);
 }
 
 void MediaFile::NoteKeyPlace(const AVPacket* packet) {
@@ -182,54 +226,97 @@ void MediaFile::NoteKeyPlace(const AVPacket* packet) {
     const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (stamp == AV_NOPTS_VALUE) return;
     const double seconds = Seconds(reference, stamp);
-    if (keyPlaces_.empty() || seconds >= keyPlaces_.back().seconds + kKeyPlaceSpacing) {
-        keyPlaces_.push_back(KeyPlace{seconds, packet->pos});
+    std::vector<KeyPlace>& places = scan_.keyPlaces;
+    if (places.empty() || seconds >= places.back().seconds + kKeyPlaceSpacing) {
+        places.push_back(KeyPlace{seconds, packet->pos});
     }
 }
 
 // Only the packets tell where a clock jumps, so a file that may hold jumps is read whole, and
 // its lengths count what lies between them.
-void MediaFile::ReadClosedUpEnds(double* videoEnd, double* audioEnd) {
+HRESULT MediaFile::ReadClosedUpEnds(double* videoEnd, double* audioEnd) {
     StampMender finder(format_, video_, audio_);
-    ReadEnds(videoEnd, audioEnd, &finder);
-    clockJumps_ = finder.ClockJumps();
+    HRESULT hr = ReadEnds(videoEnd, audioEnd, &finder);
+    if (com::FAILED(hr)) return hr;
+    scan_.clockJumps = finder.ClockJumps();
     if (finder.SteppedAlone()) {
         // A stream that stepped on its own was moved with its step: read again, closing up
         // only the clock's jumps.
-        Reopen();
+        hr = Rewind();
+        if (com::FAILED(hr)) return hr;
         *videoEnd = 0.0;
         *audioEnd = 0.0;
-        keyPlaces_.clear();
-        StampMender placer(format_, video_, audio_, clockJumps_);
-        ReadEnds(videoEnd, audioEnd, &placer);
+        scan_.keyPlaces.clear();
+        StampMender placer(format_, video_, audio_, scan_.clockJumps);
+        hr = ReadEnds(videoEnd, audioEnd, &placer);
+        if (com::FAILED(hr)) return hr;
     }
-    if (clockJumps_.empty()) keyPlaces_.clear();  // the file's own stamps lead its seeks
+    if (scan_.clockJumps.empty()) scan_.keyPlaces.clear();  // the file's own stamps lead its seeks
+    return com::S_OK;
 }
 
 std::unique_ptr<StampMender> MediaFile::NewStampMender() const {
-    if (clockJumps_.empty()) return nullptr;
-    return std::make_unique<StampMender>(format_, video_, audio_, clockJumps_);
+    if (scan_.clockJumps.empty()) return nullptr;
+    return std::make_unique<StampMender>(format_, video_, audio_, scan_.clockJumps);
 }
 
 std::optional<int64_t> MediaFile::KeyPositionBefore(double seconds) const {
-    if (clockJumps_.empty()) return std::nullopt;
-    const auto after = std::upper_bound(keyPlaces_.begin(), keyPlaces_.end(), seconds,
+    if (scan_.clockJumps.empty()) return std::nullopt;
+    const std::vector<KeyPlace>& places = scan_.keyPlaces;
+    const auto after = std::upper_bound(places.begin(), places.end(), seconds,
                                         [](double target, const KeyPlace& place) {
                                             return target < place.seconds;
                                         });
-    return after == keyPlaces_.begin() ? 0 : std::prev(after)->position;
+    return after == places.begin() ? 0 : std::prev(after)->position;
 }
 
-void MediaFile::Reopen() {
-    avformat_close_input(&format_);
-    const std::string url = "file:" + path_;
-    if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) >= 0 &&
-        avformat_find_stream_info(format_, nullptr) >= 0) {
-        ChooseStreams();
+// Back to the first packet. Transport and program streams can be read from any byte, so a
+// seek to the first one does it without probing the file again; other formats are opened
+// anew.
+HRESULT MediaFile::Rewind() {
+    const int flags = format_->iformat->flags;
+    const bool readableFromAnyByte = (flags & AVFMT_TS_DISCONT) && !(flags & AVFMT_NO_BYTE_SEEK);
+    if (readableFromAnyByte && av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE) >= 0) {
+        DiscardUnchosenStreams();
+        return com::S_OK;
     }
+    return Reopen();
 }
 
-void MediaFile::MeasureLengths() {
+HRESULT MediaFile::Reopen() {
+    avformat_close_input(&format_);
+    if (avio_seek(io_, 0, SEEK_SET) < 0) return ReadFailureOr(com::E_FAIL);
+    return OpenFormat();
+}
+
+// A file is measured once while it is unchanged: its scan is kept for every later opening.
+HRESULT MediaFile::MeasureLengths() {
+    if (video_ < 0 && audio_ < 0) return com::S_OK;
+    ScanCache& cache = ScanCache::Shared();
+    if (const std::shared_ptr<const FileScan> kept = cache.Find(path_, version_);
+        kept && kept->videoStream == video_ && kept->audioStream == audio_) {
+        scan_ = *kept;
+        return com::S_OK;
+    }
+    scan_ = FileScan{};
+    scan_.videoStream = video_;
+    scan_.audioStream = audio_;
+    const HRESULT hr = Scan();
+    if (com::FAILED(hr)) return hr;
+    cache.Keep(path_, version_, std::make_shared<const FileScan>(scan_));
+    return com::S_OK;
+}
+
+// The sound's own start, which its length runs from.
+double MediaFile::AudioStart() const {
+    const AVStream* stream = format_->streams[audio_];
+    const double start = stream->start_time != AV_NOPTS_VALUE
+                             ? stream->start_time * Rational(stream->time_base)
+                             : timeZero_;
+    return std::max(start, timeZero_);
+}
+
+HRESULT MediaFile::Scan() {
     double ends[2] = {0.0, 0.0};
     bool known[2] = {true, true};
     const int streams[2] = {video_, audio_};
@@ -244,7 +331,8 @@ void MediaFile::MeasureLengths() {
             known[k] = false;
         }
     }
-    if (video_ < 0 && audio_ < 0) return;
+    // Taken before reading: reading may stamp a stream that had no start.
+    const double audioStart = audio_ >= 0 ? AudioStart() : 0.0;
 
     // A cut file may still carry the header of the whole one: read the packets near the end
     // the header gives and believe them when they end clearly earlier. Without a header
@@ -256,32 +344,24 @@ void MediaFile::MeasureLengths() {
         av_seek_frame(format_, reference, Timestamp(reference, from), AVSEEK_FLAG_BACKWARD);
     }
     double seen[2] = {0.0, 0.0};
-    if (mayJump) {
-        ReadClosedUpEnds(&seen[0], &seen[1]);
-    } else {
-        ReadEnds(&seen[0], &seen[1]);
-    }
+    HRESULT hr = mayJump ? ReadClosedUpEnds(&seen[0], &seen[1]) : ReadEnds(&seen[0], &seen[1]);
+    if (com::FAILED(hr)) return hr;
     // What the packets show is what a reader gets; a header may round, count a preroll or
     // promise data that a cut file lost.
     for (int k = 0; k < 2; ++k) {
         if (!known[k] || seen[k] > 0.0) ends[k] = seen[k];
     }
     // Readers of this file start at its first packet.
-    Reopen();
+    hr = Rewind();
+    if (com::FAILED(hr)) return hr;
 
     // The sound's length runs from its own first time stamp: a late audio track is not
     // longer for starting late. The pictures' length runs from the file's time zero, as the
     // positions of seeks and clip ranges do, so that a range up to that length holds the
     // last picture of a video that starts after its sound.
-    if (audio_ >= 0) {
-        const AVStream* stream = format_->streams[audio_];
-        const double start = stream->start_time != AV_NOPTS_VALUE
-                                 ? stream->start_time * Rational(stream->time_base)
-                                 : timeZero_;
-        ends[1] = std::max(0.0, ends[1] - std::max(start, timeZero_));
-    }
-    videoLength_ = video_ >= 0 ? std::max(0.0, ends[0] - timeZero_) : 0.0;
-    audioLength_ = audio_ >= 0 ? ends[1] : 0.0;
+    scan_.videoLength = video_ >= 0 ? std::max(0.0, ends[0] - timeZero_) : 0.0;
+    scan_.audioLength = audio_ >= 0 ? std::max(0.0, ends[1] - audioStart) : 0.0;
+    return com::S_OK;
 }
 
 double MediaFile::Seconds(int stream, int64_t timestamp) const {

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "platform/dshow/picture_orientation.h"
+#include "platform/dshow/scan_cache.h"
 #include "platform/dshow/stamp_mender.h"
 #include "platform/dshow/types.h"
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVPacket;
 struct AVStream;
 
@@ -21,8 +23,10 @@ namespace platform::dshow {
 class MediaFile {
 public:
     // Refuses anything but a regular file (directories, FIFOs and devices would block or make
-    // no sense), then opens and probes it. Failures: HresultFromErrno for the file system,
-    // VFW_E_UNKNOWN_FILE_TYPE when no demuxer recognises it or it holds no usable stream.
+    // no sense), then opens and probes it. A file read whole to measure it is read so once
+    // while it stays unchanged (see ScanCache). Failures: HresultFromErrno for the file system,
+    // also when a read fails (a failing disk), VFW_E_UNKNOWN_FILE_TYPE when no demuxer
+    // recognises it or it holds no usable stream.
     static HRESULT Open(const std::string& path, std::unique_ptr<MediaFile>* file);
     ~MediaFile();
     MediaFile(const MediaFile&) = delete;
@@ -49,10 +53,10 @@ public:
     // Seconds to the end of the data the file really holds for a chosen stream: the
     // pictures' from the file's time zero (where seeks count from), the sound's from its own
     // first time stamp.
-    double VideoLength() const { return videoLength_; }
-    double AudioLength() const { return audioLength_; }
+    double VideoLength() const { return scan_.videoLength; }
+    double AudioLength() const { return scan_.audioLength; }
     // The seekable length: the video's when there is video, else the audio's.
-    double Duration() const { return video_ >= 0 ? videoLength_ : audioLength_; }
+    double Duration() const { return video_ >= 0 ? scan_.videoLength : scan_.audioLength; }
 
     // True when the container stamps the pictures in their decoding order (AVI): a decoder
     // that holds pictures back to reorder them hands each out under a later picture's stamp.
@@ -60,7 +64,7 @@ public:
 
     // The jumps of the file's clock, closed up in every length and time this file gives (see
     // StampMender); none for a file without them, and for formats that cannot hold them.
-    const std::vector<StampJump>& ClockJumps() const { return clockJumps_; }
+    const std::vector<StampJump>& ClockJumps() const { return scan_.clockJumps; }
     // A mender that closes up the clock jumps in the packets read from this file; null when
     // there are none to close.
     std::unique_ptr<StampMender> NewStampMender() const;
@@ -79,32 +83,35 @@ public:
 private:
     MediaFile() = default;
     HRESULT Probe();
+    HRESULT OpenFormat();
+    HRESULT ReadFailureOr(HRESULT otherwise) const;
     void ChooseStreams();
-    void MeasureLengths();
+    void DiscardUnchosenStreams();
+    HRESULT MeasureLengths();
+    HRESULT Scan();
     double HeaderEnd(const AVStream* stream) const;
     double IndexedEnd(const AVStream* stream) const;
-    struct KeyPlace {
-        double seconds;    // from time zero, on the closed-up clock
-        int64_t position;  // byte position of its packet
-    };
-    void ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender = nullptr);
+    double AudioStart() const;
+    HRESULT ReadEnds(double* videoEnd, double* audioEnd, StampMender* mender = nullptr);
     void NoteKeyPlace(const AVPacket* packet);
-    void ReadClosedUpEnds(double* videoEnd, double* audioEnd);
-    void Reopen();
+    HRESULT ReadClosedUpEnds(double* videoEnd, double* audioEnd);
+    HRESULT Rewind();
+    HRESULT Reopen();
 
     std::string path_;
     uint64_t fileSize_ = 0;
+    FileVersion version_;
+    // Ours rather than the demuxer's, so that its error outlives a failed open and tells a
+    // failed read from an unknown format.
+    AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
     int video_ = -1;
     int audio_ = -1;
     double timeZero_ = 0.0;
     double frameRate_ = 0.0;
     PictureOrientation orientation_;
-    double videoLength_ = 0.0;
-    double audioLength_ = 0.0;
     bool stampsInDecodingOrder_ = false;
-    std::vector<StampJump> clockJumps_;
-    std::vector<KeyPlace> keyPlaces_;
+    FileScan scan_;  // the lengths, the clock jumps and the key places
 };
 
 }  // namespace platform::dshow

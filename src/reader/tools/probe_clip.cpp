@@ -2,6 +2,7 @@
 // the reason it cannot be probed.
 #include <cinttypes>
 #include <cstdio>
+#include <string>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -21,11 +22,14 @@ int main(int argc, char** argv) {
     reader::ClipRecord clip;
     const int32_t result = clip.ReadMediaInfo(argv[1]);
     if (result != 0) {
+        // The reason the Add report gives, e.g. a read that failed while the file was measured.
+        const std::string reason = reader::ProbeFailureText(argv[1], result);
         if (result == 2) {
-            std::fprintf(stderr, "probe-clip: %s: not a readable regular file\n", argv[1]);
+            std::fprintf(stderr, "probe-clip: %s: not a readable regular file: %s\n", argv[1],
+                         reason.c_str());
         } else {
-            std::fprintf(stderr, "probe-clip: %s: not a media file the reader can open (0x%08" PRIX32 ")\n",
-                         argv[1], uint32_t(result));
+            std::fprintf(stderr, "probe-clip: %s: %s (0x%08" PRIX32 ")\n", argv[1], reason.c_str(),
+                         uint32_t(result));
         }
         return 1;
     }
