@@ -546,8 +546,11 @@ void Session::Demux() {
             break;
         }
         damaged = 0;
-        const bool corrupt = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        const bool pushed = corrupt || Forward(packet);
+        // Packets marked corrupt go on to the decoders, which conceal what is missing: a
+        // transport stream joined byte-wise from pieces has its continuity counters jump at
+        // the join, which marks the whole last picture before it, and a picture left out
+        // takes the pictures that refer to it along.
+        const bool pushed = Forward(packet);
         av_packet_unref(packet);
         if (!pushed) break;
     }
