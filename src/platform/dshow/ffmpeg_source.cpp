@@ -93,7 +93,12 @@ public:
 
 private:
     void Demux();
+    // How a try at the segment start turned out.
+    enum class RangeStart { InTime, PictureLate, SoundLate, NotPlaced };
     bool SeekToSegmentStart(std::vector<PacketItem>* held);
+    RangeStart StartFrom(int stream, double from, double target, std::vector<PacketItem>* held);
+    RangeStart ReadToSegmentStart(double target, std::vector<PacketItem>* held);
+    std::optional<double> StampSeconds(const AVPacket* packet) const;
     bool SeekBefore(int stream, double seconds);
     double LongestKeyPictureWait() const;
     bool Forward(AVPacket* packet);
@@ -434,52 +439,88 @@ bool Session::Forward(AVPacket* packet) {
 }
 
 // Positions the reader so that decoding forward reaches the picture that contains the
-// segment start. A plain seek may land on a key frame after the target (program streams
-// index only roughly), so earlier and earlier points are tried until the first key frame read
-// starts at or before the target. Packets read while deciding are held for forwarding.
+// segment start, and the sound of that moment as well. A plain seek may land on a key frame
+// after the target (program streams index only roughly), and a file may store its sound well
+// ahead of its pictures, so that sound lies before the key frame; earlier and earlier points
+// are tried until both start at or before the target. Packets read while deciding are held for
+// forwarding.
 bool Session::SeekToSegmentStart(std::vector<PacketItem>* held) {
     const double target = double(segment_.start) / kUnitsPerSecond;
     if (fresh_ && segment_.start == 0) return true;
     const int video = decoders_[kVideo] ? file_.VideoStream() : -1;
+    const int audio = decoders_[kAudio] ? file_.AudioStream() : -1;
     const int reference = video >= 0 ? video : file_.AudioStream();
     static constexpr double kMargins[] = {0.0, 1.0, 3.0, 10.0, 60.0, 1e9};
-    AVPacket* packet = av_packet_alloc();
-    if (packet == nullptr) return false;
-    bool placed = false;
     for (double margin : kMargins) {
-        held->clear();
         const double from = std::max(0.0, target - margin);
-        if (!SeekBefore(reference, from) && from > 0.0) continue;
-        if (video < 0) {
-            placed = true;
-            break;
+        const RangeStart start = StartFrom(reference, from, target, held);
+        if (start == RangeStart::InTime) return true;
+        // Sound stored ahead of its pictures lies before their key picture; a seek of its own
+        // finds it, and the pictures follow.
+        if (start == RangeStart::SoundLate && StartFrom(audio, from, target, held) == RangeStart::InTime) {
+            return true;
         }
-        // Find the first key picture; non-key pictures before it cannot be decoded.
-        bool found = false;
-        while (!aborted_ && av_read_frame(file_.Format(), packet) >= 0) {
-            Mend(packet);
-            const int lane = LaneOf(packet->stream_index);
-            const bool key = lane == kVideo && (packet->flags & AV_PKT_FLAG_KEY);
-            if (lane == kAudio || key) {
-                held->push_back(PacketItem{Kind::Data, PacketPtr(av_packet_clone(packet))});
-            }
-            if (key) {
-                const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-                found = stamp == AV_NOPTS_VALUE ||
-                        file_.Seconds(video, stamp) + LongestKeyPictureWait() <= target + 1e-4 ||
-                        from == 0.0;
-                av_packet_unref(packet);
-                break;
-            }
-            av_packet_unref(packet);
-        }
-        if (found || from == 0.0) {
-            placed = true;
-            break;
+        if (from == 0.0) {
+            // Nothing earlier is left to try: the pictures lead.
+            if (start == RangeStart::SoundLate) StartFrom(reference, from, target, held);
+            return true;
         }
     }
-    av_packet_free(&packet);
-    return placed;
+    return false;
+}
+
+// Seeks `stream` to `from` (seconds) and reads on to the segment start at `target`.
+Session::RangeStart Session::StartFrom(int stream, double from, double target,
+                                       std::vector<PacketItem>* held) {
+    held->clear();
+    if (!SeekBefore(stream, from) && from > 0.0) return RangeStart::NotPlaced;
+    if (!decoders_[kVideo]) return RangeStart::InTime;  // sound alone starts where the seek lands
+    return ReadToSegmentStart(target, held);
+}
+
+// Reads from where a seek landed to the first key picture (non-key pictures before it cannot
+// be decoded) and on to the first packet of sound, holding what is to be forwarded, and tells
+// whether that picture and that sound both begin at or before the target (seconds from time
+// zero).
+Session::RangeStart Session::ReadToSegmentStart(double target, std::vector<PacketItem>* held) {
+    // However far ahead its sound is stored, a file interleaves some of it with the pictures
+    // near any place; where none follows the key picture within this many seconds of pictures,
+    // the file has no sound there.
+    static constexpr double kSoundSearchSeconds = 10.0;
+    static constexpr double kStampTolerance = 1e-4;
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) return RangeStart::NotPlaced;
+    const bool wantSound = decoders_[kAudio] != nullptr;
+    std::optional<bool> keyInTime;
+    std::optional<bool> soundInTime;
+    while (!aborted_ && av_read_frame(file_.Format(), packet.get()) >= 0) {
+        Mend(packet.get());
+        const int lane = LaneOf(packet->stream_index);
+        const std::optional<double> seconds = StampSeconds(packet.get());
+        const bool key = lane == kVideo && (packet->flags & AV_PKT_FLAG_KEY);
+        if (lane == kAudio && !soundInTime.has_value()) {
+            soundInTime = !seconds || *seconds <= target + kStampTolerance;
+        }
+        if (key && !keyInTime.has_value()) {
+            keyInTime = !seconds || *seconds + LongestKeyPictureWait() <= target + kStampTolerance;
+        }
+        if (lane == kAudio || (lane == kVideo && keyInTime.has_value())) {
+            held->push_back(PacketItem{Kind::Data, PacketPtr(av_packet_clone(packet.get()))});
+        }
+        const bool soundSearchOver =
+            !wantSound || soundInTime.has_value() ||
+            (lane == kVideo && seconds && *seconds > target + kSoundSearchSeconds);
+        av_packet_unref(packet.get());
+        if (keyInTime.has_value() && (!*keyInTime || soundSearchOver)) break;
+    }
+    if (!keyInTime.value_or(false)) return RangeStart::PictureLate;
+    return soundInTime.value_or(true) ? RangeStart::InTime : RangeStart::SoundLate;
+}
+
+std::optional<double> Session::StampSeconds(const AVPacket* packet) const {
+    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (stamp == AV_NOPTS_VALUE) return std::nullopt;
+    return file_.Seconds(packet->stream_index, stamp);
 }
 
 // Where the stamps follow the decoding order, a key picture's stamp tells when it is decoded:
@@ -546,8 +587,11 @@ void Session::Demux() {
             break;
         }
         damaged = 0;
-        const bool corrupt = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        const bool pushed = corrupt || Forward(packet);
+        // Packets marked corrupt go on to the decoders, which conceal what is missing: a
+        // transport stream joined byte-wise from pieces has its continuity counters jump at
+        // the join, which marks the whole last picture before it, and a picture left out
+        // takes the pictures that refer to it along.
+        const bool pushed = Forward(packet);
         av_packet_unref(packet);
         if (!pushed) break;
     }
