@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "platform/message_box.h"
+#include "ui/busy_cursor.h"
 #include "ui/control_ids.h"
 #include "ui/flat_button.h"
 #include "ui/time_text.h"
@@ -235,7 +236,11 @@ void ClipRangeDlg::BuildControls() {
 void ClipRangeDlg::OpenClip() {
     // A clip the graph cannot play still opens the dialog; the transport then does nothing
     // and the marks keep the clip's range.
-    player_.Open(clip_);
+    {
+        // A recording not read since it changed is read whole before it can be played.
+        ScopedWaitCursor reading;
+        player_.Open(clip_);
+    }
     position_->setText("Position: 00m:00s");
     slider_->setValue(0);
     const bool measured = player_.Duration(duration_);
