@@ -1,5 +1,7 @@
 #include "ui/clip_range_dialog.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -13,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "platform/message_box.h"
+#include "ui/busy_cursor.h"
 #include "ui/control_ids.h"
 #include "ui/flat_button.h"
 #include "ui/time_text.h"
@@ -60,20 +63,28 @@ PreviewArea::PreviewArea(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void PreviewArea::ShowPicture(const QImage& picture) {
+void PreviewArea::ShowPicture(const QImage& picture, double displayAspect) {
     picture_ = picture;
+    displayAspect_ = displayAspect;
     update();
+}
+
+QRect PreviewArea::PictureRect() const {
+    if (picture_.isNull()) return {};
+    QSize shown = picture_.size();
+    // Non-square pixels (a wide picture stored 720 across, say) are drawn at their own shape.
+    if (displayAspect_ > 0.0) shown.setWidth(std::max(1, qRound(shown.height() * displayAspect_)));
+    QRect target(QPoint(), shown.scaled(size(), Qt::KeepAspectRatio));
+    target.moveCenter(rect().center());
+    return target;
 }
 
 void PreviewArea::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     if (!picture_.isNull()) {
-        QSize fitted = picture_.size().scaled(size(), Qt::KeepAspectRatio);
-        QRect target(QPoint(), fitted);
-        target.moveCenter(rect().center());
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, picture_);
+        painter.drawImage(PictureRect(), picture_);
     }
     // A sunken edge: dark above and to the left, light below and to the right.
     const QRect edge = rect().adjusted(0, 0, -1, -1);
@@ -129,7 +140,7 @@ ClipRangeDlg::ClipRangeDlg(reader::ClipRecord& clip, QWidget* parent)
               [this, picture] {
                   QImage image(picture->bgr.data(), picture->width, picture->height,
                                picture->width * 3, QImage::Format_BGR888);
-                  video_->ShowPicture(image.copy());
+                  video_->ShowPicture(image.copy(), picture->displayAspect);
                   if (picture->onePicture) player_.EndOnePicture();
               },
               Qt::QueuedConnection);
@@ -225,7 +236,11 @@ void ClipRangeDlg::BuildControls() {
 void ClipRangeDlg::OpenClip() {
     // A clip the graph cannot play still opens the dialog; the transport then does nothing
     // and the marks keep the clip's range.
-    player_.Open(clip_);
+    {
+        // A recording not read since it changed is read whole before it can be played.
+        ScopedWaitCursor reading;
+        player_.Open(clip_);
+    }
     position_->setText("Position: 00m:00s");
     slider_->setValue(0);
     const bool measured = player_.Duration(duration_);
@@ -266,10 +281,26 @@ void ClipRangeDlg::ShowPosition(int64_t position) {
     if (position_->text() != text) position_->setText(text);
 }
 
+int64_t ClipRangeDlg::FrameTime() const {
+    return MulDiv(duration_, 1, std::max<int64_t>(clip_.FrameCount, 1));
+}
+
+int64_t ClipRangeDlg::LastPicture() const { return std::max<int64_t>(duration_ - FrameTime(), 0); }
+
+// The slider's far end is the last picture: the clip's end itself has no picture to show.
+int64_t ClipRangeDlg::SliderPosition(int percent) const {
+    return std::min(MulDiv(duration_, percent, kSliderRange), LastPicture());
+}
+
+int ClipRangeDlg::SliderValue(int64_t position) const {
+    if (duration_ > 0 && position >= LastPicture()) return kSliderRange;
+    return int(MulDiv(position, kSliderRange, duration_));
+}
+
 void ClipRangeDlg::Refresh() {
     int64_t current = 0;
     if (!player_.Position(current)) return;
-    if (!slider_->isSliderDown()) slider_->setValue(int(MulDiv(current, kSliderRange, duration_)));
+    if (!slider_->isSliderDown()) slider_->setValue(SliderValue(current));
     ShowPosition(current);
 }
 
@@ -308,7 +339,7 @@ void ClipRangeDlg::OnStep() {
     }
     int64_t current = 0;
     if (!player_.Position(current)) return;
-    player_.Seek(current + MulDiv(duration_, 1, std::max<int64_t>(clip_.FrameCount, 1)));
+    player_.Seek(std::min(current + FrameTime(), LastPicture()));
     player_.ShowOnePicture();
     Refresh();
 }
@@ -316,8 +347,7 @@ void ClipRangeDlg::OnStep() {
 void ClipRangeDlg::OnStepBack() {
     int64_t current = 0;
     if (!player_.Position(current)) return;
-    const int64_t frameTime = MulDiv(duration_, 1, std::max<int64_t>(clip_.FrameCount, 1));
-    if (!player_.Seek(current - frameTime)) return;
+    if (!player_.Seek(current - FrameTime())) return;
     if (playState_ != 2) player_.ShowOnePicture();
     Refresh();
 }
@@ -328,7 +358,7 @@ void ClipRangeDlg::OnGotoBeginning() {
 }
 
 void ClipRangeDlg::OnGotoEnd() {
-    if (player_.Seek(duration_) && playState_ != 2) player_.ShowOnePicture();
+    if (player_.Seek(LastPicture()) && playState_ != 2) player_.ShowOnePicture();
     ShowPosition(0);
 }
 
@@ -342,7 +372,8 @@ void ClipRangeDlg::OnSetStart() {
 void ClipRangeDlg::OnSetEnd() {
     int64_t current = 0;
     if (!player_.Position(current)) return;
-    endMark_ = current;
+    // At the last picture the range runs to the clip's end, that picture included.
+    endMark_ = current >= LastPicture() ? duration_ : current;
     ShowMarks();
 }
 
@@ -360,7 +391,7 @@ void ClipRangeDlg::OnSliderPressed() {
 
 void ClipRangeDlg::OnSliderMoved(int percent) {
     if (!player_.IsOpen()) return;
-    const int64_t target = MulDiv(duration_, percent, kSliderRange);
+    const int64_t target = SliderPosition(percent);
     player_.Seek(target);
     if (playState_ != 2) player_.ShowOnePicture();
     ShowPosition(target);

@@ -25,14 +25,18 @@ class PreviewArea : public QWidget {
 
 public:
     explicit PreviewArea(QWidget* parent);
-    void ShowPicture(const QImage& picture);
+    // displayAspect: width over height as the picture is shown (0: as its pixels count).
+    void ShowPicture(const QImage& picture, double displayAspect = 0.0);
     const QImage& Picture() const { return picture_; }
+    // Where the picture is drawn: as large as fits, at its shown proportions, centred.
+    QRect PictureRect() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QImage picture_;
+    double displayAspect_ = 0.0;
 };
 
 // A position slider that also shows the marked range under its groove.
@@ -95,6 +99,12 @@ private:
     void OnSliderMoved(int percent);
     void OnSliderReleased();
     void TearDown();
+    // One picture's time, and where the last picture starts, on the graph's clock.
+    int64_t FrameTime() const;
+    int64_t LastPicture() const;
+    // The slider in percent of the duration and the graph's positions, both ways.
+    int64_t SliderPosition(int percent) const;
+    int SliderValue(int64_t position) const;
     // Marks and seconds, mapped through the graph's duration and the clip's length.
     double MarkToSeconds(int64_t mark) const;
     int64_t SecondsToMark(double seconds) const;

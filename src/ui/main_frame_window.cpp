@@ -263,6 +263,7 @@ void MainFrameWindow::OnJobEnded() {
 
 void MainFrameWindow::AddClips(std::vector<std::string> paths) {
     if (paths.empty()) return;
+    probing_.Begin();
     prober_.Start(
         std::move(paths),
         [this](const reader::ClipRecord& clip) {
@@ -270,9 +271,13 @@ void MainFrameWindow::AddClips(std::vector<std::string> paths) {
                                       Qt::QueuedConnection);
         },
         [this](const std::vector<ClipProber::Refused>& refused) {
-            if (refused.empty()) return;
-            QMetaObject::invokeMethod(this, [refused] { ShowRefusedFiles(refused); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this,
+                [this, refused] {
+                    probing_.End();
+                    if (!refused.empty()) ShowRefusedFiles(refused);
+                },
+                Qt::QueuedConnection);
         });
 }
 
@@ -384,7 +389,11 @@ void MainFrameWindow::OnSetting() {
 
 void MainFrameWindow::OnStartEncoding() {
     if (JobActive()) return;
-    jobActive_ = frame_.OnStartEncoding();
+    {
+        // Start reads again what changed since it was added, which may take a while.
+        ScopedWaitCursor reading;
+        jobActive_ = frame_.OnStartEncoding();
+    }
     if (!jobActive_) return;
     // The job marks the same states through the queue; setting them here as well means no
     // command of the idle window can slip in before the queue is served.

@@ -12,6 +12,7 @@
 #include "driver/main_frame.h"
 #include "platform/progress.h"
 #include "ui/add_clips_dialog.h"
+#include "ui/busy_cursor.h"
 #include "ui/clip_prober.h"
 
 class QAction;
@@ -100,6 +101,8 @@ private:
     // Where the next Add dialog opens: the folder clips were last taken from.
     QString clipsFolder_ = DefaultClipsFolder();
     driver::MainFrame frame_{this};
+    // Shown while batches of added files are read.
+    BusyIndicator probing_{this};
     // Last: its threads post to the members above, so it stops first.
     ClipProber prober_;
 };

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QThread>
 
+#include "ui/busy_cursor.h"
+
 namespace ui {
 
 namespace {
@@ -40,6 +42,7 @@ int AnswerFor(int button) {
 }
 
 int ShowOnThisThread(const std::string& text, const std::string& caption, unsigned style) {
+    ScopedAnswerCursor pointer;
     QMessageBox box(IconFor(style), QString::fromStdString(caption), QString::fromStdString(text),
                     ButtonsFor(style), QApplication::activeWindow());
     return AnswerFor(box.exec());

@@ -122,6 +122,7 @@ reader::HRESULT PreviewPlayer::OnVideoFormat(const AM_MEDIA_TYPE* type) {
     width_ = info.bmiHeader.biWidth;
     bottomUp_ = info.bmiHeader.biHeight > 0;
     height_ = bottomUp_ ? info.bmiHeader.biHeight : -info.bmiHeader.biHeight;
+    pixelAspect_ = PixelAspectOf(info.bmiHeader);
     return 0;
 }
 
@@ -137,6 +138,7 @@ reader::HRESULT PreviewPlayer::OnVideoSample(IMediaSample* sample) {
     auto picture = std::make_shared<PreviewPicture>();
     picture->width = width_;
     picture->height = height_;
+    picture->displayAspect = DisplayAspect(width_, height_, pixelAspect_);
     const size_t rowBytes = size_t(width_) * kBytesPerPixel;
     picture->bgr.resize(rowBytes * size_t(height_));
     for (int row = 0; row < height_; ++row) {

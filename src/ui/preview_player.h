@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/dshow/types.h"
 #include "platform/event.h"
 #include "reader/clip_record.h"
 #include "reader/sample_sink.h"
@@ -24,6 +25,8 @@ struct PreviewPicture {
     int width = 0;
     int height = 0;
     std::vector<uint8_t> bgr;
+    // Width over height as the picture is shown: its pixels need not be square.
+    double displayAspect = 0.0;
     // The picture a ShowOnePicture asked for: its receiver calls EndOnePicture.
     bool onePicture = false;
 };
@@ -84,6 +87,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     bool bottomUp_ = true;
+    platform::dshow::PixelAspect pixelAspect_;
     // One-picture mode: 1 waiting for the picture, 2 holding back the rest.
     std::atomic<int> onePicture_{0};
 };

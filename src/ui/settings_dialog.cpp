@@ -97,7 +97,8 @@ SettingsDlg::SettingsDlg(core::Settings& live, QWidget* parent)
     layout->addWidget(buttons);
 
     connect(standard_, &QComboBox::activated, this, &SettingsDlg::FillResolutions);
-    connect(standard_, &QComboBox::activated, this, &SettingsDlg::FillGopSizes);
+    // A GOP the new standard allows stays chosen; a longer one becomes the standard's limit.
+    connect(standard_, &QComboBox::activated, this, [this] { FillGopSizes(Selection(gopSize_)); });
     connect(bitrateType_, &QComboBox::activated, this, &SettingsDlg::EnableVbrEdit);
     connect(audioFormat_, &QComboBox::activated, this, &SettingsDlg::FillAudioBitrates);
 
@@ -177,7 +178,7 @@ void SettingsDlg::LoadControls(const core::Settings& shown) {
     Refill(aspect_, {"4:3", "16:9"}, shown.AspectRatio);
     Refill(letterBox_, {"Keep origin frame ratio", "Scale to full screen"}, shown.LetterBox);
     FillResolutions();
-    FillGopSizes();
+    FillGopSizes(shown.GOPSizeIndex);
     Refill(bitrateType_, {"CBR", "VBR"}, shown.BitrateType);
     EnableVbrEdit();
     bitrate_->setText(QString::number(shown.Bitrate));
@@ -199,11 +200,11 @@ void SettingsDlg::FillResolutions() {
     Refill(resolution_, rows, shown_.VideoResolutionIndex);
 }
 
-void SettingsDlg::FillGopSizes() {
+void SettingsDlg::FillGopSizes(uint32_t row) {
     QStringList rows;
     for (int pictures : GopSizeChoices(Selection(standard_))) rows << QString::number(pictures);
-    // A stored GOP past the standard's limit shows as the limit, which is what the job encodes.
-    Refill(gopSize_, rows, shown_.GOPSizeIndex);
+    // A GOP past the standard's limit shows as the limit, which is what the job encodes.
+    Refill(gopSize_, rows, row);
 }
 
 void SettingsDlg::FillAudioBitrates() {

@@ -31,7 +31,8 @@ private:
     QWidget* BuildAudioPage();
     QWidget* BuildMiscPage();
     void FillResolutions();
-    void FillGopSizes();
+    // Fills the GOP list for the chosen standard, selecting row or, past the list, its limit.
+    void FillGopSizes(uint32_t row);
     void FillAudioBitrates();
     void EnableVbrEdit();
     void RestoreDefaults();

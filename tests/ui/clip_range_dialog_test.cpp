@@ -81,6 +81,57 @@ TEST_F(ClipRangeDialogTest, PreviewShowsATurnedClipUpright) {
     dialog.reject();
 }
 
+// A wide picture stored with non-square pixels (720 x 576 carrying 16:9, as broadcast TS does)
+// is previewed at its shown proportions, not at its stored 5:4.
+TEST_F(ClipRangeDialogTest, PreviewShowsNonSquarePixelsAtTheirShownProportions) {
+    const std::string path = temp.File("wide.ts");
+    ASSERT_TRUE(ui_test::MakeClip(path, 1.0, "180x144", 25, false, "color=c=gray", ",setsar=64/45"));
+    reader::ClipRecord clip;
+    ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+    ui::ClipRangeDlg dialog(clip, nullptr);
+    dialog.resize(700, 500);
+    auto* video = Find<ui::PreviewArea>(dialog, ui::ids::kVideoArea);
+    ASSERT_TRUE(ui_test::WaitUntil([&] { return !video->Picture().isNull(); }, 5000));
+    const QRect shown = video->PictureRect();
+    ASSERT_FALSE(shown.isEmpty());
+    EXPECT_NEAR(double(shown.width()) / shown.height(), 16.0 / 9.0, 0.02)
+        << shown.width() << "x" << shown.height();
+    dialog.reject();
+}
+
+// The slider ends at the last picture, which the preview then shows; the end marked there is
+// the clip's end.
+TEST_F(ClipRangeDialogTest, SliderEndsAtTheLastPicture) {
+    const std::string path = temp.File("last.avi");
+    ASSERT_TRUE(ui_test::MakeClip(path, 2.0, "64x48", 25, false, "color=c=black",
+                                  ",drawbox=x=0:y=0:w=64:h=48:color=white:t=fill:enable='gte(n\\,49)'"));
+    reader::ClipRecord clip;
+    ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+    ASSERT_EQ(clip.FrameCount, 50);
+    auto* shownIsWhite = +[](ui::ClipRangeDlg& dialog) {
+        const QImage& picture = Find<ui::PreviewArea>(dialog, ui::ids::kVideoArea)->Picture();
+        return !picture.isNull() && qGray(picture.pixel(32, 24)) > 128;
+    };
+    auto* position = +[](ui::ClipRangeDlg& dialog) {
+        return Find<QLabel>(dialog, ui::ids::kPositionText)->text().toStdString();
+    };
+    for (const bool byButton : {false, true}) {
+        ui::ClipRangeDlg dialog(clip, nullptr);
+        auto* video = Find<ui::PreviewArea>(dialog, ui::ids::kVideoArea);
+        ASSERT_TRUE(ui_test::WaitUntil([&] { return !video->Picture().isNull(); }, 5000));
+        ASSERT_FALSE(shownIsWhite(dialog));
+        if (byButton)
+            Click(dialog, ui::ids::kGotoEndButton);
+        else
+            SlideTo(dialog, 100);
+        EXPECT_TRUE(ui_test::WaitUntil([&] { return shownIsWhite(dialog); }, 5000)) << byButton;
+        EXPECT_EQ(position(dialog), "Position: 00m:01s (49)") << byButton;
+        Click(dialog, ui::ids::kSetEndButton);
+        EXPECT_EQ(Find<QLineEdit>(dialog, ui::ids::kEndEdit)->text(), "0:00:02") << byButton;
+        dialog.reject();
+    }
+}
+
 TEST_F(ClipRangeDialogTest, MarksBecomeTheRangeThroughTheClipsOwnLength) {
     reader::ClipRecord clip = Probe(20.0, 25);
     // The record says twice the graph's length: the marks scale by the record.

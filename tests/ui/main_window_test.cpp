@@ -186,6 +186,7 @@ TEST_F(MainWindowTest, AddedClipsAppearInOrderAndUnreadableFilesAreReportedOnceP
 
     window.AddClips({first, bogus, empty, second, truncated, folder});
     window.WaitForAddedClips();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the busy cursor ends with its batch";
     EXPECT_EQ(ListedPaths(), (std::vector<std::string>{first, second}));
     EXPECT_EQ(JobPaths(), ListedPaths());
     ASSERT_EQ(boxes.Boxes().size(), 1u);
@@ -282,6 +283,7 @@ TEST_F(MainWindowTest, AJobRunsThroughTheWindowAndTheWindowWaitsForItToClose) {
     ClickRow(0);
     window.OnStartEncoding();
     EXPECT_EQ(States(), "DDDDDDDDE");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the wait cursor ends with Start";
 
     window.close();  // refused while the job runs
     EXPECT_TRUE(window.isVisible());

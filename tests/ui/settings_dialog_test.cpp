@@ -158,6 +158,36 @@ TEST_F(SettingsDialogTest, OffersOnlyWhatTheJobApplies) {
     EXPECT_EQ(live.MinBitrate, 1200u);  // kept as stored
 }
 
+// Changing the standard keeps the GOP the user chose while the new standard allows it, and
+// takes the limit only for one it does not.
+TEST_F(SettingsDialogTest, ChangingTheStandardKeepsTheChosenGopWhereItIsAllowed) {
+    live.Standard = 0;
+    ui::SettingsDlg dialog(live, nullptr);
+    auto* standard = Find<QComboBox>(dialog, ui::ids::kStandardList);
+    auto* gop = Find<QComboBox>(dialog, ui::ids::kGopList);
+    const struct {
+        int chosenStandard;
+        int chosenGop;
+        int newStandard;
+        QString shown;
+    } cases[] = {
+        {0, 12, 1, "12"},  // allowed on both
+        {1, 12, 0, "12"},
+        {0, 15, 1, "15"},  // PAL's limit itself
+        {0, 18, 1, "15"},  // past PAL's limit
+        {1, 1, 0, "1"},
+    };
+    for (const auto& c : cases) {
+        Choose(standard, c.chosenStandard);
+        Choose(gop, c.chosenGop - 1);
+        ASSERT_EQ(gop->currentText(), QString::number(c.chosenGop));
+        Choose(standard, c.newStandard);
+        EXPECT_EQ(gop->currentText(), c.shown) << c.chosenGop << " to standard " << c.newStandard;
+    }
+    dialog.accept();
+    EXPECT_EQ(core::GopSizeForIndex(live.GOPSizeIndex), 1);
+}
+
 TEST_F(SettingsDialogTest, OkWritesEveryControlWithoutJudgingTheValues) {
     ui::SettingsDlg dialog(live, nullptr);
     Choose(Find<QComboBox>(dialog, ui::ids::kStandardList), 1);
