@@ -192,27 +192,27 @@ void MediaFile::NoteKeyPlace(const AVPacket* packet) {
 void MediaFile::ReadClosedUpEnds(double* videoEnd, double* audioEnd) {
     StampMender finder(format_, video_, audio_);
     ReadEnds(videoEnd, audioEnd, &finder);
-    clockJumps_ = finder.ClockJumps();
-    if (finder.SteppedAlone()) {
-        // A stream that stepped on its own was moved with its step: read again, closing up
-        // only the clock's jumps.
+    repairs_ = finder.Repairs();
+    if (!finder.MendedAsRepairs()) {
+        // Some packets were mended before what they needed was found (a stream that stepped
+        // on its own, a damaged stamp): read again, making only the repairs found.
         Reopen();
         *videoEnd = 0.0;
         *audioEnd = 0.0;
         keyPlaces_.clear();
-        StampMender placer(format_, video_, audio_, clockJumps_);
+        StampMender placer(format_, video_, audio_, repairs_);
         ReadEnds(videoEnd, audioEnd, &placer);
     }
-    if (clockJumps_.empty()) keyPlaces_.clear();  // the file's own stamps lead its seeks
+    if (repairs_.jumps.empty()) keyPlaces_.clear();  // the file's own stamps lead its seeks
 }
 
 std::unique_ptr<StampMender> MediaFile::NewStampMender() const {
-    if (clockJumps_.empty()) return nullptr;
-    return std::make_unique<StampMender>(format_, video_, audio_, clockJumps_);
+    if (repairs_.Empty()) return nullptr;
+    return std::make_unique<StampMender>(format_, video_, audio_, repairs_);
 }
 
 std::optional<int64_t> MediaFile::KeyPositionBefore(double seconds) const {
-    if (clockJumps_.empty()) return std::nullopt;
+    if (repairs_.jumps.empty()) return std::nullopt;
     const auto after = std::upper_bound(keyPlaces_.begin(), keyPlaces_.end(), seconds,
                                         [](double target, const KeyPlace& place) {
                                             return target < place.seconds;
