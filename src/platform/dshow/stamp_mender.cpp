@@ -37,9 +37,20 @@ int64_t Shifted(int64_t stamp, double seconds, double timeBase) {
     return stamp + std::llround(seconds / timeBase);
 }
 
-// How long after it is decoded a picture may be shown: reordering holds none back for long,
-// and shows none before it is decoded.
-bool PlausibleLead(double seconds) { return seconds >= -kLargestStepBack && seconds <= kLongestStep; }
+// No coding reorders its pictures deeper than this (H.264's limit).
+constexpr double kMostReorderedPictures = 16;
+
+// How far reordering may move the stamps of pictures of `length` from their decoding order.
+double ReorderReach(double length) {
+    const double picture = length > 0.0 ? length : kFallbackLength;
+    return std::min(kLongestStep, kMostReorderedPictures * picture + kLargestStepBack);
+}
+
+// Whether a picture of `length` may be shown `seconds` after it is decoded: reordering holds
+// none back by more pictures than it reorders, and shows none before it is decoded.
+bool PlausibleLead(double seconds, double length) {
+    return seconds >= -kLargestStepBack && seconds <= ReorderReach(length);
+}
 
 bool ComesBefore(const StampOutlier& a, const StampOutlier& b) {
     return std::pair(a.position, a.stream) < std::pair(b.position, b.stream);
@@ -72,8 +83,8 @@ void StampMender::Mend(AVPacket* packet) {
         if (raw != AV_NOPTS_VALUE) Follow(k, packet, raw);
         const double offset = OffsetOf(lane.piece);
         const double shownOffset = PresentationOffset(lane, packet);
-        // Found before the step it belongs to, the picture was placed by the step's offset
-        // only if another stream had taken it already.
+        // A picture placed by a step this stream has yet to take: whether that step is the
+        // clock's is known only at the end.
         if (discover_ && shownOffset != offset) mendedOtherwise_ = true;
         packet->pts = Shifted(packet->pts, shownOffset, lane.timeBase);
         packet->dts = Shifted(packet->dts, offset, lane.timeBase);
@@ -181,8 +192,8 @@ void StampMender::TakeStep(size_t laneIndex, double stamp) {
 
 // A stamp that breaks from the one before may end a run of damaged ones: the lane's last few
 // packets, from one that broke away from the run, all lie off the line from where the run was
-// left to where this stamp takes it up. They are outliers, spread evenly along that line, and
-// the steps they took are undone.
+// left to where this stamp takes it up, further than reordered pictures stray. They are
+// outliers, spread evenly along that line, and the steps they took are undone.
 bool StampMender::CameBack(size_t laneIndex, const Recent& current) {
     Lane& lane = lanes_[laneIndex];
     std::deque<Recent>& recent = lane.recent;
@@ -190,8 +201,9 @@ bool StampMender::CameBack(size_t laneIndex, const Recent& current) {
         const Recent& before = recent[left - 1];
         const double resumed = current.stamp - before.stamp;
         if (!recent[left].broke || resumed < -kLargestStepBack || resumed > kLongestStep) continue;
+        const double reach = ReorderReach(before.length);
         const bool allOff = std::all_of(recent.begin() + long(left), recent.end(), [&](const Recent& r) {
-            return r.stamp < before.stamp - kLargestStepBack || r.stamp > current.stamp + kLargestStepBack;
+            return r.stamp < before.stamp - reach || r.stamp > current.stamp + reach;
         });
         if (!allOff) continue;
 
@@ -199,16 +211,21 @@ bool StampMender::CameBack(size_t laneIndex, const Recent& current) {
         for (size_t i = left; i < recent.size(); ++i) {
             const Recent& damaged = recent[i];
             const int64_t placed = before.runTicks + std::llround(double(current.runTicks - before.runTicks) *
-                                                                 double(i - left + 1) / spaces);
-            StampOutlier outlier{lane.stream, damaged.position, damaged.pts, damaged.dts, damaged.pts,
-                                 damaged.dts};
+                                                                  double(i - left + 1) / spaces);
+            StampOutlier outlier{lane.stream, damaged.position, damaged.pts,
+                                 damaged.dts, damaged.pts,      damaged.dts};
             if (damaged.dts != AV_NOPTS_VALUE) outlier.placedDts = placed;
+            // A picture stamped once (the demultiplexer gives the one stamp as both) had that
+            // stamp damaged; one stamped twice keeps a presentation stamp that fits.
+            const bool stampedOnce = damaged.dts == AV_NOPTS_VALUE || damaged.pts == damaged.dts;
             if (damaged.pts != AV_NOPTS_VALUE &&
-                !PlausibleLead(double(damaged.pts - placed) * lane.timeBase)) {
+                (stampedOnce ||
+                 !PlausibleLead(double(damaged.pts - placed) * lane.timeBase, before.length))) {
                 outlier.placedPts = placed;
             }
             outliers_.push_back(outlier);
-            std::erase_if(lane.suspects, [&](const Suspect& s) { return s.outlier.position == damaged.position; });
+            std::erase_if(lane.suspects,
+                          [&](const Suspect& s) { return s.outlier.position == damaged.position; });
         }
         for (size_t s = before.piece; s < lane.piece; ++s) steps_[s].takenBy[laneIndex] = false;
         while (!steps_.empty() && !steps_.back().takenBy[0] && !steps_.back().takenBy[1]) steps_.pop_back();
@@ -255,7 +272,8 @@ StampOutlier StampMender::Placed(const Suspect& suspect, double timeBase) {
 void StampMender::WatchPresentation(Lane& lane, const Recent& current, bool stepped) {
     const double shown = current.pts != AV_NOPTS_VALUE ? double(current.pts) * lane.timeBase : current.stamp;
     std::erase_if(lane.suspects, [&](Suspect& suspect) {
-        if (stepped && std::fabs(double(suspect.outlier.pts) * lane.timeBase - current.stamp) <= kLongestStep) {
+        if (stepped &&
+            std::fabs(double(suspect.outlier.pts) * lane.timeBase - current.stamp) <= kLongestStep) {
             mendedOtherwise_ = true;
             return true;
         }
@@ -266,12 +284,12 @@ void StampMender::WatchPresentation(Lane& lane, const Recent& current, bool step
         return true;
     });
     if (current.pts == AV_NOPTS_VALUE || current.dts == AV_NOPTS_VALUE ||
-        PlausibleLead(double(current.pts - current.dts) * lane.timeBase)) {
+        PlausibleLead(double(current.pts - current.dts) * lane.timeBase, current.length)) {
         return;
     }
     Suspect suspect;
-    suspect.outlier = StampOutlier{lane.stream, current.position, current.pts, current.dts, current.pts,
-                                   current.dts};
+    suspect.outlier =
+        StampOutlier{lane.stream, current.position, current.pts, current.dts, current.pts, current.dts};
     suspect.decoded = current.stamp;
     suspect.length = current.length > 0.0 ? current.length : kFallbackLength;
     for (const Recent& r : lane.recent) {
@@ -288,9 +306,9 @@ double StampMender::PresentationOffset(const Lane& lane, const AVPacket* packet)
         return offset;
     }
     const double lead = double(packet->pts - packet->dts) * lane.timeBase;
-    if (PlausibleLead(lead)) return offset;
+    if (PlausibleLead(lead, lane.lastLength)) return offset;
     const double next = OffsetOf(lane.piece + 1);
-    return PlausibleLead(lead + next - offset) ? next : offset;
+    return PlausibleLead(lead + next - offset, lane.lastLength) ? next : offset;
 }
 
 std::vector<StampJump> StampMender::ClockJumps() const {
@@ -311,15 +329,16 @@ StampRepairs StampMender::Repairs() const {
     repairs.outliers = outliers_;
     // Suspects still watched at the end of the file have no step left to come.
     for (const Lane& lane : lanes_) {
-        for (const Suspect& suspect : lane.suspects) repairs.outliers.push_back(Placed(suspect, lane.timeBase));
+        for (const Suspect& suspect : lane.suspects)
+            repairs.outliers.push_back(Placed(suspect, lane.timeBase));
     }
     std::sort(repairs.outliers.begin(), repairs.outliers.end(), ComesBefore);
     return repairs;
 }
 
 bool StampMender::MendedAsRepairs() const {
-    const bool watching = std::any_of(lanes_.begin(), lanes_.end(),
-                                      [](const Lane& lane) { return !lane.suspects.empty(); });
+    const bool watching =
+        std::any_of(lanes_.begin(), lanes_.end(), [](const Lane& lane) { return !lane.suspects.empty(); });
     return !mendedOtherwise_ && !watching && ClockJumps().size() == steps_.size();
 }
 

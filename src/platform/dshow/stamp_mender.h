@@ -88,10 +88,10 @@ private:
     // follows within a few packets.
     struct Suspect {
         StampOutlier outlier;
-        double decoded = 0.0;             // raw seconds
-        double length = 0.0;              // of one picture
-        std::vector<double> neighbours;   // raw presentation seconds of the packets around it
-        size_t after = 0;                 // packets of its lane read since
+        double decoded = 0.0;            // raw seconds
+        double length = 0.0;             // of one picture
+        std::vector<double> neighbours;  // raw presentation seconds of the packets around it
+        size_t after = 0;                // packets of its lane read since
     };
     struct Lane {
         int stream = -1;
