@@ -122,7 +122,8 @@ TEST_F(StampMenderTest, DamagedStampIsPlacedByItsNeighbours) {
     const std::vector<Stamps> clean = CleanStream(10);
     const auto reordered = [](const Stamps& s) { return s.pts != s.dts; };
     const auto bPicture = [](const Stamps& s) { return s.pts == s.dts; };
-    enum Field { kPts, kDts, kBoth };
+    const auto sound = [](const Stamps& s) { return s.stream == kAudio; };
+    enum Field { kPts, kDts, kBoth, kSound };
     const struct {
         const char* name;
         Field field;
@@ -138,13 +139,19 @@ TEST_F(StampMenderTest, DamagedStampIsPlacedByItsNeighbours) {
         {"B-picture 12 minutes late", kBoth, int64_t(1) << 26},
         {"B-picture 2.9 s late", kBoth, int64_t(1) << 18},
         {"B-picture 1.5 s early", kBoth, -(int64_t(1) << 17)},
+        {"sound 12 minutes late", kSound, int64_t(1) << 26},
+        {"sound 1.5 s early", kSound, -(int64_t(1) << 17)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         for (const int n : {60, 246}) {  // in the middle, and among the last few pictures
             SCOPED_TRACE(n);
             std::vector<Stamps> damaged = clean;
-            const size_t at = c.field == kBoth ? VideoFrom(clean, n, bPicture) : VideoFrom(clean, n, reordered);
+            const size_t at =
+                c.field == kSound
+                    ? size_t(std::find_if(clean.begin() + 2 * n, clean.end(), sound) - clean.begin())
+                : c.field == kBoth ? VideoFrom(clean, n, bPicture)
+                                   : VideoFrom(clean, n, reordered);
             ASSERT_LT(at, clean.size());
             if (c.field != kDts) damaged[at].pts += c.error;
             if (c.field != kPts) damaged[at].dts += c.error;
