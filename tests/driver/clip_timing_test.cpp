@@ -226,7 +226,8 @@ TEST_P(ClipTimingTest, ClockJumpsAreClosedUp) {
 
 // Stamps damaged in reception (one bit of one picture's, seconds or hours off) and a clock that
 // jumps 60 s inside a group of pictures: each clip is a chapter of its own 6 s on either
-// writer, every picture in order for its own time, with its sound.
+// writer, every picture in order for its own time, with its sound; a range after the jump
+// starts at its own picture.
 TEST_P(ClipTimingTest, DamagedStampsAndJumpsInsideAGroupKeepTheClipInOrder) {
     using reader_test::DamagedStamp;
     const std::string clean = testing::MakeMedia(
@@ -240,22 +241,31 @@ TEST_P(ClipTimingTest, DamagedStampsAndJumpsInsideAGroupKeepTheClipInOrder) {
     // Between the two B-pictures shown before picture 12, which opens the second group: it is
     // decoded before the jump and shown after it.
     ASSERT_TRUE(reader_test::StepClockAt(clean, jump, start + 2.6, 60.0));
-    const std::vector<reader::ClipRecord> clips = {testing::ProbeClip(hours), testing::ProbeClip(seconds),
-                                                   testing::ProbeClip(jump)};
+    std::vector<reader::ClipRecord> clips = {testing::ProbeClip(hours), testing::ProbeClip(seconds),
+                                             testing::ProbeClip(jump)};
     for (const reader::ClipRecord& clip : clips) EXPECT_NEAR(clip.VideoLength, 6.0, 0.05) << clip.Path;
+    // A range after the jump counts in the clip's own time: pictures 16 to 20 (the pictures
+    // start 10 ms after the sound, and so after time zero).
+    clips.push_back(clips.back());
+    clips.back().RangeStart = 4.1;
+    clips.back().RangeEnd = 5.2;
 
     std::vector<int> expected;
-    for (size_t i = 0; i < clips.size(); ++i) {
+    for (int i = 0; i < 3; ++i) {
         const std::vector<int> whole = Numbers(0, 23);
         expected.insert(expected.end(), whole.begin(), whole.end());
     }
+    const std::vector<int> range = Numbers(16, 20);
+    expected.insert(expected.end(), range.begin(), range.end());
     for (const uint32_t direct : {0u, 1u}) {
         SCOPED_TRACE(direct ? "direct VOB" : "multiplexer");
         const std::string vob = RunJob(clips, {direct, 0, 1});
         const testing::DiscLayout disc = testing::ReadDisc(vob.substr(0, vob.rfind("/VIDEO_TS/")));
         ASSERT_EQ(disc.cells.size(), clips.size());
-        for (size_t i = 0; i < clips.size(); ++i) EXPECT_NEAR(disc.cells[i], 6.0, 0.1) << "chapter " << i + 1;
-        ExpectPicturesInTime(vob, expected, 18.0);
+        for (size_t i = 0; i < clips.size(); ++i) {
+            EXPECT_NEAR(disc.cells[i], i < 3 ? 6.0 : 1.1, 0.1) << "chapter " << i + 1;
+        }
+        ExpectPicturesInTime(vob, expected, 19.1);
     }
 }
 
