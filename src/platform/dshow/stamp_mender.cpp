@@ -192,11 +192,10 @@ void StampMender::TakeStep(size_t laneIndex, double stamp) {
 
 // A stamp that breaks from the one before may end a run of damaged ones: the lane's last few
 // packets, from one that broke away from the run, all lie off the line from where the run was
-// left to where this stamp takes it up, further than reordered pictures stray. They are
-// outliers, spread evenly along that line, and the steps they took are undone.
+// left to where this stamp takes it up, further than reordered pictures stray. They are set
+// aside as outliers.
 bool StampMender::CameBack(size_t laneIndex, const Recent& current) {
-    Lane& lane = lanes_[laneIndex];
-    std::deque<Recent>& recent = lane.recent;
+    const std::deque<Recent>& recent = lanes_[laneIndex].recent;
     for (size_t left = recent.size(); left-- > 1;) {
         const Recent& before = recent[left - 1];
         const double resumed = current.stamp - before.stamp;
@@ -205,37 +204,45 @@ bool StampMender::CameBack(size_t laneIndex, const Recent& current) {
         const bool allOff = std::all_of(recent.begin() + long(left), recent.end(), [&](const Recent& r) {
             return r.stamp < before.stamp - reach || r.stamp > current.stamp + reach;
         });
-        if (!allOff) continue;
-
-        const double spaces = double(recent.size() - left + 1);
-        for (size_t i = left; i < recent.size(); ++i) {
-            const Recent& damaged = recent[i];
-            const int64_t placed = before.runTicks + std::llround(double(current.runTicks - before.runTicks) *
-                                                                  double(i - left + 1) / spaces);
-            StampOutlier outlier{lane.stream, damaged.position, damaged.pts,
-                                 damaged.dts, damaged.pts,      damaged.dts};
-            if (damaged.dts != AV_NOPTS_VALUE) outlier.placedDts = placed;
-            // A picture stamped once (the demultiplexer gives the one stamp as both) had that
-            // stamp damaged; one stamped twice keeps a presentation stamp that fits.
-            const bool stampedOnce = damaged.dts == AV_NOPTS_VALUE || damaged.pts == damaged.dts;
-            if (damaged.pts != AV_NOPTS_VALUE &&
-                (stampedOnce ||
-                 !PlausibleLead(double(damaged.pts - placed) * lane.timeBase, before.length))) {
-                outlier.placedPts = placed;
-            }
-            outliers_.push_back(outlier);
-            std::erase_if(lane.suspects,
-                          [&](const Suspect& s) { return s.outlier.position == damaged.position; });
+        if (allOff) {
+            SetAside(laneIndex, left, current);
+            return true;
         }
-        for (size_t s = before.piece; s < lane.piece; ++s) steps_[s].takenBy[laneIndex] = false;
-        while (!steps_.empty() && !steps_.back().takenBy[0] && !steps_.back().takenBy[1]) steps_.pop_back();
-        lane.piece = before.piece;
-        lane.lastLength = before.length;
-        recent.erase(recent.begin() + long(left), recent.end());
-        mendedOtherwise_ = true;
-        return true;
     }
     return false;
+}
+
+// The lane's recent packets from `left` on are outliers: spread evenly along the run from the
+// packet before them to `current`, and the steps they took are undone.
+void StampMender::SetAside(size_t laneIndex, size_t left, const Recent& current) {
+    Lane& lane = lanes_[laneIndex];
+    std::deque<Recent>& recent = lane.recent;
+    const Recent& before = recent[left - 1];
+    const double spaces = double(recent.size() - left + 1);
+    for (size_t i = left; i < recent.size(); ++i) {
+        const Recent& damaged = recent[i];
+        const int64_t placed = before.runTicks + std::llround(double(current.runTicks - before.runTicks) *
+                                                              double(i - left + 1) / spaces);
+        StampOutlier outlier{lane.stream, damaged.position, damaged.pts,
+                             damaged.dts, damaged.pts,      damaged.dts};
+        if (damaged.dts != AV_NOPTS_VALUE) outlier.placedDts = placed;
+        // A picture stamped once (the demultiplexer gives the one stamp as both) had that stamp
+        // damaged; one stamped twice keeps a presentation stamp that fits.
+        const bool stampedOnce = damaged.dts == AV_NOPTS_VALUE || damaged.pts == damaged.dts;
+        const double lead = double(damaged.pts - placed) * lane.timeBase;
+        if (damaged.pts != AV_NOPTS_VALUE && (stampedOnce || !PlausibleLead(lead, before.length))) {
+            outlier.placedPts = placed;
+        }
+        outliers_.push_back(outlier);
+        std::erase_if(lane.suspects,
+                      [&](const Suspect& s) { return s.outlier.position == damaged.position; });
+    }
+    for (size_t s = before.piece; s < lane.piece; ++s) steps_[s].takenBy[laneIndex] = false;
+    while (!steps_.empty() && !steps_.back().takenBy[0] && !steps_.back().takenBy[1]) steps_.pop_back();
+    lane.piece = before.piece;
+    lane.lastLength = before.length;
+    recent.erase(recent.begin() + long(left), recent.end());
+    mendedOtherwise_ = true;
 }
 
 void StampMender::Remember(Lane& lane, const Recent& current) {

@@ -115,6 +115,7 @@ private:
     void PlaceFirst(Lane& lane, double stamp) const;
     void TakeStep(size_t laneIndex, double stamp);
     bool CameBack(size_t laneIndex, const Recent& current);
+    void SetAside(size_t laneIndex, size_t left, const Recent& current);
     void Remember(Lane& lane, const Recent& current);
     void WatchPresentation(Lane& lane, const Recent& current, bool stepped);
     static StampOutlier Placed(const Suspect& suspect, double timeBase);
