@@ -2,9 +2,9 @@
 // that start between key frames, slide shows, mono sound and no sound. The finished title is
 // read back with ffprobe and ffmpeg, picture by picture and audio frame by audio frame.
 #include <algorithm>
-#include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "driver/main_frame.h"
 #include "job_fixtures.h"
 #include "reader/media_fixtures.h"
+#include "reader/ts_stamps.h"
 
 namespace driver {
 namespace {
@@ -167,6 +168,23 @@ std::vector<int> Numbers(int first, int last) {
     return numbers;
 }
 
+// The title's pictures show the numbers expected, in order, each for its quarter of a second
+// (6 or 7 PAL frames) and no more, and its sound lasts as long as its `seconds` of pictures.
+void ExpectPicturesInTime(const std::string& vob, const std::vector<int>& expected, double seconds) {
+    const std::vector<int> pictures = testing::PictureNumbers(vob);
+    EXPECT_EQ(Shown(pictures), expected) << ::testing::PrintToString(Shown(pictures));
+    size_t longest = 0, held = 0;
+    for (size_t i = 0, run = 0; i < pictures.size(); ++i) {
+        run = i > 0 && pictures[i] == pictures[i - 1] ? run + 1 : 1;
+        if (run > longest) std::tie(longest, held) = std::pair(run, i);
+    }
+    EXPECT_LE(longest, 7u) << "picture " << (pictures.empty() ? -1 : pictures[held]) << " up to frame "
+                           << held;
+    const testing::StreamSeconds decoded = testing::DecodedSeconds(vob);
+    EXPECT_NEAR(decoded.video, seconds, 0.2);
+    EXPECT_NEAR(decoded.audio, decoded.video, 0.1);
+}
+
 // A transport stream whose clock jumps 60 s or 6 h ahead, or back, between its pieces makes a
 // chapter of its 6 s, every picture shown for its own time with its sound; a range that starts
 // in the second piece counts in the clip's own time and starts at its picture.
@@ -203,18 +221,52 @@ TEST_P(ClipTimingTest, ClockJumpsAreClosedUp) {
     }
     const std::vector<int> range = Numbers(16, 21);
     expected.insert(expected.end(), range.begin(), range.end());
-    const std::vector<int> pictures = testing::PictureNumbers(vob);
-    std::string seen;
-    for (int n : Shown(pictures)) seen += std::to_string(n) + " ";
-    EXPECT_EQ(Shown(pictures), expected) << seen;
-    // Each picture lasts its quarter of a second (6 or 7 PAL frames), no more.
-    std::map<int, int> frames;
-    for (size_t i = 0; i < pictures.size() && i < 150; ++i) frames[pictures[i]] += 1;
-    for (const auto& [number, count] : frames) EXPECT_LE(count, 7) << "picture " << number;
+    ExpectPicturesInTime(vob, expected, 19.3);
+}
 
-    const testing::StreamSeconds decoded = testing::DecodedSeconds(vob);
-    EXPECT_NEAR(decoded.video, 19.3, 0.2);
-    EXPECT_NEAR(decoded.audio, decoded.video, 0.1);
+// Stamps damaged in reception (one bit of one picture's, seconds or hours off) and a clock that
+// jumps 60 s inside a group of pictures: each clip is a chapter of its own 6 s on either
+// writer, every picture in order for its own time, with its sound; a range after the jump
+// starts at its own picture.
+TEST_P(ClipTimingTest, DamagedStampsAndJumpsInsideAGroupKeepTheClipInOrder) {
+    using reader_test::DamagedStamp;
+    const std::string clean = testing::MakeMedia(
+        testing::NumberedPictures("320x240", "4", 6) +
+            "-f lavfi -i sine=sample_rate=48000:duration=6 -c:v mpeg2video -q:v 2 -bf 2 -g 12 -c:a mp2",
+        work_ / "clean.ts");
+    const double start = std::atof(reader_test::Probe(clean, "v:0", "stream=start_time").c_str());
+    const std::string hours = work_ / "hours.ts", seconds = work_ / "seconds.ts", jump = work_ / "jump.ts";
+    ASSERT_TRUE(reader_test::FlipStampBit(clean, hours, 10, 32, DamagedStamp::ReorderedPts));
+    ASSERT_TRUE(reader_test::FlipStampBit(clean, seconds, 10, 20, DamagedStamp::LonePts));
+    // Between the two B-pictures shown before picture 12, which opens the second group: it is
+    // decoded before the jump and shown after it.
+    ASSERT_TRUE(reader_test::StepClockAt(clean, jump, start + 2.6, 60.0));
+    std::vector<reader::ClipRecord> clips = {testing::ProbeClip(hours), testing::ProbeClip(seconds),
+                                             testing::ProbeClip(jump)};
+    for (const reader::ClipRecord& clip : clips) EXPECT_NEAR(clip.VideoLength, 6.0, 0.05) << clip.Path;
+    // A range after the jump counts in the clip's own time: pictures 16 to 20 (the pictures
+    // start 10 ms after the sound, and so after time zero).
+    clips.push_back(clips.back());
+    clips.back().RangeStart = 4.1;
+    clips.back().RangeEnd = 5.2;
+
+    std::vector<int> expected;
+    for (int i = 0; i < 3; ++i) {
+        const std::vector<int> whole = Numbers(0, 23);
+        expected.insert(expected.end(), whole.begin(), whole.end());
+    }
+    const std::vector<int> range = Numbers(16, 20);
+    expected.insert(expected.end(), range.begin(), range.end());
+    for (const uint32_t direct : {0u, 1u}) {
+        SCOPED_TRACE(direct ? "direct VOB" : "multiplexer");
+        const std::string vob = RunJob(clips, {direct, 0, 1});
+        const testing::DiscLayout disc = testing::ReadDisc(vob.substr(0, vob.rfind("/VIDEO_TS/")));
+        ASSERT_EQ(disc.cells.size(), clips.size());
+        for (size_t i = 0; i < clips.size(); ++i) {
+            EXPECT_NEAR(disc.cells[i], i < 3 ? 6.0 : 1.1, 0.1) << "chapter " << i + 1;
+        }
+        ExpectPicturesInTime(vob, expected, 19.1);
+    }
 }
 
 // Clips of few pictures a second: each picture stays as long as its time requires, so the

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "media_fixtures.h"
+#include "ts_stamps.h"
 #include "platform/com/class_table.h"
 #include "reader/clip_diagnosis.h"
 
@@ -278,6 +279,63 @@ TEST_F(ClipRecordRefusals, ClockJumpsAreNotCountedInTheLength) {
         EXPECT_NEAR(clip.AudioLength, content, 0.1);
         EXPECT_NEAR(double(clip.FrameCount), content * 25, 3);
         EXPECT_EQ(clip.RangeEnd, clip.VideoLength);
+    }
+}
+
+// Reception errors flip bits of time stamps: one damaged stamp of a 10 s transport stream,
+// however far it throws its picture (a bit flipped up or down, seconds or hours), leaves the
+// probe's lengths at what ffprobe reads of the undamaged file (ffprobe itself takes a late stamp
+// among the last pictures for the end).
+TEST_F(ClipRecordRefusals, DamagedStampDoesNotStretchTheLength) {
+    using reader_test::DamagedStamp;
+    const std::string clean = dir_.File("clean.ts");
+    ASSERT_TRUE(MakeMedia(Both(kVideo, "-t 10 -c:v mpeg2video -bf 2 -q:v 4 -c:a mp2"), clean));
+    const double videoLength = StreamDuration(clean, "v:0");
+    const double audioLength = StreamDuration(clean, "a:0");
+    const struct {
+        const char* name;
+        DamagedStamp which;
+        int bit;
+    } cases[] = {
+        {"PTS, 11.6 s later", DamagedStamp::ReorderedPts, 20},
+        {"PTS, 12 minutes later", DamagedStamp::ReorderedPts, 26},
+        {"PTS, 13 hours later", DamagedStamp::ReorderedPts, 32},
+        {"PTS, 0.36 s earlier", DamagedStamp::ReorderedPts, 15},
+        {"DTS, 12 minutes later", DamagedStamp::Dts, 26},
+        {"DTS, 1.5 s earlier", DamagedStamp::Dts, 17},
+        {"B-picture, 3 s later", DamagedStamp::LonePts, 18},
+        {"B-picture, 12 minutes later", DamagedStamp::LonePts, 26},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const int first : {100, 245}) {  // in the middle, and among the last pictures
+            SCOPED_TRACE(first);
+            const std::string path = dir_.File("damaged.ts");
+            ASSERT_TRUE(reader_test::FlipStampBit(clean, path, first, c.bit, c.which));
+            ClipRecord clip;
+            ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+            EXPECT_NEAR(clip.VideoLength, videoLength, 0.1);
+            EXPECT_NEAR(clip.AudioLength, audioLength, 0.1);
+        }
+    }
+}
+
+// A continuous encode whose clock jumps 60 s ahead inside a group of pictures (a picture
+// decoded before the jump is shown after it) lasts its 6 s, as the same jump between groups.
+TEST_F(ClipRecordRefusals, ClockJumpInsideAGroupIsNotCountedInTheLength) {
+    const std::string clean = dir_.File("clean.ts");
+    ASSERT_TRUE(MakeMedia(Both(kVideo, "-t 6 -c:v mpeg2video -bf 2 -g 12 -q:v 4 -c:a mp2"), clean));
+    const double start = std::atof(Probe(clean, "v:0", "stream=start_time").c_str());
+    // 3.06 s in: between the two B-pictures of the 7th group's first anchor; 3.16 s: before a
+    // group's I-picture.
+    for (const double at : {3.06, 3.17}) {
+        SCOPED_TRACE(at);
+        const std::string path = dir_.File("jump.ts");
+        ASSERT_TRUE(reader_test::StepClockAt(clean, path, start + at, 60.0));
+        ClipRecord clip;
+        ASSERT_EQ(clip.ReadMediaInfo(path), 0);
+        EXPECT_NEAR(clip.VideoLength, 6.0, 0.1);
+        EXPECT_NEAR(clip.AudioLength, 6.0, 0.1);
     }
 }
 

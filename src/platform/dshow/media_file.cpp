@@ -238,30 +238,30 @@ HRESULT MediaFile::ReadClosedUpEnds(double* videoEnd, double* audioEnd) {
     StampMender finder(format_, video_, audio_);
     HRESULT hr = ReadEnds(videoEnd, audioEnd, &finder);
     if (com::FAILED(hr)) return hr;
-    scan_.clockJumps = finder.ClockJumps();
-    if (finder.SteppedAlone()) {
-        // A stream that stepped on its own was moved with its step: read again, closing up
-        // only the clock's jumps.
+    scan_.repairs = finder.Repairs();
+    if (!finder.MendedAsRepairs()) {
+        // Some packets were mended before what they needed was found (a stream that stepped
+        // on its own, a damaged stamp): read again, making only the repairs found.
         hr = Rewind();
         if (com::FAILED(hr)) return hr;
         *videoEnd = 0.0;
         *audioEnd = 0.0;
         scan_.keyPlaces.clear();
-        StampMender placer(format_, video_, audio_, scan_.clockJumps);
+        StampMender placer(format_, video_, audio_, scan_.repairs);
         hr = ReadEnds(videoEnd, audioEnd, &placer);
         if (com::FAILED(hr)) return hr;
     }
-    if (scan_.clockJumps.empty()) scan_.keyPlaces.clear();  // the file's own stamps lead its seeks
+    if (scan_.repairs.jumps.empty()) scan_.keyPlaces.clear();  // the file's own stamps lead its seeks
     return com::S_OK;
 }
 
 std::unique_ptr<StampMender> MediaFile::NewStampMender() const {
-    if (scan_.clockJumps.empty()) return nullptr;
-    return std::make_unique<StampMender>(format_, video_, audio_, scan_.clockJumps);
+    if (scan_.repairs.Empty()) return nullptr;
+    return std::make_unique<StampMender>(format_, video_, audio_, scan_.repairs);
 }
 
 std::optional<int64_t> MediaFile::KeyPositionBefore(double seconds) const {
-    if (scan_.clockJumps.empty()) return std::nullopt;
+    if (scan_.repairs.jumps.empty()) return std::nullopt;
     const std::vector<KeyPlace>& places = scan_.keyPlaces;
     const auto after = std::upper_bound(places.begin(), places.end(), seconds,
                                         [](double target, const KeyPlace& place) {

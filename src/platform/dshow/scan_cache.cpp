@@ -10,7 +10,8 @@ constexpr std::size_t kSharedBudget = 16u << 20;
 }  // namespace
 
 std::size_t FileScan::Footprint() const {
-    return sizeof(FileScan) + clockJumps.capacity() * sizeof(StampJump) +
+    return sizeof(FileScan) + repairs.jumps.capacity() * sizeof(StampJump) +
+           repairs.outliers.capacity() * sizeof(StampOutlier) +
            keyPlaces.capacity() * sizeof(KeyPlace);
 }
 

@@ -33,7 +33,7 @@ struct FileScan {
     int audioStream = -1;
     double videoLength = 0.0;  // seconds, as MediaFile::VideoLength gives them
     double audioLength = 0.0;
-    std::vector<StampJump> clockJumps;
+    StampRepairs repairs;  // the clock's jumps and the damaged stamps
     std::vector<KeyPlace> keyPlaces;
 
     // Bytes of memory this scan holds.
