@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -523,6 +524,69 @@ TEST_F(JobTest, DiskThatFillsDuringAuthoringNamesTheReason) {
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
     EXPECT_EQ(testing::ListFolder(dvd), std::vector<std::string>{});  // what it wrote went
+}
+
+// A fault in the middle of a VOB of several MB, after the engine has written its progress
+// lines: the box and the log still give the system's reason, the job fails and keeps the VOB.
+// The fault comes once the clip is encoded, as authoring begins.
+TEST_F(JobTest, AuthoringFaultAfterProgressLinesNamesTheReason) {
+    constexpr double kLongClipSeconds = 20.0;  // past the engine's first progress line at 16 VOBUs
+    const std::string clip =
+        testing::MakeClip(work_ / "long.avi", "352x288", "25", 0, 0, kLongClipSeconds);
+    const std::string dvd = output_ + "/DVD";
+    const std::string vob = output_ + "/Lumivane00.vob";
+    std::unique_ptr<SmallDisk> disk;
+    std::unique_ptr<testing::FailingReads> failingReads;
+    const auto vobSize = [&] { return off_t(std::filesystem::file_size(vob)); };
+    const struct {
+        const char* name;
+        std::function<bool()> makeFault;  // false: this machine cannot make it
+        std::string reason;
+    } cases[] = {
+        {"read error on the clip's VOB",
+         [&] {
+             failingReads = std::make_unique<testing::FailingReads>(vob, vobSize() * 3 / 5, vobSize() * 4 / 5);
+             return true;
+         },
+         "Error reading " + vob + ": Input/output error"},
+        {"disk full while the title VOB is written",
+         [&] {
+             disk = std::make_unique<SmallDisk>(dvd, (std::to_string(vobSize() * 3 / 4 / 1024) + "k").c_str());
+             return disk->Mounted();
+         },
+         "Error writing data to " + dvd + "/VIDEO_TS/VTS_01_1.VOB: No space left on device"},
+    };
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(clip));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(core::CreateDirectoryTree(dvd.c_str()));
+        bool faultMade = false;
+        view_.onStatus = [&](const std::string& status) {
+            if (status == "Creating DVD structure...") faultMade = c.makeFault();
+        };
+        RecordingBoxes boxes;
+        core::InitLogAtPath(work_ / "Lumivane.log");
+        RunJob();
+        failingReads.reset();
+        disk.reset();
+        if (!faultMade) {
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        }
+
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, "Creating the DVD structure failed:\n\n" + c.reason +
+                                             "\n\nThe clips' VOB files are kept in the output folder.");
+        EXPECT_NE(testing::ReadFile(core::LogPath()).find("discforge: " + c.reason + "\n"),
+                  std::string::npos)
+            << testing::ReadFile(core::LogPath());
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_EQ(testing::ListFolder(output_),
+                  (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
+        EXPECT_EQ(testing::ListFolder(dvd), std::vector<std::string>{});
+        std::filesystem::remove(vob);
+    }
+    view_.onStatus = nullptr;
 }
 
 // A Stop that comes once the engine has read every VOB (here with the last progress of

@@ -1,7 +1,8 @@
 // A failing disk for one file: while one lives, reads of a stretch of that file fail with EIO,
 // as they do over bad sectors of a dying disk; the rest of the file, and every other read of
 // the process, reads as usual. The test program's own read() stands in front of the system's,
-// so the media libraries' reads pass through it too.
+// so the media libraries' reads pass through it too, and so does its own fread(), which the
+// authoring engine reads its VOBs with.
 #pragma once
 
 #include <sys/types.h>
