@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "author/generation.h"
 #include "core/file_utils.h"
 #include "driver/output_lock.h"
-#include "author/generation.h"
 #include "driver/path_kind.h"
 #include "driver/title_limit.h"
 
@@ -17,9 +17,10 @@ namespace driver {
 
 namespace {
 
-// "6:36:40": hours, minutes and whole seconds.
-std::string ClockText(long seconds) {
-    return core::FormatString("%ld:%02ld:%02ld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+// "6:36:40": hours, minutes and whole seconds, of seconds already rounded.
+std::string ClockText(double seconds) {
+    const long long total = reader::TruncateToInt64(seconds);
+    return core::FormatString("%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
 }
 
 constexpr const char* kNothingEncoded = "\n\nNothing was encoded; please ";
@@ -54,9 +55,9 @@ std::string ListLengthProblem(const std::vector<reader::ClipRecord>& clips) {
     const double limit = double(kTitleClockLimit) / kTitleClockRate;
     if (seconds <= limit) return {};
     // Rounded apart, so that the list never reads as long as the limit it passes.
-    return "The clips last " + ClockText(long(std::ceil(seconds))) + " together, longer than the " +
-           ClockText(long(std::floor(limit))) + " that one DVD title can hold (the limit of its " +
-           "90 kHz clock).\n\nPlease remove clips or shorten their ranges.";
+    return "The clips last " + ClockText(std::ceil(seconds)) + " together, longer than the " +
+           ClockText(std::floor(limit)) + " that one DVD title can hold (the limit of its 90 kHz " +
+           "clock).\n\nPlease remove clips or shorten their ranges.";
 }
 
 std::string DiscFolderProblem(const std::string& dvdFolder) {
@@ -96,10 +97,12 @@ std::string RelativeOutputFolderProblem(const std::string& folder) {
 }
 
 std::string OutputFolderNotCreatedProblem(const std::string& folder, int error) {
-    // What stands under its name, when something does, tells more than "File exists".
+    // What stands under its name, when something other than a folder does, tells more than
+    // "File exists".
     const PathKind kind = KindOf(folder);
-    const std::string reason =
-        kind == PathKind::Missing ? std::strerror(error) : "it is " + DescribeKind(kind);
+    const std::string reason = kind == PathKind::Missing || kind == PathKind::Folder
+                                   ? std::strerror(error)
+                                   : "it is " + DescribeKind(kind);
     return "Can not create directory " + folder + ": " + reason + ".";
 }
 
