@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -484,32 +483,12 @@ TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
-// A small file system mounted on a folder, to fill up as a full disk does; needs the right to
-// mount (root).
-class SmallDisk {
-public:
-    SmallDisk(const std::string& folder, const char* size) : folder_(folder) {
-        const std::string options = std::string("size=") + size;
-        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool Mounted() const { return mounted_; }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-};
-
 // The disk of the disc folder fills while the disc is written: the box and the log give the
 // system's reason, the job fails, and the VOBs stay.
 TEST_F(JobTest, DiskThatFillsDuringAuthoringNamesTheReason) {
     const std::string dvd = output_ + "/DVD";
     ASSERT_TRUE(core::CreateDirectoryTree(dvd.c_str()));
-    SmallDisk disk(dvd, "64k");
+    testing::MountedTmpfs disk(dvd, "size=64k");
     if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     frame_.Settings().DirectVOB = 1;
     frame_.AddClip(testing::ProbeClip(palClip_));
@@ -535,7 +514,7 @@ TEST_F(JobTest, AuthoringFaultAfterProgressLinesNamesTheReason) {
         testing::MakeClip(work_ / "long.avi", "352x288", "25", 0, 0, kLongClipSeconds);
     const std::string dvd = output_ + "/DVD";
     const std::string vob = output_ + "/Lumivane00.vob";
-    std::unique_ptr<SmallDisk> disk;
+    std::unique_ptr<testing::MountedTmpfs> disk;
     std::unique_ptr<testing::FailingReads> failingReads;
     const auto vobSize = [&] { return off_t(std::filesystem::file_size(vob)); };
     const struct {
@@ -551,7 +530,8 @@ TEST_F(JobTest, AuthoringFaultAfterProgressLinesNamesTheReason) {
          "Error reading " + vob + ": Input/output error"},
         {"disk full while the title VOB is written",
          [&] {
-             disk = std::make_unique<SmallDisk>(dvd, (std::to_string(vobSize() * 3 / 4 / 1024) + "k").c_str());
+             disk = std::make_unique<testing::MountedTmpfs>(
+                 dvd, "size=" + std::to_string(vobSize() * 3 / 4 / 1024) + "k");
              return disk->Mounted();
          },
          "Error writing data to " + dvd + "/VIDEO_TS/VTS_01_1.VOB: No space left on device"},

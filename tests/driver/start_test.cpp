@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -536,26 +537,36 @@ TEST_F(StartTest, DiscFolderThatCannotBeReadOrWrittenIsRefused) {
     testing::WriteFile(dvd + "/VIDEO_TS.IFO", "old disc");
     frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
     const auto before = FolderContents(work_.Path());
+    // Mode: the folder gets `mode`, and permissions bind this thread.
+    enum class Fault { Immutable, Mode, ReadOnlyFileSystem };
     const struct {
         const char* name;
         std::string folder;
-        bool immutable;  // else the folder gets `mode`, which binds this thread
+        Fault fault;
         mode_t mode;
         const char* problem;
     } cases[] = {
-        {"immutable disc folder", dvd, true, 0, "cannot be written into: Operation not permitted"},
-        {"immutable VIDEO_TS", videoTs, true, 0, "cannot be written into: Operation not permitted"},
-        {"read-only disc folder", dvd, false, 0555, "cannot be written into: Permission denied"},
-        {"unreadable disc folder", dvd, false, 0300, "cannot be read: Permission denied"},
+        {"immutable disc folder", dvd, Fault::Immutable, 0,
+         "cannot be written into: Operation not permitted"},
+        {"immutable VIDEO_TS", videoTs, Fault::Immutable, 0,
+         "cannot be written into: Operation not permitted"},
+        {"VIDEO_TS on a read-only file system", videoTs, Fault::ReadOnlyFileSystem, 0,
+         "cannot be written into: Read-only file system"},
+        {"read-only disc folder", dvd, Fault::Mode, 0555, "cannot be written into: Permission denied"},
+        {"unreadable disc folder", dvd, Fault::Mode, 0300, "cannot be read: Permission denied"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingBoxes boxes(platform::IDYES);
         bool started = false;
-        bool made = true;  // false: this machine cannot make the fault
-        if (c.immutable) {
+        bool made = true;  // false: this machine cannot make the fault (it needs root)
+        if (c.fault == Fault::Immutable) {
             const testing_support::ImmutableAttribute immutable(c.folder);
-            made = immutable.Held();  // needs root and a file system that keeps it
+            made = immutable.Held();
+            if (made) started = Start();
+        } else if (c.fault == Fault::ReadOnlyFileSystem) {
+            const testing::MountedTmpfs readOnly(c.folder, "size=64k", MS_RDONLY);
+            made = readOnly.Mounted();
             if (made) started = Start();
         } else {
             started = StartWithFolderMode(c.folder, c.mode, made);
