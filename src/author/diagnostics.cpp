@@ -9,6 +9,7 @@ namespace author {
 namespace {
 
 constexpr const char* kErrorPrefix = "ERR:";
+constexpr const char* kLineEnds = "\r\n";
 
 // The lines of the running capture and the part of a message line not yet ended.
 std::vector<std::string>* capturedLines = nullptr;
@@ -27,12 +28,13 @@ void CollectErrorLine(const std::string& line) {
 }
 
 // Messages come in pieces (a time, then the rest of its line), so lines are put together
-// before they are looked at.
+// before they are looked at. A progress line ends in a carriage return alone, so that the next
+// one overwrites it on a terminal; whatever follows it is a line of its own.
 void Capture(const std::string& text) {
     if (capturedLines == nullptr) return;
     pendingLine += text;
     size_t end;
-    while ((end = pendingLine.find('\n')) != std::string::npos) {
+    while ((end = pendingLine.find_first_of(kLineEnds)) != std::string::npos) {
         CollectErrorLine(pendingLine.substr(0, end));
         pendingLine.erase(0, end + 1);
     }

@@ -13,11 +13,19 @@ namespace driver {
 
 namespace {
 
-int RunEngine(ArgList& args, platform::ProgressTarget* progress,
+// `what` names the run ("the titleset") for a failure the engine gave no reason for.
+int RunEngine(ArgList& args, const char* what, platform::ProgressTarget* progress,
               const platform::ManualResetEvent* stop, AuthoringResult& result) {
     author::RunReport report;
     const int status = author::authoring_main(args.Count(), args.Argv(), progress, stop, &report);
-    for (const std::string& line : report.errors) core::LogPrintf("Authoring: %s\n", line.c_str());
+    if (status != 0 && report.errors.empty() && !report.cancelled) {
+        // The box must never read "failed:" and nothing more.
+        report.errors.push_back(std::string("Authoring ") + what + " failed; " +
+                                kAuthoringProgramName + " gave no reason.");
+    }
+    for (const std::string& line : report.errors) {
+        core::LogPrintf("%s: %s\n", kAuthoringProgramName, line.c_str());
+    }
     result.errors.insert(result.errors.end(), report.errors.begin(), report.errors.end());
     result.stopped = result.stopped || report.cancelled;
     return status;
@@ -42,7 +50,7 @@ AuthoringResult RunAuthoring(const std::string& dvdFolder, const std::vector<std
         args.Add("-f");
         args.Add(vob);
     }
-    if (RunEngine(args, progress, stop, result) != 0) {
+    if (RunEngine(args, "the titleset", progress, stop, result) != 0) {
         // A table of contents without its titleset would only fail as well, and its error
         // would hide the one that tells why.
         core::LogPrintf("Authoring the titleset failed\n");
@@ -53,7 +61,7 @@ AuthoringResult RunAuthoring(const std::string& dvdFolder, const std::vector<std
     args.Add("-T");
     args.Add("-o");
     args.Add(dvdFolder);
-    if (RunEngine(args, progress, stop, result) != 0) {
+    if (RunEngine(args, "the table of contents", progress, stop, result) != 0) {
         core::LogPrintf("Authoring the table of contents failed\n");
         return result;
     }

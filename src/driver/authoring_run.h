@@ -21,8 +21,9 @@ struct AuthoringResult {
     std::vector<std::string> errors;  // the engine's error lines, in order
 };
 
-// The program name the engine is given; it names itself in its messages.
-inline constexpr const char* kAuthoringProgramName = "psmux";
+// The program name the engine is given, and the name its messages go under in the log: the
+// option parser's own complaints use it, so it is the engine's, not the multiplexer's.
+inline constexpr const char* kAuthoringProgramName = "discforge";
 
 // Creates the disc's folder (one level) and runs the engine. stop is polled by the engine.
 AuthoringResult RunAuthoring(const std::string& dvdFolder, const std::vector<std::string>& vobPaths,

@@ -123,7 +123,10 @@ std::optional<reader::ClipRecord> MainFrame::ClipAt(std::size_t row) const {
 bool MainFrame::OnStartEncoding() {
     if (IsJobRunning()) return false;
     PrepareJobSettings();  // the paths below come from the job's copy
-    if (!PrepareJobOutput(ClipsSnapshot(), jobSettings_.OutputFolder, outputLock_)) return false;
+    std::vector<reader::ClipRecord> clips = ClipsSnapshot();
+    const bool prepared = PrepareJobOutput(clips, jobSettings_.OutputFolder, outputLock_);
+    KeepCheckedClips(clips);  // the clips read again since their files changed
+    if (!prepared) return false;
 
     hStop.Reset();
     hCanceled.Reset();
@@ -144,6 +147,14 @@ bool MainFrame::OnStartEncoding() {
 std::vector<reader::ClipRecord> MainFrame::ClipsSnapshot() const {
     std::lock_guard<std::mutex> lock(clipsMutex_);
     return clips_;
+}
+
+void MainFrame::KeepCheckedClips(const std::vector<reader::ClipRecord>& checked) {
+    std::lock_guard<std::mutex> lock(clipsMutex_);
+    // Only the add-clips thread changes the list meanwhile, and it only appends.
+    for (std::size_t row = 0; row < checked.size() && row < clips_.size(); ++row) {
+        if (clips_[row].Path == checked[row].Path) clips_[row] = checked[row];
+    }
 }
 
 bool MainFrame::OnStopEncoding() {

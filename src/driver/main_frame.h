@@ -73,7 +73,8 @@ public:
     // Start: refuses a list or an output folder the job cannot serve and a folder another job
     // is using, asks before the user's files are overwritten or an existing non-empty "DVD"
     // folder is emptied, creates the output folder, marks the commands and starts the worker.
-    // True when the worker was started.
+    // A clip whose file changed since it was added is read again, and its row then holds the
+    // fresh record, whether the job starts or not. True when the worker was started.
     bool OnStartEncoding();
     // Stop: the running clip is finished from what was encoded, no further clip starts, and
     // the clips made so far are authored. False, changing nothing, when no job runs or the
@@ -118,8 +119,9 @@ private:
     // Cut: made from what was encoded before a Stop.
     enum class ClipOutcome { Made, Cut, Skipped, Failed };
 
-    // The clip list as Start checks it.
+    // The clip list as Start checks it, and back into the list once checked.
     std::vector<reader::ClipRecord> ClipsSnapshot() const;
+    void KeepCheckedClips(const std::vector<reader::ClipRecord>& checked);
 
     uint32_t EncodeThreadProc();
     // The job itself, on the worker thread, over the settings copy taken at Start.

@@ -2,13 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 namespace driver {
 
 namespace {
 
 PathKind LinkKind(const std::string& path) {
     struct stat target {};
-    if (::stat(path.c_str(), &target) != 0) return PathKind::DanglingLink;
+    if (::stat(path.c_str(), &target) != 0) {
+        return errno == ELOOP ? PathKind::LinkLoop : PathKind::DanglingLink;
+    }
     return S_ISDIR(target.st_mode) ? PathKind::LinkToFolder : PathKind::LinkToFile;
 }
 
@@ -24,7 +28,7 @@ PathKind KindOf(const std::string& path) {
 
 bool IsLink(PathKind kind) {
     return kind == PathKind::LinkToFolder || kind == PathKind::LinkToFile ||
-           kind == PathKind::DanglingLink;
+           kind == PathKind::DanglingLink || kind == PathKind::LinkLoop;
 }
 
 std::string DescribeKind(PathKind kind) {
@@ -35,6 +39,7 @@ std::string DescribeKind(PathKind kind) {
         case PathKind::LinkToFolder: return "a link to a folder";
         case PathKind::LinkToFile: return "a link to a file";
         case PathKind::DanglingLink: return "a link to nothing";
+        case PathKind::LinkLoop: return "a loop of links";
         case PathKind::Other: return "a special file";
     }
     return "unknown";

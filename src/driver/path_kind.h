@@ -6,7 +6,17 @@
 
 namespace driver {
 
-enum class PathKind { Missing, Folder, File, LinkToFolder, LinkToFile, DanglingLink, Other };
+// LinkLoop: a link that leads, through links, back to itself, so it never reaches anything.
+enum class PathKind {
+    Missing,
+    Folder,
+    File,
+    LinkToFolder,
+    LinkToFile,
+    DanglingLink,
+    LinkLoop,
+    Other
+};
 
 PathKind KindOf(const std::string& path);
 bool IsLink(PathKind kind);

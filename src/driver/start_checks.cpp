@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/file_utils.h"
+#include "driver/clip_reread.h"
 #include "driver/path_kind.h"
 #include "driver/start_refusals.h"
 #include "driver/temp_files.h"
@@ -69,7 +70,18 @@ bool CheckClipUsable(const reader::ClipRecord& clip) {
     return true;
 }
 
-bool CheckClipList(const std::vector<reader::ClipRecord>& clips) {
+// A clip whose file changed since it was added is read again; one that can no longer be read
+// would fail the job only once the clips before it are encoded.
+bool RereadIfChanged(reader::ClipRecord& clip) {
+    if (!clip.FileChangedSinceProbe()) return true;
+    std::string failure;
+    if (RereadClip(clip, failure)) return true;
+    ShowError("The clip " + clip.Path + " changed since it was added and can no longer be read:\n" +
+              failure + "\n\nPlease remove it from the list.");
+    return false;
+}
+
+bool CheckClipList(std::vector<reader::ClipRecord>& clips) {
     if (clips.empty()) {
         platform::ShowMessageBox("Please add source clip first.", "No source",
                                  platform::MB_ICONWARNING);
@@ -82,6 +94,9 @@ bool CheckClipList(const std::vector<reader::ClipRecord>& clips) {
                                                     int(kMaxClipsPerDisc), int(kMaxClipsPerDisc)),
                                  "Too many clips", platform::MB_ICONWARNING);
         return false;
+    }
+    for (reader::ClipRecord& clip : clips) {
+        if (!RereadIfChanged(clip)) return false;
     }
     if (Refuses(ListLengthProblem(clips), "List too long")) return false;
     return std::all_of(clips.begin(), clips.end(), CheckClipUsable);
@@ -102,7 +117,7 @@ bool CheckOutputFolder(const std::string& folder, const std::vector<reader::Clip
     // A relative or empty folder would put the "DVD" folder (which may get emptied) wherever
     // the process happens to stand, or at the file-system root.
     if (core::SkipPathRoot(folder.c_str()) == nullptr) {
-        ShowError("Can not create directory : " + folder);
+        ShowError(RelativeOutputFolderProblem(folder));
         return false;
     }
     // The job writes and later deletes its temporary files in the output folder; a source
@@ -113,7 +128,10 @@ bool CheckOutputFolder(const std::string& folder, const std::vector<reader::Clip
     for (const std::string& path : temporaryPaths) temporaries.insert(CanonicalPath(path));
     // The "DVD" folder is emptied before the job and written by it.
     const std::string dvdFolder = core::PathInFolder(folder, kDvdFolderName);
-    if (Refuses(DiscFolderProblem(dvdFolder), "Error")) return false;
+    if (Refuses(DiscFolderProblem(dvdFolder), "Error") ||
+        Refuses(DiscFolderAccessProblem(dvdFolder), "Error")) {
+        return false;
+    }
     const std::filesystem::path canonicalDvdFolder = CanonicalPath(dvdFolder);
     for (const reader::ClipRecord& clip : clips) {
         const std::filesystem::path source = CanonicalPath(clip.Path);
@@ -182,22 +200,20 @@ bool EmptyDiscFolder(const std::string& folder) {
     }
     core::DeleteFailure failure;
     if (core::DeleteDirectoryTree(dvdFolder.c_str(), &failure) == 1) return true;
-    ShowError("The output directory \"" + dvdFolder + "\" could not be emptied:\n\n" +
-              failure.Path + ": " + std::strerror(failure.Error) +
-              "\n\nNothing was encoded; please remove the file or choose another output folder.");
+    ShowError(DiscFolderNotEmptiedProblem(dvdFolder, failure));
     return false;
 }
 
 bool CreateOutputFolder(const std::string& folder) {
     if (core::CreateDirectoryTree(folder.c_str())) return true;
-    ShowError("Can not create directory : " + folder + ": " + std::strerror(errno));
+    ShowError(OutputFolderNotCreatedProblem(folder, errno));
     return false;
 }
 
 // The steps that touch the output folder, once every check has passed. A folder that does not
 // exist yet holds nothing to ask about or delete, and no other job's lock.
 bool LockAndPrepareFolder(const std::vector<reader::ClipRecord>& clips, const std::string& folder,
-                         OutputLock& lock) {
+                          OutputLock& lock) {
     if (!core::IsDirectory(folder.c_str())) {
         return CreateOutputFolder(folder) && LockOutputFolder(folder, lock);
     }
@@ -209,7 +225,7 @@ bool LockAndPrepareFolder(const std::vector<reader::ClipRecord>& clips, const st
 
 }  // namespace
 
-bool PrepareJobOutput(const std::vector<reader::ClipRecord>& clips, const std::string& folder,
+bool PrepareJobOutput(std::vector<reader::ClipRecord>& clips, const std::string& folder,
                       OutputLock& lock) {
     if (!CheckClipList(clips) || !CheckOutputFolder(folder, clips)) return false;
     if (LockAndPrepareFolder(clips, folder, lock)) return true;

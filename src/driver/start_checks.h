@@ -19,8 +19,9 @@ constexpr const char* kDvdFolderName = "DVD";
 
 // Checks the clips and the output folder, asks what the user must agree to, empties the "DVD"
 // folder and creates the output folder. True when the job may start; `lock` then holds the
-// output folder for it.
-bool PrepareJobOutput(const std::vector<reader::ClipRecord>& clips, const std::string& folder,
+// output folder for it. A clip whose file changed since it was added is read again first: its
+// record in `clips` is then the fresh one, also when the job is refused later.
+bool PrepareJobOutput(std::vector<reader::ClipRecord>& clips, const std::string& folder,
                       OutputLock& lock);
 
 }  // namespace driver

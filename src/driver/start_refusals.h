@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/file_utils.h"
 #include "reader/clip_record.h"
 
 namespace driver {
@@ -14,6 +15,17 @@ namespace driver {
 std::string ListLengthProblem(const std::vector<reader::ClipRecord>& clips);
 // Something other than a folder stands under the name of the disc's folder.
 std::string DiscFolderProblem(const std::string& dvdFolder);
+// The disc's folder, or the VIDEO_TS folder in it that the engine writes into, is there but
+// this user cannot read it or write into it (its permissions, a read-only file system, the
+// immutable attribute): the engine would fail only once every clip is encoded.
+std::string DiscFolderAccessProblem(const std::string& dvdFolder);
+// Emptying the disc's folder left the entry of `failure` behind.
+std::string DiscFolderNotEmptiedProblem(const std::string& dvdFolder,
+                                        const core::DeleteFailure& failure);
+// The output folder is not a full path, or cannot be created: `error` is the errno of the
+// failed creation.
+std::string RelativeOutputFolderProblem(const std::string& folder);
+std::string OutputFolderNotCreatedProblem(const std::string& folder, int error);
 // A link stands under the name of one of the job's files: the job would write through it into
 // another folder.
 std::string LinkedTemporaryProblem(const std::vector<std::string>& temporaryPaths);

@@ -36,12 +36,17 @@ int32_t TruncateToInt32(double value) {
 namespace {
 
 constexpr int32_t kCannotOpen = 2;
+constexpr int64_t kNanosecondsPerSecond = 1000000000;
 
-// The size of a regular file that can be opened for reading; the errno when there is none
-// (EISDIR for a folder, EINVAL for anything else but a regular file), else 0. Opening without
-// blocking and testing the type of what was opened keeps FIFOs and devices from hanging the
-// probe.
-int RegularFileSize(const std::string& path, uint64_t* size) {
+int64_t ModifiedNanoseconds(const struct stat& info) {
+    return int64_t(info.st_mtim.tv_sec) * kNanosecondsPerSecond + info.st_mtim.tv_nsec;
+}
+
+// The size (and, when asked, the modification time) of a regular file that can be opened for
+// reading; the errno when there is none (EISDIR for a folder, EINVAL for anything else but a
+// regular file), else 0. Opening without blocking and testing the type of what was opened
+// keeps FIFOs and devices from hanging the probe.
+int RegularFileSize(const std::string& path, uint64_t* size, int64_t* modified = nullptr) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     struct stat info {};
@@ -50,7 +55,10 @@ int RegularFileSize(const std::string& path, uint64_t* size) {
                       : !S_ISREG(info.st_mode) ? EINVAL
                                                : 0;
     ::close(fd);
-    if (error == 0) *size = uint64_t(info.st_size);
+    if (error == 0) {
+        *size = uint64_t(info.st_size);
+        if (modified != nullptr) *modified = ModifiedNanoseconds(info);
+    }
     return error;
 }
 
@@ -64,6 +72,13 @@ std::string FileProblem(const std::string& path) {
         case EINVAL: return "It is not a regular file.";
         default: return std::string("The file cannot be opened: ") + std::strerror(error) + ".";
     }
+}
+
+bool ClipRecord::FileChangedSinceProbe() const {
+    if (FileModified == 0) return false;
+    struct stat info {};
+    if (::stat(Path.c_str(), &info) != 0) return false;
+    return uint64_t(info.st_size) != FileSize || ModifiedNanoseconds(info) != FileModified;
 }
 
 std::string ProbeFailureText(const std::string& path, int32_t result) {
@@ -83,7 +98,7 @@ std::string ProbeFailureText(const std::string& path, int32_t result) {
 
 int32_t ClipRecord::ReadMediaInfo(const std::string& path) {
     Path = path;
-    if (RegularFileSize(path, &FileSize) != 0) return kCannotOpen;
+    if (RegularFileSize(path, &FileSize, &FileModified) != 0) return kCannotOpen;
 
     ComPtr<IMediaDet> detector;
     HRESULT result = CoCreateInstance(CLSID_MediaDet, nullptr, CLSCTX_ALL, &detector);

@@ -30,6 +30,9 @@ struct ClipRecord {
     int64_t FrameCount = 0;
     double RangeStart = 0.0;  // seconds from the start of the file
     double RangeEnd = 0.0;
+    // The file's modification time when it was probed, in nanoseconds since the epoch; 0 for a
+    // record that was not probed from a file.
+    int64_t FileModified = 0;
 
     // How long the range lasts; 0 for a range that ends where it starts, or before.
     double RangeSeconds() const { return RangeEnd > RangeStart ? RangeEnd - RangeStart : 0.0; }
@@ -38,6 +41,11 @@ struct ClipRecord {
     // regular file; otherwise the failing media-detector result. The calling thread must
     // have COM initialised.
     int32_t ReadMediaInfo(const std::string& path);
+
+    // The file at Path differs in size or modification time from the one probed (overwritten,
+    // cut short, grown). False for a record that was not probed, and for a file that cannot be
+    // looked at now: FileProblem tells about that one.
+    bool FileChangedSinceProbe() const;
 };
 
 // Why path cannot be read as a clip's file at all (no such file, permission denied, a folder,

@@ -394,6 +394,11 @@ void MainFrameWindow::OnStartEncoding() {
         ScopedWaitCursor reading;
         jobActive_ = frame_.OnStartEncoding();
     }
+    // Start reads a clip again whose file changed since it was added.
+    for (int row = 0; row < form_->RowCount(); ++row) {
+        if (const std::optional<reader::ClipRecord> clip = frame_.ClipAt(std::size_t(row)))
+            form_->SetRowTexts(row, *clip);
+    }
     if (!jobActive_) return;
     // The job marks the same states through the queue; setting them here as well means no
     // command of the idle window can slip in before the queue is served.

@@ -3,6 +3,7 @@
 #include <dvdread/dvd_reader.h>
 #include <dvdread/ifo_read.h>
 #include <dvdread/ifo_types.h>
+#include <sys/mount.h>
 
 #include <algorithm>
 #include <cmath>
@@ -387,6 +388,16 @@ std::vector<std::string> ListFolder(const std::string& folder) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+MountedTmpfs::MountedTmpfs(const std::string& folder, const std::string& options,
+                           unsigned long flags)
+    : folder_(folder) {
+    mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", flags, options.c_str()) == 0;
+}
+
+MountedTmpfs::~MountedTmpfs() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
 }
 
 std::string ReadFile(const std::string& path) {

@@ -186,6 +186,22 @@ std::string DecodeErrors(const std::string& file);
 // lsdvd's report on the folder; fails the test when lsdvd fails.
 std::string RunLsdvd(const std::string& dvdFolder);
 
+// A small file system mounted on a folder while one lives: with "size=64k" among its options
+// it fills up as a full disk does, and with MS_RDONLY among its flags it takes no writes.
+// Needs the right to mount (root); Mounted() tells whether it was given.
+class MountedTmpfs {
+public:
+    MountedTmpfs(const std::string& folder, const std::string& options, unsigned long flags = 0);
+    ~MountedTmpfs();
+    MountedTmpfs(const MountedTmpfs&) = delete;
+    MountedTmpfs& operator=(const MountedTmpfs&) = delete;
+    bool Mounted() const { return mounted_; }
+
+private:
+    std::string folder_;
+    bool mounted_ = false;
+};
+
 // The names in a folder, sorted.
 std::vector<std::string> ListFolder(const std::string& folder);
 std::string ReadFile(const std::string& path);

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include <sys/mount.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -483,32 +483,12 @@ TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
-// A small file system mounted on a folder, to fill up as a full disk does; needs the right to
-// mount (root).
-class SmallDisk {
-public:
-    SmallDisk(const std::string& folder, const char* size) : folder_(folder) {
-        const std::string options = std::string("size=") + size;
-        mounted_ = ::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
-    }
-    ~SmallDisk() {
-        if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
-    }
-    SmallDisk(const SmallDisk&) = delete;
-    SmallDisk& operator=(const SmallDisk&) = delete;
-    bool Mounted() const { return mounted_; }
-
-private:
-    std::string folder_;
-    bool mounted_ = false;
-};
-
 // The disk of the disc folder fills while the disc is written: the box and the log give the
 // system's reason, the job fails, and the VOBs stay.
 TEST_F(JobTest, DiskThatFillsDuringAuthoringNamesTheReason) {
     const std::string dvd = output_ + "/DVD";
     ASSERT_TRUE(core::CreateDirectoryTree(dvd.c_str()));
-    SmallDisk disk(dvd, "64k");
+    testing::MountedTmpfs disk(dvd, "size=64k");
     if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a small file system here (needs root)";
     frame_.Settings().DirectVOB = 1;
     frame_.AddClip(testing::ProbeClip(palClip_));
@@ -523,6 +503,70 @@ TEST_F(JobTest, DiskThatFillsDuringAuthoringNamesTheReason) {
     EXPECT_EQ(testing::ListFolder(output_),
               (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
     EXPECT_EQ(testing::ListFolder(dvd), std::vector<std::string>{});  // what it wrote went
+}
+
+// A fault in the middle of a VOB of several MB, after the engine has written its progress
+// lines: the box and the log still give the system's reason, the job fails and keeps the VOB.
+// The fault comes once the clip is encoded, as authoring begins.
+TEST_F(JobTest, AuthoringFaultAfterProgressLinesNamesTheReason) {
+    constexpr double kLongClipSeconds = 20.0;  // past the engine's first progress line at 16 VOBUs
+    const std::string clip =
+        testing::MakeClip(work_ / "long.avi", "352x288", "25", 0, 0, kLongClipSeconds);
+    const std::string dvd = output_ + "/DVD";
+    const std::string vob = output_ + "/Lumivane00.vob";
+    std::unique_ptr<testing::MountedTmpfs> disk;
+    std::unique_ptr<testing::FailingReads> failingReads;
+    const auto vobSize = [&] { return off_t(std::filesystem::file_size(vob)); };
+    const struct {
+        const char* name;
+        std::function<bool()> makeFault;  // false: this machine cannot make it
+        std::string reason;
+    } cases[] = {
+        {"read error on the clip's VOB",
+         [&] {
+             failingReads = std::make_unique<testing::FailingReads>(vob, vobSize() * 3 / 5, vobSize() * 4 / 5);
+             return true;
+         },
+         "Error reading " + vob + ": Input/output error"},
+        {"disk full while the title VOB is written",
+         [&] {
+             disk = std::make_unique<testing::MountedTmpfs>(
+                 dvd, "size=" + std::to_string(vobSize() * 3 / 4 / 1024) + "k");
+             return disk->Mounted();
+         },
+         "Error writing data to " + dvd + "/VIDEO_TS/VTS_01_1.VOB: No space left on device"},
+    };
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(clip));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(core::CreateDirectoryTree(dvd.c_str()));
+        bool faultMade = false;
+        view_.onStatus = [&](const std::string& status) {
+            if (status == "Creating DVD structure...") faultMade = c.makeFault();
+        };
+        RecordingBoxes boxes;
+        core::InitLogAtPath(work_ / "Lumivane.log");
+        RunJob();
+        failingReads.reset();
+        disk.reset();
+        if (!faultMade) {
+            GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+        }
+
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, "Creating the DVD structure failed:\n\n" + c.reason +
+                                             "\n\nThe clips' VOB files are kept in the output folder.");
+        EXPECT_NE(testing::ReadFile(core::LogPath()).find("discforge: " + c.reason + "\n"),
+                  std::string::npos)
+            << testing::ReadFile(core::LogPath());
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_EQ(testing::ListFolder(output_),
+                  (std::vector<std::string>{"DVD", "Lumivane00.vob", "notes.txt"}));
+        EXPECT_EQ(testing::ListFolder(dvd), std::vector<std::string>{});
+        std::filesystem::remove(vob);
+    }
+    view_.onStatus = nullptr;
 }
 
 // A Stop that comes once the engine has read every VOB (here with the last progress of
@@ -681,18 +725,21 @@ TEST_F(JobTest, DeleteTempFilesDecidesWhichIntermediatesStay) {
             if (name != "notes.txt") std::remove((output_ + "/" + name).c_str());
         }
     }
+    view_.onStatus = nullptr;
 }
 
 // A clip that fails after its streams were begun (its file was damaged after it was added):
 // the files it was writing are removed, and the status names what the job keeps.
 TEST_F(JobTest, FailedClipRemovesItsFilesAndTheStatusNamesWhatStays) {
-    const std::string damaged = testing::MakeClip(work_ / "damaged.avi", "352x288", "25", 44100,
-                                                  1, kClipSeconds);
-    const reader::ClipRecord damagedClip = testing::ProbeClip(damaged);
-    testing::WriteFile(damaged, "this is not a video any more");
+    const std::string damaged = work_ / "damaged.avi";
+    testing::MakeClip(damaged, "352x288", "25", 44100, 1, kClipSeconds);
     frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(palClip_));
-    frame_.AddClip(damagedClip);
+    frame_.AddClip(testing::ProbeClip(damaged));
+    // Once the job runs: Start would refuse a clip damaged before it.
+    view_.onStatus = [&](const std::string& status) {
+        if (status == "Start encoding...") testing::WriteFile(damaged, "this is not a video any more");
+    };
     const struct {
         uint32_t deleteTempFiles;
         std::vector<std::string> left;
@@ -705,6 +752,7 @@ TEST_F(JobTest, FailedClipRemovesItsFilesAndTheStatusNamesWhatStays) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.deleteTempFiles);
         frame_.Settings().DeleteTempFiles = c.deleteTempFiles;
+        testing::MakeClip(damaged, "352x288", "25", 44100, 1, kClipSeconds);  // whole again
         RunJob();
 
         EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
@@ -716,6 +764,7 @@ TEST_F(JobTest, FailedClipRemovesItsFilesAndTheStatusNamesWhatStays) {
             if (name != "notes.txt") std::remove((output_ + "/" + name).c_str());
         }
     }
+    view_.onStatus = nullptr;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace driver::testing {
 namespace {
 
 using ReadFunction = ssize_t (*)(int, void*, size_t);
+using StreamReadFunction = size_t (*)(void*, size_t, size_t, std::FILE*);
 
 // Set before `armed` and read only while it is set.
 std::string failingFile;
@@ -29,6 +30,12 @@ std::atomic<int64_t> bytesRead{0};
 
 ReadFunction SystemRead() {
     static const auto function = reinterpret_cast<ReadFunction>(::dlsym(RTLD_NEXT, "read"));
+    return function;
+}
+
+StreamReadFunction SystemStreamRead() {
+    static const auto function =
+        reinterpret_cast<StreamReadFunction>(::dlsym(RTLD_NEXT, "fread"));
     return function;
 }
 
@@ -57,6 +64,7 @@ ssize_t FailOrRead(int fd, void* buffer, size_t count) {
 
 FailingReads::FailingReads(const std::string& path, off_t from, off_t to) {
     SystemRead();  // looked up before any streaming thread may need it
+    SystemStreamRead();
     failingFile = std::filesystem::canonical(path).string();
     badFrom = from;
     badTo = to;
@@ -84,6 +92,29 @@ extern "C" ssize_t read(int fd, void* buffer, size_t count) {
     const ssize_t got = FailOrRead(fd, buffer, count);
     if (got > 0 && counting && OpenedFile(fd) == countedFile) bytesRead += got;
     return got;
+}
+
+// The C library's fread fills its buffer through an internal read that no program can stand in
+// front of, so a stream of the failing file is read here past the buffer, through the read()
+// above. Such a stream is read from its start while a FailingReads lives (it is opened after),
+// so its buffer stays empty and its position is the file's.
+extern "C" size_t fread(void* buffer, size_t size, size_t count, std::FILE* stream) {
+    if (!armed || size == 0 || OpenedFile(::fileno(stream)) != failingFile) {
+        return SystemStreamRead()(buffer, size, count, stream);
+    }
+    auto* bytes = static_cast<char*>(buffer);
+    const size_t wanted = size * count;
+    size_t got = 0;
+    while (got < wanted) {
+        const ssize_t piece = ::read(::fileno(stream), bytes + got, wanted - got);
+        if (piece <= 0) {
+            // The flags ferror() and feof() test, as the library's own fread sets them.
+            stream->_flags |= piece < 0 ? _IO_ERR_SEEN : _IO_EOF_SEEN;
+            break;
+        }
+        got += size_t(piece);
+    }
+    return got / size;
 }
 
 }  // namespace driver::testing

@@ -1,6 +1,6 @@
 // The reads of one file, watched: a failing disk, and a count of what was read. The test
 // program's own read() stands in front of the system's, so the media libraries' reads pass
-// through it too.
+// through it too, and so does its own fread(), which the authoring engine reads its VOBs with.
 #pragma once
 
 #include <sys/types.h>

@@ -1,17 +1,22 @@
 // The Start command's checks before a job runs: they either refuse with a message and leave
 // every file alone, or start the worker.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,6 +27,7 @@
 #include "core/log.h"
 #include "driver/main_frame.h"
 #include "job_fixtures.h"
+#include "platform/permissions_bind.h"
 #include "platform/undeletable_file.h"
 
 namespace driver {
@@ -111,6 +117,20 @@ protected:
         return started;
     }
 
+    // Presses Start while `folder` has `mode` and permissions bind this thread as they bind a
+    // user who is not root; the mode is undone after. `bound` is false where they cannot bind.
+    bool StartWithFolderMode(const std::string& folder, mode_t mode, bool& bound) {
+        EXPECT_EQ(::chmod(folder.c_str(), mode), 0);
+        bool started = false;
+        {
+            const testing_support::PermissionsBind bind;
+            bound = bind.Binding();
+            if (bound) started = Start();
+        }
+        EXPECT_EQ(::chmod(folder.c_str(), 0755), 0);
+        return started;
+    }
+
     TempFolder work_;
     std::string output_ = work_ / "out";
     RecordingView view_;
@@ -127,16 +147,26 @@ TEST_F(StartTest, RefusalsLeaveEverythingAlone) {
     };
     const std::string blocker = work_ / "file";
     testing::WriteFile(blocker, "x");
+    const std::string dangling = work_ / "dangling";
+    std::filesystem::create_symlink(work_ / "gone", dangling);
+    const std::string loop = work_ / "loop";
+    std::filesystem::create_symlink(loop, loop);
     const Case cases[] = {
         {"empty list", output_, 0, "Please add source clip first.", "No source"},
         {"more clips than a title has chapters", output_, 100,
          "A DVD title holds at most 99 chapters, one per clip; please remove clips until 99 "
          "remain.",
          "Too many clips"},
-        {"relative folder", "out", 1, "Can not create directory : out", "Error"},
-        {"empty folder", "", 1, "Can not create directory : ", "Error"},
+        {"relative folder", "out", 1, "Can not create directory out: it is not a full path.",
+         "Error"},
+        {"no folder", "", 1, "No output folder is chosen; please choose one.", "Error"},
         {"folder below a file", blocker + "/out", 1,
-         "Can not create directory : " + blocker + "/out: Not a directory", "Error"},
+         "Can not create directory " + blocker + "/out: Not a directory.", "Error"},
+        {"a file", blocker, 1, "Can not create directory " + blocker + ": it is a file.", "Error"},
+        {"a link to nothing", dangling, 1,
+         "Can not create directory " + dangling + ": it is a link to nothing.", "Error"},
+        {"a loop of links", loop, 1,
+         "Can not create directory " + loop + ": it is a loop of links.", "Error"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,7 +181,9 @@ TEST_F(StartTest, RefusalsLeaveEverythingAlone) {
         EXPECT_FALSE(frame.IsJobRunning());
     }
     EXPECT_EQ(testing::ReadFile(blocker), "x");
-    EXPECT_EQ(testing::ListFolder(work_.Path()), (std::vector<std::string>{"Lumivane.log", "clip.avi", "file"}));
+    EXPECT_EQ(testing::ListFolder(work_.Path()),
+              (std::vector<std::string>{"Lumivane.log", "clip.avi", "dangling", "file", "loop"}));
+    EXPECT_FALSE(std::filesystem::exists(work_ / "gone"));
 }
 
 TEST_F(StartTest, ExistingDiscFolderIsEmptiedOnlyWhenTheUserAgrees) {
@@ -207,8 +239,9 @@ std::map<std::string, std::size_t> FolderContents(const std::string& folder) {
     std::error_code error;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder, error)) {
         const std::string path = entry.path().string();
+        // A loop of links is no folder, and reads as empty.
         contents[path] =
-            entry.is_directory() ? 0 : std::hash<std::string>{}(testing::ReadFile(path));
+            entry.is_directory(error) ? 0 : std::hash<std::string>{}(testing::ReadFile(path));
     }
     return contents;
 }
@@ -295,6 +328,7 @@ TEST_F(StartTest, DiscFolderThatIsNoFolderIsRefused) {
          "a link to nothing"},
         {"a link to a folder", [&] { std::filesystem::create_directory_symlink(elsewhere, dvd); },
          "a link to a folder"},
+        {"a loop of links", [&] { std::filesystem::create_symlink(dvd, dvd); }, "a loop of links"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -351,23 +385,32 @@ TEST_F(StartTest, ListLongerThanATitleIsRefused) {
         clip.RangeEnd = 10.0 + seconds;
         return clip;
     };
-    const double limit = 6 * 3600 + 36 * 60 + 40;  // the engine's 32-bit 90 kHz count, less a minute
-    {
+    // The engine's 32-bit 90 kHz count, less a minute: 6:36:40.94.
+    const double limit = double(INT32_MAX - 60 * 90000) / 90000;
+    frame_.AddClip(clipOf(4 * 3600.0));
+    frame_.AddClip(clipOf(0.0));
+    // The list's length is rounded up, so that it never reads as long as the limit.
+    const struct {
+        double seconds;
+        const char* shown;
+    } cases[] = {{limit + 5 * 60 + 49.5, "6:42:31"}, {limit + 0.05, "6:36:41"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shown);
         RecordingBoxes boxes;
-        frame_.AddClip(clipOf(4 * 3600.0));
-        frame_.AddClip(clipOf(2 * 3600.0 + 42 * 60 + 30.5));
+        ASSERT_TRUE(frame_.SetClipRange(1, 10.0, 10.0 + c.seconds - 4 * 3600.0));
         EXPECT_FALSE(Start());
         ASSERT_EQ(boxes.Shown().size(), 1u);
         EXPECT_EQ(boxes.Shown()[0].text,
-                  "The clips last 6:42:30 together, longer than the 6:36:40 that one DVD title "
-                  "can hold (the limit of its 90 kHz clock).\n\nPlease remove clips or shorten "
-                  "their ranges.");
+                  std::string("The clips last ") + c.shown + " together, longer than the 6:36:40 "
+                  "that one DVD title can hold (the limit of its 90 kHz clock).\n\nPlease remove "
+                  "clips or shorten their ranges.");
         EXPECT_EQ(boxes.Shown()[0].caption, "List too long");
         EXPECT_FALSE(std::filesystem::exists(output_));
     }
     {
         RecordingBoxes boxes;
-        ASSERT_TRUE(frame_.SetClipRange(1, 10.0, 10.0 + limit - 4 * 3600.0));
+        const double justBelow = 6 * 3600 + 36 * 60 + 40;
+        ASSERT_TRUE(frame_.SetClipRange(1, 10.0, 10.0 + justBelow - 4 * 3600.0));
         EXPECT_TRUE(Start());  // and fails on the unreadable clip
         ASSERT_EQ(boxes.Shown().size(), 1u);
         EXPECT_EQ(boxes.Shown()[0].text.rfind("Encoding " + work_ / "clip.avi" + " failed", 0), 0u)
@@ -461,6 +504,165 @@ TEST_F(StartTest, DiscFolderThatCannotBeEmptiedStopsTheJob) {
     EXPECT_EQ(boxes.Shown()[1].caption, "Error");
     EXPECT_EQ(testing::ReadFile(kept), "old titleset");
     EXPECT_EQ(testing::ListFolder(output_), std::vector<std::string>{"DVD"});
+}
+
+// A folder in the old disc that cannot be read is named as a folder that cannot be read, not
+// as a file to remove.
+TEST_F(StartTest, UnreadableFolderInTheDiscFolderIsNamedWhenItCannotBeEmptied) {
+    const std::string dvd = output_ + "/DVD";
+    const std::string unreadable = dvd + "/AUDIO_TS";
+    ASSERT_TRUE(core::CreateDirectoryTree(unreadable.c_str()));
+    testing::WriteFile(unreadable + "/old.txt", "old");
+    frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    RecordingBoxes boxes(platform::IDYES);
+    bool bound = false;
+    EXPECT_FALSE(StartWithFolderMode(unreadable, 0, bound));
+    if (!bound) GTEST_SKIP() << "permissions cannot be made to bind this thread";
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[0].caption, "Confirm To Cancel");
+    EXPECT_EQ(boxes.Shown()[1].text,
+              "The output directory \"" + dvd + "\" could not be emptied:\n\n" + unreadable +
+                  " cannot be read: Permission denied\n\nNothing was encoded; please make it "
+                  "readable, remove it or choose another output folder.");
+    EXPECT_EQ(testing::ReadFile(unreadable + "/old.txt"), "old");
+}
+
+// A disc folder, or its VIDEO_TS folder, that is there but that this user cannot read or write
+// into would fail the job only once every clip is encoded: Start refuses it, naming the folder
+// and the reason, before the old disc is offered for deletion.
+TEST_F(StartTest, DiscFolderThatCannotBeReadOrWrittenIsRefused) {
+    const std::string dvd = output_ + "/DVD";
+    const std::string videoTs = dvd + "/VIDEO_TS";
+    ASSERT_TRUE(core::CreateDirectoryTree(videoTs.c_str()));
+    testing::WriteFile(dvd + "/VIDEO_TS.IFO", "old disc");
+    frame_.AddClip(UnreadableClip(work_ / "clip.avi"));
+    const auto before = FolderContents(work_.Path());
+    // Mode: the folder gets `mode`, and permissions bind this thread.
+    enum class Fault { Immutable, Mode, ReadOnlyFileSystem };
+    const struct {
+        const char* name;
+        std::string folder;
+        Fault fault;
+        mode_t mode;
+        const char* problem;
+    } cases[] = {
+        {"immutable disc folder", dvd, Fault::Immutable, 0,
+         "cannot be written into: Operation not permitted"},
+        {"immutable VIDEO_TS", videoTs, Fault::Immutable, 0,
+         "cannot be written into: Operation not permitted"},
+        {"VIDEO_TS on a read-only file system", videoTs, Fault::ReadOnlyFileSystem, 0,
+         "cannot be written into: Read-only file system"},
+        {"read-only disc folder", dvd, Fault::Mode, 0555, "cannot be written into: Permission denied"},
+        {"unreadable disc folder", dvd, Fault::Mode, 0300, "cannot be read: Permission denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingBoxes boxes(platform::IDYES);
+        bool started = false;
+        bool made = true;  // false: this machine cannot make the fault (it needs root)
+        if (c.fault == Fault::Immutable) {
+            const testing_support::ImmutableAttribute immutable(c.folder);
+            made = immutable.Held();
+            if (made) started = Start();
+        } else if (c.fault == Fault::ReadOnlyFileSystem) {
+            const testing::MountedTmpfs readOnly(c.folder, "size=64k", MS_RDONLY);
+            made = readOnly.Mounted();
+            if (made) started = Start();
+        } else {
+            started = StartWithFolderMode(c.folder, c.mode, made);
+        }
+        if (!made) continue;
+        EXPECT_FALSE(started);
+        ASSERT_FALSE(boxes.Shown().empty());
+        EXPECT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, "The disc is made in the folder " + dvd + ", but " +
+                                             c.folder + " " + c.problem + ".\n\nNothing was "
+                                             "encoded; please make it readable and writable, or "
+                                             "choose another output folder.");
+        EXPECT_EQ(boxes.Shown()[0].caption, "Error");
+        EXPECT_EQ(FolderContents(work_.Path()), before);
+    }
+}
+
+// A clip whose file changed since it was added is read again at Start: one that can no longer
+// be read is refused, named, in the Add report's words, before anything is encoded.
+TEST_F(StartTest, ClipChangedIntoSomethingUnreadableIsRefused) {
+    const std::string clip = work_ / "clip.avi";
+    const std::string unreadable = "No video or sound can be read from it (an unknown format, or "
+                                   "a damaged or incomplete file).";
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        std::string reason;
+    } cases[] = {
+        {"overwritten", [&] { testing::WriteFile(clip, "no longer a video"); }, unreadable},
+        {"cut short", [&] { std::filesystem::resize_file(clip, 4096); }, unreadable},
+        {"emptied", [&] { std::filesystem::resize_file(clip, 0); }, "The file is empty."},
+        {"rewritten in place at its size",
+         [&] {
+             const auto size = std::filesystem::file_size(clip);
+             testing::WriteFile(clip, std::string(size, '\0'));
+             // Later than the probe by more than the file system's clock may tell apart.
+             std::filesystem::last_write_time(
+                 clip, std::filesystem::last_write_time(clip) + std::chrono::seconds(1));
+         },
+         unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::MakeClip(clip, "160x120", "25", 0, 0, 1.0);
+        RecordingBoxes boxes;
+        MainFrame frame(&view_);
+        frame.Settings().OutputFolder = output_;
+        frame.AddClip(testing::ProbeClip(clip));
+        c.change();
+        EXPECT_FALSE(frame.OnStartEncoding());
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_EQ(boxes.Shown()[0].text, "The clip " + clip + " changed since it was added and can "
+                                         "no longer be read:\n" + c.reason + "\n\nPlease remove it "
+                                         "from the list.");
+        EXPECT_EQ(boxes.Shown()[0].caption, "Error");
+        EXPECT_FALSE(std::filesystem::exists(output_));
+    }
+}
+
+// One that can still be read gets a fresh record in its row, keeping its range where it still
+// fits the new file, and the job starts.
+TEST_F(StartTest, ClipChangedIntoAnotherVideoIsReadAgain) {
+    const std::string clip = work_ / "clip.avi";
+    const struct {
+        const char* name;
+        double rangeStart, rangeEnd;  // 0, 0: the whole file, as added
+        double newSeconds;
+        double keptStart, keptEnd;    // 0, 0: the whole new file
+    } cases[] = {
+        {"whole file, now shorter", 0.0, 0.0, 1.0, 0.0, 0.0},
+        {"whole file, now longer", 0.0, 0.0, 3.0, 0.0, 0.0},
+        {"a range that still fits", 0.5, 1.0, 3.0, 0.5, 1.0},
+        {"a range past the new end", 0.5, 1.8, 1.0, 0.0, 0.0},
+    };
+    frame_.Settings().DirectVOB = 1;  // its failing jobs then leave no temporary file to ask about
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::MakeClip(clip, "160x120", "25", 0, 0, 2.0);
+        // The unreadable clip first ends the job at once.
+        frame_.AddClip(UnreadableClip(work_ / "first.avi"));
+        const std::size_t row = frame_.AddClip(testing::ProbeClip(clip));
+        if (c.rangeEnd > 0) ASSERT_TRUE(frame_.SetClipRange(row, c.rangeStart, c.rangeEnd));
+        testing::MakeClip(clip, "320x240", "25", 0, 0, c.newSeconds);
+        RecordingBoxes boxes;
+        EXPECT_TRUE(Start());
+
+        const std::optional<reader::ClipRecord> fresh = frame_.ClipAt(row);
+        ASSERT_TRUE(fresh);
+        EXPECT_EQ(fresh->Width, 320);
+        EXPECT_NEAR(fresh->VideoLength, c.newSeconds, 0.05);
+        EXPECT_EQ(fresh->RangeStart, c.keptStart);
+        EXPECT_EQ(fresh->RangeEnd, c.keptEnd > 0 ? c.keptEnd : fresh->VideoLength);
+        EXPECT_FALSE(fresh->FileChangedSinceProbe());
+        frame_.RemoveClip(row);
+        frame_.RemoveClip(0);
+    }
 }
 
 // One job per output folder: a second Start on a folder whose job still runs is refused and

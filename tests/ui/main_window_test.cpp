@@ -307,6 +307,19 @@ TEST_F(MainWindowTest, AJobRunsThroughTheWindowAndTheWindowWaitsForItToClose) {
     EXPECT_EQ(stored.Query("OutputFolder")->text, temp.File("out"));
 }
 
+// A clip whose file changed since it was added is read again at Start, and its row shows it.
+TEST_F(MainWindowTest, StartShowsAClipReadAgainInItsRow) {
+    const std::string clip = Clip("changing.avi", 1.0);
+    window.AddClips({clip});
+    window.WaitForAddedClips();
+    EXPECT_EQ(Form()->List()->item(0, 3)->text(), "25");  // frames
+    ASSERT_TRUE(ui_test::MakeClip(clip, 2.0, "64x48", 25, true));
+    ClickRow(0);
+    window.OnStartEncoding();
+    EXPECT_EQ(Form()->List()->item(0, 3)->text(), "50");
+    ASSERT_TRUE(WaitForJobEnd(120000));
+}
+
 TEST_F(MainWindowTest, StopAsksFirstAndOnYesEndsTheJob) {
     const std::string extra = Clip("extra.avi");
     window.AddClips({Clip("long.avi", 30.0, true)});
