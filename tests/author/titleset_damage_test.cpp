@@ -18,7 +18,7 @@ using ::testing::HasSubstr;
 using testing::TempDir;
 namespace fs = std::filesystem;
 
-constexpr int kRuns = 400;
+constexpr int kRuns = 300;
 constexpr size_t kMaxDamage = 250;
 
 struct Damage {
@@ -40,10 +40,24 @@ Damage damage(std::vector<uint8_t>& bytes, std::mt19937& random) {
     return d;
 }
 
-TEST(DamagedTitleset, IsRefusedByNameOrReadsBackCleanly) {
+// A titleset of three one-second clips, with or without a menu before them.
+struct Titleset {
+    const char* name;
+    bool menu;
+};
+
+void PrintTo(const Titleset& titleset, std::ostream* out) { *out << titleset.name; }
+
+class DamagedTitleset : public ::testing::TestWithParam<Titleset> {};
+
+TEST_P(DamagedTitleset, IsRefusedByNameOrReadsBackCleanly) {
     TempDir work;
     const std::string dvd = work / "DVD";
     std::vector<std::string> arguments{"-o", dvd};
+    if (GetParam().menu) {
+        const std::string menu = testing::make_clip(work.path(), "menu.vob", 1, "-target pal-dvd -g 12");
+        arguments.insert(arguments.end(), {"-m", "-f", menu, "-b", "jump title 1;", "-t"});
+    }
     for (const char* name : {"a.vob", "b.vob", "c.vob"}) {
         arguments.push_back("-f");
         arguments.push_back(testing::make_clip(work.path(), name, 1, "-target pal-dvd -g 12"));
@@ -87,6 +101,10 @@ TEST(DamagedTitleset, IsRefusedByNameOrReadsBackCleanly) {
     EXPECT_GT(refused, kRuns / 10);
     EXPECT_LT(refused, kRuns * 9 / 10);
 }
+
+INSTANTIATE_TEST_SUITE_P(Titlesets, DamagedTitleset,
+                         ::testing::Values(Titleset{"titles", false}, Titleset{"menu and titles", true}),
+                         [](const auto& info) { return info.param.menu ? std::string("WithMenu") : "TitlesOnly"; });
 
 }  // namespace
 }  // namespace author
