@@ -16,6 +16,10 @@ namespace {
 
 using namespace ifo_layout;
 
+// The common table header's fields by size.
+constexpr uint64_t kTableZeroBytes = 2;
+constexpr uint64_t kLastByteFieldBytes = 4;
+
 // Header.
 constexpr size_t kHeaderLastByteField = 0x080;
 struct ZeroSpan {
@@ -44,6 +48,7 @@ constexpr size_t kAttrVideo = 0x00;
 constexpr size_t kAttrAudio = 0x04;
 constexpr size_t kAttrSubpicture = 0x56;
 constexpr size_t kAudioEntryBytes = 8;
+constexpr size_t kAudioSampling = 1;
 constexpr size_t kSubpictureEntryBytes = 6;
 constexpr size_t kAudioCodeExtension = 5;
 constexpr size_t kSubpictureReserved = 1;
@@ -60,10 +65,13 @@ constexpr size_t kSearchPointerStart = 4;
 // PGC.
 constexpr uint64_t kPgcBytes = 236;
 constexpr size_t kPgcZero = 0x00;
+constexpr uint64_t kPgcZeroBytes = 2;
 constexpr size_t kPgcProgramCount = 0x02;
 constexpr size_t kPgcCellCount = 0x03;
 constexpr size_t kPgcAudioControl = 0x0c;
 constexpr size_t kPgcSubpictureControl = 0x1c;
+constexpr uint64_t kAudioControlBytes = 2;
+constexpr uint64_t kSubpictureControlBytes = 4;
 constexpr uint32_t kAudioControlPresent = 0x8000;
 constexpr uint32_t kSubpictureControlPresent = 0x80000000;
 constexpr size_t kPgcNext = 0x9c;
@@ -75,6 +83,14 @@ constexpr size_t kPgcCommandTable = 0xe4;
 constexpr size_t kPgcProgramMap = 0xe6;
 constexpr size_t kPgcCellPlayback = 0xe8;
 constexpr size_t kPgcCellPosition = 0xea;
+constexpr uint64_t kPgcOffsetBytes = 2;
+
+// Part-of-title table: a 4-byte offset per title, then each title's 4-byte chapter entries of
+// a PGC number and a program number.
+constexpr uint64_t kPttOffsetBytes = 4;
+constexpr uint64_t kPttEntryBytes = 4;
+constexpr size_t kPttPgc = 0;
+constexpr size_t kPttProgram = 2;
 
 // Command table of a PGC.
 constexpr size_t kCommandPreCount = 0;
@@ -181,7 +197,7 @@ public:
     // `min_bytes`, before `limit` (the end of the file or of the table holding it).
     Table open(const std::string& name, uint64_t start, uint64_t limit, const std::string& pointer,
                uint64_t pointer_at, size_t last_byte_field, uint64_t min_bytes) const {
-        if (start + last_byte_field + 4 > limit)
+        if (start + last_byte_field + kLastByteFieldBytes > limit)
             damaged(pointer, pointer_at, "places the " + name + " at byte " + number(start) + ", past byte " +
                                              number(limit) + " where its room ends");
         const Table table{name, start, uint64_t(u32(start + last_byte_field)) + 1};
@@ -193,7 +209,7 @@ public:
     }
     // A table whose header has the common count and zero fields; answers the count.
     uint32_t count_of(const Table& table) const {
-        expect_zero(table.at + kTableZero, table.at + kTableZero + 2, "reserved bytes of the " + table.name);
+        expect_zero(table.at + kTableZero, table.at + kTableZero + kTableZeroBytes, "reserved bytes of the " + table.name);
         return u16(table.at + kTableCount);
     }
     // `bytes` from byte `at` of the table must lie inside it.
@@ -249,7 +265,7 @@ void check_video_attributes(const TableChecks& ifo, size_t at, const std::string
 }
 
 void check_audio_entry(const TableChecks& ifo, size_t at, const std::string& field) {
-    const uint32_t coding = ifo.u8(at), sampling = ifo.u8(at + 1);
+    const uint32_t coding = ifo.u8(at), sampling = ifo.u8(at + kAudioSampling);
     const uint32_t format = coding >> 5, language_type = (coding >> 2) & 3, application = coding & 3;
     const bool known_format = format == 0 || format == 2 || format == 3 || format == 4 || format == 6;
     if (!known_format || language_type > 1 || application > 2 || ((sampling >> 4) & 3) > 1)
@@ -436,18 +452,18 @@ void check_cell_positions(const TableChecks& ifo, const Table& pgcs, uint64_t pg
 // One PGC of a table of `pgc_count`; answers its program count.
 uint32_t check_pgc(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint32_t pgc_count,
                    const Domain& domain, const std::string& name) {
-    ifo.expect_zero(pgc + kPgcZero, pgc + kPgcZero + 2, "reserved bytes of " + name);
+    ifo.expect_zero(pgc + kPgcZero, pgc + kPgcZero + kPgcZeroBytes, "reserved bytes of " + name);
     const uint32_t programs = ifo.u8(pgc + kPgcProgramCount), cells = ifo.u8(pgc + kPgcCellCount);
     ifo.expect_at_most(programs, cells, "program count of " + name, pgc + kPgcProgramCount);
     for (size_t i = 0; i < size_t(kMaxAudioTracks); ++i) {
-        const uint64_t at = pgc + kPgcAudioControl + 2 * i;
+        const uint64_t at = pgc + kPgcAudioControl + kAudioControlBytes * i;
         if ((ifo.u16(at) & kAudioControlPresent) == 0)
-            ifo.expect_zero(at, at + 2, "control of absent audio stream " + number(i + 1) + " of " + name);
+            ifo.expect_zero(at, at + kAudioControlBytes, "control of absent audio stream " + number(i + 1) + " of " + name);
     }
     for (size_t i = 0; i < size_t(kMaxSubpictureTracks); ++i) {
-        const uint64_t at = pgc + kPgcSubpictureControl + 4 * i;
+        const uint64_t at = pgc + kPgcSubpictureControl + kSubpictureControlBytes * i;
         if ((ifo.u32(at) & kSubpictureControlPresent) == 0)
-            ifo.expect_zero(at, at + 4,
+            ifo.expect_zero(at, at + kSubpictureControlBytes,
                             "control of absent subpicture stream " + number(i + 1) + " of " + name);
     }
     for (size_t link : {kPgcNext, kPgcPrevious, kPgcGoUp})
@@ -456,7 +472,7 @@ uint32_t check_pgc(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint
     if (programs == 0) {
         // A PGC without programs plays nothing: it has no still time, mode or cell tables.
         ifo.expect_zero(pgc + kPgcPlaybackMode, pgc + kPgcStillTime + 1, "playback mode and still time of " + name);
-        ifo.expect_zero(pgc + kPgcProgramMap, pgc + kPgcCellPosition + 2,
+        ifo.expect_zero(pgc + kPgcProgramMap, pgc + kPgcCellPosition + kPgcOffsetBytes,
                         "program and cell table offsets of " + name + " without programs");
         return 0;
     }
@@ -531,15 +547,15 @@ void check_menu_pgc_tables(const TableChecks& ifo, const Domain& domain) {
 void check_chapter_entries(const TableChecks& ifo, const std::vector<int>& chapter_counts,
                            const std::vector<uint32_t>& programs) {
     const uint64_t table = uint64_t(ifo.u32(kVtsPttSrpt)) * kSectorSize;
-    ifo.expect_zero(table + kTableZero, table + kTableZero + 2, "reserved bytes of the part-of-title table");
+    ifo.expect_zero(table + kTableZero, table + kTableZero + kTableZeroBytes, "reserved bytes of the part-of-title table");
     for (size_t title = 0; title < chapter_counts.size(); ++title) {
-        const uint64_t list = table + ifo.u32(table + kTableHeaderBytes + 4 * title);
+        const uint64_t list = table + ifo.u32(table + kTableHeaderBytes + kPttOffsetBytes * title);
         for (int chapter = 0; chapter < chapter_counts[title]; ++chapter) {
-            const uint64_t at = list + 4 * chapter;
+            const uint64_t at = list + kPttEntryBytes * chapter;
             const std::string name = "chapter " + number(chapter + 1) + " of title " + number(title + 1);
-            const uint32_t pgc = ifo.u16(at);
-            ifo.expect_in(pgc, 1, programs.size(), "PGC number of " + name, at);
-            ifo.expect_in(ifo.u16(at + 2), 1, programs[pgc - 1], "program number of " + name, at + 2);
+            const uint32_t pgc = ifo.u16(at + kPttPgc);
+            ifo.expect_in(pgc, 1, programs.size(), "PGC number of " + name, at + kPttPgc);
+            ifo.expect_in(ifo.u16(at + kPttProgram), 1, programs[pgc - 1], "program number of " + name, at + kPttProgram);
         }
     }
 }
