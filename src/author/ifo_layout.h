@@ -35,4 +35,10 @@ constexpr size_t kTitleAttributes = 0x200;
 constexpr size_t kAttrAudioCount = 0x02;
 constexpr size_t kAttrSubpictureCount = 0x54;
 
+// Most tables open with a count, two zero bytes and the offset of the table's last byte.
+constexpr size_t kTableCount = 0;
+constexpr size_t kTableZero = 2;
+constexpr size_t kTableLastByte = 4;
+constexpr size_t kTableHeaderBytes = 8;
+
 }  // namespace author::ifo_layout

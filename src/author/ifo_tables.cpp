@@ -1,6 +1,7 @@
 #include "author/ifo_tables.h"
 
 #include <algorithm>
+#include <cinttypes>
 
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
@@ -25,6 +26,8 @@ constexpr size_t kCadtLastSector = 8;
 // Title search pointer entry.
 constexpr size_t kTtEntryBytes = 12;
 constexpr uint8_t kTitleTypeUopsPermitted = 0x3c;
+// Sector addresses are 32 bits wide.
+constexpr uint64_t kAddressableSectors = uint64_t(1) << 32;
 
 // Time map.
 constexpr int kMaxTimeMapEntries = 2040;
@@ -301,9 +304,15 @@ ByteBuffer write_vts_ptt_srpt(const PgcGroup& titles) {
 ByteBuffer write_tt_srpt(const std::vector<TitlesetInfo>& titlesets, uint32_t first_sector) {
     ByteBuffer table(kTableHeaderBytes);
     size_t titles = 0;
-    uint32_t start = first_sector;
+    // Summed wider than an address, so that a disc too large to address is refused rather than
+    // given start sectors that wrap round to the disc's beginning.
+    uint64_t start = first_sector;
     for (size_t k = 0; k < titlesets.size(); ++k) {
         const TitlesetInfo& info = titlesets[k];
+        if (start + info.size_sectors > kAddressableSectors)
+            fatal("ERR:  Titleset %zu would end at sector %" PRIu64 ", past the %" PRIu64
+                  " sectors a disc can address\n",
+                  k + 1, start + info.size_sectors - 1, kAddressableSectors);
         for (int t = 0; t < info.title_count; ++t) {
             const size_t entry = table.append_zeros(kTtEntryBytes);
             table.set_u8(entry, kTitleTypeUopsPermitted);
@@ -311,7 +320,7 @@ ByteBuffer write_tt_srpt(const std::vector<TitlesetInfo>& titlesets, uint32_t fi
             table.set_u16(entry + 2, static_cast<uint32_t>(info.chapter_counts[t]));
             table.set_u8(entry + 6, static_cast<uint32_t>(k + 1));
             table.set_u8(entry + 7, static_cast<uint32_t>(t + 1));
-            table.set_u32(entry + 8, start);
+            table.set_u32(entry + 8, static_cast<uint32_t>(start));
             ++titles;
         }
         start += info.size_sectors;

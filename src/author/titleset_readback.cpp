@@ -1,9 +1,5 @@
 #include "author/titleset_readback.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +7,8 @@
 #include "author/bytes.h"
 #include "author/diagnostics.h"
 #include "author/ifo_layout.h"
+#include "author/titleset_file.h"
+#include "author/titleset_tables.h"
 
 namespace author {
 
@@ -18,18 +16,14 @@ namespace {
 
 using namespace ifo_layout;
 
-// Part-of-title search table: title count, the table's last byte, then the offset of each
-// title's chapter list (4 bytes per chapter).
-constexpr size_t kPttTitleCount = 0;
-constexpr size_t kPttLastByte = 4;
-constexpr size_t kPttListOffsets = 8;
+// Part-of-title search table: after the common header the offset of each title's chapter list
+// (4 bytes per chapter).
+constexpr size_t kPttListOffsets = kTableHeaderBytes;
 constexpr uint32_t kPttEntryBytes = 4;
 
-// Menu PGCI unit table: language count, the table's last byte, then 8-byte language entries
-// whose second half is the offset of the language's unit; a unit holds its PGC count and 8-byte
-// PGC entries from byte 8, each starting with the PGC's category.
-constexpr size_t kUtLanguageCount = 0;
-constexpr size_t kUtLastByte = 4;
+// Menu PGCI unit table: after the common header 8-byte language entries whose second half is
+// the offset of the language's unit; a unit holds its PGC count and 8-byte PGC entries from
+// byte 8, each starting with the PGC's category.
 constexpr size_t kUtFirstUnitOffset = 12;
 constexpr size_t kUtHeaderBytes = 16;
 constexpr size_t kUnitPgcCount = 0;
@@ -68,54 +62,6 @@ constexpr CountField kCountFields[] = {
 };
 
 std::string number(uint64_t value) { return std::to_string(value); }
-
-// One titleset information file being read: every read is bounded by the file's real size and,
-// once the header is known, by the information-file sectors it declares.
-class TitlesetFile {
-public:
-    explicit TitlesetFile(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
-        if (file_ == nullptr) fatal("ERR:  cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-        struct stat status;
-        if (::fstat(::fileno(file_), &status) != 0) {
-            const int error = errno;
-            std::fclose(file_);
-            fatal("ERR:  cannot read %s: %s\n", path.c_str(), std::strerror(error));
-        }
-        end_ = static_cast<uint64_t>(status.st_size);
-    }
-    ~TitlesetFile() { std::fclose(file_); }
-    TitlesetFile(const TitlesetFile&) = delete;
-    TitlesetFile& operator=(const TitlesetFile&) = delete;
-
-    // Names the field (at its byte in the file) and what is wrong with it; the run fails.
-    [[noreturn]] void damaged(const std::string& field, uint64_t at, const std::string& problem) const {
-        fatal("ERR:  %s: %s (byte 0x%03" PRIx64 ") %s\n", path_.c_str(), field.c_str(), at, problem.c_str());
-    }
-
-    uint64_t file_bytes() const { return end_; }
-    // From here on the tables must lie within the sectors the header declares.
-    void limit_to(uint64_t bytes) { end_ = bytes; }
-    uint64_t end() const { return end_; }
-
-    // `size` bytes at `at`, which `field` (at byte `field_at`) points to.
-    ByteBuffer read(uint64_t at, uint64_t size, const char* field, uint64_t field_at) {
-        if (at + size > end_)
-            damaged(field, field_at, "points to bytes " + number(at) + " to " + number(at + size - 1) +
-                                         ", past the end of the information file (" + number(end_) +
-                                         " bytes)");
-        ByteBuffer bytes(size);
-        if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 ||
-            std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size())
-            fatal("ERR:  cannot read %s: %s\n", path_.c_str(),
-                  std::ferror(file_) ? std::strerror(errno) : "it ended early");
-        return bytes;
-    }
-
-private:
-    std::string path_;
-    std::FILE* file_;
-    uint64_t end_ = 0;
-};
 
 uint64_t sector_bytes(uint64_t sector) { return sector * kSectorSize; }
 
@@ -188,13 +134,13 @@ std::vector<int> read_chapter_counts(TitlesetFile& file, const ByteBuffer& heade
     const uint64_t table_at = sector_bytes(header.u32(kVtsPttSrpt));
     const char* const table_field = "part-of-title table sector";
     const ByteBuffer head = file.read(table_at, kPttListOffsets, table_field, kVtsPttSrpt);
-    const uint32_t titles = head.u16(kPttTitleCount);
+    const uint32_t titles = head.u16(kTableCount);
     if (titles == 0 || titles > kMaxTitles)
-        file.damaged("title count of the part-of-title table", table_at + kPttTitleCount,
+        file.damaged("title count of the part-of-title table", table_at + kTableCount,
                      "is " + number(titles) + ", not 1 to " + number(kMaxTitles));
-    const uint64_t table_bytes = uint64_t(head.u32(kPttLastByte)) + 1;
+    const uint64_t table_bytes = uint64_t(head.u32(kTableLastByte)) + 1;
     if (table_at + table_bytes > file.end())
-        file.damaged("last byte of the part-of-title table", table_at + kPttLastByte,
+        file.damaged("last byte of the part-of-title table", table_at + kTableLastByte,
                      "is " + number(table_bytes - 1) + ": the table runs past the end of the information file (" +
                          number(file.end()) + " bytes)");
     const uint32_t first_list = kPttListOffsets + kPttEntryBytes * titles;
@@ -225,11 +171,11 @@ bool has_root_menu(TitlesetFile& file, const ByteBuffer& header) {
     const uint64_t table_at = sector_bytes(sector);
     const char* const table_field = "menu PGC table sector";
     const ByteBuffer head = file.read(table_at, kUtHeaderBytes, table_field, kVtsMenuPgciUt);
-    if (head.u16(kUtLanguageCount) == 0)
-        file.damaged("language count of the menu PGC table", table_at + kUtLanguageCount, "is 0");
-    const uint64_t table_bytes = uint64_t(head.u32(kUtLastByte)) + 1;
+    if (head.u16(kTableCount) == 0)
+        file.damaged("language count of the menu PGC table", table_at + kTableCount, "is 0");
+    const uint64_t table_bytes = uint64_t(head.u32(kTableLastByte)) + 1;
     if (table_bytes < kUtHeaderBytes || table_at + table_bytes > file.end())
-        file.damaged("last byte of the menu PGC table", table_at + kUtLastByte,
+        file.damaged("last byte of the menu PGC table", table_at + kTableLastByte,
                      "is " + number(table_bytes - 1) + ": the table does not lie within the information file (" +
                          number(file.end()) + " bytes)");
     const ByteBuffer units = file.read(table_at, table_bytes, table_field, kVtsMenuPgciUt);
@@ -255,6 +201,8 @@ void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table) {
 
     TitlesetInfo info;
     info.chapter_counts = read_chapter_counts(file, header);
+    const ByteBuffer image = file.read(0, file.end(), "information file's last sector", kIfoLastSector);
+    check_titleset_tables(file, image, info.chapter_counts);
     info.title_count = static_cast<int>(info.chapter_counts.size());
     info.has_menus = has_root_menu(file, header);
     info.size_sectors = header.u32(kLastSector) + 1;

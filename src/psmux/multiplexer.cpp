@@ -260,17 +260,26 @@ void Multiplexor::CreateStillsStreams() {
                 continue;
             }
             std::unique_ptr<StillsStream> stills;
-            if (params_.muxFormat == 6) {
-                auto vcd = std::make_unique<VcdStillsStream>(reader, params, this);
-                vcdStills.push_back(vcd.get());
-                stills = std::move(vcd);
-            } else {
+            if (params_.muxFormat == 6)
+                stills = std::make_unique<VcdStillsStream>(reader, params, this);
+            else
                 stills = std::make_unique<SvcdStillsStream>(reader, params, this);
-            }
             if (!stills->Open(static_cast<int>(video_.size()))) {
                 NoteInputWithoutUnits(input.reader->FileName());
-                if (params_.muxFormat == 6) vcdStills.pop_back();
                 continue;
+            }
+            if (params_.muxFormat == 6) {
+                auto* vcd = static_cast<VcdStillsStream*>(stills.get());
+                // Two stills of one size would share a stream id: one stream mixing both files.
+                const bool sizeTaken = std::any_of(vcdStills.begin(), vcdStills.end(), [&](const VcdStillsStream* s) {
+                    return s->IsStandardSize() == vcd->IsStandardSize();
+                });
+                if (sizeTaken) {
+                    RefuseStillsInput(MuxStatus::StillsSizeTaken, input.reader->FileName() + " is a second " +
+                                                                      vcd->SizeName() + " one");
+                    continue;
+                }
+                vcdStills.push_back(vcd);
             }
             video_.push_back(stills.get());
             all_.push_back(stills.get());

@@ -78,6 +78,9 @@ const char* MuxStatusText(MuxStatus status) {
     case MuxStatus::SoundNotCarried: return "the stills formats (-f 6, -f 7) carry MPEG audio only";
     case MuxStatus::SecondStillsVideo:
         return "the super video CD stills format (-f 7) takes one video stream, and this is a second";
+    case MuxStatus::StillsSizeTaken:
+        return "the video CD stills format (-f 6) takes one standard (up to 352 wide) and one high-resolution "
+               "video stream";
     }
     return "unknown";
 }

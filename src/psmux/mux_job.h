@@ -59,6 +59,7 @@ enum class MuxStatus {
     LpcmLayoutUnsupported,  // 20- or 24-bit LPCM with more than two channels
     SoundNotCarried,    // a stills format was given sound other than MPEG audio
     SecondStillsVideo,  // the super video CD stills format takes one video stream
+    StillsSizeTaken,    // the video CD stills format takes one stills stream of each size
 };
 
 const char* MuxStatusText(MuxStatus status);

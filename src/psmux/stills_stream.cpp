@@ -32,9 +32,13 @@ void StillsStream::ComputeDtsPts(AccessUnit& unit) {
     presentationEnd_ = unit.pts + frame;
 }
 
+bool VcdStillsStream::IsStandardSize() const { return horizontalSize_ <= kVcdStandardWidth; }
+
+const char* VcdStillsStream::SizeName() const { return IsStandardSize() ? "standard" : "high-resolution"; }
+
 void VcdStillsStream::ConfigureStills() {
     const MuxParams& p = mux_->Params();
-    const bool standard = horizontalSize_ <= kVcdStandardWidth;
+    const bool standard = IsStandardSize();
     Configure(standard ? kStandardStillsId : kHighResolutionStillsId, 1,
               standard ? kVcdStillsBuffer : vbvBufferSize_ * kVbvUnitBytes, 0, p.buffersInVideoPackets,
               p.buffersEveryVideoPacket);

@@ -26,11 +26,15 @@ private:
 };
 
 // Format 6: standard (up to 352 wide) and high-resolution stills, muxed still by still in step
-// when both are present.
+// when both are present. The size decides the stream id, so a run holds at most one of each.
 class VcdStillsStream : public StillsStream {
 public:
     using StillsStream::StillsStream;
     void PairWith(const VcdStillsStream* sibling) { sibling_ = sibling; }
+    // Known once the stream is open.
+    bool IsStandardSize() const;
+    // "standard" or "high-resolution", for messages.
+    const char* SizeName() const;
     bool CanMuxAt(int64_t scr) const override;
 
 protected:

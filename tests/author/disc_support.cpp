@@ -6,10 +6,12 @@
 #include <dvdread/nav_read.h>
 #include <dvdread/nav_types.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -33,10 +35,19 @@ std::string quoted(const std::string& text) { return "'" + text + "'"; }
 // libdvdread's messages, kept so a check failure it only logs still fails the test.
 struct ReaderLog {
     std::vector<std::string> lines;
-    static void log(void* self, dvd_logger_level_t, const char* format, va_list args) {
+    std::vector<std::string> complaints;  // errors and warnings
+    static void log(void* self, dvd_logger_level_t level, const char* format, va_list args) {
         char line[1024];
         std::vsnprintf(line, sizeof line, format, args);
-        static_cast<ReaderLog*>(self)->lines.emplace_back(line);
+        auto* log = static_cast<ReaderLog*>(self);
+        log->lines.emplace_back(line);
+        if ((level == DVD_LOGGER_LEVEL_ERROR || level == DVD_LOGGER_LEVEL_WARN) && !about_this_machine(line))
+            log->complaints.emplace_back(line);
+    }
+    // A folder has no device and needs no decryption library.
+    static bool about_this_machine(const std::string& line) {
+        return line.find("Encrypted DVD support unavailable") != std::string::npos ||
+               line.find("Couldn't find device name") != std::string::npos;
     }
     void expect_no_check_failures() const {
         for (const std::string& line : lines) {
@@ -370,6 +381,16 @@ void check_reader_accepts(const std::string& dvd, int titlesets) {
     log.expect_no_check_failures();
 }
 
+bool reader_opens(const std::string& dvd, int titlesets, std::vector<std::string>& complaints) {
+    ReaderLog log;
+    const dvd_logger_cb logger{&ReaderLog::log};
+    Owned<dvd_reader_t> dvd_reader(DVDOpen2(&log, &logger, dvd.c_str()));
+    bool opened = dvd_reader != nullptr;
+    for (int n = 0; opened && n <= titlesets; ++n) opened = Owned<ifo_handle_t>(ifoOpen(dvd_reader.get(), n)) != nullptr;
+    complaints.insert(complaints.end(), log.complaints.begin(), log.complaints.end());
+    return opened;
+}
+
 void check_reader_accepts_backups(const std::string& dvd, int titlesets) {
     SCOPED_TRACE("backup files");
     with_backups_as_information_files(dvd, [&](const std::string& copy) { check_reader_accepts(copy, titlesets); });
@@ -410,6 +431,11 @@ std::string run_lsdvd(const std::string& dvd) {
     while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, n);
     ::pclose(pipe);
     return output;
+}
+
+int lsdvd_status(const std::string& dvd) {
+    const int status = std::system(("lsdvd -x " + quoted(dvd) + " >/dev/null 2>&1").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace author::testing

@@ -59,11 +59,18 @@ void check_reader_accepts(const std::string& dvd, int titlesets);
 // The same once more with every IFO replaced by its BUP.
 void check_reader_accepts_backups(const std::string& dvd, int titlesets);
 
+// Opens the manager and titlesets 1 to `titlesets` of the folder with libdvdread; false when one
+// does not open. What the reader complains of on the way (failed checks, tables it cannot
+// read) is appended to `complaints`.
+bool reader_opens(const std::string& dvd, int titlesets, std::vector<std::string>& complaints);
+
 // IFO == BUP, every file a whole number of sectors, an empty AUDIO_TS, and VIDEO_TS.VOB only
 // for a disc with a table-of-contents menu.
 void check_files(const std::string& dvd, bool manager_menu = false);
 
 // lsdvd -x -Oy output for the folder.
 std::string run_lsdvd(const std::string& dvd);
+// lsdvd -x over the folder: its exit status, or -1 when a signal ended it.
+int lsdvd_status(const std::string& dvd);
 
 }  // namespace author::testing

@@ -189,9 +189,10 @@ TEST_F(Generation, DamagedTitlesetFilesAreRefusedNotTrusted) {
     }
 }
 
-// A titleset file whose sizes, table offsets or counts do not hold: the table of contents fails
-// naming the file and the field, and takes away the manager an earlier run left, so that the
-// folder no longer passes for a disc. The titleset itself stays for the user to look at.
+// A titleset file whose sizes, table offsets, counts, reserved fields, stream codes or cells do
+// not hold: the table of contents fails naming the file and the field, and takes away the
+// manager an earlier run left, so that the folder no longer passes for a disc. The titleset
+// itself stays for the user to look at.
 TEST_F(Generation, TableOfContentsOverADamagedTitlesetFailsNamingTheField) {
     const std::vector<uint8_t> good = titleset_file(2);  // 6 IFO sectors, the part-of-title table at 1
     constexpr size_t kPtt = kSectorSize;
@@ -217,6 +218,28 @@ TEST_F(Generation, TableOfContentsOverADamagedTitlesetFailsNamingTheField) {
         {"chapter list before the list offsets", 0, {{kPtt + 11, 0x04}},
          "chapter list offset of title 1 (byte 0x808) is 4"},
         {"nine title audio streams", 0, {{0x203, 9}}, "title audio stream count (byte 0x202) is 9"},
+        {"reserved header byte set", 0, {{0x30, 1}}, "reserved bytes after the category (byte 0x030) is 0x01, not 0"},
+        {"no known video standard", 0, {{0x200, 0x73}}, "title video attributes (byte 0x200) are 0x7300"},
+        {"audio of no known format", 0, {{0x203, 1}, {0x204, 0x20}},
+         "title audio stream 1 attributes (byte 0x204) codes 0x20 0x00"},
+        {"attributes past the stream count", 0, {{0x20a, 5}},
+         "unused title audio stream 1 attributes (byte 0x20a) is 0x05, not 0"},
+        {"menu table without menus", 0, {{0xd3, 3}},
+         "menu table sector (byte 0x0d0) is set for a titleset without menu VOBs"},
+        {"chapter in a PGC the titleset lacks", 0, {{kPtt + 0x11, 2}},
+         "PGC number of chapter 2 of title 1 (byte 0x810) is 2, not 1 to 1"},
+        {"chapter in a program the PGC lacks", 0, {{kPtt + 0x13, 3}},
+         "program number of chapter 2 of title 1 (byte 0x812) is 3, not 1 to 2"},
+        {"control of an absent audio stream", 0, {{0x101d, 1}},
+         "control of absent audio stream 1 of PGC 1 of the title PGC table (byte 0x101d) is 0x01, not 0"},
+        {"cell past the title VOBs", 0, {{0x113d, 0x60}},
+         "last sector of cell 2 of PGC 1 of the title PGC table (byte 0x113a) is 96, past the 40 sectors"},
+        {"time maps for PGCs the titleset lacks", 0, {{0x1801, 2}},
+         "map count of the time map table (byte 0x1800) is 2, not one for each of the 1 title PGCs"},
+        {"cell of a VOB the table lacks", 0, {{0x2015, 3}},
+         "VOB id of cell 2 of the title cell address table (byte 0x2014) is 3, not 1 to 2"},
+        {"VOB units out of order", 0, {{0x280b, 0}},
+         "VOB unit 2 of the title VOB unit address map (byte 0x2808) starts at sector 0, not after"},
     };
     for (const Case& c : cases) {
         TempDir dir;

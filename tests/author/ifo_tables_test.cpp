@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "author/diagnostics.h"
 #include "author/ifo_fixtures.h"
 
 namespace author {
@@ -192,6 +193,27 @@ TEST_F(IfoTables, TitleSearchTableChainsTitlesetStartSectors) {
         EXPECT_EQ(table.u8(e + 7), expected[i].title);
         EXPECT_EQ(table.u32(e + 8), expected[i].start);
     }
+}
+
+// Titleset sizes are summed past 32 bits: a disc whose last titleset ends beyond the last
+// addressable sector is refused, not given a start sector that wraps round.
+TEST_F(IfoTables, TitleSearchTableRefusesADiscPastTheLastAddressableSector) {
+    std::vector<TitlesetInfo> titlesets(3);
+    for (TitlesetInfo& info : titlesets) {
+        info.title_count = 1;
+        info.chapter_counts = {1};
+        info.size_sectors = 0x7fffffff;
+    }
+    titlesets[1].size_sectors = 0x7ffffffe;
+    titlesets[2].size_sectors = 1;  // the last addressable sector, 2^32 - 1
+    const ByteBuffer table = write_tt_srpt(titlesets, 2);
+    EXPECT_EQ(table.u32(8 + 12 * 2 + 8), 0xffffffffu);
+
+    titlesets[2].size_sectors = 2;
+    ::testing::internal::CaptureStderr();
+    EXPECT_THROW(write_tt_srpt(titlesets, 2), FatalError);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "ERR:  Titleset 3 would end at sector 4294967296, past the 4294967296 sectors a disc can address\n");
 }
 
 TEST_F(IfoTables, StreamAttributeBlockEncodesVideoAudioAndSubpictures) {

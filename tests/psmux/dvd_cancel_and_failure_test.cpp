@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <filesystem>
 #include <functional>
@@ -200,18 +202,27 @@ TEST(DvdAudioEnd, FrameBegunBeforeTheVideoEndsIsWrittenWhole) {
     }
 }
 
-// A sequence end with more pictures after it starts a new output file; with a plain output
-// name the second one is numbered rather than overwriting the first.
-TEST(DvdVideoEnd, SequenceEndSplitsIntoNumberedSegments) {
+// Two seconds of video, a sequence end, and the same two seconds once more.
+std::vector<uint8_t> VideoWithSequenceEndInside() {
     const std::vector<uint8_t> es = ReadFile(MpegVideo({false, 8, 2}));
     std::vector<uint8_t> twice = es;
     for (uint8_t b : {0x00, 0x00, 0x01, 0xB7}) twice.push_back(b);
     twice.insert(twice.end(), es.begin(), es.end());
+    return twice;
+}
+
+// The output file that a split at a sequence end starts after `out`.
+std::string SecondSegment(const std::string& out) { return out.substr(0, out.size() - 4) + "_02.vob"; }
+
+// A sequence end with more pictures after it starts a new output file; with a plain output
+// name the second one is numbered rather than overwriting the first.
+TEST(DvdVideoEnd, SequenceEndSplitsIntoNumberedSegments) {
+    const std::vector<uint8_t> twice = VideoWithSequenceEndInside();
     const std::string video = NewPath(".m2v");
     WriteFile(video, twice);
     const std::string out = NewPath(".vob");
     ASSERT_EQ(0, Mux(out, video, Ac3Audio(448, 5)));
-    const std::string second = out.substr(0, out.size() - 4) + "_02.vob";
+    const std::string second = SecondSegment(out);
     ASSERT_TRUE(std::filesystem::exists(second));
     const VobReport first = CheckDvdVob(ReadFile(out));
     const VobReport next = CheckDvdVob(ReadFile(second));
@@ -222,6 +233,43 @@ TEST(DvdVideoEnd, SequenceEndSplitsIntoNumberedSegments) {
     EXPECT_EQ(joined, twice);
     EXPECT_TRUE(DecodesCleanly(out));
     EXPECT_TRUE(DecodesCleanly(second));
+}
+
+// At a sequence end inside the stream the first segment keeps every audio frame that begins
+// before the next sequence's first picture, and the next segment's sound begins with that
+// picture rather than a frame before it. Only at the stream's end is a frame left out because
+// it would still be heard after the last picture: there nothing follows to carry it.
+TEST(DvdVideoEnd, RunOutAtASequenceEndSplitsTheSoundAtItsFirstPicture) {
+    const std::string video = NewPath(".m2v");
+    WriteFile(video, VideoWithSequenceEndInside());
+    const std::string ac3 = Ac3Audio(448, 5);
+    const std::string out = NewPath(".vob");
+    ASSERT_EQ(0, Mux(out, video, ac3));
+    const std::string second = SecondSegment(out);
+    ASSERT_TRUE(std::filesystem::exists(second));
+
+    auto ptsOf = [](const std::vector<std::string>& packets) {
+        std::vector<int64_t> times;
+        for (const std::string& packet : packets)
+            if (!packet.empty() && std::isdigit(static_cast<unsigned char>(packet[0]))) times.push_back(std::stoll(packet));
+        return times;
+    };
+    const std::vector<int64_t> pictures = ptsOf(ProbePacketTimes(second, "v"));
+    const std::vector<int64_t> sound = ptsOf(ProbePacketTimes(second, "a"));
+    ASSERT_FALSE(pictures.empty());
+    ASSERT_FALSE(sound.empty());
+    const int64_t firstPicture = *std::min_element(pictures.begin(), pictures.end());
+    constexpr int64_t kAc3Frame = 2880;  // 1536 samples at 48 kHz, in 90 kHz ticks
+    EXPECT_GE(sound.front(), firstPicture);
+    EXPECT_LT(sound.front(), firstPicture + kAc3Frame);
+
+    // Each frame goes into one segment, once, in order.
+    std::vector<uint8_t> joined = Demux(out, "a", "ac3");
+    const std::vector<uint8_t> rest = Demux(second, "a", "ac3");
+    joined.insert(joined.end(), rest.begin(), rest.end());
+    const std::vector<uint8_t> input = ReadFile(ac3);
+    ASSERT_LE(joined.size(), input.size());
+    EXPECT_EQ(joined, std::vector<uint8_t>(input.begin(), input.begin() + joined.size()));
 }
 
 }  // namespace

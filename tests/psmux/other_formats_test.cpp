@@ -318,15 +318,24 @@ TEST(StillsFormats, VideoCdStillsKeepEveryPicture) {
 }
 
 // What the stills formats cannot carry is refused by name rather than left out of a run that
-// would look whole: sound alone (nothing to show), sound other than MPEG audio, and a second
-// video for the super video CD.
+// would look whole: sound alone (nothing to show), sound other than MPEG audio, a second video
+// for the super video CD, and for the video CD a second still stream of one size (the size
+// decides the stream id), which a third video always is.
 TEST(StillsFormats, RefuseWhatTheyCannotCarry) {
     const std::string sound = StillsSound();
     const std::string ac3 = Ac3Audio(448, 2), dts = DtsAudio(2), wav = WavAudio(16, 2, 2);
     const std::string svcd = SvcdStills();
-    const std::string secondSvcd = NewPath(".m2v");
-    WriteFile(secondSvcd, ReadFile(svcd));
+    auto copyOf = [](const std::string& path, const char* extension) {
+        const std::string copy = NewPath(extension);
+        WriteFile(copy, ReadFile(path));
+        return copy;
+    };
+    const std::string secondSvcd = copyOf(svcd, ".m2v");
+    const std::string standard = VcdStandardStills(), high = VcdHighResolutionStills();
+    const std::string secondStandard = copyOf(standard, ".m1v"), secondHigh = copyOf(high, ".m1v");
     const std::string carried = "the stills formats (-f 6, -f 7) carry MPEG audio only: ";
+    const std::string sizes =
+        "the video CD stills format (-f 6) takes one standard (up to 352 wide) and one high-resolution video stream: ";
     const struct {
         int format;
         std::vector<std::string> inputs;
@@ -339,6 +348,10 @@ TEST(StillsFormats, RefuseWhatTheyCannotCarry) {
         {7, {svcd, wav}, carried + wav + " is LPCM audio"},
         {7, {svcd, sound, secondSvcd},
          "the super video CD stills format (-f 7) takes one video stream, and this is a second: " + secondSvcd},
+        {6, {standard, secondStandard, sound}, sizes + secondStandard + " is a second standard one"},
+        {6, {high, sound, secondHigh}, sizes + secondHigh + " is a second high-resolution one"},
+        {6, {standard, high, secondHigh, sound}, sizes + secondHigh + " is a second high-resolution one"},
+        {6, {high, standard, secondStandard}, sizes + secondStandard + " is a second standard one"},
     };
     for (const auto& c : cases) ExpectRefusal(c.format, c.inputs, c.reason);
 }
