@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/program_stream_clock.h"
+#include "core/program_stream_fields.h"
 #include "encoder_test_support.h"
 
 namespace {
@@ -163,9 +164,7 @@ std::string ReadAll(const std::string& path) {
 std::vector<int64_t> PackClocks(const std::string& bytes) {
     std::vector<int64_t> clocks;
     for (size_t at = 0; at + 2048 <= bytes.size(); at += 2048) {
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + at + 4;
-        clocks.push_back(int64_t((p[0] >> 3) & 7) << 30 | int64_t(p[0] & 3) << 28 | int64_t(p[1]) << 20 |
-                         int64_t(p[2] >> 3) << 15 | int64_t(p[2] & 3) << 13 | int64_t(p[3]) << 5 | (p[4] >> 3));
+        clocks.push_back(core::ReadMpeg2ScrBase(reinterpret_cast<const uint8_t*>(bytes.data()) + at + 4));
     }
     return clocks;
 }
