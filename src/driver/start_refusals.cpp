@@ -1,10 +1,12 @@
 #include "driver/start_refusals.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/file_utils.h"
 #include "driver/output_lock.h"
 #include "driver/path_kind.h"
+#include "driver/title_clock.h"
 #include "driver/title_limit.h"
 
 namespace driver {
@@ -17,18 +19,23 @@ std::string ClockText(double seconds) {
     return core::FormatString("%ld:%02ld:%02ld", total / 3600, total / 60 % 60, total % 60);
 }
 
-double ListSeconds(const std::vector<reader::ClipRecord>& clips) {
-    double seconds = 0.0;
-    for (const reader::ClipRecord& clip : clips) seconds += clip.RangeSeconds();
-    return seconds;
+// Counted as the title clock counts it, so that a list accepted here never restarts the clock.
+int64_t ListClockTicks(const std::vector<reader::ClipRecord>& clips) {
+    int64_t ticks = 0;
+    for (const reader::ClipRecord& clip : clips) {
+        const int64_t range = RangeClockTicks(clip.RangeSeconds());
+        ticks = std::min(ticks, INT64_MAX - range) + range;  // an endless range stays endless
+    }
+    return ticks;
 }
 
 }  // namespace
 
 std::string ListLengthProblem(const std::vector<reader::ClipRecord>& clips) {
-    const double seconds = ListSeconds(clips);
+    const int64_t ticks = ListClockTicks(clips);
+    if (ticks <= kTitleClockLimit) return {};
+    const double seconds = double(ticks) / kTitleClockRate;
     const double limit = double(kTitleClockLimit) / kTitleClockRate;
-    if (seconds <= limit) return {};
     return "The clips last " + ClockText(seconds) + " together, longer than the " +
            ClockText(limit) + " that one DVD title can hold (the limit of its 90 kHz clock)." +
            "\n\nPlease remove clips or shorten their ranges.";
