@@ -212,6 +212,30 @@ TEST(OutputWriter, ClockStartMovesEveryTimestamp) {
     }
 }
 
+// The next clip's pictures and sound follow this clip's last picture, so the audio frame that
+// would still play after it is left out (not padded with silence): the sound ends less than one
+// frame before the pictures, on both standards and with both codecs.
+TEST(OutputWriter, SoundEndsWithinThePictures) {
+    TempDir dir;
+    const struct {
+        int standard;
+        uint32_t audioFormat;
+        int frameSamples;
+    } cases[] = {{0, 0, 1152}, {0, 1, 1536}, {1, 0, 1152}, {1, 1, 1536}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.standard * 2 + int(c.audioFormat));
+        auto host = MakeHost(c.standard, 3);
+        host.settings.AudioFormat = c.audioFormat;
+        const double picturesSeconds = 15.0 * host.settings.FrameRateDen / host.settings.FrameRateNum;
+        const std::string path = dir.File("clip.vob");
+        ASSERT_EQ(WriteVob(host, path, {std::vector<int>(15, 1), picturesSeconds}), "");
+        ASSERT_EQ(FrameTimes(path, "v").size(), 15u);
+        const double soundSeconds = double(FrameTimes(path, "a").size()) * c.frameSamples / 48000;
+        EXPECT_LE(soundSeconds, picturesSeconds);
+        EXPECT_GT(soundSeconds, picturesSeconds - double(c.frameSamples) / 48000);
+    }
+}
+
 // A file that is not a program stream of whole packs is refused and left as it was.
 TEST(ProgramStreamClock, RefusesWhatIsNoProgramStreamOfWholePacks) {
     TempDir dir;
