@@ -417,6 +417,7 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     if (writer_) {
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
+        // The writer ends the sound within the pictures.
         titleClock_.SetClipLength(writer_->ClockLength());
         writer_.reset();
         return closed;
