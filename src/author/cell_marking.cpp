@@ -131,39 +131,12 @@ void count_pgc_cells(VobGroup& group) {
     }
 }
 
-const Vob* vob_of_cell(const VobGroup& group, int cell_id) {
-    const size_t index = static_cast<size_t>(cell_id / 256);
-    if (index < 1 || index > group.vobs.size()) return nullptr;
-    return group.vobs[index - 1];
-}
-
 }  // namespace
 
 void assign_programs_and_cells(VobGroup& group) {
     mark_cell_positions(group);
     for (Vob* vob : group.vobs) number_vob_cells(*vob);
     count_pgc_cells(group);
-}
-
-int compute_audio_gap(const VobGroup& group, int previous_cell_id, int next_cell_id, int slot) {
-    if (previous_cell_id == -1 || next_cell_id == -1) return 0;
-    if (next_cell_id == previous_cell_id + 1) return 0;
-    const Vob* previous = vob_of_cell(group, previous_cell_id);
-    const Vob* next = vob_of_cell(group, next_cell_id);
-    const bool vob_boundary = previous != nullptr && next != nullptr && next_cell_id % 256 == 1 &&
-                              previous_cell_id % 256 == previous->cell_count;
-    if (!vob_boundary || slot < 0 || slot >= kStreamSlots) {
-        emit("WARN: Do not know how to compute the audio gap, assuming discontinuity.\n");
-        return 1;
-    }
-    const std::vector<StreamPtsRow>& next_rows = next->streams[slot].rows;
-    if (next_rows.empty()) return 0;
-    // Audio that starts in the next Vob after none in the previous one cannot run on.
-    const std::vector<StreamPtsRow>& previous_rows = previous->streams[slot].rows;
-    if (previous_rows.empty() || previous->vobus.empty() || next->vobus.empty()) return 1;
-    const int64_t lead_out = int64_t(previous->vobus.back().pts[1]) - previous_rows.back().end_pts;
-    const int64_t lead_in = int64_t(next->vobus.front().pts[0]) - next_rows.front().start_pts;
-    return lead_out != lead_in ? 1 : 0;
 }
 
 }  // namespace author

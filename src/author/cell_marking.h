@@ -15,8 +15,4 @@ constexpr int kMaxCellsPerPgc = 255;
 // Pgcs' cell, program and chapter counts. Too many cells is a fatal error.
 void assign_programs_and_cells(VobGroup& group);
 
-// 1 when the Pgc must mark an audio discontinuity between the two cells (ids are
-// vob_id * 256 + cell number; -1 means no such cell) for the stream in `slot`, else 0.
-int compute_audio_gap(const VobGroup& group, int previous_cell_id, int next_cell_id, int slot);
-
 }  // namespace author

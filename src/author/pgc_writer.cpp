@@ -210,15 +210,6 @@ std::vector<DvdCell> dvd_cells_of(const Pgc& pgc) {
     return cells;
 }
 
-bool audio_gap(const VobGroup& group, int previous_key, int key) {
-    for (int track = 0; track < group.audio_track_count; ++track) {
-        const int slot = get_audio_stream_id(&group, track);
-        if (slot >= 0 && compute_audio_gap(group, previous_key, key, slot))
-            return true;
-    }
-    return false;
-}
-
 // Program map, cell playback table and cell position table; returns their end.
 size_t write_cell_tables(ByteBuffer& out, size_t at, size_t position, const Pgc& pgc,
                          const VobGroup& group) {
@@ -242,8 +233,11 @@ size_t write_cell_tables(ByteBuffer& out, size_t at, size_t position, const Pgc&
         const DvdCell& dvd = cells[i];
         const int key = dvd.vob->vob_id * kCellIdVobShift + dvd.number;
         uint8_t category = 0;
-        if (key != previous_key + 1) category |= kCellStcDiscontinuity;
-        if (i != 0 && !previous_holds && !audio_gap(group, previous_key, key)) category |= kCellSeamless;
+        // Every Vob was multiplexed on its own, its buffers starting empty and its clock
+        // anew: only a cell that continues its predecessor's clock can play on seamlessly.
+        const bool clock_continues = key == previous_key + 1;
+        if (!clock_continues) category |= kCellStcDiscontinuity;
+        if (i != 0 && !previous_holds && clock_continues) category |= kCellSeamless;
         const size_t entry = position + i * kCellPlaybackBytes;
         out.set_u8(entry, category);
         if (dvd.ends_source_cell) {

@@ -128,11 +128,11 @@ bool PcmFramer::Push(const int16_t* samples, int count, const PacketHandler& han
     return true;
 }
 
-bool PcmFramer::Finish(const PacketHandler& handler, std::string* error) {
+bool PcmFramer::Finish(const PacketHandler& handler, std::string* error, int64_t endLimit) {
     if (!encoder_) return Refuse(error, "The audio encoder is not open");
     splitSample_.clear();                           // half a sample cannot be played
     if (!Convert(nullptr, 0, error)) return false;  // what the resampler holds back
-    while (av_audio_fifo_size(fifo_) > 0) {
+    while (av_audio_fifo_size(fifo_) > 0 && nextPts_ + encoder_->frame_size <= endLimit) {
         const int valid = std::min(av_audio_fifo_size(fifo_), encoder_->frame_size);
         if (!SendFrame(valid, handler, error)) return false;
     }

@@ -32,8 +32,10 @@ public:
     // count interleaved values; a sample split across two calls is joined.
     bool Push(const int16_t* samples, int count, const PacketHandler& handler, std::string* error);
 
-    // Sends what is left padded with silence to a whole frame, then drains the encoder.
-    bool Finish(const PacketHandler& handler, std::string* error);
+    // Sends what is left padded with silence to a whole frame, then drains the encoder. No
+    // frame goes out that would end after `endLimit` samples (counted from the first, at the
+    // encoder's rate): the sound that would still play then is left out.
+    bool Finish(const PacketHandler& handler, std::string* error, int64_t endLimit = INT64_MAX);
 
 private:
     void Release();

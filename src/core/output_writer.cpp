@@ -320,12 +320,17 @@ bool OutputWriter::Close() {
     return !Failed();
 }
 
+int64_t OutputWriter::SoundLimit() const {
+    if (!videoStream_) return INT64_MAX;
+    return av_rescale_q_rnd(videoSpan_.Length(), kVobClock, audioContext_->time_base, AV_ROUND_DOWN);
+}
+
 bool OutputWriter::DrainAndFinish() {
     std::string error;
     if (videoStream_ &&
         !EncodeAndDeliver(videoContext_, nullptr, MuxerWriter(videoStream_, videoContext_), &error))
         return Fail(error);
-    if (audioStream_ && !framer_.Finish(MuxerWriter(audioStream_, audioContext_), &error))
+    if (audioStream_ && !framer_.Finish(MuxerWriter(audioStream_, audioContext_), &error, SoundLimit()))
         return Fail(error);
     ForgetCodecLibraryMessage();
     if (const int err = av_write_trailer(format_); err < 0)

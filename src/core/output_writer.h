@@ -63,8 +63,9 @@ public:
     // count interleaved 16-bit values at the source rate.
     bool WriteAudio(const int16_t* samples, int count);
 
-    // Drains both encoders (the last audio frame padded with silence), writes the trailer and
-    // closes the file. False when any of it failed or an earlier step had.
+    // Drains both encoders (the last audio frame padded with silence, or left out where it
+    // would play on after the last picture), writes the trailer and closes the file. False
+    // when any of it failed or an earlier step had.
     bool Close();
 
     // How far the VOB's clock runs: the longer of its pictures and its sound, each from its
@@ -83,6 +84,10 @@ private:
     bool OpenAudioCodec();
     // The pictures and sound the encoders still hold, then the trailer.
     bool DrainAndFinish();
+    // Once the pictures are all written, how many samples the sound may hold: the next clip's
+    // pictures and sound follow these pictures, so an audio frame that would still play after
+    // the last picture is left out (its sound then ends less than a frame early).
+    int64_t SoundLimit() const;
     PacketHandler MuxerWriter(AVStream* stream, const AVCodecContext* context);
     void CoverPacket(const AVStream* stream, const AVCodecContext* context, const AVPacket* packet);
     bool Fail(const std::string& reason);

@@ -96,29 +96,7 @@ std::string ShiftOpenFile(int file, const std::string& path, int64_t ticks) {
     }
 }
 
-// Answers why the last pack's clock could not be read, or nothing when it was.
-std::string ReadLastPackClock(int file, const std::string& path, int64_t* scr) {
-    const off_t size = ::lseek(file, 0, SEEK_END);
-    if (size < 0) return SystemReason("Cannot read", path);
-    if (size == 0 || size % off_t(kPackSize) != 0) return path + " does not end on a whole pack";
-    uint8_t pack[kPackSize];
-    const ssize_t got = ::pread(file, pack, kPackSize, size - off_t(kPackSize));
-    if (got < 0) return SystemReason("Cannot read", path);
-    if (size_t(got) != kPackSize) return path + " does not end on a whole pack";
-    if (!IsMpeg2Pack(pack)) return path + " does not end in an MPEG-2 pack";
-    *scr = ReadMpeg2ScrBase(pack + kScrAt);
-    return {};
-}
-
 }  // namespace
-
-bool LastPackClock(const std::string& path, int64_t* scr, std::string* error) {
-    const int file = ::open(path.c_str(), O_RDONLY);
-    const std::string reason = file < 0 ? SystemReason("Cannot open", path) : ReadLastPackClock(file, path, scr);
-    if (file >= 0) ::close(file);
-    if (!reason.empty() && error) *error = reason;
-    return reason.empty();
-}
 
 bool ShiftProgramStreamClock(const std::string& path, int64_t ticks, std::string* error) {
     const int file = ::open(path.c_str(), O_RDWR);

@@ -13,9 +13,4 @@ namespace core {
 // not or cannot be read or written.
 bool ShiftProgramStreamClock(const std::string& path, int64_t ticks, std::string* error);
 
-// The SCR (90 kHz base) of the last MPEG-2 pack of the file at `path`: where the next program
-// stream played after it may start its clock without stepping back. False, with the reason in
-// `error`, when the file cannot be read or does not end in a whole MPEG-2 pack.
-bool LastPackClock(const std::string& path, int64_t* scr, std::string* error);
-
 }  // namespace core

@@ -47,7 +47,7 @@ int64_t ReadMpeg2ScrBase(const uint8_t* p) {
 
 int64_t ReadMpeg2Scr(const uint8_t* p) {
     const int64_t extension = int64_t(p[4] & 0x03) << 7 | int64_t(p[5] >> 1);
-    return ReadMpeg2ScrBase(p) * kScrExtensionModulus + extension;
+    return ReadMpeg2ScrBase(p) * kSystemClockTicksPerTick + extension;
 }
 
 void SetMpeg2ScrBase(uint8_t* p, int64_t ticks) {
@@ -60,12 +60,12 @@ void SetMpeg2ScrBase(uint8_t* p, int64_t ticks) {
 }
 
 void WriteMpeg2Scr(uint8_t* p, int64_t systemClockTicks) {
-    const uint64_t extension = uint64_t(systemClockTicks % kScrExtensionModulus) & kScrExtensionMask;
+    const uint64_t extension = uint64_t(systemClockTicks % kSystemClockTicksPerTick) & kScrExtensionMask;
     p[0] = kMpeg2ScrLeadingBits | kMpeg2ScrMarker;
     p[2] = kMpeg2ScrMarker;
     p[4] = uint8_t(kMpeg2ScrMarker | (extension >> 7));
     p[5] = uint8_t((extension << 1 & 0xFE) | kMarkerBit);
-    SetMpeg2ScrBase(p, systemClockTicks / kScrExtensionModulus);
+    SetMpeg2ScrBase(p, systemClockTicks / kSystemClockTicksPerTick);
 }
 
 void ShiftMpeg2ScrBase(uint8_t* p, int64_t ticks) { SetMpeg2ScrBase(p, ReadMpeg2ScrBase(p) + ticks); }

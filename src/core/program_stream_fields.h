@@ -14,7 +14,9 @@ namespace core {
 constexpr size_t kTimestampFieldSize = 5;
 constexpr size_t kMpeg2ScrFieldSize = 6;
 constexpr int64_t kTimestampModulus = int64_t(1) << 33;
-constexpr int64_t kScrExtensionModulus = 300;  // 27 MHz ticks per 90 kHz tick
+// The 27 MHz system clock (the SCR's, and the multiplexer's inside) runs this many times as fast
+// as the 90 kHz clock of the timestamps and the SCR's base; the SCR's extension counts up to it.
+constexpr int64_t kSystemClockTicksPerTick = 300;
 
 // The four bits ahead of a PES timestamp. The MPEG-1 pack's SCR carries kPtsAlone too.
 enum class TimestampPrefix : uint8_t { kDtsAfterPts = 0x1, kPtsAlone = 0x2, kPtsBeforeDts = 0x3 };

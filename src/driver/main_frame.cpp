@@ -12,7 +12,7 @@
 #include "core/encoder_dvd_video.h"
 #include "core/file_utils.h"
 #include "core/log.h"
-#include "core/program_stream_clock.h"
+#include "core/program_stream_fields.h"
 #include "driver/clip_graph.h"
 #include "driver/folder_snapshot.h"
 #include "driver/start_checks.h"
@@ -428,10 +428,10 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     if (writer_) {
         const bool closed = writer_->Close();
         if (!closed) error = writer_->Error();
-        // The writer keeps all sound the pictures let in, which may run past them.
-        const int64_t clockLength = writer_->ClockLength();
+        // The writer ends the sound within the pictures.
+        titleClock_.SetClipLength(writer_->ClockLength());
         writer_.reset();
-        return closed && NoteClipEnd(vobPath, clockLength, error);
+        return closed;
     }
     bool finished = video_->Finish() == 0;
     if (!finished) error = video_->Error();
@@ -455,7 +455,7 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
     std::string muxFailure;
     const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
                                                 audioPath.c_str(), ProgressBar(), nullptr,
-                                                titleClock_.ClipStart() * kMuxTicksPerVobTick, &muxFailure);
+                                                titleClock_.ClipStart() * core::kSystemClockTicksPerTick, &muxFailure);
     if (muxResult != 0) {
         error = core::FormatString("Multiplexing into %s failed: %s", vobPath.c_str(),
                                    muxFailure.c_str());
@@ -463,16 +463,8 @@ bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string&
         return false;
     }
     // The multiplexer ends the sound within the pictures.
-    return NoteClipEnd(vobPath,
-                       PicturesClockLength(pacing_.FramesDelivered, jobSettings_.FrameRateNum,
-                                           jobSettings_.FrameRateDen),
-                       error);
-}
-
-bool MainFrame::NoteClipEnd(const std::string& vobPath, int64_t clockLength, std::string& error) {
-    int64_t lastPackScr = 0;
-    if (!core::LastPackClock(vobPath, &lastPackScr, &error)) return false;
-    titleClock_.SetClipEnd(clockLength, lastPackScr);
+    titleClock_.SetClipLength(PicturesClockLength(pacing_.FramesDelivered, jobSettings_.FrameRateNum,
+                                                  jobSettings_.FrameRateDen));
     return true;
 }
 

@@ -141,10 +141,6 @@ private:
     // false (with the reason) when the clip's VOB is not sound.
     bool FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
                            const std::string& audioPath, std::string& error);
-    // Tells the title clock where the finished VOB at vobPath ends: `clockLength` ticks of
-    // pictures and sound, and the clock of its last pack. False (with the reason) when that
-    // pack cannot be read.
-    bool NoteClipEnd(const std::string& vobPath, int64_t clockLength, std::string& error);
     void ReleaseClipOutputs();
     // Authors the clips made, or after a failed or stopped authoring removes what it wrote
     // into the "DVD" folder; then ends the job.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "core/file_utils.h"
 #include "driver/output_lock.h"
 #include "driver/path_kind.h"
+#include "driver/title_clock.h"
 #include "driver/title_limit.h"
 
 namespace driver {
@@ -42,18 +44,23 @@ std::string FolderAccessProblem(const std::string& folder) {
     return {};
 }
 
-double ListSeconds(const std::vector<reader::ClipRecord>& clips) {
-    double seconds = 0.0;
-    for (const reader::ClipRecord& clip : clips) seconds += clip.RangeSeconds();
-    return seconds;
+// Counted as the title clock counts it, so that a list accepted here never restarts the clock.
+int64_t ListClockTicks(const std::vector<reader::ClipRecord>& clips) {
+    int64_t ticks = 0;
+    for (const reader::ClipRecord& clip : clips) {
+        const int64_t range = RangeClockTicks(clip.RangeSeconds());
+        ticks = std::min(ticks, INT64_MAX - range) + range;  // an endless range stays endless
+    }
+    return ticks;
 }
 
 }  // namespace
 
 std::string ListLengthProblem(const std::vector<reader::ClipRecord>& clips) {
-    const double seconds = ListSeconds(clips);
+    const int64_t ticks = ListClockTicks(clips);
+    if (ticks <= kTitleClockLimit) return {};
+    const double seconds = double(ticks) / kTitleClockRate;
     const double limit = double(kTitleClockLimit) / kTitleClockRate;
-    if (seconds <= limit) return {};
     // Rounded apart, so that the list never reads as long as the limit it passes.
     return "The clips last " + ClockText(std::ceil(seconds)) + " together, longer than the " +
            ClockText(std::floor(limit)) + " that one DVD title can hold (the limit of its 90 kHz " +

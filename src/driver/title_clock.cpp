@@ -11,25 +11,24 @@ int64_t PicturesClockLength(int64_t frames, int64_t rateNum, int64_t rateDen) {
     return frames * kTitleClockRate * rateDen / rateNum;
 }
 
+int64_t RangeClockTicks(double seconds) { return reader::TruncateToInt64(seconds * kTitleClockRate); }
+
 void TitleClock::Reset() { *this = TitleClock{}; }
 
 int64_t TitleClock::BeginClip(double rangeSeconds) {
-    const int64_t rangeTicks = reader::TruncateToInt64(rangeSeconds * kTitleClockRate);
-    if (rangeTicks > kTitleClockLimit - clipStart_) clipStart_ = 0;
+    clipRange_ = RangeClockTicks(rangeSeconds);
+    if (clipRange_ > kTitleClockLimit - countedLength_) {
+        clipStart_ = 0;
+        countedLength_ = 0;
+    }
     clipLength_ = 0;
-    lastPackScr_ = 0;
     return clipStart_;
 }
 
-void TitleClock::SetClipEnd(int64_t lengthTicks, int64_t lastPackScr) {
-    clipLength_ = lengthTicks;
-    lastPackScr_ = lastPackScr;
-}
-
 void TitleClock::ClipMade() {
-    clipStart_ = std::max(clipStart_ + clipLength_, lastPackScr_ + kPackReadTicks);
+    clipStart_ += clipLength_;
+    countedLength_ += clipRange_ > 0 ? std::min(clipRange_, clipLength_) : clipLength_;
     clipLength_ = 0;
-    lastPackScr_ = 0;
 }
 
 }  // namespace driver

@@ -44,6 +44,5 @@ constexpr uint32_t kSystemHeaderCode = 0x1BB;
 
 // The 27 MHz system clock that every time inside the multiplexer is counted in.
 constexpr int64_t kClock = 27000000;
-constexpr int64_t kTicksPerTimestampUnit = 300;  // 27 MHz ticks per 90 kHz timestamp unit
 
 }  // namespace psmux

@@ -205,7 +205,7 @@ namespace {
 
 // Timestamps are kept in 27 MHz ticks; the PES field holds them in 90 kHz ticks.
 void PutTimestamp(uint8_t* field, int64_t ticks, core::TimestampPrefix prefix) {
-    core::WriteTimestamp(field, ticks / kTicksPerTimestampUnit, prefix);
+    core::WriteTimestamp(field, ticks / core::kSystemClockTicksPerTick, prefix);
 }
 
 }  // namespace

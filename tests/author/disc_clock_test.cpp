@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "author/disc_support.h"
+#include "core/program_stream_fields.h"
 #include "psmux/multiplexer.h"
 
 namespace author {
@@ -21,9 +22,8 @@ namespace {
 using testing::TempDir;
 
 constexpr int kSector = 2048;
-constexpr int64_t kMuxTicksPerTick = 300;             // 27 MHz ticks per 90 kHz tick
-constexpr int64_t kClipTicks = 60 * 3003;             // 2 s of NTSC: 60 pictures
-constexpr int64_t kFarAway = 60 * 90000;              // a minute past the previous clip
+constexpr int64_t kClipTicks = 60 * 3003;  // 2 s of NTSC: 60 pictures
+constexpr int64_t kFarAway = 60 * 90000;   // a minute past the previous clip
 
 struct NavUnit {
     uint32_t sector;
@@ -118,7 +118,7 @@ TEST(JobDiscClock, ClipsOnOneClockKeepItAndTheLayoutOfClipsStartingAtZero) {
         for (int i = 0; i < 3; ++i) {
             clips.push_back(work / (name + std::to_string(i) + ".vob"));
             EXPECT_EQ(psmux::RunMultiplexer(clips.back().c_str(), video.c_str(), audio.c_str(), nullptr, nullptr,
-                                            starts[i] * kMuxTicksPerTick),
+                                            starts[i] * core::kSystemClockTicksPerTick),
                       0);
         }
         const std::string dvd = work / (name + "-DVD");

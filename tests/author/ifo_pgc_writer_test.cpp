@@ -49,7 +49,7 @@ TEST_F(PgcWriter, GuiTitlePgcHasOnlyTheExitPostCommandAndOneCellPerClip) {
     EXPECT_EQ(table.u32(map), 0x01020300u);
     const size_t cells = pgc + table.u16(pgc + 0xe8);
     EXPECT_EQ(table.u16(pgc + 0xe8), 0x100u);
-    const uint8_t categories[] = {0x02, 0x0a, 0x0a};  // a new Vob each time, seamless after the first
+    const uint8_t categories[] = {0x02, 0x02, 0x02};  // a new Vob each time: a new clock, never seamless
     for (int c = 0; c < 3; ++c) {
         const size_t e = cells + 24 * c;
         EXPECT_EQ(table.u8(e), categories[c]) << c;

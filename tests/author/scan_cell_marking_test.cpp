@@ -208,42 +208,5 @@ TEST_F(CellMarkingTest, VobWithoutVobusGivesAnEmptyCell) {
     EXPECT_EQ(empty->cell_count, 0);
 }
 
-TEST_F(CellMarkingTest, AudioGapBetweenCells) {
-    Vob* first = add_vob(4);
-    Vob* second = add_vob(4);
-    add_pgc({{first, {{0, 1}, {1, -1}}}, {second, {{0, -1}}}});
-    mark();
-    ASSERT_EQ(first->cell_count, 2);
-    // Audio ends 100 ticks before the first Vob's video and starts 100 ticks before the
-    // second's: continuous. 200 ticks early: a gap.
-    first->streams[0].rows = {{kBase, kBase + 4 * kUnit - 100, 0}};
-    second->streams[0].rows = {{kBase - 100, kBase + 4 * kUnit, 40}};
-    struct Case {
-        const char* what;
-        int previous, next;
-        int expected;
-        bool warns;
-    } cases[] = {
-        {"no previous cell", -1, 0x201, 0, false},
-        {"next cell of the same Vob", 0x101, 0x102, 0, false},
-        {"continuous across Vobs", 0x102, 0x201, 0, false},
-        {"not a Vob boundary", 0x101, 0x201, 1, true},
-    };
-    for (const Case& c : cases) {
-        ::testing::internal::CaptureStderr();
-        EXPECT_EQ(compute_audio_gap(*group, c.previous, c.next, 0), c.expected) << c.what;
-        const std::string log = ::testing::internal::GetCapturedStderr();
-        EXPECT_EQ(log.find("WARN: Do not know how to compute the audio gap") != std::string::npos,
-                  c.warns)
-            << c.what;
-    }
-    second->streams[0].rows[0].start_pts = kBase - 200;
-    EXPECT_EQ(compute_audio_gap(*group, 0x102, 0x201, 0), 1);
-    // No audio in the next Vob: nothing to keep continuous. Audio only in the next: a gap.
-    EXPECT_EQ(compute_audio_gap(*group, 0x102, 0x201, 1), 0);
-    first->streams[0].rows.clear();
-    EXPECT_EQ(compute_audio_gap(*group, 0x102, 0x201, 0), 1);
-}
-
 }  // namespace
 }  // namespace author::scan_test

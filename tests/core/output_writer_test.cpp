@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "core/program_stream_clock.h"
+#include "core/program_stream_fields.h"
 #include "encoder_test_support.h"
 
 namespace {
@@ -163,9 +164,7 @@ std::string ReadAll(const std::string& path) {
 std::vector<int64_t> PackClocks(const std::string& bytes) {
     std::vector<int64_t> clocks;
     for (size_t at = 0; at + 2048 <= bytes.size(); at += 2048) {
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data()) + at + 4;
-        clocks.push_back(int64_t((p[0] >> 3) & 7) << 30 | int64_t(p[0] & 3) << 28 | int64_t(p[1]) << 20 |
-                         int64_t(p[2] >> 3) << 15 | int64_t(p[2] & 3) << 13 | int64_t(p[3]) << 5 | (p[4] >> 3));
+        clocks.push_back(core::ReadMpeg2ScrBase(reinterpret_cast<const uint8_t*>(bytes.data()) + at + 4));
     }
     return clocks;
 }
@@ -210,6 +209,30 @@ TEST(OutputWriter, ClockStartMovesEveryTimestamp) {
                 ASSERT_EQ(shiftedTimes[i].second, plainTimes[i].second + start) << stream << i;
             }
         }
+    }
+}
+
+// The next clip's pictures and sound follow this clip's last picture, so the audio frame that
+// would still play after it is left out (not padded with silence): the sound ends less than one
+// frame before the pictures, on both standards and with both codecs.
+TEST(OutputWriter, SoundEndsWithinThePictures) {
+    TempDir dir;
+    const struct {
+        int standard;
+        uint32_t audioFormat;
+        int frameSamples;
+    } cases[] = {{0, 0, 1152}, {0, 1, 1536}, {1, 0, 1152}, {1, 1, 1536}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.standard * 2 + int(c.audioFormat));
+        auto host = MakeHost(c.standard, 3);
+        host.settings.AudioFormat = c.audioFormat;
+        const double picturesSeconds = 15.0 * host.settings.FrameRateDen / host.settings.FrameRateNum;
+        const std::string path = dir.File("clip.vob");
+        ASSERT_EQ(WriteVob(host, path, {std::vector<int>(15, 1), picturesSeconds}), "");
+        ASSERT_EQ(FrameTimes(path, "v").size(), 15u);
+        const double soundSeconds = double(FrameTimes(path, "a").size()) * c.frameSamples / 48000;
+        EXPECT_LE(soundSeconds, picturesSeconds);
+        EXPECT_GT(soundSeconds, picturesSeconds - double(c.frameSamples) / 48000);
     }
 }
 

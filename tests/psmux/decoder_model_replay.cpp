@@ -14,7 +14,6 @@ namespace psmux_test {
 namespace {
 
 constexpr double kClock = 27000000.0;
-constexpr int64_t kTicksPerTimestampUnit = 300;
 constexpr int64_t kLpcmUnitTicks = 45000;  // an LPCM unit lasts 1/600 s
 constexpr int kLpcmUnitsPerSecond = 600;
 // The SCR tells when the byte holding the last bit of its base arrives: byte 8 of the pack
@@ -22,7 +21,7 @@ constexpr int kLpcmUnitsPerSecond = 600;
 constexpr size_t kScrReferenceByte = 8;
 // SCRs are whole ticks (MPEG-1: whole 90 kHz units), so a pack may start that much early.
 constexpr double kMpeg2ScrResolution = 1;
-constexpr double kMpeg1ScrResolution = 300;
+constexpr double kMpeg1ScrResolution = core::kSystemClockTicksPerTick;
 constexpr int kPrivateStream1 = 0xBD;
 constexpr int kAllVideoStreams = 0xB9;
 constexpr int kAllAudioStreams = 0xB8;
@@ -168,7 +167,7 @@ private:
             rate = static_cast<uint32_t>(b[10]) << 14 | static_cast<uint32_t>(b[11]) << 6 | b[12] >> 2;
             length = 14 + (b[13] & 7);
         } else if ((b[4] & 0xF0) == 0x20) {
-            pack.scr = static_cast<double>(ReadTimestamp(b + 4) * kTicksPerTimestampUnit);
+            pack.scr = static_cast<double>(ReadTimestamp(b + 4) * core::kSystemClockTicksPerTick);
             pack.scrResolution = kMpeg1ScrResolution;
             rate = (static_cast<uint32_t>(b[9]) & 0x7F) << 15 | static_cast<uint32_t>(b[10]) << 7 | b[11] >> 1;
             length = 12;
@@ -219,7 +218,7 @@ private:
         if ((b[6] & 0xC0) == 0x80) {
             const int flags = b[7];
             q = p + 9;
-            if (flags & 0x80) pts = ReadTimestamp(bytes_.data() + q) * kTicksPerTimestampUnit;
+            if (flags & 0x80) pts = ReadTimestamp(bytes_.data() + q) * core::kSystemClockTicksPerTick;
             q += (flags & 0x80 ? 5 : 0) + (flags & 0x40 ? 5 : 0) + (flags & 0x20 ? 6 : 0) + (flags & 0x10 ? 3 : 0) +
                  (flags & 0x08 ? 1 : 0) + (flags & 0x04 ? 1 : 0) + (flags & 0x02 ? 2 : 0);
             if ((flags & 0x01) && q < end) {
@@ -238,10 +237,10 @@ private:
                 q += 2;
             }
             if (q < end && (bytes_[q] & 0xF0) == 0x20) {
-                pts = ReadTimestamp(bytes_.data() + q) * kTicksPerTimestampUnit;
+                pts = ReadTimestamp(bytes_.data() + q) * core::kSystemClockTicksPerTick;
                 q += 5;
             } else if (q < end && (bytes_[q] & 0xF0) == 0x30) {
-                pts = ReadTimestamp(bytes_.data() + q) * kTicksPerTimestampUnit;
+                pts = ReadTimestamp(bytes_.data() + q) * core::kSystemClockTicksPerTick;
                 q += 10;
             } else if (q < end && bytes_[q] == 0x0F) {
                 q += 1;
@@ -315,7 +314,7 @@ private:
                     Error("ffprobe gives a unit of stream " + f[1] + " no time");
                     return false;
                 }
-                probed[std::stoi(f[1])].push_back({std::stoll(time) * kTicksPerTimestampUnit, std::stoul(f[4])});
+                probed[std::stoi(f[1])].push_back({std::stoll(time) * core::kSystemClockTicksPerTick, std::stoul(f[4])});
             }
         }
         for (auto& [key, stream] : streams_) {
