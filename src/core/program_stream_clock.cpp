@@ -113,7 +113,7 @@ std::string ReadLastPackClock(int file, const std::string& path, int64_t* scr) {
 }  // namespace
 
 bool LastPackClock(const std::string& path, int64_t* scr, std::string* error) {
-    const int file = ::open(path.c_str(), O_RDONLY);
+    const int file = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     const std::string reason = file < 0 ? SystemReason("Cannot open", path) : ReadLastPackClock(file, path, scr);
     if (file >= 0) ::close(file);
     if (!reason.empty() && error) *error = reason;
@@ -121,7 +121,8 @@ bool LastPackClock(const std::string& path, int64_t* scr, std::string* error) {
 }
 
 bool ShiftProgramStreamClock(const std::string& path, int64_t ticks, std::string* error) {
-    const int file = ::open(path.c_str(), O_RDWR);
+    // The job only ever shifts the file it has just written: a link put in its place is not it.
+    const int file = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     std::string reason = file < 0 ? SystemReason("Cannot open", path) : ShiftOpenFile(file, path, ticks);
     if (file >= 0 && ::close(file) != 0 && reason.empty()) reason = SystemReason("Cannot write", path);
     if (!reason.empty() && error) *error = reason;
