@@ -35,6 +35,18 @@ int CreateNewFile(const std::string& path) {
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
 }
 
+std::FILE* CreateNewStream(const std::string& path) {
+    const int fd = CreateNewFile(path);
+    if (fd < 0) return nullptr;
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
+}
+
 std::string FileFailure(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
 }

@@ -1,6 +1,7 @@
 // Creating the job's output files without ever writing through a name that is not the job's.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 namespace core {
@@ -12,6 +13,8 @@ namespace core {
 // all stay. A name that reappears between the removal and the creation is refused (EEXIST),
 // not overwritten.
 int CreateNewFile(const std::string& path);
+// The same, as a stream for writing; null with errno set.
+std::FILE* CreateNewStream(const std::string& path);
 
 // "<what> <path>: <the system's text for errno>", for the reason of a failed file call.
 std::string FileFailure(const std::string& what, const std::string& path);
