@@ -13,8 +13,8 @@
 #include "core/file_utils.h"
 #include "core/log.h"
 #include "core/program_stream_clock.h"
+#include "driver/authored_files.h"
 #include "driver/clip_graph.h"
-#include "driver/folder_snapshot.h"
 #include "driver/start_checks.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
@@ -219,7 +219,6 @@ void MainFrame::EncodeJob() {
 
 void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     hStop.Reset();
-    const FolderSnapshot discFolderBefore = FolderSnapshot::Take(OutputPath(kDvdFolderName));
     const AuthoringResult authoring = CreateDvdStructure(files.Vobs());
     JobOutcome outcome;
     outcome.clipCount = ClipCount();
@@ -233,12 +232,14 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
         EndJob(outcome);
         return;
     }
-    // What the run wrote would still read as a disc, one that lacks clips or ends in a cut VOB.
+    // What the runs wrote would still read as a disc, one that lacks clips or ends in a cut
+    // VOB. Only that goes: whatever else appeared in the folder meanwhile is not the job's.
     std::string leftover;
-    const bool removed = discFolderBefore.RemoveAdded(leftover);
-    if (!removed) core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
+    const std::vector<std::string> notRemovedFiles =
+        RemoveAuthoredFiles(authoring.writtenFiles, authoring.createdFolders, leftover);
+    if (!leftover.empty()) core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
     const std::string notRemoved =
-        removed ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
+        leftover.empty() ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
     if (authoring.stopped) {
         platform::ShowMessageBox("Creating the DVD structure was stopped; the clips' VOB files are "
                                  "kept in the output folder." + notRemoved,
@@ -252,6 +253,7 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     }
     outcome.failed = !authoring.stopped;
     outcome.kept = files.Kept();
+    outcome.kept.insert(outcome.kept.end(), notRemovedFiles.begin(), notRemovedFiles.end());
     EndJob(outcome);
 }
 

@@ -483,6 +483,49 @@ TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
+// Authoring that fails takes away only what its runs wrote: a file of the user's and another
+// job's output folder that appeared in the "DVD" folder meanwhile stay, and so does a folder of
+// the user's standing under the name of the file the titleset or the table of contents fails
+// to write. What the titleset wrote goes also when only the table of contents failed.
+TEST_F(JobTest, FailedAuthoringRemovesOnlyWhatItWrote) {
+    const std::string dvd = output_ + "/DVD";
+    const struct {
+        const char* name;
+        const char* blocked;  // a folder of the user's under this name in VIDEO_TS
+    } cases[] = {
+        {"the titleset fails", "VTS_01_0.BUP"},
+        {"the table of contents fails", "VIDEO_TS.IFO"},
+    };
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingBoxes boxes;
+        const std::string blocked = dvd + "/VIDEO_TS/" + c.blocked;
+        view_.onStatus = [&](const std::string& status) {
+            if (status != "Creating DVD structure...") return;
+            ASSERT_TRUE(core::CreateDirectoryTree(blocked.c_str()));
+            ASSERT_TRUE(core::CreateDirectoryTree((dvd + "/other-job").c_str()));
+            testing::WriteFile(dvd + "/mine.txt", "the user's");
+            testing::WriteFile(dvd + "/other-job/Lumivane00.vob", "another job's");
+        };
+        RunJob();
+
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_NE(boxes.Shown()[0].text.find(blocked + ": Is a directory"), std::string::npos)
+            << boxes.Shown()[0].text;
+        EXPECT_EQ(testing::ListFolder(dvd), (std::vector<std::string>{"VIDEO_TS", "mine.txt", "other-job"}));
+        EXPECT_EQ(testing::ListFolder(dvd + "/VIDEO_TS"), std::vector<std::string>{c.blocked});
+        EXPECT_EQ(testing::ReadFile(dvd + "/mine.txt"), "the user's");
+        EXPECT_EQ(testing::ReadFile(dvd + "/other-job/Lumivane00.vob"), "another job's");
+        EXPECT_EQ(view_.Statuses().back(),
+                  "Job failed; no disc was made. Kept: Lumivane00.vob. Output folder: " + output_);
+        std::filesystem::remove_all(dvd);
+        std::filesystem::remove(output_ + "/Lumivane00.vob");
+    }
+}
+
 // A small file system mounted on a folder, to fill up as a full disk does; needs the right to
 // mount (root).
 class SmallDisk {
