@@ -1,7 +1,9 @@
 #include "author/run_output.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -13,6 +15,16 @@ namespace author {
 void record_output_file(const std::string& path) { engine().output.files.push_back(path); }
 
 void record_output_directory(const std::string& path) { engine().output.directories.push_back(path); }
+
+std::vector<std::string> present_output_files() {
+    std::vector<std::string> present;
+    for (const std::string& file : engine().output.files) {
+        struct stat entry;
+        if (::lstat(file.c_str(), &entry) != 0 || S_ISDIR(entry.st_mode)) continue;
+        if (std::find(present.begin(), present.end(), file) == present.end()) present.push_back(file);
+    }
+    return present;
+}
 
 void remove_run_output() {
     RunOutput& output = engine().output;

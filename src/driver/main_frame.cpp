@@ -56,7 +56,8 @@ long BitmapBytes(int width, int height) { return long((width * 3 + 3) & ~3) * he
 
 }  // namespace
 
-MainFrame::MainFrame(FrameView* view) : view_(view != nullptr ? view : &SilentView()), outputs_(this) {
+MainFrame::MainFrame(FrameView* view)
+    : view_(view != nullptr ? view : &SilentView()), outputs_(this) {
     settings_.SetDefaults();
     jobSettings_ = settings_;
 }
@@ -237,7 +238,9 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     std::string leftover;
     const std::vector<std::string> notRemovedFiles =
         RemoveAuthoredFiles(authoring.writtenFiles, authoring.createdFolders, leftover);
-    if (!leftover.empty()) core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
+    if (!leftover.empty()) {
+        core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
+    }
     const std::string notRemoved =
         leftover.empty() ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
     if (authoring.stopped) {
@@ -291,7 +294,8 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
                     totalFrames_);
     ClipOutputs::CreateFailure notCreated;
     if (!outputs_.Create(int(index), notCreated)) {
-        core::LogPrintf("Cannot create %s: %s\n", notCreated.path.c_str(), notCreated.reason.c_str());
+        core::LogPrintf("Cannot create %s: %s\n", notCreated.path.c_str(),
+                        notCreated.reason.c_str());
         platform::ShowMessageBox(notCreated.reason, notCreated.path, platform::MB_ICONERROR);
         return ClipOutcome::Failed;
     }
