@@ -138,8 +138,8 @@ private:
     // pictures and sound, and the clock of its last pack. False (with the reason) when that
     // pack cannot be read.
     bool NoteClipEnd(const std::string& vobPath, int64_t clockLength, std::string& error);
-    // Authors the clips made, or after a failed or stopped authoring removes what it wrote
-    // into the "DVD" folder; then ends the job.
+    // Authors the clips made, or after a failed or stopped authoring removes what the engine
+    // reports its runs wrote into the "DVD" folder, and nothing else; then ends the job.
     void AuthorDisc(TempFiles& files, bool lastClipCut);
     AuthoringResult CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(const JobOutcome& outcome);
