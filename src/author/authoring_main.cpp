@@ -53,6 +53,8 @@ int authoring_main(int argc, char** argv, platform::ProgressTarget* progress,
     const ErrorLineCapture capture(&told.errors);
     const int result = run_guarded(argc, argv, progress, cancel);
     told.cancelled = engine().cancelled;
+    told.written_files = present_output_files();
+    told.created_directories = engine().output.directories;
     return result;
 }
 

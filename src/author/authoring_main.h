@@ -15,6 +15,11 @@ namespace author {
 struct RunReport {
     std::vector<std::string> errors;  // the text of its error messages, in order
     bool cancelled = false;           // the cancel event cut it short: its output lacks inputs
+    // What the run wrote that is still there: the files it created or replaced, and the
+    // directories it created, parents first. A run that failed has taken its output away
+    // again; what it could not remove is left here.
+    std::vector<std::string> written_files;
+    std::vector<std::string> created_directories;
 };
 
 // Runs the engine over a command line (argv[0] is the program name): builds the title and menu

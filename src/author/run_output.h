@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace author {
 
@@ -12,8 +13,13 @@ void record_output_file(const std::string& path);
 // Called for a directory this run created (not for one that was already there).
 void record_output_directory(const std::string& path);
 
-// Removes the recorded files, then the recorded directories that are empty by then, and forgets
-// them. A file that cannot be removed is named in a warning.
+// The recorded files that are there now (a name recorded before the run replaced it may never
+// have been written), each once, in the order they were first recorded.
+std::vector<std::string> present_output_files();
+
+// Removes the recorded files, then the recorded directories that are empty by then, and keeps
+// only what is still there of them. A file that cannot be removed is named in a warning; a
+// directory under a recorded file's name is no output of the run's and is left alone.
 void remove_run_output();
 
 }  // namespace author

@@ -1,6 +1,9 @@
 #include "core/output_writer.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "core/audio_encoder.h"
@@ -8,6 +11,7 @@
 #include "core/encoder_dvd_video.h"
 #include "core/encoder_packets.h"
 #include "core/log.h"
+#include "core/new_file.h"
 #include "core/program_stream_clock.h"
 
 extern "C" {
@@ -37,6 +41,7 @@ constexpr MuxerProfile kMuxerProfiles[] = {
 constexpr AVRational kVobClock = {1, 90000};
 
 constexpr int kVideoStreamId = 0;
+constexpr int kIoBufferSize = 64 * 1024;
 constexpr int kAudioStreamId = 1;
 
 const MuxerProfile* FindMuxerProfile(const char* name) {
@@ -85,6 +90,31 @@ bool PassCpbProperties(const AVCodecContext* context, AVStream* stream) {
     return true;
 }
 
+// The VOB's output over the descriptor the writer created: libavformat's own file protocol
+// would open the name itself, following a link that stands under it.
+int WriteToFile(void* opaque, uint8_t* bytes, int size) {
+    const int fd = *static_cast<const int*>(opaque);
+    for (int done = 0; done < size;) {
+        const ssize_t put = ::write(fd, bytes + done, size_t(size - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return AVERROR(put < 0 ? errno : EIO);
+        done += int(put);
+    }
+    return size;
+}
+
+int64_t SeekInFile(void* opaque, int64_t offset, int whence) {
+    const int fd = *static_cast<const int*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+        const off_t here = ::lseek(fd, 0, SEEK_CUR);
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        if (here < 0 || size < 0 || ::lseek(fd, here, SEEK_SET) < 0) return AVERROR(errno);
+        return size;
+    }
+    const off_t at = ::lseek(fd, off_t(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : at;
+}
+
 // A clip without a sound track reports no channels and no rate; its VOB has pictures only.
 bool HasSound(const SourceAudio& audio) { return audio.Channels != 0 || audio.SampleRate != 0; }
 
@@ -97,8 +127,7 @@ OutputWriter::~OutputWriter() { Release(); }
 void OutputWriter::Release() {
     avcodec_free_context(&videoContext_);
     avcodec_free_context(&audioContext_);
-    if (format_ && fileOpen_) avio_closep(&format_->pb);
-    fileOpen_ = false;
+    if (fileOpen_) CloseFile();
     avformat_free_context(format_);
     format_ = nullptr;
     videoStream_ = audioStream_ = nullptr;
@@ -230,11 +259,31 @@ bool OutputWriter::OpenFile() {
     if (Failed()) return false;
     if (!format_) return Fail("The VOB writer is not open");
     if (format_->oformat->flags & AVFMT_NOFILE) return true;
-    ForgetCodecLibraryMessage();
-    if (const int err = avio_open(&format_->pb, format_->url, AVIO_FLAG_WRITE); err < 0)
-        return Fail(CodecFailure(std::string("Cannot create ") + format_->url, err));
+    fd_ = CreateNewFile(format_->url);
+    if (fd_ < 0) return Fail(FileFailure("Cannot create", format_->url));
+    createdFile_ = true;
     fileOpen_ = true;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
+    format_->pb = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd_, nullptr, WriteToFile,
+                                              SeekInFile)
+                         : nullptr;
+    if (!format_->pb) {
+        av_free(buffer);
+        return Fail("Out of memory for the VOB's output");
+    }
+    format_->flags |= AVFMT_FLAG_CUSTOM_IO;
     return true;
+}
+
+int OutputWriter::CloseFile() {
+    fileOpen_ = false;
+    if (format_ && format_->pb) {
+        av_freep(&format_->pb->buffer);
+        avio_context_free(&format_->pb);
+    }
+    const int closed = ::close(fd_) == 0 ? 0 : AVERROR(errno);
+    fd_ = -1;
+    return closed;
 }
 
 int OutputWriter::WriteHeader() {
@@ -305,11 +354,13 @@ bool OutputWriter::Close() {
     if (closed_) return !Failed();
     closed_ = true;
     if (headerWritten_ && !Failed()) DrainAndFinish();
-    if (format_ && fileOpen_) {
-        fileOpen_ = false;
-        avio_flush(format_->pb);
-        const int pending = format_->pb->error;
-        const int err = avio_closep(&format_->pb);
+    if (fileOpen_) {
+        int pending = 0;
+        if (format_->pb) {
+            avio_flush(format_->pb);
+            pending = format_->pb->error;
+        }
+        const int err = CloseFile();
         if (pending < 0 || err < 0)
             Fail(CodecFailure("Cannot write the VOB", pending < 0 ? pending : err));
         std::string error;

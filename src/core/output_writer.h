@@ -50,7 +50,10 @@ public:
     AVCodecContext* VideoCodecContext() const { return videoContext_; }
     bool SetParameters();
     bool OpenCodecs();
+    // Creates the VOB anew (core::CreateNewFile): never through a link standing under its name.
     bool OpenFile();
+    // OpenFile created the VOB's file (it may since have failed, or been closed).
+    bool CreatedFile() const { return createdFile_; }
     // 0 on success, a negative libavformat error otherwise.
     int WriteHeader();
     // The VOB's clock starts at `ticks` (90 kHz) instead of 0, so that it continues the clock
@@ -99,6 +102,8 @@ private:
         int64_t Length() const { return end > first ? end - first : 0; }
     };
     void Release();
+    // Frees the output context and closes the descriptor; 0, or the close's error.
+    int CloseFile();
 
     const EncoderHost* host_;
     AVFormatContext* format_ = nullptr;
@@ -115,7 +120,9 @@ private:
     int64_t clockStart_ = 0;
     StreamSpan videoSpan_;
     StreamSpan audioSpan_;
+    int fd_ = -1;
     bool fileOpen_ = false;
+    bool createdFile_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;
     std::string error_;

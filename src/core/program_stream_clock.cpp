@@ -99,7 +99,8 @@ std::string ShiftOpenFile(int file, const std::string& path, int64_t ticks) {
 }  // namespace
 
 bool ShiftProgramStreamClock(const std::string& path, int64_t ticks, std::string* error) {
-    const int file = ::open(path.c_str(), O_RDWR);
+    // The job only ever shifts the file it has just written: a link put in its place is not it.
+    const int file = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
     std::string reason = file < 0 ? SystemReason("Cannot open", path) : ShiftOpenFile(file, path, ticks);
     if (file >= 0 && ::close(file) != 0 && reason.empty()) reason = SystemReason("Cannot write", path);
     if (!reason.empty() && error) *error = reason;

@@ -28,6 +28,10 @@ int RunEngine(ArgList& args, const char* what, platform::ProgressTarget* progres
     }
     result.errors.insert(result.errors.end(), report.errors.begin(), report.errors.end());
     result.stopped = result.stopped || report.cancelled;
+    result.writtenFiles.insert(result.writtenFiles.end(), report.written_files.begin(),
+                               report.written_files.end());
+    result.createdFolders.insert(result.createdFolders.end(), report.created_directories.begin(),
+                                 report.created_directories.end());
     return status;
 }
 
@@ -37,7 +41,9 @@ AuthoringResult RunAuthoring(const std::string& dvdFolder, const std::vector<std
                              platform::ProgressTarget* progress,
                              const platform::ManualResetEvent* stop) {
     AuthoringResult result;
-    if (::mkdir(dvdFolder.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (::mkdir(dvdFolder.c_str(), 0777) == 0) {
+        result.createdFolders.push_back(dvdFolder);
+    } else if (errno != EEXIST) {
         result.errors.push_back("Cannot create directory " + dvdFolder + ": " +
                                 std::strerror(errno));
         core::LogPrintf("%s\n", result.errors.back().c_str());

@@ -19,6 +19,10 @@ struct AuthoringResult {
     // Stop that came once the engine had read every VOB leaves the disc whole.
     bool stopped = false;
     std::vector<std::string> errors;  // the engine's error lines, in order
+    // What the runs wrote that is still there (the engine's report, and the disc's folder when
+    // it was made here), for taking it away again after a failure or a stop.
+    std::vector<std::string> writtenFiles;
+    std::vector<std::string> createdFolders;  // parents first
 };
 
 // The program name the engine is given, and the name its messages go under in the log: the

@@ -13,13 +13,12 @@
 #include "core/file_utils.h"
 #include "core/log.h"
 #include "core/program_stream_fields.h"
+#include "driver/authored_files.h"
 #include "driver/clip_graph.h"
-#include "driver/folder_snapshot.h"
 #include "driver/start_checks.h"
 #include "platform/com/class_table.h"
 #include "platform/message_box.h"
 #include "platform/progress.h"
-#include "psmux/multiplexer.h"
 #include "reader/clip_diagnosis.h"
 
 namespace driver {
@@ -55,17 +54,10 @@ long UsableBytes(IMediaSample* sample) {
 // Bitmap rows are padded to 4 bytes.
 long BitmapBytes(int width, int height) { return long((width * 3 + 3) & ~3) * height; }
 
-// Closes a file the encoder wrote; false when the last buffered bytes could not be written.
-bool CloseFile(std::FILE*& file) {
-    if (file == nullptr) return true;
-    const bool closed = std::fclose(file) == 0;
-    file = nullptr;
-    return closed;
-}
-
 }  // namespace
 
-MainFrame::MainFrame(FrameView* view) : view_(view != nullptr ? view : &SilentView()) {
+MainFrame::MainFrame(FrameView* view)
+    : view_(view != nullptr ? view : &SilentView()), outputs_(this) {
     settings_.SetDefaults();
     jobSettings_ = settings_;
 }
@@ -73,7 +65,7 @@ MainFrame::MainFrame(FrameView* view) : view_(view != nullptr ? view : &SilentVi
 MainFrame::~MainFrame() {
     OnStopEncoding();
     WaitForJob();
-    ReleaseClipOutputs();
+    outputs_.Release();
     sound_.DiscardQueue();
 }
 
@@ -213,7 +205,11 @@ void MainFrame::EncodeJob() {
         // Read per clip: the add-clips thread may still be appending rows.
         const std::optional<reader::ClipRecord> clip = ClipAt(index);
         if (!clip) break;
-        const ClipOutcome outcome = EncodeClip(index, *clip, files);
+        const ClipOutcome outcome = EncodeClip(index, *clip);
+        // Only what the clip's outputs created is the job's to keep or remove: a name they
+        // could not create (a link, a folder of the user's) stays as it is.
+        const ClipOutputs::Files& created = outputs_.Created();
+        files.BeginClip(created.vob, created.video, created.audio);
         if (outcome == ClipOutcome::Failed || outcome == ClipOutcome::Skipped) {
             files.DiscardClip();
         } else {
@@ -235,7 +231,6 @@ void MainFrame::EncodeJob() {
 
 void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     hStop.Reset();
-    const FolderSnapshot discFolderBefore = FolderSnapshot::Take(OutputPath(kDvdFolderName));
     const AuthoringResult authoring = CreateDvdStructure(files.Vobs());
     JobOutcome outcome;
     outcome.clipCount = ClipCount();
@@ -249,12 +244,16 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
         EndJob(outcome);
         return;
     }
-    // What the run wrote would still read as a disc, one that lacks clips or ends in a cut VOB.
+    // What the runs wrote would still read as a disc, one that lacks clips or ends in a cut
+    // VOB. Only that goes: whatever else appeared in the folder meanwhile is not the job's.
     std::string leftover;
-    const bool removed = discFolderBefore.RemoveAdded(leftover);
-    if (!removed) core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
+    const std::vector<std::string> notRemovedFiles =
+        RemoveAuthoredFiles(authoring.writtenFiles, authoring.createdFolders, leftover);
+    if (!leftover.empty()) {
+        core::LogPrintf("Cannot remove what authoring wrote: %s\n", leftover.c_str());
+    }
     const std::string notRemoved =
-        removed ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
+        leftover.empty() ? "" : "\n\nWhat it wrote could not all be removed: " + leftover;
     if (authoring.stopped) {
         platform::ShowMessageBox("Creating the DVD structure was stopped; the clips' VOB files are "
                                  "kept in the output folder." + notRemoved,
@@ -268,6 +267,7 @@ void MainFrame::AuthorDisc(TempFiles& files, bool lastClipCut) {
     }
     outcome.failed = !authoring.stopped;
     outcome.kept = files.Kept();
+    outcome.kept.insert(outcome.kept.end(), notRemovedFiles.begin(), notRemovedFiles.end());
     EndJob(outcome);
 }
 
@@ -299,30 +299,32 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     if (hCanceled.IsSet()) hStop.Set();
 }
 
-MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::ClipRecord& clip,
-                                             TempFiles& files) {
+MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::ClipRecord& clip) {
     BeginClip(clip);
-    const int number = int(index);
-    const std::string vobPath = OutputPath(core::FormatString(kClipVobName, number));
     core::LogPrintf("Begin encoding file: %s, total frames: %d\n", clip.Path.c_str(),
                     totalFrames_);
-    std::string videoPath, audioPath;
-    if (!CreateClipOutputs(number, videoPath, audioPath)) return ClipOutcome::Failed;
-    files.BeginClip(vobPath, videoPath, audioPath);
+    ClipOutputs::CreateFailure notCreated;
+    if (!outputs_.Create(int(index), notCreated)) {
+        core::LogPrintf("Cannot create %s: %s\n", notCreated.path.c_str(),
+                        notCreated.reason.c_str());
+        platform::ShowMessageBox(notCreated.reason, notCreated.path, platform::MB_ICONERROR);
+        return ClipOutcome::Failed;
+    }
+    const std::string& vobPath = outputs_.Names().vob;
 
     reader::ClipRecord graphClip = clip;  // the graph keeps a pointer to it while it lives
     const std::unique_ptr<ClipGraph> graph = MakeClipGraph(ReadsThroughTimeline(), this);
     const HRESULT built = graph->Build(&graphClip);
     if (FAILED(built)) {
         graph->Release();
-        ReleaseClipOutputs();
+        outputs_.Release();
         ShowClipFailure(clip, reader::ExplainUnreadableClip(clip, built));
         return ClipOutcome::Failed;
     }
     std::string error;
-    if (!OpenClipOutputs(vobPath, error)) {
+    if (!OpenClipOutputs(error)) {
         graph->Release();
-        ReleaseClipOutputs();
+        outputs_.Release();
         ShowClipFailure(clip, error);
         return ClipOutcome::Failed;
     }
@@ -331,7 +333,7 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     const reader::SourceDelivery delivered = graph->SourceDelivered().value_or(SinkDelivery());
     graph->Release();
 
-    bool made = FinishClipOutputs(vobPath, videoPath, audioPath, error);
+    bool made = FinishClipOutputs(error);
     core::LogPrintf("End encoding file, received frames: %d\n", pacing_.FramesReceived);
     sound_.DiscardQueue();
     // The timeline shows black or a held picture for what the file did not give, so its
@@ -361,119 +363,47 @@ MainFrame::ClipOutcome MainFrame::EncodeClip(std::size_t index, const reader::Cl
     return cut ? ClipOutcome::Cut : ClipOutcome::Made;
 }
 
-bool MainFrame::CreateClipOutputs(int number, std::string& videoPath, std::string& audioPath) {
-    if (jobSettings_.DirectVOB) {
-        writer_ = std::make_unique<core::OutputWriter>(this);
-        return true;
-    }
-    video_ = std::make_unique<core::VideoEncoder>(this);
-    audio_ = std::make_unique<core::JobAudioEncoder>(this);
-    videoPath = OutputPath(core::FormatString(kClipVideoName, number));
-    audioPath = OutputPath(core::FormatString(
-        jobSettings_.AudioFormat == 0 ? kClipMp2Name : kClipAc3Name, number));
-    videoFile_ = std::fopen(videoPath.c_str(), "wb");
-    audioFile_ = videoFile_ != nullptr ? std::fopen(audioPath.c_str(), "wb") : nullptr;
-    if (videoFile_ == nullptr || audioFile_ == nullptr) {
-        core::ShowLastErrorBox(videoPath, platform::MB_ICONERROR);
-        const bool videoCreated = videoFile_ != nullptr;
-        ReleaseClipOutputs();
-        if (videoCreated) std::remove(videoPath.c_str());  // ours, and empty
-        return false;
-    }
-    video_->SetOutputFile(&videoFile_);
-    audio_->SetOutputFile(&audioFile_);
-    return true;
-}
-
 void MainFrame::ShowClipFailure(const reader::ClipRecord& clip, const std::string& error) const {
     core::LogPrintf("Encoding %s failed: %s\n", clip.Path.c_str(), error.c_str());
     platform::ShowMessageBox("Encoding " + clip.Path + " failed:\n" + error, "Error",
                              platform::MB_ICONERROR);
 }
 
-int MainFrame::ConfigureVobWriter(const char* vobPath) {
-    return core::ConfigureVobWriter(*writer_, *this, vobPath, titleClock_.ClipStart());
-}
-
-bool MainFrame::OpenClipOutputs(const std::string& vobPath, std::string& error) {
+bool MainFrame::OpenClipOutputs(std::string& error) {
     if (geometry_.SourceWidth <= 0 || geometry_.SourceHeight <= 0) {
         error = kNoPictureError;  // the graph found no picture stream to connect
         return false;
     }
     clipHasAudio_ = sourceAudioFormat_.nChannels > 0 && sourceAudioFormat_.nSamplesPerSec > 0;
-    sound_.BeginClip(EncoderAudioInput().SampleRate,
-                     [this](const int16_t* samples, int count) { return WriteSound(samples, count); });
-    if (writer_) {
-        if (ConfigureVobWriter(vobPath.c_str()) < 0) {
-            error = writer_->Error();
-            return false;
-        }
-        return true;
-    }
-    if (video_->Open(this) != 1) {
-        error = video_->Error();
-        return false;
-    }
-    if (audio_->Open() != 0) {
-        error = audio_->Error();
-        return false;
-    }
-    return true;
+    sound_.BeginClip(EncoderAudioInput().SampleRate, [this](const int16_t* samples, int count) {
+        return outputs_.WriteSound(samples, count);
+    });
+    return outputs_.Open(titleClock_.ClipStart(), error);
 }
 
-bool MainFrame::FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
-                                  const std::string& audioPath, std::string& error) {
-    // Every chapter's sound lasts as long as its pictures.
-    sound_.EndWithPictures(PicturesSeconds(), lastPictureEnd_);
-    if (writer_) {
-        const bool closed = writer_->Close();
-        if (!closed) error = writer_->Error();
+bool MainFrame::FinishClipOutputs(std::string& error) {
+    // Every chapter's sound lasts as long as its pictures: sound that cannot be written leaves
+    // the chapter short of it, which is as damaged as a picture that cannot.
+    const bool soundEnded = sound_.EndWithPictures(PicturesSeconds(), lastPictureEnd_);
+    if (!outputs_.Close(error)) return false;
+    if (!soundEnded) {
+        error = "The sound of the clip could not all be written";
+        return false;
+    }
+    if (outputs_.Direct()) {
         // The writer ends the sound within the pictures.
-        titleClock_.SetClipLength(writer_->ClockLength());
-        writer_.reset();
-        return closed;
+        titleClock_.SetClipLength(outputs_.DirectClockLength());
+        return true;
     }
-    bool finished = video_->Finish() == 0;
-    if (!finished) error = video_->Error();
-    if (audio_->Finish() != 0 && finished) {
-        finished = false;
-        error = audio_->Error();
-    }
-    const bool videoClosed = CloseFile(videoFile_);
-    const bool audioClosed = CloseFile(audioFile_);
-    if (finished && !(videoClosed && audioClosed)) {
-        finished = false;
-        error = "Cannot finish writing " + (videoClosed ? audioPath : videoPath);
-    }
-    video_.reset();
-    audio_.reset();
-    if (!finished) return false;
-
     SetStatus("Multiplexing audio and video...");
-    // The clip is fully encoded: its multiplex is never cut, since a VOB cut there ends its
-    // chapter in a damaged picture. A Stop meanwhile takes effect once the VOB is whole.
-    std::string muxFailure;
-    const int muxResult = psmux::RunMultiplexer(vobPath.c_str(), videoPath.c_str(),
-                                                audioPath.c_str(), ProgressBar(), nullptr,
-                                                titleClock_.ClipStart() * core::kSystemClockTicksPerTick, &muxFailure);
-    if (muxResult != 0) {
-        error = core::FormatString("Multiplexing into %s failed: %s", vobPath.c_str(),
-                                   muxFailure.c_str());
-        core::LogPrintf("%s\n", error.c_str());
+    if (!outputs_.Multiplex(ProgressBar(), titleClock_.ClipStart() * core::kSystemClockTicksPerTick,
+                            error)) {
         return false;
     }
     // The multiplexer ends the sound within the pictures.
     titleClock_.SetClipLength(PicturesClockLength(pacing_.FramesDelivered, jobSettings_.FrameRateNum,
                                                   jobSettings_.FrameRateDen));
     return true;
-}
-
-void MainFrame::ReleaseClipOutputs() {
-    video_.reset();
-    audio_.reset();
-    CloseFile(videoFile_);
-    CloseFile(audioFile_);
-    writer_.reset();
 }
 
 AuthoringResult MainFrame::CreateDvdStructure(const std::vector<std::string>& vobPaths) {
@@ -627,13 +557,10 @@ platform::com::HRESULT MainFrame::OnVideoSample(IMediaSample* sample) {
         pacing_.FramesDelivered += 1;  // one picture per output frame already, or nothing to pace by
     }
 
-    bool written;
-    if (writer_) {
-        written = writer_->WriteVideo(bits, repeat);
+    bool written = outputs_.WriteVideo(bits, repeat);
+    if (outputs_.Direct()) {
         sound_.Drain(start);
         lastPictureEnd_ = start + REFERENCE_TIME(length * 1e7 * repeat);
-    } else {
-        written = video_ && video_->EncodeFrame(bits, repeat) == 0;
     }
     // Without a sound of its own the clip gets silence as its pictures go, so the writer can
     // interleave it with them.
@@ -663,8 +590,8 @@ platform::com::HRESULT MainFrame::OnAudioSample(IMediaSample* sample) {
     std::vector<int16_t> title =
         ToTitleChannels(reinterpret_cast<const int16_t*>(data), frames, channels);
 
-    if (!writer_) {
-        if (audio_ && !sound_.Write(title.data(), frames)) hStop.Set();
+    if (!outputs_.Direct()) {
+        if (outputs_.EncodesStreams() && !sound_.Write(title.data(), frames)) hStop.Set();
         return kOk;
     }
     sound_.Queue(AudioPacket{start, std::move(title)});
@@ -687,11 +614,6 @@ double MainFrame::PictureSeconds(int64_t start, int64_t stop) const {
 double MainFrame::PicturesSeconds() const {
     if (jobSettings_.FrameRateNum == 0) return 0.0;
     return double(pacing_.FramesDelivered) * jobSettings_.FrameRateDen / jobSettings_.FrameRateNum;
-}
-
-bool MainFrame::WriteSound(const int16_t* samples, int count) {
-    return writer_ ? writer_->WriteAudio(samples, count)
-                   : audio_ && audio_->EncodeSamples(samples, count) == 0;
 }
 
 void MainFrame::UpdateProgress(int percent) {

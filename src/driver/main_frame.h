@@ -17,12 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "core/audio_encoder.h"
 #include "core/encoder_host.h"
-#include "core/output_writer.h"
 #include "core/settings.h"
-#include "core/video_encoder.h"
 #include "driver/authoring_run.h"
+#include "driver/clip_outputs.h"
 #include "driver/clip_warnings.h"
 #include "driver/frame_view.h"
 #include "driver/job_outcome.h"
@@ -126,24 +124,20 @@ private:
     uint32_t EncodeThreadProc();
     // The job itself, on the worker thread, over the settings copy taken at Start.
     void EncodeJob();
-    ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip, TempFiles& files);
+    // The clip at `index`, from creating its outputs to its VOB; what its outputs created is
+    // in outputs_.Created() afterwards.
+    ClipOutcome EncodeClip(std::size_t index, const reader::ClipRecord& clip);
     void BeginClip(const reader::ClipRecord& clip);
-    // The two encoders and their files (elementary-stream mode; the paths are set) or the
-    // writer (direct mode). False after the failure was shown.
-    bool CreateClipOutputs(int number, std::string& videoPath, std::string& audioPath);
     void ShowClipFailure(const reader::ClipRecord& clip, const std::string& error) const;
     // Opens the clip's encoders or writer once the graph has told the formats; false (with
     // the reason in `error`) when they cannot open.
-    bool OpenClipOutputs(const std::string& vobPath, std::string& error);
-    // Sets up the direct writer for the clip in the job's order; WriteHeader's result.
-    int ConfigureVobWriter(const char* vobPath);
-    // Drains and closes what OpenClipOutputs opened, then multiplexes the elementary streams;
-    // false (with the reason) when the clip's VOB is not sound.
-    bool FinishClipOutputs(const std::string& vobPath, const std::string& videoPath,
-                           const std::string& audioPath, std::string& error);
-    void ReleaseClipOutputs();
-    // Authors the clips made, or after a failed or stopped authoring removes what it wrote
-    // into the "DVD" folder; then ends the job.
+    bool OpenClipOutputs(std::string& error);
+    // Ends the clip's sound with its pictures, closes what OpenClipOutputs opened, then
+    // multiplexes the elementary streams; false (with the reason) when the clip's VOB is not
+    // sound.
+    bool FinishClipOutputs(std::string& error);
+    // Authors the clips made, or after a failed or stopped authoring removes what the engine
+    // reports its runs wrote into the "DVD" folder, and nothing else; then ends the job.
     void AuthorDisc(TempFiles& files, bool lastClipCut);
     AuthoringResult CreateDvdStructure(const std::vector<std::string>& vobPaths);
     void EndJob(const JobOutcome& outcome);
@@ -160,8 +154,6 @@ private:
     void UpdateProgress(int percent);
     // Seconds of picture handed to the encoder or the writer so far.
     double PicturesSeconds() const;
-    // Hands sound of the title's channels to the encoder or the writer; false when it failed.
-    bool WriteSound(const int16_t* samples, int count);
     void SetStatus(const std::string& text);
     void MarkJobCommands(bool running);
     platform::ProgressTarget* ProgressBar() const;
@@ -200,12 +192,8 @@ private:
     reader::SourceDelivery sinkDelivery_;
     TitleClock titleClock_;
 
-    // The clip's outputs: the two encoders (elementary-stream mode) or the writer (direct).
-    std::unique_ptr<core::VideoEncoder> video_;
-    std::unique_ptr<core::JobAudioEncoder> audio_;
-    std::FILE* videoFile_ = nullptr;
-    std::FILE* audioFile_ = nullptr;
-    std::unique_ptr<core::OutputWriter> writer_;
+    // The clip's outputs: the two encoders and their files, or the direct writer.
+    ClipOutputs outputs_;
 };
 
 // The process's one MainFrame, set by the window that owns it.

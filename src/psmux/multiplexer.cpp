@@ -178,6 +178,7 @@ Multiplexor::Multiplexor(MuxJob& job)
         if (input.reader->Identity(identity)) inputs.push_back(identity);
     }
     writer_->KeepIntact(std::move(inputs));
+    writer_->CreateFilesAnew(job.outputsCreatedAnew);
 }
 
 Multiplexor::~Multiplexor() = default;

@@ -131,6 +131,7 @@ void MuxJob::SetUp(const std::string& output, const std::string& fileA, const st
     outputNameIsPattern = false;
     requireVideo = true;
     emptyInputsAllowed = true;
+    outputsCreatedAnew = true;
     AddInputFile(fileA);
     AddInputFile(fileB);
     AddDefaultParams();

@@ -107,6 +107,9 @@ public:
     bool requireVideo = false;
     // The encode job hands over an empty sound file for a clip without sound.
     bool emptyInputsAllowed = false;
+    // The encode job's outputs are created anew and never written through a link; the command
+    // line writes where the name leads, a device or a link's target included.
+    bool outputsCreatedAnew = false;
     std::vector<JobStream> inputStreams;
     std::vector<LpcmParams> lpcmParams;
     std::vector<VideoParams> videoParams;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "core/new_file.h"
 #include "core/program_stream_fields.h"
 #include "psmux/byte_order.h"
 
@@ -129,7 +130,7 @@ bool ProgramStreamWriter::OpenFile() {
         failed_ = refusedAnInput_ = true;
         return false;
     }
-    file_ = std::fopen(currentName_.c_str(), "wb");
+    file_ = createAnew_ ? core::CreateNewStream(currentName_) : std::fopen(currentName_.c_str(), "wb");
     if (file_ == nullptr) {
         Fail();
         return false;

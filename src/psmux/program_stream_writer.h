@@ -56,6 +56,9 @@ public:
     // Files that must never be opened for writing: the run's inputs, which an output of the
     // same name would cut short while they are read.
     void KeepIntact(std::vector<FileIdentity> inputs) { keptIntact_ = std::move(inputs); }
+    // Set: each segment file is created anew (core::CreateNewFile), never through a link or
+    // into a device; clear (the default): opened for writing wherever its name leads.
+    void CreateFilesAnew(bool anew) { createAnew_ = anew; }
     // Opens the current segment; false when it cannot be created or is one of the kept files.
     bool OpenFile();
     // Closes the file; false when the last bytes could not be written.
@@ -108,6 +111,7 @@ private:
     std::vector<std::string> written_;
     std::vector<FileIdentity> keptIntact_;
     bool refusedAnInput_ = false;
+    bool createAnew_ = false;
 };
 
 }  // namespace psmux

@@ -4,6 +4,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -148,6 +149,37 @@ TEST(Entry, AFailedRunTakesBackWhatItWrote) {
     without_manager.erase(out + "/VIDEO_TS/VIDEO_TS.IFO");
     without_manager.erase(out + "/VIDEO_TS/VIDEO_TS.BUP");
     EXPECT_EQ(folder_listing(out), without_manager);
+}
+
+// The caller learns what each run wrote and left in place, so that it can take a disc away
+// again without touching anything else in the folder; a failed run has taken its own away.
+TEST(Entry, TheReportNamesWhatTheRunWrote) {
+    TempDir dir;
+    const std::string vob = make_vob(dir, "a.vob");
+    const std::string out = dir.path() + "/DVD", video_ts = out + "/VIDEO_TS";
+    const auto run_reporting = [](Args args) {
+        author::RunReport report;
+        testing::internal::CaptureStderr();
+        authoring_main(args.argc(), args.argv(), nullptr, nullptr, &report);
+        testing::internal::GetCapturedStderr();
+        std::sort(report.written_files.begin(), report.written_files.end());
+        return report;
+    };
+    const author::RunReport titleset = run_reporting({"psmux", "-o", out, "-f", vob});
+    EXPECT_EQ(titleset.written_files, (std::vector<std::string>{video_ts + "/VTS_01_0.BUP",
+                                                                video_ts + "/VTS_01_0.IFO",
+                                                                video_ts + "/VTS_01_1.VOB"}));
+    EXPECT_EQ(titleset.created_directories, (std::vector<std::string>{out, video_ts, out + "/AUDIO_TS"}));
+
+    const author::RunReport toc = run_reporting({"psmux", "-T", "-o", out});
+    EXPECT_EQ(toc.written_files,
+              (std::vector<std::string>{video_ts + "/VIDEO_TS.BUP", video_ts + "/VIDEO_TS.IFO"}));
+    EXPECT_EQ(toc.created_directories, std::vector<std::string>{});
+
+    const author::RunReport failed =
+        run_reporting({"psmux", "-o", dir.path() + "/other", "-f", vob, "-i", "post=jump title 2;"});
+    EXPECT_EQ(failed.written_files, std::vector<std::string>{});
+    EXPECT_EQ(failed.created_directories, std::vector<std::string>{});
 }
 
 TEST(Entry, AMissingInputFailsTheRun) {

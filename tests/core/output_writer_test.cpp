@@ -1,9 +1,12 @@
 // Direct VOBs as ffmpeg and ffprobe read them back.
 #include "core/output_writer.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -260,17 +263,67 @@ TEST(ProgramStreamClock, RefusesWhatIsNoProgramStreamOfWholePacks) {
     EXPECT_NE(error.find("Cannot open"), std::string::npos) << error;
 }
 
+// Neither the writer nor the clock shift after it writes through a link under the VOB's name:
+// the file the link leads to keeps its bytes, and the failure names the VOB and the reason.
+TEST(OutputWriter, NeverWritesThroughALink) {
+    TempDir dir;
+    const std::string precious = dir.File("precious.bin"), link = dir.File("link.vob");
+    std::ofstream(precious, std::ios::binary) << "not a VOB";
+    std::filesystem::create_symlink(precious, link);
+    const auto host = MakeHost();
+    {
+        core::OutputWriter writer(&host);
+        EXPECT_LT(core::ConfigureVobWriter(writer, host, link.c_str()), 0);
+        EXPECT_EQ(writer.Error(), "Cannot create " + link + ": Too many levels of symbolic links");
+        EXPECT_FALSE(writer.CreatedFile());
+    }
+    EXPECT_EQ(ReadAll(precious), "not a VOB");
+
+    const std::string vob = dir.File("made.vob"), vobLink = dir.File("made-link.vob");
+    ASSERT_EQ(WriteVob(host, vob, Clip{std::vector<int>(6, 1), 0.2}), "");
+    const std::string made = ReadAll(vob);
+    std::filesystem::create_symlink(vob, vobLink);
+    std::string error;
+    EXPECT_FALSE(core::ShiftProgramStreamClock(vobLink, 90000, &error));
+    EXPECT_NE(error.find("Too many levels of symbolic links"), std::string::npos) << error;
+    EXPECT_EQ(ReadAll(vob), made);
+}
+
+// Lets files grow to `bytes` only, for the life of the object: a write past that fails with
+// EFBIG, as one on a full disk fails, and no signal ends the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        savedSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved_;
+        limited.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedSignal_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*savedSignal_)(int) = SIG_DFL;
+};
+
 TEST(OutputWriter, FailuresAreReported) {
     TempDir dir;
     const TestPicture card = MakeTestCard(720, 480);
     {
-        // A full disk: some step from the header on fails, and Close says so.
+        // The disk fills: some step from the header on fails, and Close says so.
         const auto host = MakeHost();
         core::OutputWriter writer(&host);
-        bool ok = core::ConfigureVobWriter(writer, host, "/dev/full") == 0;
+        const FileSizeLimit limit(16 * 1024);
+        bool ok = core::ConfigureVobWriter(writer, host, dir.File("full.vob").c_str()) == 0;
         for (int i = 0; ok && i < 30; ++i) ok = writer.WriteVideo(card.bottomUpBgr.data(), 1);
         EXPECT_FALSE(writer.Close());
-        EXPECT_NE(writer.Error().find("No space"), std::string::npos) << writer.Error();
+        EXPECT_NE(writer.Error().find("File too large"), std::string::npos) << writer.Error();
     }
     {
         // A rate code outside the table leaves the rate unset: the codecs refuse to open, the

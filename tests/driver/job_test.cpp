@@ -483,6 +483,49 @@ TEST_F(JobTest, DiscFolderThatCannotBeMadeKeepsTheVobs) {
     EXPECT_TRUE(view_.Commands()[ID_START]);
 }
 
+// Authoring that fails takes away only what its runs wrote: a file of the user's and another
+// job's output folder that appeared in the "DVD" folder meanwhile stay, and so does a folder of
+// the user's standing under the name of the file the titleset or the table of contents fails
+// to write. What the titleset wrote goes also when only the table of contents failed.
+TEST_F(JobTest, FailedAuthoringRemovesOnlyWhatItWrote) {
+    const std::string dvd = output_ + "/DVD";
+    const struct {
+        const char* name;
+        const char* blocked;  // a folder of the user's under this name in VIDEO_TS
+    } cases[] = {
+        {"the titleset fails", "VTS_01_0.BUP"},
+        {"the table of contents fails", "VIDEO_TS.IFO"},
+    };
+    frame_.Settings().DirectVOB = 1;
+    frame_.AddClip(testing::ProbeClip(palClip_));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingBoxes boxes;
+        const std::string blocked = dvd + "/VIDEO_TS/" + c.blocked;
+        view_.onStatus = [&](const std::string& status) {
+            if (status != "Creating DVD structure...") return;
+            ASSERT_TRUE(core::CreateDirectoryTree(blocked.c_str()));
+            ASSERT_TRUE(core::CreateDirectoryTree((dvd + "/other-job").c_str()));
+            testing::WriteFile(dvd + "/mine.txt", "the user's");
+            testing::WriteFile(dvd + "/other-job/Lumivane00.vob", "another job's");
+        };
+        RunJob();
+
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        EXPECT_NE(boxes.Shown()[0].text.find(blocked + ": Is a directory"), std::string::npos)
+            << boxes.Shown()[0].text;
+        EXPECT_EQ(testing::ListFolder(dvd), (std::vector<std::string>{"VIDEO_TS", "mine.txt", "other-job"}));
+        EXPECT_EQ(testing::ListFolder(dvd + "/VIDEO_TS"), std::vector<std::string>{c.blocked});
+        EXPECT_EQ(testing::ReadFile(dvd + "/mine.txt"), "the user's");
+        EXPECT_EQ(testing::ReadFile(dvd + "/other-job/Lumivane00.vob"), "another job's");
+        EXPECT_EQ(view_.Statuses().back(),
+                  "Job failed; no disc was made. Kept: Lumivane00.vob. Output folder: " + output_);
+        std::filesystem::remove_all(dvd);
+        std::filesystem::remove(output_ + "/Lumivane00.vob");
+    }
+}
+
 // The disk of the disc folder fills while the disc is written: the box and the log give the
 // system's reason, the job fails, and the VOBs stay.
 TEST_F(JobTest, DiskThatFillsDuringAuthoringNamesTheReason) {
@@ -648,7 +691,7 @@ TEST_P(JobReaderTest, ClipWithoutSound) {
 }
 
 // An elementary-stream file that cannot be created ends the job with the system's reason under
-// the file's name; nothing is authored and nothing of the user's is touched.
+// the name of that file; nothing is authored and nothing of the user's is touched.
 TEST_F(JobTest, StreamFileThatCannotBeCreatedEndsTheJob) {
     frame_.Settings().DirectVOB = 0;
     frame_.AddClip(testing::ProbeClip(palClip_));
@@ -660,12 +703,76 @@ TEST_F(JobTest, StreamFileThatCannotBeCreatedEndsTheJob) {
         RunJob();
 
         ASSERT_EQ(boxes.Shown().size(), 1u);
-        EXPECT_EQ(boxes.Shown()[0].caption, output_ + "/Chapter00.m2v");
+        EXPECT_EQ(boxes.Shown()[0].caption, folder);
+        EXPECT_EQ(boxes.Shown()[0].text, "Is a directory");
         EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
         EXPECT_EQ(testing::ListFolder(output_), (std::vector<std::string>{blocked, "notes.txt"}));
         EXPECT_TRUE(core::IsDirectory(folder.c_str()));
         EXPECT_TRUE(view_.Commands()[ID_START]);
         ::rmdir(folder.c_str());
+    }
+}
+
+// A link under one of the job's names that Start did not see, in a row added while the job
+// runs or made after Start under a listed row's name, is never written through, on either
+// road: the file it leads to keeps its bytes, the link stays, and the job fails with a box
+// that names the file and the system's reason.
+TEST_F(JobTest, LinksUnderTheJobsNamesAfterStartAreNeverWrittenThrough) {
+    const std::string precious = work_ / "precious.bin";
+    const struct {
+        const char* name;
+        uint32_t directVob;
+        bool lateRow;            // the links come with a second row, added as the first clip starts
+        const char* when;        // else: the status at which they are made
+        std::vector<std::string> links;
+        const char* failing;     // the file the box names
+    } cases[] = {
+        {"late row, elementary streams", 0, true, "",
+         {"Chapter01.m2v", "Chapter01.mp2", "Lumivane01.vob"}, "Chapter01.m2v"},
+        {"late row, direct", 1, true, "", {"Lumivane01.vob"}, "Lumivane01.vob"},
+        {"after Start, direct", 1, false, "Start encoding...", {"Lumivane00.vob"}, "Lumivane00.vob"},
+        {"after Start, multiplexed VOB", 0, false, "Multiplexing audio and video...",
+         {"Lumivane00.vob"}, "Lumivane00.vob"},
+    };
+    const reader::ClipRecord clip = testing::ProbeClip(palClip_);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingBoxes boxes;
+        testing::WriteFile(precious, "precious bytes");
+        frame_.Settings().DirectVOB = c.directVob;
+        while (frame_.ClipCount() > 0) frame_.RemoveClip(0);
+        frame_.AddClip(clip);
+        const auto makeLinks = [&] {
+            for (const std::string& name : c.links) {
+                std::filesystem::create_symlink("../precious.bin", output_ + "/" + name);
+            }
+        };
+        view_.onStatus = [&](const std::string& status) {
+            if (!c.lateRow && status == c.when) makeLinks();
+        };
+        const int rangesBefore = view_.RangeMessages();
+        view_.onProgress = [&](unsigned message, uintptr_t) {
+            if (c.lateRow && message == platform::PBM_SETRANGE && view_.RangeMessages() == rangesBefore + 1) {
+                makeLinks();
+                frame_.AddClip(clip);
+            }
+        };
+        RunJob();
+
+        EXPECT_EQ(frame_.LastJobResult(), MainFrame::JobResult::Failed);
+        EXPECT_EQ(testing::ReadFile(precious), "precious bytes");
+        for (const std::string& name : c.links) {
+            EXPECT_TRUE(std::filesystem::is_symlink(output_ + "/" + name)) << name;
+        }
+        ASSERT_EQ(boxes.Shown().size(), 1u);
+        const std::string shown = boxes.Shown()[0].caption + "\n" + boxes.Shown()[0].text;
+        EXPECT_NE(shown.find(output_ + "/" + c.failing), std::string::npos) << shown;
+        EXPECT_NE(shown.find("Too many levels of symbolic links"), std::string::npos) << shown;
+        view_.onStatus = nullptr;
+        view_.onProgress = nullptr;
+        for (const std::string& name : testing::ListFolder(output_)) {
+            if (name != "notes.txt") std::filesystem::remove(output_ + "/" + name);
+        }
     }
 }
 

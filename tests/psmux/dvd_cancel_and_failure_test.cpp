@@ -112,7 +112,7 @@ TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
         std::string out, a, b;
     };
     const Case cases[] = {
-        {"full disk", "/dev/full", video, audio},
+        {"a device", "/dev/full", video, audio},
         {"missing folder named like a format", TempDir() + "/%s%n/out.vob", video, audio},
         {"missing input", NewPath(".vob"), TempDir() + "/missing.m2v", audio},
         {"input that cannot be read", NewPath(".vob"), folder, audio},
@@ -123,10 +123,23 @@ TEST(DvdFailures, UnusableOutputsAndInputsGiveANonZeroResult) {
         {"output that is the audio input under another name", audioLink, video, audio},
     };
     for (const Case& c : cases) EXPECT_NE(0, Mux(c.out, c.a, c.b)) << c.what;
-    // The job shows the reason.
-    std::string failure;
-    EXPECT_NE(0, psmux::RunMultiplexer("/dev/full", video.c_str(), audio.c_str(), nullptr, nullptr, 0, &failure));
-    EXPECT_EQ(failure, "cannot create or write output: /dev/full: No space left on device");
+    // The job shows the reason. Its outputs are created anew: a device is not written into,
+    // and a link not followed, so the file it leads to keeps its bytes.
+    const std::string precious = NewPath(".bin");
+    WriteFile(precious, std::vector<uint8_t>(100, 'p'));
+    const std::string link = NewPath(".vob");
+    std::filesystem::create_symlink(precious, link);
+    const struct {
+        std::string out, reason;
+    } refused[] = {{"/dev/full", "File exists"}, {link, "Too many levels of symbolic links"}};
+    for (const auto& r : refused) {
+        std::string failure;
+        EXPECT_NE(0, psmux::RunMultiplexer(r.out.c_str(), video.c_str(), audio.c_str(), nullptr, nullptr, 0, &failure));
+        EXPECT_EQ(failure, "cannot create or write output: " + r.out + ": " + r.reason);
+    }
+    EXPECT_EQ(ReadFile(precious), std::vector<uint8_t>(100, 'p'));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
     EXPECT_EQ(ReadFile(videoAsOutput), es);
     EXPECT_EQ(ReadFile(audio), audioBytes);
     EXPECT_NE(0, psmux::RunMultiplexer(nullptr, video.c_str(), audio.c_str(), nullptr, nullptr));
