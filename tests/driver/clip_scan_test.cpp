@@ -2,7 +2,10 @@
 // every later opening reuse what that reading found while the file stays unchanged. A read
 // that fails while it is measured refuses the file with the system's reason.
 #include <filesystem>
+#include <latch>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -99,6 +102,26 @@ TEST_F(ClipScanTest, RecordingIsReadWholeOnceForAddAndJob) {
         EXPECT_LT(secondsRead, 10.0 + 9.0) << "first probe " << probeBytes << ", opening "
                                            << openingBytes << ", file " << size;
     }
+}
+
+// Two openings of a recording at the same moment (Add and a preview, or the same file added
+// twice) read it whole once: the later one waits for the first one's scan.
+TEST_F(ClipScanTest, RecordingOpenedTwiceAtOnceIsReadWholeOnce) {
+    const std::string path = Recording("twice.ts", 60.0);
+    const int64_t size = int64_t(std::filesystem::file_size(path));
+    testing::CountedReads counted(path);
+    std::latch start(2);
+    std::vector<double> lengths(2);
+    std::vector<std::thread> openings;
+    for (double& length : lengths) {
+        openings.emplace_back([&] {
+            start.arrive_and_wait();
+            length = testing::ProbeClip(path).VideoLength;
+        });
+    }
+    for (std::thread& opening : openings) opening.join();
+    for (const double length : lengths) EXPECT_NEAR(length, 60.0, 0.1);
+    EXPECT_LT(testing::CountedReads::Bytes(), size * 3 / 2);
 }
 
 // A file rewritten under its name is measured anew, not taken for the one measured before.
