@@ -16,10 +16,19 @@ using namespace platform::dshow;
 
 namespace {
 
-// How often the run loop looks at the stop and cancel events: short enough that a stopped
-// clip stops delivering promptly instead of running on for up to a second. A stop is seen at
-// most two slices late, as the loop waits once more before it first looks.
+// How often the run loop looks at the cancel event and the graph's end: short enough that a
+// cancelled clip stops delivering promptly instead of running on for up to a second. A stop
+// is seen at once.
 constexpr long kWaitSliceMs = 50;
+
+// Waits up to a slice for the graph to end, but returns as soon as the clip is stopped: the
+// sink stops the clip at its range's end and from then on takes nothing, so the source
+// decodes and reads on as fast as it can until the graph is stopped.
+GraphEnd WaitForGraphEndOrStop(IMediaEventEx* events, const platform::ManualResetEvent* stop) {
+    if (stop == nullptr) return WaitForGraphEnd(events, kWaitSliceMs);
+    stop->Wait(unsigned(kWaitSliceMs));
+    return WaitForGraphEnd(events, 0);
+}
 
 // Streaming trouble reported inside the platform layer goes into our log.
 void RouteDiagnosticsToLog() {
@@ -122,7 +131,7 @@ HRESULT SourceGraph::RenderGraph() {
     const platform::ManualResetEvent* cancel = Owner ? Owner->CancelEvent() : nullptr;
     GraphEnd end;
     while (true) {
-        end = WaitForGraphEnd(MediaEvent.Get(), kWaitSliceMs);
+        end = WaitForGraphEndOrStop(MediaEvent.Get(), stop);
         if (end.code != 0) {
             core::LogPrintf("RenderGraph end code = %03lX\n", end.code);
             break;

@@ -2,7 +2,10 @@
 // every later opening reuse what that reading found while the file stays unchanged. A read
 // that fails while it is measured refuses the file with the system's reason.
 #include <filesystem>
+#include <latch>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +81,7 @@ TEST_F(ClipScanTest, RecordingIsReadWholeOnceForAddAndJob) {
         EXPECT_GE(probeBytes, size);
         EXPECT_TRUE(platform::dshow::IsScanKept(path));
         EXPECT_NEAR(testing::ProbeClip(path).VideoLength, 60.0, 0.1);
+        const int64_t openingBytes = testing::CountedReads::Bytes() - probeBytes;
 
         clip.RangeStart = 30.0;
         clip.RangeEnd = 40.0;
@@ -87,12 +91,37 @@ TEST_F(ClipScanTest, RecordingIsReadWholeOnceForAddAndJob) {
             [useDes](core::Settings& settings) { settings.UseDES = useDes; }, boxes);
         EXPECT_NEAR(testing::ReadDisc(dvd).cells.at(0), 10.0, 0.2);
 
-        // The range is a sixth of the file. The timeline stops reading at its end; the plain
-        // graph's reader runs on ahead of the encoder until the clip is stopped, at worst to
-        // the file's end, half of it here.
+        // The range is a sixth of the file. Each later opening (the second probe and the job's
+        // two) reads the file's head and tail; the seek searches the file for the range's
+        // start, decoding starts at the key picture before it, and the reader runs a few
+        // seconds ahead of the encoder until the clip stops at the range's end: the timeline
+        // knows that end, the plain graph's sink sees it. Both read less than the range and 9 s
+        // more, not on to the file's end.
         const int64_t laterBytes = testing::CountedReads::Bytes() - probeBytes;
-        EXPECT_LT(laterBytes, size * 3 / 4) << "first probe " << probeBytes << ", file " << size;
+        const double secondsRead = double(laterBytes - 3 * openingBytes) / double(size) * 60.0;
+        EXPECT_LT(secondsRead, 10.0 + 9.0) << "first probe " << probeBytes << ", opening "
+                                           << openingBytes << ", file " << size;
     }
+}
+
+// Two openings of a recording at the same moment (Add and a preview, or the same file added
+// twice) read it whole once: the later one waits for the first one's scan.
+TEST_F(ClipScanTest, RecordingOpenedTwiceAtOnceIsReadWholeOnce) {
+    const std::string path = Recording("twice.ts", 60.0);
+    const int64_t size = int64_t(std::filesystem::file_size(path));
+    testing::CountedReads counted(path);
+    std::latch start(2);
+    std::vector<double> lengths(2);
+    std::vector<std::thread> openings;
+    for (double& length : lengths) {
+        openings.emplace_back([&] {
+            start.arrive_and_wait();
+            length = testing::ProbeClip(path).VideoLength;
+        });
+    }
+    for (std::thread& opening : openings) opening.join();
+    for (const double length : lengths) EXPECT_NEAR(length, 60.0, 0.1);
+    EXPECT_LT(testing::CountedReads::Bytes(), size * 3 / 2);
 }
 
 // A file rewritten under its name is measured anew, not taken for the one measured before.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -97,6 +98,45 @@ TEST(ScanCache, ServesThreadsAtOnce) {
         });
     }
     for (std::thread& thread : threads) thread.join();
+}
+
+// One opening scans a file while others of the same version wait for its scan; a scan that
+// failed leaves the file to the next opening, and a scan of another version holds nobody up.
+TEST(ScanCache, OpeningsOfAFileBeingScannedWaitForThatScan) {
+    ScanCache cache(1 << 20);
+    std::shared_ptr<const FileScan> seen;
+    std::thread waiter;
+    {
+        ScanCache::Claim scanning;
+        ASSERT_EQ(cache.FindOrClaim("/v/a.ts", Version(), &scanning), nullptr);
+        ASSERT_TRUE(scanning.Held());
+
+        FileVersion rewritten = Version();
+        rewritten.size += 1;
+        ScanCache::Claim other;
+        EXPECT_EQ(cache.FindOrClaim("/v/a.ts", rewritten, &other), nullptr);
+        EXPECT_FALSE(other.Held());
+
+        waiter = std::thread([&] {
+            ScanCache::Claim claim;
+            seen = cache.FindOrClaim("/v/a.ts", Version(), &claim);
+            EXPECT_FALSE(claim.Held());
+        });
+        // Gives the waiter time to find the scan under way; it gets the scan either way.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        cache.Keep("/v/a.ts", Version(), ScanOf(60.0));
+    }
+    waiter.join();
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(seen->videoLength, 60.0);
+
+    {
+        ScanCache::Claim failed;
+        ASSERT_EQ(cache.FindOrClaim("/v/b.ts", Version(), &failed), nullptr);
+    }
+    ScanCache::Claim next;
+    EXPECT_EQ(cache.FindOrClaim("/v/b.ts", Version(), &next), nullptr);
+    EXPECT_TRUE(next.Held());
 }
 
 }  // namespace

@@ -169,6 +169,12 @@ protected:
     ClipRecord clip_;
 };
 
+// The picture (counted from 0 at time 0, pictureRate a second) that output frame `frame` at
+// fps shows: the one nearest the frame's start, the earlier one of two as near.
+int NearestPicture(int64_t frame, double fps, double pictureRate) {
+    return int(std::ceil((double(frame) + 0.5) / fps * pictureRate - 1e-9)) - 1;
+}
+
 struct OutputCase {
     const char* name;
     uint32_t standard;
@@ -203,10 +209,10 @@ TEST_F(DesGraphRun, DeliversTheRangeAtTheOutputSizeAndRate) {
         EXPECT_NEAR(centre.red, 128, 6);
         EXPECT_NEAR(centre.green, 16, 6);
         EXPECT_NEAR(centre.blue, 64, 6);
-        // Each output frame shows the 24 fps picture current at its time: some are repeated
-        // (NTSC) or skipped (PAL), none comes early or late.
+        // Each output frame shows the 24 fps picture nearest its time: some are repeated
+        // (NTSC) or skipped (PAL), none comes half a frame early or late.
         for (size_t n = 0; n < sink.pictureNumbers.size(); ++n) {
-            const int expected = 24 + int(std::floor(double(n) / c.fps * 24 + 1e-9));
+            const int expected = 24 + NearestPicture(int64_t(n), c.fps, 24.0);
             ASSERT_EQ(sink.pictureNumbers[n], expected) << "output frame " << n;
         }
         EXPECT_GT(sink.loudest, 2000) << "the clip's tone (an eighth of full scale), not silence";
@@ -366,7 +372,7 @@ TEST_F(DesGraphRun, ClipLaterInTheRangeIsFramedByBlackAndSilence) {
 
     ASSERT_EQ(sink.pictureNumbers.size(), 75u);
     for (size_t n = 0; n < 75; ++n) {
-        const int expected = n < 25 || n >= 50 ? CountingSink::kBlack : 24 + int(n - 25) * 24 / 25;
+        const int expected = n < 25 || n >= 50 ? CountingSink::kBlack : 24 + NearestPicture(int64_t(n) - 25, 25.0, 24.0);
         ASSERT_EQ(sink.pictureNumbers[n], expected) << "output frame " << n;
     }
     EXPECT_EQ(sink.audioSamples, 3 * 48000);

@@ -246,9 +246,13 @@ protected:
                                        : BITMAPINFOHEADER{};
     }
 
-    // A source picture is shown from its own time until the next one's: every output frame
-    // that starts before this picture still shows the previous one (or this one, when it is
-    // the first), so pictures are repeated or skipped to hold the output rate.
+    // A source picture is shown from its own time until the next one's, each output frame
+    // showing the picture nearest its start: every output frame that starts half a frame or
+    // more before this picture still shows the previous one (or this one, when it is the
+    // first), so pictures are repeated or skipped to hold the output rate. Nearest rather than
+    // latest, because a file's pictures often start a little after its time zero (a transport
+    // stream's 10 ms after its sound), which would otherwise show the first picture twice and
+    // every later one a frame late.
     bool Take(IMediaSample* sample) override {
         REFERENCE_TIME start = 0, stop = 0;
         if (FAILED(sample->GetTime(&start, &stop))) return true;
@@ -256,7 +260,7 @@ protected:
         const bool usable = at < span_.clipStop && Scale(sample, &incoming_);
         if (usable) NoteIntake(1, stop);
         if (usable && held_.empty()) held_ = incoming_;
-        while (next_ < total_ && FrameStart(next_) < at) {
+        while (next_ < total_ && FrameStart(next_) + HalfFrame() <= at) {
             if (!EmitFrame(next_)) return false;
             ++next_;
         }
@@ -272,6 +276,7 @@ private:
     REFERENCE_TIME FrameStart(int64_t n) const {
         return REFERENCE_TIME(std::llround(double(n) * double(kUnitsPerSecond) / fps_));
     }
+    REFERENCE_TIME HalfFrame() const { return REFERENCE_TIME(std::llround(0.5 * kUnitsPerSecond / fps_)); }
 
     bool EmitFrame(int64_t n) {
         if (Aborted()) return false;

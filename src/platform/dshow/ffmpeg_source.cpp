@@ -435,7 +435,7 @@ bool Session::Forward(AVPacket* packet) {
     if (lane < 0) return true;
     PacketPtr copy(av_packet_clone(packet));
     if (!copy) return true;
-    return packets_.Push(lane, PacketItem{Kind::Data, std::move(copy)});
+    return packets_.Push(lane, PacketItem{Kind::Data, std::move(copy), StampSeconds(packet)});
 }
 
 // Positions the reader so that decoding forward reaches the picture that contains the
@@ -505,7 +505,7 @@ Session::RangeStart Session::ReadToSegmentStart(double target, std::vector<Packe
             keyInTime = !seconds || *seconds + LongestKeyPictureWait() <= target + kStampTolerance;
         }
         if (lane == kAudio || (lane == kVideo && keyInTime.has_value())) {
-            held->push_back(PacketItem{Kind::Data, PacketPtr(av_packet_clone(packet.get()))});
+            held->push_back(PacketItem{Kind::Data, PacketPtr(av_packet_clone(packet.get())), seconds});
         }
         const bool soundSearchOver =
             !wantSound || soundInTime.has_value() ||

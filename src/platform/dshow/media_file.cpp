@@ -289,11 +289,13 @@ HRESULT MediaFile::Reopen() {
     return OpenFormat();
 }
 
-// A file is measured once while it is unchanged: its scan is kept for every later opening.
+// A file is measured once while it is unchanged: its scan is kept for every later opening,
+// and an opening while it is being measured waits for that.
 HRESULT MediaFile::MeasureLengths() {
     if (video_ < 0 && audio_ < 0) return com::S_OK;
     ScanCache& cache = ScanCache::Shared();
-    if (const std::shared_ptr<const FileScan> kept = cache.Find(path_, version_);
+    ScanCache::Claim claim;
+    if (const std::shared_ptr<const FileScan> kept = cache.FindOrClaim(path_, version_, &claim);
         kept && kept->videoStream == video_ && kept->audioStream == audio_) {
         scan_ = *kept;
         return com::S_OK;

@@ -35,6 +35,41 @@ ScanCache& ScanCache::Shared() {
 std::shared_ptr<const FileScan> ScanCache::Find(const std::string& path,
                                                 const FileVersion& version) {
     std::lock_guard lock(mutex_);
+    return FindLocked(path, version);
+}
+
+std::shared_ptr<const FileScan> ScanCache::FindOrClaim(const std::string& path,
+                                                       const FileVersion& version, Claim* claim) {
+    claim->Release();  // one held before ends first: ending it takes the lock
+    std::unique_lock lock(mutex_);
+    while (true) {
+        if (std::shared_ptr<const FileScan> kept = FindLocked(path, version)) return kept;
+        const auto scanning = scanning_.find(path);
+        if (scanning == scanning_.end()) break;
+        // A scan of another version tells nothing about this one.
+        if (!(scanning->second == version)) return nullptr;
+        scanEnded_.wait(lock);
+    }
+    scanning_[path] = version;
+    claim->cache_ = this;
+    claim->path_ = path;
+    return nullptr;
+}
+
+void ScanCache::EndClaim(const std::string& path) {
+    std::lock_guard lock(mutex_);
+    scanning_.erase(path);
+    scanEnded_.notify_all();
+}
+
+void ScanCache::Claim::Release() {
+    if (cache_ == nullptr) return;
+    cache_->EndClaim(path_);
+    cache_ = nullptr;
+}
+
+std::shared_ptr<const FileScan> ScanCache::FindLocked(const std::string& path,
+                                                      const FileVersion& version) {
     const auto found = byPath_.find(path);
     if (found == byPath_.end()) return nullptr;
     const Entries::iterator entry = found->second;

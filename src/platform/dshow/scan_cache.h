@@ -1,12 +1,15 @@
 // What reading a media file through finds, kept for the whole process while the file stays as
 // it was. A long recording is read whole to find its length, its clock jumps and where its key
 // pictures lie; Add, Start, the job and the preview all open it, and only the first of them
-// reads it. The add-clips thread, the job's worker and the GUI thread share one cache.
+// reads it. The add-clips thread, the job's worker and the GUI thread share one cache; an
+// opening while another one reads the same file waits for that reading rather than making its
+// own.
 #pragma once
 
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -63,6 +66,30 @@ public:
     // The one cache of the process.
     static ScanCache& Shared();
 
+    // The right to make the scan of one version of a file, which other openings of it wait
+    // for until the claim ends (with its holder). The holder Keeps the scan before; a claim
+    // that ends without a scan kept (a failed read) lets the next waiting opening try itself.
+    class Claim {
+    public:
+        Claim() = default;
+        ~Claim() { Release(); }
+        Claim(const Claim&) = delete;
+        Claim& operator=(const Claim&) = delete;
+        // True while this opening is the one to scan the file.
+        bool Held() const { return cache_ != nullptr; }
+
+    private:
+        friend class ScanCache;
+        void Release();
+        ScanCache* cache_ = nullptr;
+        std::string path_;
+    };
+
+    // Like Find, but where no scan is kept, waits while another opening makes one, and claims
+    // the making when nobody does (claim then holds it, and the result is null).
+    std::shared_ptr<const FileScan> FindOrClaim(const std::string& path, const FileVersion& version,
+                                                Claim* claim);
+
     // The scan kept for this version of the file at path; null when there is none (a scan of
     // an earlier version is dropped).
     std::shared_ptr<const FileScan> Find(const std::string& path, const FileVersion& version);
@@ -81,12 +108,17 @@ private:
     using Entries = std::list<Entry>;  // the most recently used first
 
     void Drop(Entries::iterator entry);
+    std::shared_ptr<const FileScan> FindLocked(const std::string& path, const FileVersion& version);
+    void EndClaim(const std::string& path);
 
     const std::size_t budget_;
     std::mutex mutex_;
     Entries entries_;
     std::unordered_map<std::string, Entries::iterator> byPath_;
     std::size_t used_ = 0;
+    // The files being scanned, with the version each scan is of.
+    std::unordered_map<std::string, FileVersion> scanning_;
+    std::condition_variable scanEnded_;
 };
 
 // True when opening the file at path (named as it will be opened) as it stands now would take
