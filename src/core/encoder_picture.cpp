@@ -1,10 +1,12 @@
 #include "core/encoder_picture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "core/codec_library.h"
 
 extern "C" {
+#include <libavutil/cpu.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixfmt.h>
 #include <libswscale/swscale.h>
@@ -31,10 +33,20 @@ void KeepCallersBits(void*, uint8_t*) {}
 // (mid-grey RGB 128 became Y 125 instead of 126), and the timeline delivers at the frame size.
 constexpr int kScalerFlags = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP;
 
-// A scaler that converts in horizontal bands on every core: the conversion runs on the
-// streaming thread between two pictures of the (slice-threaded) encoder, so on one core it
-// would cost a third of the encoder's time. Its YUV is swscale's default, BT.601 in video
-// range: what players decode a standard-definition disc as.
+// The conversion runs on the streaming thread between two pictures of the (slice-threaded)
+// encoder: a 1080-line picture on one core would cost a third of the encoder's time, so large
+// pictures are converted in horizontal bands on several cores, one band per half a megapixel.
+// A picture of the disc's own size takes less time than waking threads for it and handing its
+// rows to other cores' caches, so it stays on the streaming thread.
+constexpr int64_t kPixelsPerBand = 1 << 19;
+int ScalerBands(int sourceWidth, int sourceHeight) {
+    const int64_t pixels = int64_t(sourceWidth) * sourceHeight;
+    return int(std::clamp<int64_t>((pixels + kPixelsPerBand / 2) / kPixelsPerBand, 1,
+                                   std::max(av_cpu_count(), 1)));
+}
+
+// Its YUV is swscale's default, BT.601 in video range: what players decode a
+// standard-definition disc as.
 SwsContext* CreateScaler(int sourceWidth, int sourceHeight, int innerWidth, int innerHeight) {
     SwsContext* scaler = sws_alloc_context();
     if (!scaler) return nullptr;
@@ -46,7 +58,7 @@ SwsContext* CreateScaler(int sourceWidth, int sourceHeight, int innerWidth, int 
         av_opt_set_int(scaler, "dsth", innerHeight, 0) >= 0 &&
         av_opt_set_pixel_fmt(scaler, "dst_format", AV_PIX_FMT_YUV420P, 0) >= 0 &&
         av_opt_set_int(scaler, "sws_flags", kScalerFlags, 0) >= 0 &&
-        av_opt_set_int(scaler, "threads", 0, 0) >= 0;  // 0: one band per core
+        av_opt_set_int(scaler, "threads", ScalerBands(sourceWidth, sourceHeight), 0) >= 0;
     if (!configured || sws_init_context(scaler, nullptr, nullptr) < 0) {
         sws_freeContext(scaler);
         return nullptr;

@@ -196,5 +196,41 @@ TEST_P(JobPictures, ColoursSurviveTheTripToStandardDefinition) {
     }
 }
 
+// The luma of a file's first video stream as stored, across the middle row at the middle of
+// each of the grey stripes.
+std::vector<int> StripeLuma(const std::string& file) {
+    const testing::DecodedPicture luma = testing::DecodePicture(file, 0.5, "gray", "extractplanes=y");
+    std::vector<int> levels;
+    if (luma.pixels.empty()) return levels;
+    for (int k = 0; k < 3; ++k) levels.push_back(luma.At(luma.width * (2 * k + 1) / 6, luma.height / 2));
+    return levels;
+}
+
+// Grey-only clips (what a scanner or a monochrome camera writes) mean their levels by their
+// range as colour clips do: video-range luma stays on the disc as it is, full-range luma is
+// brought into the disc's video range. The clip has the disc frame's size and shape, so that
+// its pictures need no scaling on either road.
+TEST_P(JobPictures, GreyClipsKeepTheirLevels) {
+    constexpr int kLevels[] = {32, 126, 219};
+    const std::string stripes = "color=c=black:size=720x480:rate=30:duration=1,format=gray,setsar=8/9,"
+                                "geq=lum='if(lt(X,W/3)," + std::to_string(kLevels[0]) + ",if(lt(X,2*W/3)," +
+                                std::to_string(kLevels[1]) + "," + std::to_string(kLevels[2]) + "))'";
+    uint32_t direct = GetParam();
+    for (const bool fullRange : {false, true}) {
+        SCOPED_TRACE(fullRange ? "full range" : "video range");
+        const std::string clip = testing::MakeMedia(
+            "-f lavfi -i \"" + stripes + "\" -c:v ffv1 -pix_fmt gray -color_range " + (fullRange ? "pc" : "tv"),
+            work_ / (std::string("grey") + std::to_string(jobs_) + ".mkv"));
+        ASSERT_EQ(StripeLuma(clip), std::vector<int>(std::begin(kLevels), std::end(kLevels)));
+        const std::vector<int> disc = StripeLuma(RunClip(clip, direct, 0));
+        direct ^= 1;
+        ASSERT_EQ(disc.size(), std::size(kLevels));
+        for (int k = 0; k < 3; ++k) {
+            const double expected = fullRange ? 16 + kLevels[k] * 219.0 / 255.0 : kLevels[k];
+            EXPECT_NEAR(disc[k], expected, 3) << "stripe of level " << kLevels[k];
+        }
+    }
+}
+
 }  // namespace
 }  // namespace driver

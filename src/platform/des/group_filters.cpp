@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -240,8 +239,8 @@ public:
 protected:
     void Begin(const CMediaType* inputType) override {
         next_ = 0;
-        held_.clear();
-        incoming_.clear();
+        held_ = nullptr;
+        heldSent_ = false;
         source_ = inputType != nullptr ? inputType->FormatAs<VIDEOINFOHEADER>()->bmiHeader
                                        : BITMAPINFOHEADER{};
     }
@@ -257,14 +256,14 @@ protected:
         REFERENCE_TIME start = 0, stop = 0;
         if (FAILED(sample->GetTime(&start, &stop))) return true;
         const REFERENCE_TIME at = span_.clipStart + start;
-        const bool usable = at < span_.clipStop && Scale(sample, &incoming_);
-        if (usable) NoteIntake(1, stop);
-        if (usable && held_.empty()) held_ = incoming_;
+        ComPtr<MediaSample> incoming = at < span_.clipStop ? Compose(sample) : nullptr;
+        if (incoming) NoteIntake(1, stop);
+        if (incoming && !held_) Hold(incoming);
         while (next_ < total_ && FrameStart(next_) + HalfFrame() <= at) {
             if (!EmitFrame(next_)) return false;
             ++next_;
         }
-        if (usable) held_.swap(incoming_);
+        if (incoming) Hold(std::move(incoming));
         return next_ < total_;
     }
 
@@ -278,46 +277,70 @@ private:
     }
     REFERENCE_TIME HalfFrame() const { return REFERENCE_TIME(std::llround(0.5 * kUnitsPerSecond / fps_)); }
 
+    // Each picture goes out as it was composed the first time it is shown; a picture shown
+    // again (the output rate is above the clip's) goes out as a copy, since the one sent may
+    // still be in downstream hands.
     bool EmitFrame(int64_t n) {
         if (Aborted()) return false;
-        ComPtr<MediaSample> sample = MediaSample::Create(frameBytes_, pool_);
-        if (!sample) return false;
         const REFERENCE_TIME start = FrameStart(n);
         const bool inClip = start >= span_.clipStart && start < span_.clipStop;
-        if (inClip && !held_.empty()) {
-            std::memcpy(sample->Data(), held_.data(), frameBytes_);
+        if (inClip && held_ && !heldSent_) {
+            heldSent_ = true;
+            return Send(held_.Get(), start, FrameStart(n + 1));
+        }
+        ComPtr<MediaSample> sample = NewFrame();
+        if (!sample) return false;
+        if (inClip && held_) {
+            std::memcpy(sample->Data(), held_->Data(), frameBytes_);
         } else {
             std::memset(sample->Data(), 0, frameBytes_);  // black in RGB
         }
-        sample->SetActualDataLength(long(frameBytes_));
         return Send(sample.Get(), start, FrameStart(n + 1));
     }
 
-    // Both pictures are bottom-up with the same row order, so scaling the rows as they lie
-    // in memory keeps the picture upright.
-    bool Scale(IMediaSample* sample, std::vector<BYTE>* frame) {
+    ComPtr<MediaSample> NewFrame() {
+        ComPtr<MediaSample> frame = MediaSample::Create(frameBytes_, pool_);
+        if (frame) frame->SetActualDataLength(long(frameBytes_));
+        return frame;
+    }
+
+    void Hold(ComPtr<MediaSample> picture) {
+        if (picture.Get() == held_.Get()) return;
+        held_ = std::move(picture);
+        heldSent_ = false;
+    }
+
+    // The source picture fitted into a frame of its own. Both pictures are bottom-up with the
+    // same row order, so scaling the rows as they lie in memory keeps the picture upright.
+    ComPtr<MediaSample> Compose(IMediaSample* sample) {
         BYTE* source = nullptr;
         const int sourceWidth = source_.biWidth, sourceHeight = source_.biHeight;
         const size_t sourceStride = Rgb24Stride(sourceWidth);
         if (sourceWidth <= 0 || FAILED(sample->GetPointer(&source)) || source == nullptr ||
             size_t(sample->GetActualDataLength()) < sourceStride * size_t(sourceHeight)) {
-            return false;
+            return nullptr;
         }
         const FitRect fit = FitPicture(source_, frame_, stretchMode_);
-        if (fit.width <= 0 || fit.height <= 0) return false;
+        if (fit.width <= 0 || fit.height <= 0) return nullptr;
         scaler_ = sws_getCachedContext(scaler_, sourceWidth, sourceHeight, AV_PIX_FMT_BGR24,
                                        fit.width, fit.height, AV_PIX_FMT_BGR24, SWS_BICUBIC,
                                        nullptr, nullptr, nullptr);
-        if (scaler_ == nullptr) return false;
-        frame->assign(frameBytes_, 0);
+        ComPtr<MediaSample> frame = scaler_ != nullptr ? NewFrame() : nullptr;
+        if (!frame) return nullptr;
         const int targetStride = int(Rgb24Stride(width_));
-        uint8_t* target[4] = {frame->data() + size_t(fit.y) * targetStride + size_t(fit.x) * 3,
+        // The scaler writes the picture's pixels only: bands and row padding start black.
+        const bool fills = fit.width == width_ && fit.height == height_ && targetStride == width_ * 3;
+        if (!fills) std::memset(frame->Data(), 0, frameBytes_);
+        uint8_t* target[4] = {frame->Data() + size_t(fit.y) * targetStride + size_t(fit.x) * 3,
                               nullptr, nullptr, nullptr};
         int targetStrides[4] = {targetStride, 0, 0, 0};
         const uint8_t* input[4] = {source, nullptr, nullptr, nullptr};
         int inputStrides[4] = {int(sourceStride), 0, 0, 0};
-        return sws_scale(scaler_, input, inputStrides, 0, sourceHeight, target, targetStrides) ==
-               fit.height;
+        if (sws_scale(scaler_, input, inputStrides, 0, sourceHeight, target, targetStrides) !=
+            fit.height) {
+            return nullptr;
+        }
+        return frame;
     }
 
     const double fps_;
@@ -331,8 +354,8 @@ private:
     SwsContext* scaler_ = nullptr;
     BITMAPINFOHEADER source_{};
     int64_t next_ = 0;
-    std::vector<BYTE> held_;      // the picture current at the next output frame
-    std::vector<BYTE> incoming_;  // the newest picture, scaled
+    ComPtr<MediaSample> held_;  // the picture current at the next output frame, fitted
+    bool heldSent_ = false;     // held_ itself has gone downstream
 };
 
 // ---- Audio ---------------------------------------------------------------------------------

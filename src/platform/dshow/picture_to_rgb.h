@@ -25,7 +25,7 @@ public:
     bool Convert(const AVFrame* frame, uint8_t* target);
 
 private:
-    // What the scaler was made for; a frame that differs in any of them needs a new one.
+    // What the scalers were made for; a frame that differs in any of them needs new ones.
     struct ScalerKey {
         int width = 0;
         int height = 0;
@@ -34,13 +34,18 @@ private:
         bool fullRange = false;
         bool operator==(const ScalerKey&) const = default;
     };
-    bool PrepareScaler(const AVFrame* frame);
+    bool PrepareScalers(const AVFrame* frame);
+    void ReleaseScalers();
     bool Scale(const AVFrame* frame, uint8_t* top, int stride);
 
     const PictureOrientation orientation_;
     const PictureSize shown_;
     const PictureSize stored_;  // the scaled picture before it is turned
-    SwsContext* scaler_ = nullptr;
+    // Scales the decoded YUV (or grey) to 8-bit YUV 4:2:0 at the stored size, when the
+    // picture changes size or is grey; null when the decoded picture goes to RGB as it is.
+    SwsContext* sizer_ = nullptr;
+    AVFrame* sized_ = nullptr;  // what sizer_ makes
+    SwsContext* toRgb_ = nullptr;
     ScalerKey key_;
     std::vector<uint8_t> turning_;  // the scaled picture as stored, when it must be turned
 };

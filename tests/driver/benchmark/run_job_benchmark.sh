@@ -2,8 +2,9 @@
 # Time, CPU use and peak memory of whole encode jobs (build/bin/run-job) against
 # `ffmpeg -i CLIP -target ntsc-dvd` on the same 60-second 1920x1080 H.264/AAC clip, on the four
 # roads (timeline on/off x direct VOB on/off), in interleaved rounds (a shared machine makes
-# single timings noisy). Each road's line gives its time as a ratio to the ffmpeg run of the
-# same round; the summary gives each road's mean ratio.
+# single timings noisy). The summary gives each road's mean ratios to the ffmpeg run of the same
+# round: of the elapsed time, and of the CPU time (user + system), which a loaded machine
+# disturbs far less.
 #   tests/driver/benchmark/run_job_benchmark.sh [build-dir] [rounds]
 # Needs ffmpeg (with libx264 and the native AAC encoder) and GNU time as /usr/bin/time (Debian
 # package "time"); build the run-job target first. Not run by make.
@@ -32,7 +33,7 @@ measure() {  # label round command...
     /usr/bin/time -o "$work/time" -f "%e %U %S %P %M" "$@" >/dev/null 2>"$work/stderr" ||
         { echo "$label failed:"; cat "$work/stderr"; exit 1; }
     read -r elapsed user system cpu peak <"$work/time"
-    echo "$round $label $elapsed $user $system $cpu $peak" >>"$results"
+    echo "$round $label $elapsed $user $system ${cpu%\%} $peak" >>"$results"
     printf '  %-22s %7.2f s elapsed, %7.2f s user, %6.2f s system, CPU %5s, %7d KB peak\n' \
         "$label" "$elapsed" "$user" "$system" "$cpu" "$peak"
 }
@@ -49,17 +50,20 @@ while [ "$round" -le "$rounds" ]; do
     round=$((round + 1))
 done
 
-echo "mean over $rounds rounds (ratio: elapsed / ffmpeg's elapsed in the same round)"
+echo "mean over $rounds rounds (ratios to ffmpeg's figures in the same round)"
 awk '
-    $2 == "ffmpeg" { reference[$1] = $3 }
-    { label[$2] = 1; elapsed[$2] += $3; cpu[$2] += $6; peak[$2] = $7 > peak[$2] ? $7 : peak[$2];
-      if ($2 != "ffmpeg") ratio[$2] += $3 / reference[$1]; else ratio[$2] += 1; runs[$2]++ }
+    $2 == "ffmpeg" { reference[$1] = $3; referenceCpu[$1] = $4 + $5 }
+    { label[$2] = 1; elapsed[$2] += $3; cpuTime[$2] += $4 + $5; cpu[$2] += $6;
+      peak[$2] = $7 > peak[$2] ? $7 : peak[$2];
+      ratio[$2] += $3 / reference[$1]; cpuRatio[$2] += ($4 + $5) / referenceCpu[$1]; runs[$2]++ }
     END {
         order[1] = "ffmpeg"; order[2] = "timeline"; order[3] = "timeline+direct"; order[4] = "plain"; order[5] = "plain+direct"
         for (i = 1; i <= 5; i++) {
             l = order[i]
             if (!(l in label)) continue
-            printf "  %-22s %7.2f s, %5.2fx ffmpeg, CPU %4.0f%%, %7d KB peak\n", l, elapsed[l] / runs[l], ratio[l] / runs[l], cpu[l] / runs[l], peak[l]
+            printf "  %-22s %7.2f s, %5.2fx ffmpeg; CPU %7.2f s, %5.2fx ffmpeg, %4.0f%%; %7d KB peak\n", l,
+                   elapsed[l] / runs[l], ratio[l] / runs[l], cpuTime[l] / runs[l], cpuRatio[l] / runs[l],
+                   cpu[l] / runs[l], peak[l]
         }
     }' "$results"
 
