@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "author/cell_marking.h"
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
 #include "author/ifo_tables.h"

@@ -1,5 +1,7 @@
 // What a run writes into the DVD folder, kept so that a run that fails leaves nothing behind
-// that looks like a disc: a VOB without its information file, or one cut short by the error.
+// that looks like a disc (a VOB without its information file, or one cut short by the error),
+// and reported, so that the job can take away what its runs wrote when a later one fails or
+// is stopped.
 #pragma once
 
 #include <string>

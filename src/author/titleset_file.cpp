@@ -10,10 +10,6 @@
 
 namespace author {
 
-namespace {
-std::string number(uint64_t value) { return std::to_string(value); }
-}  // namespace
-
 TitlesetFile::TitlesetFile(const std::string& path) : path_(path), file_(std::fopen(path.c_str(), "rb")) {
     if (file_ == nullptr) fatal("ERR:  cannot open %s: %s\n", path.c_str(), std::strerror(errno));
     struct stat status;

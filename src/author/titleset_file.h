@@ -11,6 +11,9 @@
 
 namespace author {
 
+// A count, size or byte of the file as a damage report gives it.
+inline std::string number(uint64_t value) { return std::to_string(value); }
+
 class TitlesetFile {
 public:
     explicit TitlesetFile(const std::string& path);

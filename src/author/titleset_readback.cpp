@@ -61,8 +61,6 @@ constexpr CountField kCountFields[] = {
     {kTitleAttributes + kAttrSubpictureCount, "title subpicture stream count", kMaxSubpictureTracks},
 };
 
-std::string number(uint64_t value) { return std::to_string(value); }
-
 uint64_t sector_bytes(uint64_t sector) { return sector * kSectorSize; }
 
 // The header, and the information-file sectors it declares, which the file must hold.

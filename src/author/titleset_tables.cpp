@@ -142,8 +142,6 @@ constexpr size_t kVobuMapLastByte = 0;
 constexpr uint64_t kVobuMapHeaderBytes = 4;
 constexpr uint64_t kVobuMapEntryBytes = 4;
 
-std::string number(uint64_t value) { return std::to_string(value); }
-
 std::string hex(uint64_t value) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%02" PRIx64, value);

@@ -41,8 +41,8 @@ constexpr MuxerProfile kMuxerProfiles[] = {
 constexpr AVRational kVobClock = {1, 90000};
 
 constexpr int kVideoStreamId = 0;
-constexpr int kIoBufferSize = 64 * 1024;
 constexpr int kAudioStreamId = 1;
+constexpr int kIoBufferSize = 64 * 1024;
 
 const MuxerProfile* FindMuxerProfile(const char* name) {
     for (const MuxerProfile& profile : kMuxerProfiles)

@@ -23,7 +23,7 @@ int ConfigureVobWriter(OutputWriter& writer, const EncoderHost& host, const char
 // Calling order per clip (all on one thread at a time; the two writes on the video thread):
 // Open, AddVideoStream, AddAudioStream, parameters into VideoCodecContext, SetParameters,
 // OpenCodecs, OpenFile, WriteHeader, WriteVideo/WriteAudio in time order, Close, delete.
-// ConfigureVobWriter below runs the steps up to WriteHeader the way the job does.
+// ConfigureVobWriter above runs the steps up to WriteHeader the way the job does.
 //
 // Every step returns its own result and keeps the first failure's reason in Error(); once a
 // step has failed, later steps fail at once instead of writing into a half-built VOB.

@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include "core/new_file.h"
 #include "core/program_stream_fields.h"
 
 namespace core {
@@ -76,21 +76,17 @@ bool ShiftPacks(uint8_t* packs, size_t size, int64_t ticks) {
     return true;
 }
 
-std::string SystemReason(const std::string& what, const std::string& path) {
-    return what + " " + path + ": " + std::strerror(errno);
-}
-
 // Answers why the file could not be shifted, or nothing when it was.
 std::string ShiftOpenFile(int file, const std::string& path, int64_t ticks) {
     std::vector<uint8_t> block(kPackSize * kPacksPerBlock);
     for (off_t position = 0;;) {
         const ssize_t got = ::pread(file, block.data(), block.size(), position);
-        if (got < 0) return SystemReason("Cannot read", path);
+        if (got < 0) return FileFailure("Cannot read", path);
         if (got == 0) return {};
         if (size_t(got) % kPackSize != 0) return path + " does not end on a whole pack";
         if (!ShiftPacks(block.data(), size_t(got), ticks)) return path + " holds a sector that is no MPEG-2 pack";
         const ssize_t put = ::pwrite(file, block.data(), size_t(got), position);
-        if (put < 0) return SystemReason("Cannot write", path);
+        if (put < 0) return FileFailure("Cannot write", path);
         if (put != got) return "Cannot write all of " + path;
         position += got;
     }
@@ -101,8 +97,8 @@ std::string ShiftOpenFile(int file, const std::string& path, int64_t ticks) {
 bool ShiftProgramStreamClock(const std::string& path, int64_t ticks, std::string* error) {
     // The job only ever shifts the file it has just written: a link put in its place is not it.
     const int file = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    std::string reason = file < 0 ? SystemReason("Cannot open", path) : ShiftOpenFile(file, path, ticks);
-    if (file >= 0 && ::close(file) != 0 && reason.empty()) reason = SystemReason("Cannot write", path);
+    std::string reason = file < 0 ? FileFailure("Cannot open", path) : ShiftOpenFile(file, path, ticks);
+    if (file >= 0 && ::close(file) != 0 && reason.empty()) reason = FileFailure("Cannot write", path);
     if (!reason.empty() && error) *error = reason;
     return reason.empty();
 }

@@ -25,8 +25,8 @@ struct AuthoringResult {
     std::vector<std::string> createdFolders;  // parents first
 };
 
-// The program name the engine is given, and the name its messages go under in the log: the
-// option parser's own complaints use it, so it is the engine's, not the multiplexer's.
+// The program name the engine is given, and the name its messages go under in the log; its
+// option parser names itself by it too, so it is the engine's own command's name.
 inline constexpr const char* kAuthoringProgramName = "discforge";
 
 // Creates the disc's folder (one level) and runs the engine. stop is polled by the engine.

@@ -382,8 +382,9 @@ bool MainFrame::OpenClipOutputs(std::string& error) {
 }
 
 bool MainFrame::FinishClipOutputs(std::string& error) {
-    // Every chapter's sound lasts as long as its pictures: sound that cannot be written leaves
-    // the chapter short of it, which is as damaged as a picture that cannot.
+    // Every chapter is handed sound as long as its pictures (the writer or the multiplexer then
+    // ends it within them): sound that cannot be written leaves the chapter short of it, which
+    // is as damaged as a picture that cannot.
     const bool soundEnded = sound_.EndWithPictures(PicturesSeconds(), lastPictureEnd_);
     if (!outputs_.Close(error)) return false;
     if (!soundEnded) {

@@ -253,38 +253,7 @@ void Multiplexor::CreateStillsStreams() {
     for (JobStream& input : job_.inputStreams) {
         FileBitReader* reader = input.reader.get();
         if (input.format == StreamFormat::MpegVideo) {
-            const VideoParams& params = job_.videoParams.at(videoIndex++);
-            // The super video CD holds one stills stream; the video CD a standard and a
-            // high-resolution one.
-            if (params_.muxFormat == 7 && videoIndex > 1) {
-                RefuseStillsInput(MuxStatus::SecondStillsVideo, input.reader->FileName());
-                continue;
-            }
-            std::unique_ptr<StillsStream> stills;
-            if (params_.muxFormat == 6)
-                stills = std::make_unique<VcdStillsStream>(reader, params, this);
-            else
-                stills = std::make_unique<SvcdStillsStream>(reader, params, this);
-            if (!stills->Open(static_cast<int>(video_.size()))) {
-                NoteInputWithoutUnits(input.reader->FileName());
-                continue;
-            }
-            if (params_.muxFormat == 6) {
-                auto* vcd = static_cast<VcdStillsStream*>(stills.get());
-                // Two stills of one size would share a stream id: one stream mixing both files.
-                const bool sizeTaken = std::any_of(vcdStills.begin(), vcdStills.end(), [&](const VcdStillsStream* s) {
-                    return s->IsStandardSize() == vcd->IsStandardSize();
-                });
-                if (sizeTaken) {
-                    RefuseStillsInput(MuxStatus::StillsSizeTaken, input.reader->FileName() + " is a second " +
-                                                                      vcd->SizeName() + " one");
-                    continue;
-                }
-                vcdStills.push_back(vcd);
-            }
-            video_.push_back(stills.get());
-            all_.push_back(stills.get());
-            owned_.push_back(std::move(stills));
+            AddStillsVideo(input, videoIndex++, vcdStills);
         } else if (input.format == StreamFormat::MpegAudio) {
             if (audioNumber >= StreamNumberLimit(input.format)) {
                 configurationRefused_ = true;
@@ -309,6 +278,43 @@ void Multiplexor::CreateStillsStreams() {
         vcdStills[0]->PairWith(vcdStills[1]);
         vcdStills[1]->PairWith(vcdStills[0]);
     }
+}
+
+void Multiplexor::AddStillsVideo(JobStream& input, size_t videoIndex,
+                                 std::vector<VcdStillsStream*>& vcdStills) {
+    const VideoParams& params = job_.videoParams.at(videoIndex);
+    // The super video CD holds one stills stream; the video CD a standard and a
+    // high-resolution one.
+    if (params_.muxFormat == 7 && videoIndex > 0) {
+        RefuseStillsInput(MuxStatus::SecondStillsVideo, input.reader->FileName());
+        return;
+    }
+    FileBitReader* reader = input.reader.get();
+    std::unique_ptr<StillsStream> stills;
+    if (params_.muxFormat == 6)
+        stills = std::make_unique<VcdStillsStream>(reader, params, this);
+    else
+        stills = std::make_unique<SvcdStillsStream>(reader, params, this);
+    if (!stills->Open(static_cast<int>(video_.size()))) {
+        NoteInputWithoutUnits(input.reader->FileName());
+        return;
+    }
+    if (params_.muxFormat == 6) {
+        auto* vcd = static_cast<VcdStillsStream*>(stills.get());
+        // Two stills of one size would share a stream id: one stream mixing both files.
+        const bool sizeTaken = std::any_of(vcdStills.begin(), vcdStills.end(), [&](const VcdStillsStream* s) {
+            return s->IsStandardSize() == vcd->IsStandardSize();
+        });
+        if (sizeTaken) {
+            RefuseStillsInput(MuxStatus::StillsSizeTaken,
+                              input.reader->FileName() + " is a second " + vcd->SizeName() + " one");
+            return;
+        }
+        vcdStills.push_back(vcd);
+    }
+    video_.push_back(stills.get());
+    all_.push_back(stills.get());
+    owned_.push_back(std::move(stills));
 }
 
 std::vector<const PesStream*> Multiplexor::AsPes(const std::vector<ElementaryStream*>& streams) const {

@@ -21,6 +21,8 @@ class ManualResetEvent;
 
 namespace psmux {
 
+class VcdStillsStream;
+
 // Joins a video and an audio elementary stream (in either order) into a DVD program stream
 // with a navigation placeholder sector before each I-picture. Sends PBM_SETPOS with the
 // percentage of the video written and stops early, still closing the file, when `cancel` is
@@ -105,6 +107,9 @@ private:
 
     void CreateStreams();
     void CreateStillsStreams();
+    // The stills stream of the video input that is the `videoIndex`-th of the job (from 0), or
+    // its refusal; a video CD's stills streams are gathered in vcdStills to be paired.
+    void AddStillsVideo(JobStream& input, size_t videoIndex, std::vector<VcdStillsStream*>& vcdStills);
     MuxStatus Prepare();
     MuxStatus OutputFailure();
     bool ConfigurationIsMuxable() const;

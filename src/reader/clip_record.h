@@ -1,5 +1,5 @@
-// One source clip: what the media detector reports about its streams, and the range of it
-// to encode.
+// One source clip: what the media detector reports about its streams, the range of it to
+// encode, and the size and modification time its file had, which tell when it has changed.
 #pragma once
 
 #include <cstdint>

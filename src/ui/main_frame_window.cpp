@@ -390,11 +390,11 @@ void MainFrameWindow::OnSetting() {
 void MainFrameWindow::OnStartEncoding() {
     if (JobActive()) return;
     {
-        // Start reads again what changed since it was added, which may take a while.
+        // Reading a changed clip again may take as long as reading a recording through.
         ScopedWaitCursor reading;
         jobActive_ = frame_.OnStartEncoding();
     }
-    // Start reads a clip again whose file changed since it was added.
+    // A row whose clip Start read again shows the new file, whether the job started or not.
     for (int row = 0; row < form_->RowCount(); ++row) {
         if (const std::optional<reader::ClipRecord> clip = frame_.ClipAt(std::size_t(row)))
             form_->SetRowTexts(row, *clip);

@@ -97,7 +97,9 @@ TEST_F(PgcWriter, SplitCellPausesAndRunsItsCommandOnlyAfterItsLastPiece) {
         EXPECT_EQ(table.u8(e + 2), c == 3 ? 20u : 0u) << "still time of piece " << c + 1;
         EXPECT_EQ(table.u8(e + 3), c == 3 ? 1u : 0u) << "command of piece " << c + 1;
         // The pieces before the last play on into the next one without a break.
-        if (c > 0) EXPECT_EQ(table.u8(e) & 0x08, 0x08u) << "piece " << c + 1;
+        if (c > 0) {
+            EXPECT_EQ(table.u8(e) & 0x08, 0x08u) << "piece " << c + 1;
+        }
     }
 }
 

@@ -648,7 +648,9 @@ TEST_F(StartTest, ClipChangedIntoAnotherVideoIsReadAgain) {
         // The unreadable clip first ends the job at once.
         frame_.AddClip(UnreadableClip(work_ / "first.avi"));
         const std::size_t row = frame_.AddClip(testing::ProbeClip(clip));
-        if (c.rangeEnd > 0) ASSERT_TRUE(frame_.SetClipRange(row, c.rangeStart, c.rangeEnd));
+        if (c.rangeEnd > 0) {
+            ASSERT_TRUE(frame_.SetClipRange(row, c.rangeStart, c.rangeEnd));
+        }
         testing::MakeClip(clip, "320x240", "25", 0, 0, c.newSeconds);
         RecordingBoxes boxes;
         EXPECT_TRUE(Start());

@@ -70,7 +70,11 @@ TEST(TitleClock, ListThatStartAcceptsNeverRestartsTheClock) {
     const double third = std::floor(limitSeconds / 3);
     const double ranges[] = {third + 0.3, third - 0.7, limitSeconds - 2 * third + 0.4};
     std::vector<reader::ClipRecord> clips;
-    for (double range : ranges) clips.push_back(reader::ClipRecord{.RangeEnd = range});
+    for (double range : ranges) {
+        reader::ClipRecord clip;
+        clip.RangeEnd = range;
+        clips.push_back(clip);
+    }
     ASSERT_EQ(ListLengthProblem(clips), "");
 
     TitleClock clock;

@@ -9,28 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/program_stream_fields.h"
+
 namespace reader_test {
-
-// One PES time stamp in its five bytes: 4 bits of prefix, then bits 32..30, 29..15 and 14..0
-// of the 33-bit value, each group closed by a marker bit.
-class PesStamp {
-public:
-    explicit PesStamp(uint8_t* bytes) : b_(bytes) {}
-    int64_t Get() const {
-        return int64_t((b_[0] >> 1) & 0x07) << 30 | int64_t(b_[1]) << 22 | int64_t(b_[2] >> 1) << 15 |
-               int64_t(b_[3]) << 7 | int64_t(b_[4] >> 1);
-    }
-    void Set(int64_t value) {
-        b_[0] = uint8_t((b_[0] & 0xF1) | ((value >> 29) & 0x0E));
-        b_[1] = uint8_t(value >> 22);
-        b_[2] = uint8_t(((value >> 14) & 0xFE) | 1);
-        b_[3] = uint8_t(value >> 7);
-        b_[4] = uint8_t(((value << 1) & 0xFE) | 1);
-    }
-
-private:
-    uint8_t* b_;
-};
 
 constexpr size_t kTsPacket = 188;
 constexpr uint8_t kVideoStreamId = 0xE0;
@@ -91,8 +72,7 @@ inline bool FlipStampBit(const std::string& from, const std::string& to, int fir
         uint8_t* field = which == DamagedStamp::Dts ? pes.dts : pes.pts;
         const bool lone = pes.dts == nullptr;
         if (field == nullptr || lone != (which == DamagedStamp::LonePts)) return;
-        PesStamp stamp(field);
-        stamp.Set(stamp.Get() ^ (int64_t(1) << bit));
+        core::SetTimestamp(field, core::ReadTimestamp(field) ^ (int64_t(1) << bit));
         flipped = true;
     });
     return flipped && WriteBytes(to, ts);
@@ -108,8 +88,7 @@ inline bool StepClockAt(const std::string& from, const std::string& to, double a
     ForEachPesHeader(ts, [&](PesHeader& pes) {
         for (uint8_t* field : {pes.pts, pes.dts}) {
             if (field == nullptr) continue;
-            PesStamp stamp(field);
-            if (stamp.Get() >= threshold) stamp.Set(stamp.Get() + ticks);
+            if (core::ReadTimestamp(field) >= threshold) core::ShiftTimestamp(field, ticks);
         }
     });
     return !ts.empty() && WriteBytes(to, ts);

@@ -96,7 +96,9 @@ TEST(ClipListTexts, LongPathsGiveUpTheirFolderFirst) {
         EXPECT_TRUE(shown.startsWith(c.begins)) << shown.toStdString();
         EXPECT_EQ(shown.endsWith("/" + name) || shown == ellipsis + name, c.wholeName)
             << shown.toStdString();
-        if (!c.wholeName) EXPECT_TRUE(shown.endsWith(".mp4")) << shown.toStdString();
+        if (!c.wholeName) {
+            EXPECT_TRUE(shown.endsWith(".mp4")) << shown.toStdString();
+        }
     }
 }
 

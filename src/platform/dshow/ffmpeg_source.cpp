@@ -421,7 +421,7 @@ int Session::LaneOf(int streamIndex) const {
 
 void Session::EndLanes(Kind kind) {
     for (int lane = 0; lane < kLanes; ++lane) {
-        if (decoders_[lane]) packets_.Push(lane, PacketItem{kind, nullptr});
+        if (decoders_[lane]) packets_.Push(lane, PacketItem{kind, nullptr, std::nullopt});
     }
 }
 

@@ -62,13 +62,11 @@ public:
     // that holds pictures back to reorder them hands each out under a later picture's stamp.
     bool StampsInDecodingOrder() const { return stampsInDecodingOrder_; }
 
-    // The jumps of the file's clock, closed up in every length and time this file gives, and its
-    // damaged stamps, placed by their neighbours (see StampMender); none for a file without
-    // them, and for formats that cannot hold them.
-    const StampRepairs& Repairs() const { return scan_.repairs; }
+    // The jumps of the file's clock, closed up in every length and time this file gives (see
+    // StampMender); none for a file without them, and for formats that cannot hold them.
     const std::vector<StampJump>& ClockJumps() const { return scan_.repairs.jumps; }
-    // A mender that makes these repairs in the packets read from this file; null when there
-    // are none to make.
+    // A mender that closes up these jumps in the packets read from this file and gives its
+    // damaged stamps the places their neighbours give them; null when there is nothing to mend.
     std::unique_ptr<StampMender> NewStampMender() const;
     // Where reading must start, in a file with clock jumps, to reach the time `seconds` from
     // time zero on the closed-up clock: the byte position of the last key packet at or before

@@ -100,10 +100,4 @@ void ScanCache::Drop(Entries::iterator entry) {
     entries_.erase(entry);
 }
 
-bool IsScanKept(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) return false;
-    return ScanCache::Shared().Find(path, FileVersion::Of(info)) != nullptr;
-}
-
 }  // namespace platform::dshow

@@ -121,10 +121,4 @@ private:
     std::condition_variable scanEnded_;
 };
 
-// True when opening the file at path (named as it will be opened) as it stands now would take
-// its scan from the shared cache instead of reading the file: cheap (one stat), for a window
-// that wants to show that opening a file may take a while. False when the file cannot be
-// looked at, or was not opened yet.
-bool IsScanKept(const std::string& path);
-
 }  // namespace platform::dshow
