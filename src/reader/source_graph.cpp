@@ -119,9 +119,10 @@ HRESULT SourceGraph::AskForWantedPicture() {
     const auto* info = connected.FormatAs<VIDEOINFOHEADER>();
     if (info == nullptr) return S_OK;
     const BITMAPINFOHEADER wanted = Owner->WantedPicture(info->bmiHeader);
-    if (wanted.biWidth == info->bmiHeader.biWidth && wanted.biHeight == info->bmiHeader.biHeight) {
-        return S_OK;
-    }
+    const bool asOffered =
+        wanted.biWidth == info->bmiHeader.biWidth && wanted.biHeight == info->bmiHeader.biHeight;
+    // A size that is no picture leaves the clip readable as it is offered.
+    if (asOffered || wanted.biWidth <= 0 || wanted.biHeight <= 0) return S_OK;
     return ReconnectAtPictureSize(GraphBuilder.Get(), output.Get(), input, connected, wanted);
 }
 

@@ -199,6 +199,16 @@ TEST_F(SourceGraphRun, PicturesComeAtTheSizeTheOwnerWants) {
     EXPECT_LT(bottom[2], 50);
     EXPECT_GT(top[2], 200);  // red
     EXPECT_LT(top[0], 50);
+
+    // A wanted picture that is none (top-down rows, which the sink cannot take) leaves the
+    // clip readable at its offered size.
+    RecordingSink unusable;
+    unusable.wanted.biWidth = 160;
+    unusable.wanted.biHeight = -90;
+    Read(path, 0.0, &unusable);
+    EXPECT_EQ(unusable.width, 320);
+    EXPECT_EQ(unusable.height, 240);
+    EXPECT_EQ(unusable.videoTimes, native.videoTimes);
 }
 
 // Windows Media files take the reader road (their own source filter, then every pin
