@@ -286,6 +286,7 @@ void MainFrame::BeginClip(const reader::ClipRecord& clip) {
     clipStartTime_ = platform::TickCountMs();
     pacing_ = PacingState{};
     geometry_ = core::PictureGeometry{};
+    pictureFit_ = PictureFitRequest{};
     sourceAudioFormat_ = WAVEFORMATEX{};
     shortPictureLogged_ = false;
     clipHasAudio_ = false;
@@ -456,27 +457,25 @@ platform::com::HRESULT MainFrame::OnVideoFormat(const AM_MEDIA_TYPE* type) {
     }
     VIDEOINFOHEADER info;
     std::memcpy(&info, type->pbFormat, sizeof info);
-    const int width = info.bmiHeader.biWidth;
-    const int height = info.bmiHeader.biHeight < 0 ? -info.bmiHeader.biHeight
-                                                   : info.bmiHeader.biHeight;
+    geometry_ = pictureFit_.Settle(info.bmiHeader, JobOutputFrame());
+    clipStartTime_ = platform::TickCountMs();
+    return kOk;
+}
+
+platform::dshow::BITMAPINFOHEADER MainFrame::WantedPicture(
+    const platform::dshow::BITMAPINFOHEADER& offered) {
+    return pictureFit_.Ask(offered, JobOutputFrame());
+}
+
+OutputFrame MainFrame::JobOutputFrame() const {
     // The timeline has fitted the picture by its stretch mode already; should a picture still
     // arrive at another size, it is only scaled, never given a second set of bands.
     const bool stretch = jobSettings_.LetterBox == 1 || ReadsThroughTimeline();
     // The disc shows the frame at 4:3 whatever its pixel count.
     const AVRational outputPixel =
         core::SampleAspectFor4x3(jobSettings_.OutputWidth, jobSettings_.OutputHeight);
-    const PadBands bands = ComputePadBands(width, height, platform::dshow::PixelAspectOf(info.bmiHeader),
-                                           jobSettings_.OutputWidth, jobSettings_.OutputHeight,
-                                           {outputPixel.num, outputPixel.den}, stretch);
-    geometry_.SourceWidth = width;
-    geometry_.SourceHeight = height;
-    geometry_.PadTop = bands.Top;
-    geometry_.PadBottom = bands.Bottom;
-    geometry_.PadLeft = bands.Left;
-    geometry_.PadRight = bands.Right;
-    geometry_.NeedsScaling = bands.NeedsScaling;
-    clipStartTime_ = platform::TickCountMs();
-    return kOk;
+    return OutputFrame{jobSettings_.OutputWidth, jobSettings_.OutputHeight,
+                       {outputPixel.num, outputPixel.den}, stretch};
 }
 
 platform::com::HRESULT MainFrame::OnAudioFormat(const AM_MEDIA_TYPE* type) {

@@ -26,6 +26,7 @@
 #include "driver/job_outcome.h"
 #include "driver/output_lock.h"
 #include "driver/pacing.h"
+#include "driver/picture_fit.h"
 #include "driver/temp_files.h"
 #include "driver/title_clock.h"
 #include "driver/title_sound.h"
@@ -103,6 +104,9 @@ public:
     const platform::ManualResetEvent* StopEvent() override { return &hStop; }
     const platform::ManualResetEvent* CancelEvent() override { return &hCanceled; }
     const core::Settings& JobSettings() override { return jobSettings_; }
+    // The plain graph's source delivers the pictures fitted to the disc's frame.
+    platform::dshow::BITMAPINFOHEADER WantedPicture(
+        const platform::dshow::BITMAPINFOHEADER& offered) override;
 
     // ---- EncoderHost (read by the encoders and the writer when they open) ----------------
     const core::Settings& EncoderSettings() const override { return jobSettings_; }
@@ -149,6 +153,7 @@ private:
     // delivers pictures at the output size and rate: the sink then neither paces, nor fits,
     // nor looks for the range's end.
     bool ReadsThroughTimeline() const { return jobSettings_.UseDES != 0; }
+    OutputFrame JobOutputFrame() const;
     // How long a picture lasts: its own stamps, else the output frame time.
     double PictureSeconds(int64_t start, int64_t stop) const;
     void UpdateProgress(int percent);
@@ -178,6 +183,7 @@ private:
     // Per-clip state: written by the worker before the graph runs and by the format calls,
     // then owned by the video streaming thread until the graph stops.
     core::PictureGeometry geometry_;
+    PictureFitRequest pictureFit_;
     platform::dshow::WAVEFORMATEX sourceAudioFormat_{};
     PacingState pacing_;
     double clipLength_ = 0.0;  // seconds; 0 runs the clip to the end of its file

@@ -96,7 +96,7 @@ HRESULT ReceiverVideoPin::SetMediaType(const CMediaType* type) {
         return VFW_E_INVALIDMEDIATYPE;
     }
     Sink()->OnVideoFormat(type);
-    return S_OK;
+    return CBaseInputPin::SetMediaType(type);
 }
 
 // Offers RGB24 with fixed-size samples; the upstream pin supplies the format block.

@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "platform/com/class_table.h"
 #include "platform/dshow/diagnostics.h"
+#include "platform/dshow/picture_request.h"
 #include "reader/clip_record.h"
 #include "reader/graph_end.h"
 
@@ -58,14 +59,19 @@ HRESULT SourceGraph::Build(ClipRecord* clip) {
     hr = AddReceiver(GraphBuilder.Get(), &VideoReceiver, "ReceiverVideo");
     if (FAILED(hr)) return hr;
 
+    // The video sink is installed once the picture size is settled, so it hears of one
+    // format, the one its pictures come in.
     SampleSink* sink = Owner != nullptr ? Owner->Sink() : nullptr;
     AudioReceiver->SetCallback(sink);
-    VideoReceiver->SetCallback(sink);
 
     if (clip == nullptr) return E_POINTER;
     Clip = clip;
     hr = RenderFile(clip->Path);
     if (FAILED(hr)) return hr;
+    hr = AskForWantedPicture();
+    if (FAILED(hr)) return hr;
+    VideoReceiver->SetCallback(sink);
+    AnnounceVideoFormat(sink);
 
     GraphBuilder.As(&MediaControl);
     GraphBuilder.As(&MediaEvent);
@@ -100,6 +106,31 @@ HRESULT SourceGraph::AddAsfReader(const std::string& path) {
     if (SUCCEEDED(hr)) hr = loader->Load(path.c_str(), nullptr);
     if (FAILED(hr)) return hr;
     return RenderOutputPins(GraphBuilder.Get(), asfReader.Get());
+}
+
+HRESULT SourceGraph::AskForWantedPicture() {
+    ReceiverPin* input = VideoReceiver ? VideoReceiver->InputPin() : nullptr;
+    if (input == nullptr || Owner == nullptr) return S_OK;
+    CMediaType connected;
+    ComPtr<IPin> output;
+    if (FAILED(input->ConnectionMediaType(&connected)) || FAILED(input->ConnectedTo(output.Put()))) {
+        return S_OK;  // a clip without pictures
+    }
+    const auto* info = connected.FormatAs<VIDEOINFOHEADER>();
+    if (info == nullptr) return S_OK;
+    const BITMAPINFOHEADER wanted = Owner->WantedPicture(info->bmiHeader);
+    const bool asOffered =
+        wanted.biWidth == info->bmiHeader.biWidth && wanted.biHeight == info->bmiHeader.biHeight;
+    // A size that is no picture leaves the clip readable as it is offered.
+    if (asOffered || wanted.biWidth <= 0 || wanted.biHeight <= 0) return S_OK;
+    return ReconnectAtPictureSize(GraphBuilder.Get(), output.Get(), input, connected, wanted);
+}
+
+void SourceGraph::AnnounceVideoFormat(SampleSink* sink) {
+    ReceiverPin* input = VideoReceiver ? VideoReceiver->InputPin() : nullptr;
+    CMediaType connected;
+    if (sink == nullptr || input == nullptr || FAILED(input->ConnectionMediaType(&connected))) return;
+    sink->OnVideoFormat(&connected);
 }
 
 LONGLONG RangeStartPosition(double rangeStart, double videoLength, LONGLONG duration) {

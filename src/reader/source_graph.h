@@ -23,6 +23,14 @@ public:
     virtual const platform::ManualResetEvent* StopEvent() = 0;
     // Set when the user cancelled the job.
     virtual const platform::ManualResetEvent* CancelEvent() = 0;
+    // The picture (size and pixel shape) the owner takes a clip's video at, given the one the
+    // source offers: the graph asks the source for it, and a source that cannot serve it
+    // delivers the offered one. The sink hears of the format only once it is settled. By
+    // default the pictures come as offered.
+    virtual platform::dshow::BITMAPINFOHEADER WantedPicture(
+        const platform::dshow::BITMAPINFOHEADER& offered) {
+        return offered;
+    }
 };
 
 class SourceGraph {
@@ -45,6 +53,11 @@ public:
     HRESULT RenderFile(const std::string& path);
     static bool IsWindowsMediaFile(const std::string& path);
     HRESULT AddAsfReader(const std::string& path);
+    // Reconnects the video receiver at the owner's wanted picture, where that differs from
+    // the connected one.
+    HRESULT AskForWantedPicture();
+    // Tells sink the video receiver's connected format, if it has one.
+    void AnnounceVideoFormat(SampleSink* sink);
 
     // For callers that need the graph itself (tests, tools).
     platform::dshow::IGraphBuilder* Graph() const { return GraphBuilder.Get(); }

@@ -39,6 +39,8 @@ public:
         const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
         width = info->bmiHeader.biWidth;
         height = info->bmiHeader.biHeight;
+        pixel = PixelAspectOf(info->bmiHeader);
+        ++videoFormats;
         return 0;
     }
     HRESULT OnAudioFormat(const AM_MEDIA_TYPE* type) override {
@@ -86,11 +88,17 @@ public:
     reader::SampleSink* Sink() override { return this; }
     const platform::ManualResetEvent* StopEvent() override { return &stop_; }
     const platform::ManualResetEvent* CancelEvent() override { return &cancel; }
+    BITMAPINFOHEADER WantedPicture(const BITMAPINFOHEADER& offered) override {
+        return wanted.biWidth > 0 ? wanted : offered;
+    }
 
     platform::ManualResetEvent cancel;
+    BITMAPINFOHEADER wanted{};  // none: the pictures come as offered
 
     std::mutex mutex;
     int width = 0, height = 0;
+    PixelAspect pixel;
+    int videoFormats = 0;
     WAVEFORMATEX format{};
     static constexpr size_t kHeadValues = 48000;
     std::vector<int16_t> audioHead;  // the first second of mono sound, or half of stereo
@@ -155,6 +163,52 @@ TEST_F(SourceGraphRun, DeliversWholeClipOnTwoThreads) {
         EXPECT_GT(sink.videoTimes[i], sink.videoTimes[i - 1]);
     }
     EXPECT_EQ(sink.callsAfterReturn, 0);
+}
+
+// An owner that takes the pictures at another size gets them scaled by the source: the sink
+// hears of that one format only, and the pictures keep their times. A picture band-striped
+// top to bottom shows they stay upright.
+TEST_F(SourceGraphRun, PicturesComeAtTheSizeTheOwnerWants) {
+    const std::string path = dir_.File("clip.mp4");
+    ASSERT_TRUE(MakeMedia("-f lavfi -i color=c=red:size=320x120:rate=25 -f lavfi "
+                          "-i color=c=blue:size=320x120:rate=25 -filter_complex vstack -t 1 "
+                          "-c:v libx264 -pix_fmt yuv420p",
+                          path));
+    RecordingSink native;
+    Read(path, 0.0, &native);
+
+    RecordingSink fitted;
+    fitted.wanted.biWidth = 160;
+    fitted.wanted.biHeight = 90;
+    SetPixelAspect(fitted.wanted, PixelAspect{4, 3});
+    Read(path, 0.0, &fitted);
+
+    EXPECT_EQ(native.videoFormats, 1);
+    EXPECT_EQ(native.width, 320);
+    EXPECT_EQ(fitted.videoFormats, 1);
+    EXPECT_EQ(fitted.width, 160);
+    EXPECT_EQ(fitted.height, 90);
+    EXPECT_EQ(fitted.pixel.width, 4);
+    EXPECT_EQ(fitted.pixel.height, 3);
+    EXPECT_EQ(fitted.videoTimes, native.videoTimes);
+    // Bottom-up rows: the first stored row is the picture's bottom, blue; the last is red.
+    ASSERT_EQ(fitted.firstPicture.size(), size_t(Rgb24Stride(160) * 90));
+    const BYTE* bottom = fitted.firstPicture.data();
+    const BYTE* top = bottom + size_t(Rgb24Stride(160)) * 89;
+    EXPECT_GT(bottom[0], 200);  // BGR: blue
+    EXPECT_LT(bottom[2], 50);
+    EXPECT_GT(top[2], 200);  // red
+    EXPECT_LT(top[0], 50);
+
+    // A wanted picture that is none (top-down rows, which the sink cannot take) leaves the
+    // clip readable at its offered size.
+    RecordingSink unusable;
+    unusable.wanted.biWidth = 160;
+    unusable.wanted.biHeight = -90;
+    Read(path, 0.0, &unusable);
+    EXPECT_EQ(unusable.width, 320);
+    EXPECT_EQ(unusable.height, 240);
+    EXPECT_EQ(unusable.videoTimes, native.videoTimes);
 }
 
 // Windows Media files take the reader road (their own source filter, then every pin

@@ -15,6 +15,7 @@
 #include "platform/des/group_filters.h"
 #include "platform/dshow/base_classes.h"
 #include "platform/dshow/media_type.h"
+#include "platform/dshow/picture_request.h"
 
 namespace platform::des {
 namespace {
@@ -106,9 +107,8 @@ struct FrameFit {
 };
 
 // Reconnects a video source so that it decodes straight to the size its pictures take in the
-// group's frame: scaling once, while converting from the decoder's format, costs far less
-// than converting at the file's size and scaling the RGB pictures again. When the source
-// cannot do that, the connection at the file's size stays and the group scales.
+// group's frame. When the source cannot do that, the connection at the file's size stays and
+// the group scales.
 HRESULT AskForFittedPictures(IGraphBuilder* graph, IPin* output, IPin* input, const FrameFit& fit) {
     CMediaType native;
     HRESULT hr = output->ConnectionMediaType(&native);
@@ -120,18 +120,11 @@ HRESULT AskForFittedPictures(IGraphBuilder* graph, IPin* output, IPin* input, co
     if (rect.width == source->bmiHeader.biWidth && rect.height == source->bmiHeader.biHeight) return S_OK;
 
     // Scaled to its place in the frame, the picture has the frame's pixels.
-    VIDEOINFOHEADER fitted = *source;
-    fitted.bmiHeader.biWidth = rect.width;
-    fitted.bmiHeader.biHeight = rect.height;
-    SetPixelAspect(fitted.bmiHeader, PixelAspectOf(frame->bmiHeader));
-    fitted.bmiHeader.biSizeImage = Rgb24Stride(rect.width) * uint32_t(rect.height);
-    CMediaType type(native);
-    if (!type.SetFormat(&fitted, sizeof fitted)) return com::E_OUTOFMEMORY;
-    type.lSampleSize = fitted.bmiHeader.biSizeImage;
-    graph->Disconnect(output);
-    graph->Disconnect(input);
-    if (SUCCEEDED(graph->ConnectDirect(output, input, &type))) return S_OK;
-    return graph->ConnectDirect(output, input, nullptr);
+    BITMAPINFOHEADER fitted = source->bmiHeader;
+    fitted.biWidth = rect.width;
+    fitted.biHeight = rect.height;
+    SetPixelAspect(fitted, PixelAspectOf(frame->bmiHeader));
+    return ReconnectAtPictureSize(graph, output, input, native, fitted);
 }
 
 class RenderEngine : public com::CUnknown, public IRenderEngine {
