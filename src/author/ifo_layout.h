@@ -1,5 +1,5 @@
-// Byte offsets of the information files' headers: the writers fill them in and the table of
-// contents reads a titleset's header back.
+// Byte offsets of the information files' headers and of the tables they share: the writers fill
+// them in and the table of contents reads a titleset's back.
 #pragma once
 
 #include <cstddef>
@@ -31,14 +31,26 @@ constexpr size_t kVtsTitleCadt = 0x0e0;
 constexpr size_t kVtsTitleVobuAdmap = 0x0e4;
 constexpr size_t kTitleAttributes = 0x200;
 
-// Stream counts within an attribute block (at kMenuAttributes or kTitleAttributes).
+// Stream attributes within a block (at kMenuAttributes or kTitleAttributes).
+constexpr size_t kAttrVideo = 0x00;
 constexpr size_t kAttrAudioCount = 0x02;
+constexpr size_t kAttrAudio = 0x04;
+constexpr size_t kAudioEntryBytes = 8;
 constexpr size_t kAttrSubpictureCount = 0x54;
+constexpr size_t kAttrSubpicture = 0x56;
+constexpr size_t kSubpictureEntryBytes = 6;
 
 // Most tables open with a count, two zero bytes and the offset of the table's last byte.
 constexpr size_t kTableCount = 0;
 constexpr size_t kTableZero = 2;
 constexpr size_t kTableLastByte = 4;
 constexpr size_t kTableHeaderBytes = 8;
+
+// Cell address table entry, after the common header.
+constexpr size_t kCellAddressBytes = 12;
+constexpr size_t kAddressVobId = 0;
+constexpr size_t kAddressCell = 2;
+constexpr size_t kAddressFirst = 4;
+constexpr size_t kAddressLast = 8;
 
 }  // namespace author::ifo_layout

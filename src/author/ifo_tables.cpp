@@ -11,17 +11,7 @@ namespace author {
 
 namespace {
 
-// Common table header: count, reserved, offset of the last byte.
-constexpr size_t kTableHeaderBytes = 8;
-constexpr size_t kHeaderCount = 0;
-constexpr size_t kHeaderEndAddress = 4;
-
-// Cell address table entry.
-constexpr size_t kCadtEntryBytes = 12;
-constexpr size_t kCadtVobId = 0;
-constexpr size_t kCadtCellNumber = 2;
-constexpr size_t kCadtFirstSector = 4;
-constexpr size_t kCadtLastSector = 8;
+using namespace ifo_layout;
 
 // Title search pointer entry.
 constexpr size_t kTtEntryBytes = 12;
@@ -33,15 +23,6 @@ constexpr uint64_t kAddressableSectors = uint64_t(1) << 32;
 constexpr int kMaxTimeMapEntries = 2040;
 constexpr uint32_t kTimeMapDiscontinuity = 0x80000000u;
 
-// Stream attribute block.
-constexpr size_t kAttrVideo = 0x00;
-using ifo_layout::kAttrAudioCount;
-constexpr size_t kAttrAudio = 0x04;
-constexpr size_t kAudioEntryBytes = 8;
-using ifo_layout::kAttrSubpictureCount;
-constexpr size_t kAttrSubpicture = 0x56;
-constexpr size_t kSubpictureEntryBytes = 6;
-
 constexpr int kCellIdVobShift = 256;
 
 int vobu_total(const Vob& vob) { return static_cast<int>(vob.vobus.size()); }
@@ -49,8 +30,8 @@ int vobu_total(const Vob& vob) { return static_cast<int>(vob.vobus.size()); }
 // Fills the count and end address of a table whose bytes are complete, then pads it.
 void finish_table(ByteBuffer& table, size_t count) {
     if (count > 0xffff) fatal("ERR:  Table of %zu entries does not fit a 16-bit count\n", count);
-    table.set_u16(kHeaderCount, static_cast<uint32_t>(count));
-    table.set_u32(kHeaderEndAddress, static_cast<uint32_t>(table.size() - 1));
+    table.set_u16(kTableCount, static_cast<uint32_t>(count));
+    table.set_u32(kTableLastByte, static_cast<uint32_t>(table.size() - 1));
     table.pad_to_multiple(kSectorSize);
 }
 
@@ -253,13 +234,13 @@ ByteBuffer write_c_adt(const VobGroup& group) {
         for (size_t v = 0; v < vob->vobus.size(); ++v) {
             const Vobu& vobu = vob->vobus[v];
             if (v == 0 || vobu.cell_id != vob->vobus[v - 1].cell_id) {
-                open_entry = table.append_zeros(kCadtEntryBytes);
+                open_entry = table.append_zeros(kCellAddressBytes);
                 ++entries;
-                table.set_u16(open_entry + kCadtVobId, static_cast<uint32_t>(vobu.cell_id / kCellIdVobShift));
-                table.set_u8(open_entry + kCadtCellNumber, static_cast<uint32_t>(vobu.cell_id % kCellIdVobShift));
-                table.set_u32(open_entry + kCadtFirstSector, static_cast<uint32_t>(vobu.sector));
+                table.set_u16(open_entry + kAddressVobId, static_cast<uint32_t>(vobu.cell_id / kCellIdVobShift));
+                table.set_u8(open_entry + kAddressCell, static_cast<uint32_t>(vobu.cell_id % kCellIdVobShift));
+                table.set_u32(open_entry + kAddressFirst, static_cast<uint32_t>(vobu.sector));
             }
-            table.set_u32(open_entry + kCadtLastSector, static_cast<uint32_t>(vobu.last_sector));
+            table.set_u32(open_entry + kAddressLast, static_cast<uint32_t>(vobu.last_sector));
         }
     }
     finish_table(table, entries);

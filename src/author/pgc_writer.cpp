@@ -6,6 +6,7 @@
 
 #include "author/core_routines.h"
 #include "author/diagnostics.h"
+#include "author/ifo_layout.h"
 #include "author/ifo_tables.h"
 #include "author/vm/vm_compile.h"
 
@@ -15,8 +16,8 @@ namespace {
 
 using Instruction = std::array<uint8_t, kInstructionBytes>;
 
-// Table header (PGC information table and language-unit table).
-constexpr size_t kTableHeaderBytes = 8;
+// After the common header of the PGC information table and the language-unit table.
+using ifo_layout::kTableHeaderBytes;
 constexpr size_t kSearchPointerBytes = 8;
 constexpr size_t kLanguageUnitPointerBytes = 8;
 

@@ -21,7 +21,6 @@ constexpr uint64_t kTableZeroBytes = 2;
 constexpr uint64_t kLastByteFieldBytes = 4;
 
 // Header.
-constexpr size_t kHeaderLastByteField = 0x080;
 struct ZeroSpan {
     size_t from, to;  // [from, to)
     const char* name;
@@ -43,13 +42,8 @@ constexpr size_t kMultichannel = 0x318;
 constexpr size_t kMultichannelBytes = 24;
 constexpr uint8_t kMultichannelReserved[5] = {0xfe, 0xfe, 0xf0, 0xf0, 0xf0};  // then whole bytes
 
-// Stream attributes within a block (at kMenuAttributes or kTitleAttributes).
-constexpr size_t kAttrVideo = 0x00;
-constexpr size_t kAttrAudio = 0x04;
-constexpr size_t kAttrSubpicture = 0x56;
-constexpr size_t kAudioEntryBytes = 8;
+// Fields of the stream attribute entries.
 constexpr size_t kAudioSampling = 1;
-constexpr size_t kSubpictureEntryBytes = 6;
 constexpr size_t kAudioCodeExtension = 5;
 constexpr size_t kSubpictureReserved = 1;
 constexpr size_t kSubpictureCodeExtension = 5;
@@ -129,13 +123,8 @@ constexpr uint64_t kTimeMapHeaderBytes = 4;
 constexpr uint64_t kTimeMapEntryBytes = 4;
 constexpr uint32_t kTimeMapSectorBits = 0x7fffffff;
 
-// Cell address table entries.
-constexpr uint64_t kCellAddressBytes = 12;
-constexpr size_t kAddressVobId = 0;
-constexpr size_t kAddressCell = 2;
+// The cell address entry's reserved byte.
 constexpr size_t kAddressZero = 3;
-constexpr size_t kAddressFirst = 4;
-constexpr size_t kAddressLast = 8;
 
 // VOB-unit address map: the offset of its last byte, then 4-byte start sectors.
 constexpr size_t kVobuMapLastByte = 0;
@@ -247,10 +236,10 @@ void check_header_fields(const TableChecks& ifo) {
             if ((ifo.u8(at + i) & reserved) != 0) ifo.damaged(field, at + i, "are " + hex(ifo.u8(at + i)) + ", not 0");
         }
     }
-    const uint32_t last_byte = ifo.u32(kHeaderLastByteField);
+    const uint32_t last_byte = ifo.u32(kHeaderLastByte);
     const uint32_t ifo_last = ifo.u32(kIfoLastSector);
     if (last_byte / kSectorSize > ifo_last)
-        ifo.damaged("header's last byte", kHeaderLastByteField,
+        ifo.damaged("header's last byte", kHeaderLastByte,
                     "is " + number(last_byte) + ", past the information file's last sector " + number(ifo_last));
 }
 
