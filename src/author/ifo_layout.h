@@ -53,4 +53,25 @@ constexpr size_t kAddressCell = 2;
 constexpr size_t kAddressFirst = 4;
 constexpr size_t kAddressLast = 8;
 
+// PGC information table and menu language-unit table: 8-byte entries after the common header.
+constexpr size_t kSearchPointerBytes = 8;
+constexpr size_t kLanguageUnitPointerBytes = 8;
+
+// PGC record, kPgcBytes long, and its command table's header.
+constexpr size_t kPgcBytes = 0xec;
+constexpr size_t kCommandTableHeaderBytes = 8;
+constexpr size_t kPgcPrograms = 0x02;
+constexpr size_t kPgcCells = 0x03;
+constexpr size_t kPgcAudioControl = 0x0c;
+constexpr size_t kPgcSubpictureControl = 0x1c;
+constexpr size_t kPgcStillTime = 0xa3;
+constexpr size_t kPgcCommandTableOffset = 0xe4;
+constexpr size_t kPgcProgramMapOffset = 0xe6;
+constexpr size_t kPgcCellPlaybackOffset = 0xe8;
+constexpr size_t kPgcCellPositionOffset = 0xea;
+
+// Cell playback and cell position entries.
+constexpr size_t kCellPlaybackBytes = 24;
+constexpr size_t kCellPositionBytes = 4;
+
 }  // namespace author::ifo_layout

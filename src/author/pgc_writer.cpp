@@ -16,32 +16,18 @@ namespace {
 
 using Instruction = std::array<uint8_t, kInstructionBytes>;
 
-// After the common header of the PGC information table and the language-unit table.
-using ifo_layout::kTableHeaderBytes;
-constexpr size_t kSearchPointerBytes = 8;
-constexpr size_t kLanguageUnitPointerBytes = 8;
+using namespace ifo_layout;
 
 // PGC record layout.
-constexpr size_t kPgcPrograms = 0x02;
-constexpr size_t kPgcCells = 0x03;
 constexpr size_t kPgcPlaybackTime = 0x04;
-constexpr size_t kPgcAudioControl = 0x0c;
-constexpr size_t kPgcSubpictureControl = 0x1c;
-constexpr size_t kPgcStillTime = 0xa3;
 constexpr size_t kPgcPalette = 0xa4;
-constexpr size_t kPgcCommandTableOffset = 0xe4;
-constexpr size_t kPgcProgramMapOffset = 0xe6;
-constexpr size_t kPgcCellPlaybackOffset = 0xe8;
-constexpr size_t kPgcCellPositionOffset = 0xea;
-constexpr size_t kPgcCommandTable = 0xec;
-constexpr size_t kCommandTableHeaderBytes = 8;
+// Where this writer places a PGC's command table, right after the record.
+constexpr size_t kPgcCommandTable = kPgcBytes;
 constexpr size_t kPgcCommands = kPgcCommandTable + kCommandTableHeaderBytes;  // 0xf4
 
 // Cell playback entry.
-constexpr size_t kCellPlaybackBytes = 24;
 constexpr uint8_t kCellSeamless = 0x08;
 constexpr uint8_t kCellStcDiscontinuity = 0x02;
-constexpr size_t kCellPositionBytes = 4;
 
 constexpr uint32_t kPaletteUnsetWritten = 0x108080;  // black in 0x00YYCrCb
 // A PGC's command table holds at most this many instructions, pre, post and cell together.

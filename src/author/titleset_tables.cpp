@@ -50,20 +50,14 @@ constexpr size_t kSubpictureCodeExtension = 5;
 constexpr uint32_t kMaxAudioCodeExtension = 4;       // director's comments 2
 constexpr uint32_t kMaxSubpictureCodeExtension = 15;
 
-// PGC information table: 8-byte search pointers after the header.
-constexpr uint64_t kSearchPointerBytes = 8;
+// PGC information table search pointers.
 constexpr size_t kSearchPointerFlags = 1;  // block mode and type, then four zero bits
 constexpr uint32_t kSearchPointerZeroBits = 0x0f;
 constexpr size_t kSearchPointerStart = 4;
 
 // PGC.
-constexpr uint64_t kPgcBytes = 236;
 constexpr size_t kPgcZero = 0x00;
 constexpr uint64_t kPgcZeroBytes = 2;
-constexpr size_t kPgcProgramCount = 0x02;
-constexpr size_t kPgcCellCount = 0x03;
-constexpr size_t kPgcAudioControl = 0x0c;
-constexpr size_t kPgcSubpictureControl = 0x1c;
 constexpr uint64_t kAudioControlBytes = 2;
 constexpr uint64_t kSubpictureControlBytes = 4;
 constexpr uint32_t kAudioControlPresent = 0x8000;
@@ -72,11 +66,6 @@ constexpr size_t kPgcNext = 0x9c;
 constexpr size_t kPgcPrevious = 0x9e;
 constexpr size_t kPgcGoUp = 0xa0;
 constexpr size_t kPgcPlaybackMode = 0xa2;
-constexpr size_t kPgcStillTime = 0xa3;
-constexpr size_t kPgcCommandTable = 0xe4;
-constexpr size_t kPgcProgramMap = 0xe6;
-constexpr size_t kPgcCellPlayback = 0xe8;
-constexpr size_t kPgcCellPosition = 0xea;
 constexpr uint64_t kPgcOffsetBytes = 2;
 
 // Part-of-title table: a 4-byte offset per title, then each title's 4-byte chapter entries of
@@ -91,23 +80,19 @@ constexpr size_t kCommandPreCount = 0;
 constexpr size_t kCommandPostCount = 2;
 constexpr size_t kCommandCellCount = 4;
 constexpr size_t kCommandLastByte = 6;
-constexpr uint64_t kCommandHeaderBytes = 8;
 constexpr uint64_t kCommandBytes = 8;
 constexpr uint32_t kMaxCommands = 255;
 
 // Cell playback and cell position entries.
-constexpr uint64_t kCellPlaybackBytes = 24;
 constexpr size_t kCellCommand = 3;
 constexpr size_t kCellFirstSector = 8;
 constexpr size_t kCellLastVobuStart = 16;
 constexpr size_t kCellLastSector = 20;
-constexpr uint64_t kCellPositionBytes = 4;
 constexpr size_t kPositionVobId = 0;
 constexpr size_t kPositionZero = 2;
 constexpr size_t kPositionCell = 3;
 
-// Menu PGCI unit table: 8-byte language units after the header.
-constexpr uint64_t kLanguageUnitBytes = 8;
+// Menu PGCI unit table: its language unit pointers.
 constexpr size_t kLanguageExists = 3;
 constexpr uint32_t kLanguageExistsZeroBits = 0x07;
 constexpr size_t kLanguageStart = 4;
@@ -373,17 +358,17 @@ uint64_t pgc_part(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, size_
 
 // The command table of a PGC; answers its count of cell commands.
 uint32_t check_command_table(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, const std::string& name) {
-    const uint32_t offset = ifo.u16(pgc + kPgcCommandTable);
+    const uint32_t offset = ifo.u16(pgc + kPgcCommandTableOffset);
     if (offset == 0) return 0;
     const std::string field = "command table offset of " + name;
-    ifo.expect_inside(pgcs, pgc + offset, kCommandHeaderBytes, field, pgc + kPgcCommandTable);
+    ifo.expect_inside(pgcs, pgc + offset, kCommandTableHeaderBytes, field, pgc + kPgcCommandTableOffset);
     const uint64_t table = pgc + offset;
     const uint32_t cells = ifo.u16(table + kCommandCellCount);
     const uint64_t total = uint64_t(ifo.u16(table + kCommandPreCount)) + ifo.u16(table + kCommandPostCount) + cells;
     const std::string commands = "commands of " + name;
     ifo.expect_at_most(total, kMaxCommands, "count of the " + commands, table);
     const uint64_t bytes = uint64_t(ifo.u16(table + kCommandLastByte)) + 1;
-    if (bytes < kCommandHeaderBytes + kCommandBytes * total)
+    if (bytes < kCommandTableHeaderBytes + kCommandBytes * total)
         ifo.damaged("last byte of the " + commands, table + kCommandLastByte,
                     "is " + number(bytes - 1) + ": the table cannot hold its " + number(total) + " commands");
     ifo.expect_inside(pgcs, table, bytes, "last byte of the " + commands, table + kCommandLastByte);
@@ -393,7 +378,7 @@ uint32_t check_command_table(const TableChecks& ifo, const Table& pgcs, uint64_t
 // The programs' entry cells rise from cell 1 and stay within the PGC's cells.
 void check_program_map(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint32_t programs, uint32_t cells,
                        const std::string& name) {
-    const uint64_t map = pgc_part(ifo, pgcs, pgc, kPgcProgramMap, programs, "program map offset of " + name);
+    const uint64_t map = pgc_part(ifo, pgcs, pgc, kPgcProgramMapOffset, programs, "program map offset of " + name);
     for (uint32_t i = 0; i < programs; ++i) {
         const uint32_t entry = ifo.u8(map + i);
         const uint32_t low = i == 0 ? 1 : ifo.u8(map + i - 1) + 1;
@@ -405,7 +390,7 @@ void check_program_map(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, 
 void check_cell_playback(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint32_t cells,
                          uint32_t cell_commands, const Domain& domain, const std::string& name) {
     const uint64_t table =
-        pgc_part(ifo, pgcs, pgc, kPgcCellPlayback, kCellPlaybackBytes * cells, "cell playback offset of " + name);
+        pgc_part(ifo, pgcs, pgc, kPgcCellPlaybackOffset, kCellPlaybackBytes * cells, "cell playback offset of " + name);
     for (uint32_t i = 0; i < cells; ++i) {
         const uint64_t at = table + kCellPlaybackBytes * i;
         const std::string cell = "cell " + number(i + 1) + " of " + name;
@@ -424,7 +409,7 @@ void check_cell_playback(const TableChecks& ifo, const Table& pgcs, uint64_t pgc
 void check_cell_positions(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint32_t cells,
                           const Domain& domain, const std::string& name) {
     const uint64_t table =
-        pgc_part(ifo, pgcs, pgc, kPgcCellPosition, kCellPositionBytes * cells, "cell position offset of " + name);
+        pgc_part(ifo, pgcs, pgc, kPgcCellPositionOffset, kCellPositionBytes * cells, "cell position offset of " + name);
     for (uint32_t i = 0; i < cells; ++i) {
         const uint64_t at = table + kCellPositionBytes * i;
         const std::string cell = "position of cell " + number(i + 1) + " of " + name;
@@ -440,8 +425,8 @@ void check_cell_positions(const TableChecks& ifo, const Table& pgcs, uint64_t pg
 uint32_t check_pgc(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint32_t pgc_count,
                    const Domain& domain, const std::string& name) {
     ifo.expect_zero(pgc + kPgcZero, pgc + kPgcZero + kPgcZeroBytes, "reserved bytes of " + name);
-    const uint32_t programs = ifo.u8(pgc + kPgcProgramCount), cells = ifo.u8(pgc + kPgcCellCount);
-    ifo.expect_at_most(programs, cells, "program count of " + name, pgc + kPgcProgramCount);
+    const uint32_t programs = ifo.u8(pgc + kPgcPrograms), cells = ifo.u8(pgc + kPgcCells);
+    ifo.expect_at_most(programs, cells, "program count of " + name, pgc + kPgcPrograms);
     for (size_t i = 0; i < size_t(kMaxAudioTracks); ++i) {
         const uint64_t at = pgc + kPgcAudioControl + kAudioControlBytes * i;
         if ((ifo.u16(at) & kAudioControlPresent) == 0)
@@ -459,11 +444,11 @@ uint32_t check_pgc(const TableChecks& ifo, const Table& pgcs, uint64_t pgc, uint
     if (programs == 0) {
         // A PGC without programs plays nothing: it has no still time, mode or cell tables.
         ifo.expect_zero(pgc + kPgcPlaybackMode, pgc + kPgcStillTime + 1, "playback mode and still time of " + name);
-        ifo.expect_zero(pgc + kPgcProgramMap, pgc + kPgcCellPosition + kPgcOffsetBytes,
+        ifo.expect_zero(pgc + kPgcProgramMapOffset, pgc + kPgcCellPositionOffset + kPgcOffsetBytes,
                         "program and cell table offsets of " + name + " without programs");
         return 0;
     }
-    for (size_t offset : {kPgcProgramMap, kPgcCellPlayback, kPgcCellPosition})
+    for (size_t offset : {kPgcProgramMapOffset, kPgcCellPlaybackOffset, kPgcCellPositionOffset})
         if (ifo.u16(pgc + offset) == 0) ifo.damaged("table offsets of " + name, pgc + offset, "leave a table out");
     check_program_map(ifo, pgcs, pgc, programs, cells, name);
     check_cell_playback(ifo, pgcs, pgc, cells, cell_commands, domain, name);
@@ -506,13 +491,13 @@ void check_menu_pgc_tables(const TableChecks& ifo, const Domain& domain) {
                                  kTableHeaderBytes);
     const uint32_t languages = ifo.count_of(table);
     ifo.expect_in(languages, 1, kMaxMenuLanguages, "language count of the " + name, table.at + kTableCount);
-    const uint64_t first_unit = kTableHeaderBytes + kLanguageUnitBytes * languages;
+    const uint64_t first_unit = kTableHeaderBytes + kLanguageUnitPointerBytes * languages;
     if (first_unit > table.bytes)
         ifo.damaged("language count of the " + name, table.at + kTableCount,
                     "is " + number(languages) + ": its language units run past the table's " + number(table.bytes) +
                         " bytes");
     for (uint32_t i = 0; i < languages; ++i) {
-        const uint64_t unit = table.at + kTableHeaderBytes + kLanguageUnitBytes * i;
+        const uint64_t unit = table.at + kTableHeaderBytes + kLanguageUnitPointerBytes * i;
         const std::string language = "menu language " + number(i + 1);
         if ((ifo.u8(unit + kLanguageExists) & kLanguageExistsZeroBits) != 0)
             ifo.damaged("menus present in " + language, unit + kLanguageExists,
