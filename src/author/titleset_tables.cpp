@@ -179,6 +179,13 @@ public:
                         " bytes within bytes " + number(start) + " to " + number(limit - 1));
         return table;
     }
+    // The table at the sector that the header's `sector_field` gives, within the file.
+    Table open_at_sector(const std::string& name, size_t sector_field, size_t last_byte_field,
+                         uint64_t min_bytes) const {
+        return open(name, sector_start(sector_field), file_end(), name + " sector", sector_field, last_byte_field,
+                    min_bytes);
+    }
+    uint64_t sector_start(size_t sector_field) const { return uint64_t(u32(sector_field)) * kSectorSize; }
     // A table whose header has the common count and zero fields; answers the count.
     uint32_t count_of(const Table& table) const {
         expect_zero(table.at + kTableZero, table.at + kTableZero + kTableZeroBytes, "reserved bytes of the " + table.name);
@@ -296,9 +303,7 @@ void check_attribute_block(const TableChecks& ifo, size_t block, const std::stri
 // Answers the cells the table lists, each a VOB id and cell number.
 CellIds check_cell_address_table(const TableChecks& ifo, size_t sector_field, const Domain& domain) {
     const std::string name = std::string(domain.name) + " cell address table";
-    const uint64_t start = uint64_t(ifo.u32(sector_field)) * kSectorSize;
-    const Table table = ifo.open(name, start, ifo.file_end(), name + " sector", sector_field, kTableLastByte,
-                                 kTableHeaderBytes);
+    const Table table = ifo.open_at_sector(name, sector_field, kTableLastByte, kTableHeaderBytes);
     const uint32_t vobs = ifo.count_of(table);
     if ((table.bytes - kTableHeaderBytes) % kCellAddressBytes != 0)
         ifo.damaged("last byte of the " + name, table.at + kTableLastByte,
@@ -324,9 +329,7 @@ CellIds check_cell_address_table(const TableChecks& ifo, size_t sector_field, co
 
 void check_vobu_address_map(const TableChecks& ifo, size_t sector_field, const Domain& domain) {
     const std::string name = std::string(domain.name) + " VOB unit address map";
-    const uint64_t start = uint64_t(ifo.u32(sector_field)) * kSectorSize;
-    const Table table = ifo.open(name, start, ifo.file_end(), name + " sector", sector_field, kVobuMapLastByte,
-                                 kVobuMapHeaderBytes);
+    const Table table = ifo.open_at_sector(name, sector_field, kVobuMapLastByte, kVobuMapHeaderBytes);
     if ((table.bytes - kVobuMapHeaderBytes) % kVobuMapEntryBytes != 0)
         ifo.damaged("last byte of the " + name, table.at + kVobuMapLastByte,
                     "is " + number(table.bytes - 1) + ": no whole number of 4-byte sectors");
@@ -486,9 +489,7 @@ std::vector<uint32_t> check_pgc_table(const TableChecks& ifo, const std::string&
 // The menus' PGC tables, one per language.
 void check_menu_pgc_tables(const TableChecks& ifo, const Domain& domain) {
     const std::string name = "menu PGC table";
-    const uint64_t start = uint64_t(ifo.u32(kVtsMenuPgciUt)) * kSectorSize;
-    const Table table = ifo.open(name, start, ifo.file_end(), name + " sector", kVtsMenuPgciUt, kTableLastByte,
-                                 kTableHeaderBytes);
+    const Table table = ifo.open_at_sector(name, kVtsMenuPgciUt, kTableLastByte, kTableHeaderBytes);
     const uint32_t languages = ifo.count_of(table);
     ifo.expect_in(languages, 1, kMaxMenuLanguages, "language count of the " + name, table.at + kTableCount);
     const uint64_t first_unit = kTableHeaderBytes + kLanguageUnitPointerBytes * languages;
@@ -518,7 +519,7 @@ void check_menu_pgc_tables(const TableChecks& ifo, const Domain& domain) {
 // Every chapter is a program of a title PGC.
 void check_chapter_entries(const TableChecks& ifo, const std::vector<int>& chapter_counts,
                            const std::vector<uint32_t>& programs) {
-    const uint64_t table = uint64_t(ifo.u32(kVtsPttSrpt)) * kSectorSize;
+    const uint64_t table = ifo.sector_start(kVtsPttSrpt);
     ifo.expect_zero(table + kTableZero, table + kTableZero + kTableZeroBytes, "reserved bytes of the part-of-title table");
     for (size_t title = 0; title < chapter_counts.size(); ++title) {
         const uint64_t list = table + ifo.u32(table + kTableHeaderBytes + kPttOffsetBytes * title);
@@ -534,9 +535,7 @@ void check_chapter_entries(const TableChecks& ifo, const std::vector<int>& chapt
 
 void check_time_map(const TableChecks& ifo, size_t pgc_count, const Domain& domain) {
     const std::string name = "time map table";
-    const uint64_t start = uint64_t(ifo.u32(kVtsTmapt)) * kSectorSize;
-    const Table table =
-        ifo.open(name, start, ifo.file_end(), name + " sector", kVtsTmapt, kTableLastByte, kTableHeaderBytes);
+    const Table table = ifo.open_at_sector(name, kVtsTmapt, kTableLastByte, kTableHeaderBytes);
     const uint32_t maps = ifo.count_of(table);
     if (maps != pgc_count)
         ifo.damaged("map count of the " + name, table.at + kTableCount,
@@ -579,9 +578,8 @@ void check_titleset_tables(const TitlesetFile& file, const ByteBuffer& image, co
     Domain titles{"title", uint64_t(ifo.u32(kLastSector)) + 1 - ifo_sectors - title_start, {}};
     titles.cells = check_cell_address_table(ifo, kVtsTitleCadt, titles);
     check_vobu_address_map(ifo, kVtsTitleVobuAdmap, titles);
-    const std::vector<uint32_t> programs = check_pgc_table(
-        ifo, "title PGC table", uint64_t(ifo.u32(kVtsPgcit)) * kSectorSize, ifo.file_end(), "title PGC table sector",
-        kVtsPgcit, titles);
+    const std::vector<uint32_t> programs = check_pgc_table(ifo, "title PGC table", ifo.sector_start(kVtsPgcit),
+                                                           ifo.file_end(), "title PGC table sector", kVtsPgcit, titles);
     check_chapter_entries(ifo, chapter_counts, programs);
     if (ifo.u32(kVtsTmapt) != 0) check_time_map(ifo, programs.size(), titles);
 
