@@ -25,7 +25,6 @@ constexpr uint32_t kPttEntryBytes = 4;
 // the offset of the language's unit; a unit holds its PGC count and 8-byte PGC entries from
 // byte 8, each starting with the PGC's category.
 constexpr size_t kUtFirstUnitOffset = 12;
-constexpr size_t kUtHeaderBytes = 16;
 constexpr size_t kUnitPgcCount = 0;
 constexpr size_t kUnitPgcEntries = 8;
 constexpr size_t kUnitPgcEntryBytes = 8;
@@ -163,28 +162,15 @@ std::vector<int> read_chapter_counts(TitlesetFile& file, const ByteBuffer& heade
 
 // Whether the titleset's first menu language holds a root menu. A titleset can announce menus
 // (jumppad) without having one, and a first-play jump to a missing root menu stops players.
-bool has_root_menu(TitlesetFile& file, const ByteBuffer& header) {
-    const uint32_t sector = header.u32(kVtsMenuPgciUt);
-    if (header.u32(kMenuVobStart) == 0 || sector == 0) return false;
+// `image` holds the information file, whose menu tables are checked by then.
+bool has_root_menu(const ByteBuffer& image) {
+    const uint32_t sector = image.u32(kVtsMenuPgciUt);
+    if (image.u32(kMenuVobStart) == 0 || sector == 0) return false;
     const uint64_t table_at = sector_bytes(sector);
-    const char* const table_field = "menu PGC table sector";
-    const ByteBuffer head = file.read(table_at, kUtHeaderBytes, table_field, kVtsMenuPgciUt);
-    if (head.u16(kTableCount) == 0)
-        file.damaged("language count of the menu PGC table", table_at + kTableCount, "is 0");
-    const uint64_t table_bytes = uint64_t(head.u32(kTableLastByte)) + 1;
-    if (table_bytes < kUtHeaderBytes || table_at + table_bytes > file.end())
-        file.damaged("last byte of the menu PGC table", table_at + kTableLastByte,
-                     "is " + number(table_bytes - 1) + ": the table does not lie within the information file (" +
-                         number(file.end()) + " bytes)");
-    const ByteBuffer units = file.read(table_at, table_bytes, table_field, kVtsMenuPgciUt);
-    const uint64_t unit = units.u32(kUtFirstUnitOffset);
-    const uint64_t pgcs = units.u16(unit + kUnitPgcCount);
-    if (unit + kUnitPgcEntries + kUnitPgcEntryBytes * pgcs > table_bytes)
-        file.damaged("first language unit offset of the menu PGC table", table_at + kUtFirstUnitOffset,
-                     "is " + number(unit) + ": the unit and its " + number(pgcs) +
-                         " PGCs do not lie within the table's " + number(table_bytes) + " bytes");
+    const uint64_t unit = table_at + image.u32(table_at + kUtFirstUnitOffset);
+    const uint64_t pgcs = image.u16(unit + kUnitPgcCount);
     for (uint64_t i = 0; i < pgcs; ++i)
-        if (units.u8(unit + kUnitPgcEntries + kUnitPgcEntryBytes * i) == kRootMenuCategory) return true;
+        if (image.u8(unit + kUnitPgcEntries + kUnitPgcEntryBytes * i) == kRootMenuCategory) return true;
     return false;
 }
 
@@ -202,7 +188,7 @@ void read_vts_ifo(const std::string& path, std::vector<TitlesetInfo>& table) {
     const ByteBuffer image = file.read(0, file.end(), "information file's last sector", kIfoLastSector);
     check_titleset_tables(file, image, info.chapter_counts);
     info.title_count = static_cast<int>(info.chapter_counts.size());
-    info.has_menus = has_root_menu(file, header);
+    info.has_menus = has_root_menu(image);
     info.size_sectors = header.u32(kLastSector) + 1;
     std::memcpy(info.category.data(), header.data() + kCategory, info.category.size());
     std::memcpy(info.attributes.data(), header.data() + kMenuAttributes, info.attributes.size());
