@@ -223,12 +223,11 @@ void MediaFile::NoteKeyPlace(const AVPacket* packet) {
     if (packet->stream_index != reference || !(packet->flags & AV_PKT_FLAG_KEY) || packet->pos < 0) {
         return;
     }
-    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    if (stamp == AV_NOPTS_VALUE) return;
-    const double seconds = Seconds(reference, stamp);
+    const std::optional<double> seconds = PacketSeconds(packet);
+    if (!seconds) return;
     std::vector<KeyPlace>& places = scan_.keyPlaces;
-    if (places.empty() || seconds >= places.back().seconds + kKeyPlaceSpacing) {
-        places.push_back(KeyPlace{seconds, packet->pos});
+    if (places.empty() || *seconds >= places.back().seconds + kKeyPlaceSpacing) {
+        places.push_back(KeyPlace{*seconds, packet->pos});
     }
 }
 
@@ -368,6 +367,12 @@ HRESULT MediaFile::Scan() {
 
 double MediaFile::Seconds(int stream, int64_t timestamp) const {
     return timestamp * Rational(format_->streams[stream]->time_base) - timeZero_;
+}
+
+std::optional<double> MediaFile::PacketSeconds(const AVPacket* packet) const {
+    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (stamp == AV_NOPTS_VALUE) return std::nullopt;
+    return Seconds(packet->stream_index, stamp);
 }
 
 int64_t MediaFile::Timestamp(int stream, double seconds) const {
