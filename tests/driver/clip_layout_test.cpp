@@ -16,17 +16,14 @@ extern "C" {
 
 #include "core/log.h"
 #include "job_fixtures.h"
+#include "platform/dshow/packet_lanes.h"
 #include "reader/media_fixtures.h"
 
 namespace driver {
 namespace {
 
+using platform::dshow::PacketPtr;
 using testing::TempFolder;
-
-struct PacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using OwnedPacket = std::unique_ptr<AVPacket, PacketFree>;
 
 struct InputClose {
     void operator()(AVFormatContext* format) const { avformat_close_input(&format); }
@@ -65,10 +62,10 @@ bool WriteWithSoundAhead(const std::string& from, const std::string& to, double 
     // Each packet goes where its decoding time, less the lead for sound, puts it.
     struct Placed {
         double seconds;
-        OwnedPacket packet;
+        PacketPtr packet;
     };
     std::vector<Placed> packets;
-    for (OwnedPacket packet(av_packet_alloc()); av_read_frame(input.get(), packet.get()) >= 0;
+    for (PacketPtr packet(av_packet_alloc()); av_read_frame(input.get(), packet.get()) >= 0;
          packet.reset(av_packet_alloc())) {
         const AVStream* stream = input->streams[packet->stream_index];
         const int64_t stamp = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;

@@ -98,7 +98,6 @@ private:
     bool SeekToSegmentStart(std::vector<PacketItem>* held);
     RangeStart StartFrom(int stream, double from, double target, std::vector<PacketItem>* held);
     RangeStart ReadToSegmentStart(double target, std::vector<PacketItem>* held);
-    std::optional<double> StampSeconds(const AVPacket* packet) const;
     bool SeekBefore(int stream, double seconds);
     double LongestKeyPictureWait() const;
     bool Forward(AVPacket* packet);
@@ -435,7 +434,7 @@ bool Session::Forward(AVPacket* packet) {
     if (lane < 0) return true;
     PacketPtr copy(av_packet_clone(packet));
     if (!copy) return true;
-    return packets_.Push(lane, PacketItem{Kind::Data, std::move(copy), StampSeconds(packet)});
+    return packets_.Push(lane, PacketItem{Kind::Data, std::move(copy), file_.PacketSeconds(packet)});
 }
 
 // Positions the reader so that decoding forward reaches the picture that contains the
@@ -496,7 +495,7 @@ Session::RangeStart Session::ReadToSegmentStart(double target, std::vector<Packe
     while (!aborted_ && av_read_frame(file_.Format(), packet.get()) >= 0) {
         Mend(packet.get());
         const int lane = LaneOf(packet->stream_index);
-        const std::optional<double> seconds = StampSeconds(packet.get());
+        const std::optional<double> seconds = file_.PacketSeconds(packet.get());
         const bool key = lane == kVideo && (packet->flags & AV_PKT_FLAG_KEY);
         if (lane == kAudio && !soundInTime.has_value()) {
             soundInTime = !seconds || *seconds <= target + kStampTolerance;
@@ -515,12 +514,6 @@ Session::RangeStart Session::ReadToSegmentStart(double target, std::vector<Packe
     }
     if (!keyInTime.value_or(false)) return RangeStart::PictureLate;
     return soundInTime.value_or(true) ? RangeStart::InTime : RangeStart::SoundLate;
-}
-
-std::optional<double> Session::StampSeconds(const AVPacket* packet) const {
-    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    if (stamp == AV_NOPTS_VALUE) return std::nullopt;
-    return file_.Seconds(packet->stream_index, stamp);
 }
 
 // Where the stamps follow the decoding order, a key picture's stamp tells when it is decoded:

@@ -54,6 +54,9 @@ int SystemErrorOf(int result) {
     return result < 0 && -result <= kLargestErrno ? -result : 0;
 }
 
+// The explicit protocol keeps a colon in a file name from being read as a protocol name.
+std::string FileUrl(const std::string& path) { return "file:" + path; }
+
 }  // namespace
 
 HRESULT MediaFile::Open(const std::string& path, std::unique_ptr<MediaFile>* file) {
@@ -79,9 +82,7 @@ MediaFile::~MediaFile() {
 }
 
 HRESULT MediaFile::Probe() {
-    // The explicit protocol keeps a colon in a file name from being read as a protocol name.
-    const std::string url = "file:" + path_;
-    if (const int opened = avio_open(&io_, url.c_str(), AVIO_FLAG_READ); opened < 0) {
+    if (const int opened = avio_open(&io_, FileUrl(path_).c_str(), AVIO_FLAG_READ); opened < 0) {
         const int error = SystemErrorOf(opened);
         return error != 0 ? com::HresultFromErrno(error) : VFW_E_UNKNOWN_FILE_TYPE;
     }
@@ -105,9 +106,8 @@ HRESULT MediaFile::OpenFormat() {
     format_ = avformat_alloc_context();
     if (format_ == nullptr) return com::E_OUTOFMEMORY;
     format_->pb = io_;
-    const std::string url = "file:" + path_;
     // A failed open frees the context but leaves the I/O context to us.
-    if (avformat_open_input(&format_, url.c_str(), nullptr, nullptr) < 0) {
+    if (avformat_open_input(&format_, FileUrl(path_).c_str(), nullptr, nullptr) < 0) {
         return ReadFailureOr(VFW_E_UNKNOWN_FILE_TYPE);
     }
     if (avformat_find_stream_info(format_, nullptr) < 0) return ReadFailureOr(VFW_E_UNKNOWN_FILE_TYPE);
@@ -223,12 +223,11 @@ void MediaFile::NoteKeyPlace(const AVPacket* packet) {
     if (packet->stream_index != reference || !(packet->flags & AV_PKT_FLAG_KEY) || packet->pos < 0) {
         return;
     }
-    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    if (stamp == AV_NOPTS_VALUE) return;
-    const double seconds = Seconds(reference, stamp);
+    const std::optional<double> seconds = PacketSeconds(packet);
+    if (!seconds) return;
     std::vector<KeyPlace>& places = scan_.keyPlaces;
-    if (places.empty() || seconds >= places.back().seconds + kKeyPlaceSpacing) {
-        places.push_back(KeyPlace{seconds, packet->pos});
+    if (places.empty() || *seconds >= places.back().seconds + kKeyPlaceSpacing) {
+        places.push_back(KeyPlace{*seconds, packet->pos});
     }
 }
 
@@ -368,6 +367,12 @@ HRESULT MediaFile::Scan() {
 
 double MediaFile::Seconds(int stream, int64_t timestamp) const {
     return timestamp * Rational(format_->streams[stream]->time_base) - timeZero_;
+}
+
+std::optional<double> MediaFile::PacketSeconds(const AVPacket* packet) const {
+    const int64_t stamp = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (stamp == AV_NOPTS_VALUE) return std::nullopt;
+    return Seconds(packet->stream_index, stamp);
 }
 
 int64_t MediaFile::Timestamp(int stream, double seconds) const {

@@ -77,6 +77,9 @@ public:
 
     // Seconds of a stream time stamp measured from the file's time zero.
     double Seconds(int stream, int64_t timestamp) const;
+    // Seconds from time zero of a packet's presentation stamp, else its decoding stamp; none
+    // when it has neither.
+    std::optional<double> PacketSeconds(const AVPacket* packet) const;
     // The stream time stamp of a time measured from time zero.
     int64_t Timestamp(int stream, double seconds) const;
 

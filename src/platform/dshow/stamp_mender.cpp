@@ -245,6 +245,10 @@ void StampMender::SetAside(size_t laneIndex, size_t left, const Recent& current)
     mendedOtherwise_ = true;
 }
 
+double StampMender::Recent::Shown(double timeBase) const {
+    return pts != AV_NOPTS_VALUE ? double(pts) * timeBase : stamp;
+}
+
 void StampMender::Remember(Lane& lane, const Recent& current) {
     lane.recent.push_back(current);
     if (lane.recent.size() > kOutlierRun + 1) lane.recent.pop_front();
@@ -277,7 +281,7 @@ StampOutlier StampMender::Placed(const Suspect& suspect, double timeBase) {
 // run that brings it near was a jump inside a group of pictures, and it is shown after it;
 // else its presentation stamp was damaged, and it is shown in its place among its neighbours.
 void StampMender::WatchPresentation(Lane& lane, const Recent& current, bool stepped) {
-    const double shown = current.pts != AV_NOPTS_VALUE ? double(current.pts) * lane.timeBase : current.stamp;
+    const double shown = current.Shown(lane.timeBase);
     std::erase_if(lane.suspects, [&](Suspect& suspect) {
         if (stepped &&
             std::fabs(double(suspect.outlier.pts) * lane.timeBase - current.stamp) <= kLongestStep) {
@@ -300,7 +304,7 @@ void StampMender::WatchPresentation(Lane& lane, const Recent& current, bool step
     suspect.decoded = current.stamp;
     suspect.length = current.length > 0.0 ? current.length : kFallbackLength;
     for (const Recent& r : lane.recent) {
-        suspect.neighbours.push_back(r.pts != AV_NOPTS_VALUE ? double(r.pts) * lane.timeBase : r.stamp);
+        suspect.neighbours.push_back(r.Shown(lane.timeBase));
     }
     lane.suspects.push_back(std::move(suspect));
 }

@@ -83,6 +83,8 @@ private:
         double length = 0.0;
         size_t piece = 0;
         bool broke = false;  // it did not follow on from the packet before
+        // Raw seconds it is shown at: its presentation stamp, else its run's.
+        double Shown(double timeBase) const;
     };
     // A packet shown far from where it is decoded: damaged, or decoded before a step that
     // follows within a few packets.
