@@ -127,7 +127,7 @@ OutputWriter::~OutputWriter() { Release(); }
 void OutputWriter::Release() {
     avcodec_free_context(&videoContext_);
     avcodec_free_context(&audioContext_);
-    if (fileOpen_) CloseFile();
+    if (FileOpen()) CloseFile();
     avformat_free_context(format_);
     format_ = nullptr;
     videoStream_ = audioStream_ = nullptr;
@@ -262,7 +262,6 @@ bool OutputWriter::OpenFile() {
     fd_ = CreateNewFile(format_->url);
     if (fd_ < 0) return Fail(FileFailure("Cannot create", format_->url));
     createdFile_ = true;
-    fileOpen_ = true;
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferSize));
     format_->pb = buffer ? avio_alloc_context(buffer, kIoBufferSize, 1, &fd_, nullptr, WriteToFile,
                                               SeekInFile)
@@ -276,7 +275,6 @@ bool OutputWriter::OpenFile() {
 }
 
 int OutputWriter::CloseFile() {
-    fileOpen_ = false;
     if (format_ && format_->pb) {
         av_freep(&format_->pb->buffer);
         avio_context_free(&format_->pb);
@@ -288,7 +286,7 @@ int OutputWriter::CloseFile() {
 
 int OutputWriter::WriteHeader() {
     if (Failed()) return AVERROR(EINVAL);
-    if (!format_ || (!fileOpen_ && !(format_->oformat->flags & AVFMT_NOFILE)))
+    if (!format_ || (!FileOpen() && !(format_->oformat->flags & AVFMT_NOFILE)))
         return Fail("The VOB file is not open"), AVERROR(EINVAL);
     ForgetCodecLibraryMessage();
     const int err = avformat_write_header(format_, nullptr);
@@ -354,7 +352,7 @@ bool OutputWriter::Close() {
     if (closed_) return !Failed();
     closed_ = true;
     if (headerWritten_ && !Failed()) DrainAndFinish();
-    if (fileOpen_) {
+    if (FileOpen()) {
         int pending = 0;
         if (format_->pb) {
             avio_flush(format_->pb);

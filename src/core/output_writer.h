@@ -102,6 +102,7 @@ private:
         int64_t Length() const { return end > first ? end - first : 0; }
     };
     void Release();
+    bool FileOpen() const { return fd_ >= 0; }
     // Frees the output context and closes the descriptor; 0, or the close's error.
     int CloseFile();
 
@@ -120,8 +121,7 @@ private:
     int64_t clockStart_ = 0;
     StreamSpan videoSpan_;
     StreamSpan audioSpan_;
-    int fd_ = -1;
-    bool fileOpen_ = false;
+    int fd_ = -1;  // the VOB's descriptor while its file is open
     bool createdFile_ = false;
     bool headerWritten_ = false;
     bool closed_ = false;

@@ -1,9 +1,6 @@
 #include "driver/main_frame.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <utility>
 

@@ -374,9 +374,13 @@ void MainFrameWindow::OnEditClipRange() {
     ClipRangeDlg dialog(*clip, this);
     if (dialog.exec() == QDialog::Accepted)
         frame_.SetClipRange(std::size_t(row), clip->RangeStart, clip->RangeEnd);
-    if (const std::optional<reader::ClipRecord> shown = frame_.ClipAt(std::size_t(row)))
-        form_->SetRowTexts(row, *shown);
+    ShowClipRow(row);
     MarkSelectionCommands();
+}
+
+void MainFrameWindow::ShowClipRow(int row) {
+    if (const std::optional<reader::ClipRecord> clip = frame_.ClipAt(std::size_t(row)))
+        form_->SetRowTexts(row, *clip);
 }
 
 void MainFrameWindow::OnSetting() {
@@ -395,10 +399,7 @@ void MainFrameWindow::OnStartEncoding() {
         jobActive_ = frame_.OnStartEncoding();
     }
     // A row whose clip Start read again shows the new file, whether the job started or not.
-    for (int row = 0; row < form_->RowCount(); ++row) {
-        if (const std::optional<reader::ClipRecord> clip = frame_.ClipAt(std::size_t(row)))
-            form_->SetRowTexts(row, *clip);
-    }
+    for (int row = 0; row < form_->RowCount(); ++row) ShowClipRow(row);
     if (!jobActive_) return;
     // The job marks the same states through the queue; setting them here as well means no
     // command of the idle window can slip in before the queue is served.

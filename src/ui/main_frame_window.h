@@ -86,6 +86,8 @@ private:
     void OnClipProbed(const reader::ClipRecord& clip);
     void AppendClip(const reader::ClipRecord& clip);
     void MoveSelected(int step);
+    // The row's texts from the clip the job holds at it.
+    void ShowClipRow(int row);
     void ShowOutputFolder();
     void OnJobEnded();
     bool JobActive() const { return jobActive_; }

@@ -2,8 +2,8 @@
 // happens when a name is taken by a link.
 #include "driver/clip_outputs.h"
 
+#include <algorithm>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
